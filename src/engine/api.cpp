@@ -1,0 +1,86 @@
+// The exported entry points: each checks, forwards to the engine and returns its
+// int. No exception leaves this file; a failure to allocate becomes -1.
+#include <new>
+
+#include "engine/dedupe_music.h"
+#include "twintone.h"
+
+CDedupeMusic* g_pCDeDup = nullptr;
+
+namespace {
+
+// Creates the engine on first need. Unguarded: the host makes its first call from
+// one thread. Returns null when it cannot be allocated.
+CDedupeMusic* CreatedEngine() {
+  if (g_pCDeDup == nullptr) g_pCDeDup = new (std::nothrow) CDedupeMusic();
+  return g_pCDeDup;
+}
+
+// Runs op on the engine, -1 without one or when op throws.
+template <typename Op>
+int WithEngine(CDedupeMusic* pEngine, Op op) {
+  if (pEngine == nullptr) return -1;
+  try {
+    return op(*pEngine);
+  } catch (...) {
+    return -1;
+  }
+}
+
+}  // namespace
+
+extern "C" {
+
+TWINTONE_EXPORT int StartDedupeThread(DedupeNotifyProc pfn, void* pUser, int nMatchFlags,
+                                      int nFingerSeconds, int nPercent) {
+  return WithEngine(CreatedEngine(), [&](CDedupeMusic& e) {
+    e.SetConfig(pfn, pUser, nMatchFlags, nFingerSeconds, nPercent);
+    return e.StartThread(pfn == nullptr ? 1 : 0);
+  });
+}
+
+TWINTONE_EXPORT int PauseDedupeThread(void) {
+  return WithEngine(g_pCDeDup, [](CDedupeMusic& e) { return e.PauseDedupeThread(); });
+}
+
+TWINTONE_EXPORT int ContinueDedupeThread(void) {
+  return WithEngine(g_pCDeDup, [](CDedupeMusic& e) { return e.ContinueDedupeThread(); });
+}
+
+TWINTONE_EXPORT int DedupeDealloc(void) {
+  return WithEngine(g_pCDeDup, [](CDedupeMusic& e) {
+    e.QuitDedupeThread();
+    return e.DedupeDealloc();
+  });
+}
+
+TWINTONE_EXPORT int GetLoadCounts(void) {
+  return WithEngine(g_pCDeDup, [](CDedupeMusic& e) { return e.GetLoadCounts(); });
+}
+
+TWINTONE_EXPORT int GetGroupIdCounts(void) {
+  return WithEngine(g_pCDeDup, [](CDedupeMusic& e) { return e.GetGroupCounts(); });
+}
+
+TWINTONE_EXPORT int GetGroupRef(unsigned int nGroup, tagInMusicDedupInfo** ppInfo, int* pnCount,
+                                int nIndex) {
+  return WithEngine(g_pCDeDup, [&](CDedupeMusic& e) {
+    return e.GetGroupRef(nGroup, ppInfo, pnCount, nIndex);
+  });
+}
+
+TWINTONE_EXPORT int AddToDedupeLists(const char* pszPath, int nUserData) {
+  return WithEngine(CreatedEngine(),
+                    [&](CDedupeMusic& e) { return e.AddToDedupeLists(pszPath, nUserData); });
+}
+
+TWINTONE_EXPORT int AddToDedupeListsByInfo(const tagInMusicDedupInfo* pInfo) {
+  return WithEngine(CreatedEngine(),
+                    [&](CDedupeMusic& e) { return e.AddToDedupeListsByInfo(pInfo); });
+}
+
+}  // extern "C"
+
+TWINTONE_EXPORT int QuitDedupeThread() {
+  return WithEngine(g_pCDeDup, [](CDedupeMusic& e) { return e.QuitDedupeThread(); });
+}

@@ -1,0 +1,115 @@
+// The engine: the one CDedupeMusic of the process, its tables, locks and flags.
+#ifndef TWINTONE_ENGINE_DEDUPE_MUSIC_H
+#define TWINTONE_ENGINE_DEDUPE_MUSIC_H
+
+#include <pthread.h>
+
+#include <cstdint>
+#include <list>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "engine/records.h"
+#include "grouping/acoustid_compare.h"
+#include "twintone.h"
+
+struct tagCChromaPrintInfo;
+class FingerprintPrefetch;
+
+using RecordList = std::list<InerMusicDedupInfo*>;
+using GroupMap = std::map<GroupKey, RecordList*>;
+using ResultGroup = std::vector<tagInMusicDedupInfo*>;
+
+// Lock order: hDataLock before hStateLock; nothing takes hDataLock while holding
+// hStateLock.
+class CDedupeMusic {
+ public:
+  bool bPause = false;  // guarded by hStateLock; read by the worker before each file
+  bool bQuit = false;   // guarded by hStateLock; read by the worker before each file
+  pthread_t hThread{};  // the last worker started
+  pthread_mutex_t hDataLock;   // guards the three tables and their records; held
+                               // by the worker for a whole run
+  pthread_mutex_t hStateLock;  // guards bPause, bQuit and bRunning
+  std::map<std::string, InerMusicDedupInfo*> mapLoaded;  // load table; owns records
+  std::vector<ResultGroup*> vecGroups;  // result groups; owns vectors and records
+  GroupMap mapGroups;                   // group map; owns the lists, not the records
+  DedupeNotifyProc pfnNotify = nullptr;
+  void* pUser = nullptr;
+  int32_t nMatchFlags = 0;
+  int32_t nFingerSeconds = 0;
+  float fThreshold = 0.8f;
+  bool bRunning = false;  // guarded by hStateLock; a worker exists and holds or
+                          // waits for hDataLock
+
+  CDedupeMusic();
+  CDedupeMusic(const CDedupeMusic&) = delete;
+  CDedupeMusic& operator=(const CDedupeMusic&) = delete;
+
+  // Lifecycle (engine.cpp).
+  int SetConfig(DedupeNotifyProc pfn, void* pUserArg, int nFlags, int nSeconds, int nPercent);
+  // Starts the worker; with bJoin waits for it. 0, or -1 when the thread cannot be
+  // created or a run is already active.
+  int StartThread(int bJoin);
+  static void* PthreadRunDedupe(void* p);
+  int PauseDedupeThread();
+  int ContinueDedupeThread();
+  int QuitDedupeThread();
+  // Frees every record, list and group. 0, or -1 when hDataLock is busy.
+  int DedupeDealloc();
+  // Set the stop request, wait for hDataLock, then count.
+  int GetLoadCounts();
+  int GetGroupCounts();
+
+  // Intake (intake.cpp); the host's thread, a non-blocking try of hDataLock.
+  int AddToDedupeLists(const char* pszPath, int nUserData);
+  int AddToDedupeListsByInfo(const tagInMusicDedupInfo* pInfo);
+
+  // The run (worker.cpp); the worker thread.
+  void Run();
+
+  // Result groups (result_groups.cpp).
+  void BuildResultGroups();  // worker thread, under hDataLock
+  int GetGroupRef(unsigned int nGroup, tagInMusicDedupInfo** ppInfo, int* pnCount, int nIndex);
+
+  // Keys (grouping/group_key.cpp); worker thread, under hDataLock.
+  TWINTONE_EXPORT int GetGroupKey(InerMusicDedupInfo* pRecord);
+  TWINTONE_EXPORT int GetDeepKey(InerMusicDedupInfo* pRecord, int nSeconds);
+  // Filing (grouping/duplicate_groups.cpp); worker thread, under hDataLock.
+  TWINTONE_EXPORT void AddToReaptList(InerMusicDedupInfo* pRecord);
+  // Fingerprint extraction (analysis/fingerprint.cpp); touches no engine state.
+  TWINTONE_EXPORT int GetMusicFinger(InerMusicDedupInfo* pRecord, tagCChromaPrintInfo* pInfo,
+                                     int nSeconds);
+
+  // Set by the worker for the length of a fingerprint run; GetDeepKey takes
+  // fingerprints computed ahead from it. Null otherwise.
+  FingerprintPrefetch* pPrefetch = nullptr;
+  // How AddToReaptList scores a fingerprint against a group's key; benchmarks swap
+  // in the reference scorer as their baseline.
+  ThresholdScorer pfnFileScorer = MatchAboveThreshold;
+
+ private:
+  // Sets bQuit under hStateLock.
+  void RequestStop();
+};
+
+// The engine, created by the first creating entry point; never destroyed.
+extern CDedupeMusic* g_pCDeDup;
+
+// True on the worker thread while it holds hDataLock. The reading operations
+// refuse with -1 there instead of waiting for a lock their own thread holds.
+extern thread_local bool t_bWorkerHoldsData;
+
+// Scoped hold of a pthread mutex.
+class MutexHold {
+ public:
+  explicit MutexHold(pthread_mutex_t* pMutex) : pMutex_(pMutex) { pthread_mutex_lock(pMutex_); }
+  ~MutexHold() { pthread_mutex_unlock(pMutex_); }
+  MutexHold(const MutexHold&) = delete;
+  MutexHold& operator=(const MutexHold&) = delete;
+
+ private:
+  pthread_mutex_t* pMutex_;
+};
+
+#endif  // TWINTONE_ENGINE_DEDUPE_MUSIC_H

@@ -1,0 +1,84 @@
+// Fingerprints computed ahead of the filing loop on a pool of threads, so that the
+// worker files record k while records k+1, k+2, ... are being decoded.
+#ifndef TWINTONE_ENGINE_FINGERPRINT_PREFETCH_H
+#define TWINTONE_ENGINE_FINGERPRINT_PREFETCH_H
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "engine/records.h"
+#include "twintone.h"
+
+// What the fingerprint key of one record needs, computed away from the record.
+struct PrefetchedKey {
+  bool bReadTags = false;  // the record lacked a title or a duration
+  int nTagResult = -1;     // GetDupMusicInfo's result when bReadTags
+  DupMusicInfo tags;
+  int nFingerResult = 0;    // GetMusicFinger's result
+  int32_t* pFinger = nullptr;  // malloc'ed; handed to the record's key or freed
+  int32_t nFingerLen = 0;
+};
+
+// Tags the prefetched result into the record as the worker itself would (the
+// seven fields on success, then the file-name title when it is still empty).
+void ApplyPrefetchedTags(const PrefetchedKey& ahead, InerMusicDedupInfo* pRecord);
+
+// Owned by the worker for one fingerprint run; created and destroyed on the worker
+// thread under hDataLock. The pool threads read only a snapshot of each record
+// (path, duration, whether it needs tags or a fingerprint) taken at construction,
+// and never touch a record, so records may be freed once this object is gone.
+class FingerprintPrefetch {
+ public:
+  // vecOrder: the records in the order the worker visits them. Starts nThreads
+  // threads that each take the next unclaimed record at most kWindow ahead of the
+  // worker. Throws std::system_error or std::bad_alloc.
+  FingerprintPrefetch(const std::vector<InerMusicDedupInfo*>& vecOrder, int nSeconds,
+                      unsigned nThreads);
+  // Cancels decodes in flight (they stop at their next buffer) and joins the pool.
+  ~FingerprintPrefetch();
+  FingerprintPrefetch(const FingerprintPrefetch&) = delete;
+  FingerprintPrefetch& operator=(const FingerprintPrefetch&) = delete;
+
+  // Worker thread. When the record's key was (or is being) computed ahead, waits
+  // for it, applies it to the record, stores 0 or -23 in *pnResult and returns
+  // true. Otherwise claims the record so no pool thread starts it, and returns
+  // false: the worker then keys it itself.
+  bool Take(InerMusicDedupInfo* pRecord, int* pnResult);
+
+  // How many records ahead of the worker the pool may run.
+  static constexpr size_t kWindowPerThread = 2;
+
+ private:
+  enum class JobState { kWaiting, kRunning, kDone, kClaimed };
+  struct Job {
+    std::string strPath;
+    int32_t nDuration = 0;
+    bool bReadTags = false;
+    bool bHasFinger = false;
+    JobState state = JobState::kWaiting;
+    PrefetchedKey result;
+  };
+
+  void PoolLoop();
+  void Compute(Job* pJob);
+
+  const int nSeconds_;
+  std::vector<Job> vecJobs_;
+  std::unordered_map<const InerMusicDedupInfo*, size_t> mapIndex_;
+  size_t nWindow_;
+  std::mutex mutex_;  // guards every Job's state and result, nNext_ and nTaken_
+  std::condition_variable cvChanged_;
+  size_t nNext_ = 0;   // first job no pool thread has looked at
+  size_t nTaken_ = 0;  // jobs the worker has taken so far
+  std::atomic<bool> bCancel_{false};
+  std::vector<std::thread> vecThreads_;
+};
+
+#endif  // TWINTONE_ENGINE_FINGERPRINT_PREFETCH_H

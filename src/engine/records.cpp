@@ -1,0 +1,78 @@
+#include "engine/records.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+GroupKey::GroupKey(const GroupKey& other) : strKey(other.strKey) {
+  if (other.pFinger != nullptr && other.nFingerLen > 0) {
+    size_t nBytes = static_cast<size_t>(other.nFingerLen) * sizeof(int32_t);
+    pFinger = static_cast<int32_t*>(malloc(nBytes));
+    if (pFinger == nullptr) throw std::bad_alloc();
+    memcpy(pFinger, other.pFinger, nBytes);
+    nFingerLen = other.nFingerLen;
+  }
+}
+
+GroupKey::~GroupKey() {
+  if (pFinger != nullptr) free(pFinger);
+}
+
+int64_t GroupKey::AbsSum() const {
+  int64_t nSum = 0;
+  for (int32_t i = 0; i < nFingerLen; ++i) {
+    // abs in 32 bits: INT32_MIN stays negative, as the ordering requires.
+    uint32_t u = static_cast<uint32_t>(pFinger[i]);
+    int32_t nAbs = pFinger[i] < 0 ? static_cast<int32_t>(0u - u) : pFinger[i];
+    nSum += nAbs;
+  }
+  return nSum;
+}
+
+bool GroupKey::operator<(const GroupKey& other) const {
+  if (!other.strKey.empty()) return strKey < other.strKey;
+  if (nFingerLen != other.nFingerLen) return nFingerLen < other.nFingerLen;
+  return AbsSum() < other.AbsSum();
+}
+
+InerMusicDedupInfo::InerMusicDedupInfo() : pGroupKey(new GroupKey()) {}
+
+InerMusicDedupInfo::~InerMusicDedupInfo() { delete pGroupKey; }
+
+InerMusicDedupInfo* NewRecordFromInfo(const tagInMusicDedupInfo& info) {
+  auto text = [](const char* psz) { return psz != nullptr ? psz : ""; };
+  auto* pRecord = new InerMusicDedupInfo();
+  pRecord->nUserTag = info.nUserTag;
+  pRecord->nFileSize = info.nFileSize;
+  pRecord->fSimilarity = info.fSimilarity;
+  pRecord->nUserData = info.nUserData;
+  pRecord->nDuration = info.nDuration;
+  pRecord->nBitrate = info.nBitrate;
+  try {
+    pRecord->strAlbum = text(info.pszAlbum);
+    pRecord->strGenre = text(info.pszGenre);
+    pRecord->strArtist = text(info.pszArtist);
+    pRecord->strPath = text(info.pszPath);
+    pRecord->strTitle = text(info.pszTitle);
+  } catch (...) {
+    delete pRecord;
+    throw;
+  }
+  return pRecord;
+}
+
+tagInMusicDedupInfo* NewInfoFromRecord(const InerMusicDedupInfo& record) {
+  auto* pInfo = new tagInMusicDedupInfo();
+  pInfo->pszTitle = record.strTitle.c_str();
+  pInfo->pszArtist = record.strArtist.c_str();
+  pInfo->pszAlbum = record.strAlbum.c_str();
+  pInfo->pszGenre = record.strGenre.c_str();
+  pInfo->nFileSize = record.nFileSize;
+  pInfo->nDuration = record.nDuration;
+  pInfo->pszPath = record.strPath.c_str();
+  pInfo->nUserTag = record.nUserTag;
+  pInfo->fSimilarity = record.fSimilarity;
+  pInfo->nBitrate = record.nBitrate;
+  pInfo->nUserData = record.nUserData;
+  return pInfo;
+}

@@ -1,0 +1,65 @@
+// The engine's internal record of one loaded file and its grouping key.
+#ifndef TWINTONE_ENGINE_RECORDS_H
+#define TWINTONE_ENGINE_RECORDS_H
+
+#include <cstdint>
+#include <string>
+
+#include "twintone.h"
+
+// A record's grouping key: a key text (text mode) or a raw fingerprint
+// (fingerprint mode). Owns its fingerprint buffer, which is malloc'ed.
+// Copied only by construction (into the group map); never assigned.
+class GroupKey {
+ public:
+  int32_t* pFinger = nullptr;  // raw fingerprint words, or null; owned (free)
+  int32_t nFingerLen = 0;      // words in pFinger; >= 1 means fingerprinted
+  std::string strKey;          // key text; always empty in fingerprint mode
+
+  GroupKey() = default;
+  // Deep copy; throws std::bad_alloc when the buffer cannot be allocated.
+  GroupKey(const GroupKey& other);
+  GroupKey& operator=(const GroupKey&) = delete;
+  ~GroupKey();
+
+  // Ordering of the group map. The right-hand key's text chooses the rule: a
+  // non-empty text compares texts bytewise; an empty one compares fingerprint
+  // lengths, then sums of absolute word values (so distinct fingerprints of equal
+  // length and sum are one map key).
+  bool operator<(const GroupKey& other) const;
+
+  // Sum of |word| over the fingerprint, the absolute value taken in 32 bits.
+  int64_t AbsSum() const;
+};
+
+// One loaded file. Owned by the load table; heap-allocated, never copied.
+class InerMusicDedupInfo {
+ public:
+  std::string strTitle;
+  std::string strArtist;
+  std::string strAlbum;
+  std::string strGenre;
+  int32_t nFileSize = 0;  // bytes (low 32 bits)
+  int32_t nDuration = 0;  // milliseconds
+  std::string strPath;    // stored path; also its key in the load table
+  GroupKey* pGroupKey;    // owned
+  int32_t nUserTag = 0;
+  int32_t nBitrate = 0;   // kbit/s
+  float fSimilarity = 0.0f;
+  int32_t nUserData = 0;
+
+  InerMusicDedupInfo();
+  InerMusicDedupInfo(const InerMusicDedupInfo&) = delete;
+  InerMusicDedupInfo& operator=(const InerMusicDedupInfo&) = delete;
+  ~InerMusicDedupInfo();
+};
+
+// Public to internal: a new record holding copies of every field of pInfo. A null
+// text pointer is taken as "". Throws std::bad_alloc.
+InerMusicDedupInfo* NewRecordFromInfo(const tagInMusicDedupInfo& info);
+
+// Internal to public: a new public record whose texts point into pRecord's strings
+// (valid while pRecord lives). Throws std::bad_alloc.
+tagInMusicDedupInfo* NewInfoFromRecord(const InerMusicDedupInfo& record);
+
+#endif  // TWINTONE_ENGINE_RECORDS_H

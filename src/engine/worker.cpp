@@ -1,0 +1,101 @@
+// The worker thread's run: key and file every loaded record in path order, report
+// progress, honour pause and stop between files, build the result groups.
+#include <unistd.h>
+
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "engine/dedupe_music.h"
+#include "engine/fingerprint_prefetch.h"
+#include "engine/log.h"
+
+namespace {
+
+constexpr useconds_t kPausePollMicros = 100000;
+
+// The host's callback, kept from unwinding into the worker.
+void Notify(DedupeNotifyProc pfn, void* pData, int nCode, const char* pszText, void* pUser) {
+  if (pfn == nullptr) return;
+  try {
+    pfn(pData, nCode, pszText, pUser);
+  } catch (...) {
+  }
+}
+
+// Fingerprints are computed ahead of the filing loop, one thread per core; the
+// worker itself mostly waits for them.
+std::unique_ptr<FingerprintPrefetch> StartPrefetch(
+    const std::map<std::string, InerMusicDedupInfo*>& mapLoaded, int nSeconds) {
+  unsigned nCores = std::thread::hardware_concurrency();
+  if (mapLoaded.size() < 2) return nullptr;
+  std::vector<InerMusicDedupInfo*> vecOrder;
+  vecOrder.reserve(mapLoaded.size());
+  for (const auto& entry : mapLoaded) vecOrder.push_back(entry.second);
+  try {
+    return std::make_unique<FingerprintPrefetch>(vecOrder, nSeconds, nCores == 0 ? 2 : nCores);
+  } catch (...) {
+    return nullptr;  // without threads the worker computes each fingerprint itself
+  }
+}
+
+}  // namespace
+
+void CDedupeMusic::Run() {
+  pthread_mutex_lock(&hDataLock);
+  t_bWorkerHoldsData = true;
+  DedupeNotifyProc pfn = pfnNotify;
+  void* pUserArg = pUser;
+
+  int nCount = static_cast<int>(mapLoaded.size());
+  g_log.lg("获取数目%d", nCount);
+  int nStartData = nCount;
+  Notify(pfn, &nStartData, -1, "", pUserArg);
+
+  std::unique_ptr<FingerprintPrefetch> pAhead;
+  if ((nMatchFlags & TWINTONE_MATCH_FINGERPRINT) != 0) {
+    pAhead = StartPrefetch(mapLoaded, nFingerSeconds);
+    pPrefetch = pAhead.get();
+  }
+
+  int k = 1;
+  for (auto it = mapLoaded.begin(); it != mapLoaded.end();) {
+    bool bStop, bHold;
+    {
+      MutexHold hold(&hStateLock);
+      bStop = bQuit;
+      bHold = bPause;
+    }
+    if (bStop) break;
+    if (bHold) {
+      usleep(kPausePollMicros);
+      continue;
+    }
+    InerMusicDedupInfo* pRecord = it->second;
+    try {
+      if (GetGroupKey(pRecord) == 0) AddToReaptList(pRecord);
+    } catch (...) {
+      // Out of memory while keying or filing: the file stays out of the groups.
+    }
+    Notify(pfn, &pRecord->nUserData, k, pRecord->strPath.c_str(), pUserArg);
+    ++k;
+    ++it;
+  }
+
+  // Fingerprints computed ahead but not filed are abandoned.
+  pPrefetch = nullptr;
+  pAhead.reset();
+  try {
+    BuildResultGroups();
+  } catch (...) {
+    // Out of memory: the groups built so far stay readable.
+  }
+  t_bWorkerHoldsData = false;
+  pthread_mutex_unlock(&hDataLock);
+  {
+    MutexHold hold(&hStateLock);
+    bRunning = false;
+  }
+  int nEndData = 0;
+  Notify(pfn, &nEndData, nCount + 1, "", pUserArg);
+}

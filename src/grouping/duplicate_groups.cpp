@@ -1,0 +1,64 @@
+// Filing records into duplicate groups. Runs on the worker thread under hDataLock.
+#include <algorithm>
+#include <memory>
+
+#include "engine/dedupe_music.h"
+#include "engine/log.h"
+
+namespace {
+
+// Fingerprints shorter than this are filed nowhere.
+constexpr int32_t kMinFingerWords = 20;
+
+}  // namespace
+
+void CDedupeMusic::AddToReaptList(InerMusicDedupInfo* pRecord) {
+  const GroupKey& key = *pRecord->pGroupKey;
+  GroupMap::iterator found = mapGroups.end();
+
+  if ((nMatchFlags & TWINTONE_MATCH_FINGERPRINT) != 0) {
+    if (key.nFingerLen < kMinFingerWords) return;
+    const auto* pWords = reinterpret_cast<const uint32_t*>(key.pFinger);
+    // The first group in map order whose key scores above the threshold.
+    for (auto it = mapGroups.begin(); it != mapGroups.end(); ++it) {
+      const GroupKey& groupKey = it->first;
+      int nMaxOffset = std::min(groupKey.nFingerLen, key.nFingerLen) / 3;
+      float fScore = 0.0f;
+      if (pfnFileScorer(reinterpret_cast<const uint32_t*>(groupKey.pFinger),
+                        groupKey.nFingerLen, pWords, key.nFingerLen, nMaxOffset, fThreshold,
+                        &fScore)) {
+        pRecord->fSimilarity = fScore;
+        found = it;
+        break;
+      }
+    }
+  } else {
+    found = mapGroups.find(key);
+  }
+
+  if (found != mapGroups.end()) {
+    g_log.lg("找到重复[%s]", pRecord->strPath.c_str());
+    RecordList& members = *found->second;
+    size_t nOutranked = 0;
+    for (InerMusicDedupInfo* pMember : members) {
+      if (IsMaxFinger(pMember, pRecord)) ++nOutranked;
+    }
+    if (nOutranked == members.size()) {
+      members.front()->fSimilarity = pRecord->fSimilarity;
+      pRecord->fSimilarity = 1.0f;
+      members.push_front(pRecord);
+    } else {
+      members.push_back(pRecord);
+    }
+    return;
+  }
+
+  auto pList = std::make_unique<RecordList>(1, pRecord);
+  pRecord->fSimilarity = 1.0f;
+  if (mapGroups.count(key) != 0) {
+    g_log.lg("\n\ninsert bug[%s]!!!!\n\n", pRecord->strPath.c_str());
+    return;  // the map keeps its entry; this record belongs to no group
+  }
+  mapGroups.emplace(key, pList.get());
+  pList.release();
+}

@@ -1,0 +1,99 @@
+// Grouping keys: the key text of text mode and the fingerprint of fingerprint mode.
+// Runs on the worker thread under hDataLock.
+#include <cstdio>
+#include <string>
+
+#include "analysis/fingerprint.h"
+#include "audio_decoder.h"
+#include "engine/dedupe_music.h"
+#include "engine/fingerprint_prefetch.h"
+
+namespace {
+
+// Copies what the tag reader found into the record, the numbers cut to 32 bits.
+void CopyTags(const DupMusicInfo& info, InerMusicDedupInfo* pRecord) {
+  pRecord->strTitle = info.strTitle;
+  pRecord->strArtist = info.strArtist;
+  pRecord->strAlbum = info.strAlbum;
+  pRecord->strGenre = info.strGenre;
+  pRecord->nFileSize = static_cast<int32_t>(info.nFileSize);
+  pRecord->nDuration = static_cast<int32_t>(info.nDuration);
+  pRecord->nBitrate = static_cast<int32_t>(info.nBitrate);
+}
+
+void ReadTagsInto(InerMusicDedupInfo* pRecord) {
+  DupMusicInfo info;
+  if (GetDupMusicInfo(pRecord->strPath.c_str(), &info) == 0) CopyTags(info, pRecord);
+}
+
+void TitleFromFileName(InerMusicDedupInfo* pRecord) {
+  pRecord->strTitle = pRecord->strPath;
+  GetPathShortName(pRecord->strTitle);
+}
+
+void AppendNumber(std::string* pKey, int32_t nValue) {
+  char szBuffer[16];
+  snprintf(szBuffer, sizeof(szBuffer), "%d", nValue);
+  pKey->append(szBuffer);
+}
+
+}  // namespace
+
+void ApplyPrefetchedTags(const PrefetchedKey& ahead, InerMusicDedupInfo* pRecord) {
+  if (ahead.nTagResult == 0) CopyTags(ahead.tags, pRecord);
+  if (pRecord->strTitle.empty()) TitleFromFileName(pRecord);
+}
+
+int CDedupeMusic::GetGroupKey(InerMusicDedupInfo* pRecord) {
+  if (!IsFileExists(pRecord->strPath)) return -2;
+  if ((nMatchFlags & TWINTONE_MATCH_FINGERPRINT) != 0) {
+    return GetDeepKey(pRecord, nFingerSeconds);
+  }
+
+  std::string& strKey = pRecord->pGroupKey->strKey;
+  strKey.clear();
+  if (pRecord->strTitle.empty()) {
+    ReadTagsInto(pRecord);
+    std::string strBare = pRecord->strTitle;
+    if (pRecord->strTitle.empty() || trim(strBare).empty()) TitleFromFileName(pRecord);
+    if (pRecord->strTitle.empty()) return -4;
+  }
+
+  if (nMatchFlags & TWINTONE_MATCH_TITLE) strKey += pRecord->strTitle;
+  if (nMatchFlags & TWINTONE_MATCH_ARTIST) {
+    if (pRecord->strArtist.empty()) return -5;
+    strKey += pRecord->strArtist;
+  }
+  if (nMatchFlags & TWINTONE_MATCH_ALBUM) {
+    if (pRecord->strAlbum.empty()) return -6;
+    strKey += pRecord->strAlbum;
+  }
+  if (nMatchFlags & TWINTONE_MATCH_SIZE) {
+    if (pRecord->nFileSize == 0) return -7;
+    AppendNumber(&strKey, pRecord->nFileSize);
+  }
+  if (nMatchFlags & TWINTONE_MATCH_DURATION) {
+    if (pRecord->nDuration == 0) return -8;
+    AppendNumber(&strKey, pRecord->nDuration);
+  }
+  return strKey.empty() ? -9 : 0;
+}
+
+int CDedupeMusic::GetDeepKey(InerMusicDedupInfo* pRecord, int nSeconds) {
+  // A fingerprint computed ahead of the filing loop holds exactly what the steps
+  // below would compute now.
+  if (pPrefetch != nullptr) {
+    int nResult = 0;
+    if (pPrefetch->Take(pRecord, &nResult)) return nResult;
+  }
+
+  tagCChromaPrintInfo info{};
+  if (pRecord->strTitle.empty() || pRecord->nDuration == 0) {
+    ReadTagsInto(pRecord);
+    if (pRecord->strTitle.empty()) TitleFromFileName(pRecord);
+  }
+  int nResult = GetMusicFinger(pRecord, &info, nSeconds);
+  // The decoder task is released on every path, failed decodes included.
+  if (info.handle != nullptr) DestroyConvertTask(&info.handle);
+  return nResult == 0 ? 0 : -23;
+}

@@ -1,0 +1,55 @@
+// The inner loops of the fingerprint matchers, one set per instruction set. A
+// diagonal of two fingerprints is walked as two arrays read in step: pa[k]
+// against pb[k]. The best set the processor offers is chosen once, at first
+// use; every set gives the same integers.
+#ifndef TWINTONE_GROUPING_MATCH_KERNELS_H
+#define TWINTONE_GROUPING_MATCH_KERNELS_H
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+struct MatchKernel {
+  const char* pszName;  // "avx512", "avx2", "popcnt" or "portable"
+
+  // Sum over k < n of min(popcount(pa[k] ^ pb[k]), 16): what the pairs lose
+  // against the 16 points a perfect pair scores in match_fingerprints3. Stops
+  // early and returns some partial sum above nBudget once the sum exceeds it;
+  // otherwise returns the whole sum.
+  uint64_t (*pfnLoss)(const uint32_t* pa, const uint32_t* pb, size_t n, uint64_t nBudget);
+
+  // Number of k < n for which pa[k] and pb[k] differ in at most 2 bits.
+  uint64_t (*pfnCountClose)(const uint32_t* pa, const uint32_t* pb, size_t n);
+};
+
+// The kernel the exported matchers use: the fastest this processor runs.
+const MatchKernel& ActiveMatchKernel();
+
+// Every kernel this processor can run, fastest first; the last is "portable".
+const std::vector<MatchKernel>& AvailableMatchKernels();
+
+// The fast matchers on a given kernel; the exported functions and
+// MatchAboveThreshold pass ActiveMatchKernel(). Tests and benchmarks use these to
+// run every kernel. Contracts as in acoustid_compare.h.
+float MatchFingerprintsWith(const MatchKernel& kernel, const uint32_t* a, int asize,
+                            const uint32_t* b, int bsize);
+float MatchFingerprints3With(const MatchKernel& kernel, const uint32_t* a, int asize,
+                             const uint32_t* b, int bsize, int maxoffset);
+bool MatchAboveThresholdWith(const MatchKernel& kernel, const uint32_t* a, int asize,
+                             const uint32_t* b, int bsize, int maxoffset, float fThreshold,
+                             float* pfScore);
+
+// Implementations behind the table; the x86 ones are only present on x86 builds
+// and may only be called where the processor supports them.
+uint64_t PortableLoss(const uint32_t* pa, const uint32_t* pb, size_t n, uint64_t nBudget);
+uint64_t PortableCountClose(const uint32_t* pa, const uint32_t* pb, size_t n);
+#if defined(__x86_64__) || defined(__i386__)
+#define TWINTONE_X86_KERNELS 1
+uint64_t PopcntLoss(const uint32_t* pa, const uint32_t* pb, size_t n, uint64_t nBudget);
+uint64_t Avx2Loss(const uint32_t* pa, const uint32_t* pb, size_t n, uint64_t nBudget);
+uint64_t Avx2CountClose(const uint32_t* pa, const uint32_t* pb, size_t n);
+uint64_t Avx512Loss(const uint32_t* pa, const uint32_t* pb, size_t n, uint64_t nBudget);
+uint64_t Avx512CountClose(const uint32_t* pa, const uint32_t* pb, size_t n);
+#endif
+
+#endif  // TWINTONE_GROUPING_MATCH_KERNELS_H

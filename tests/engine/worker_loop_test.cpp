@@ -1,0 +1,180 @@
+// The worker's run as the host sees it: events, their order and data, pause,
+// continue and stop from the host's thread and from inside the callback, and the
+// data lock during a run.
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "engine/dedupe_music.h"
+#include "fixtures/event_recorder.h"
+#include "fixtures/host_records.h"
+#include "fixtures/temp_dir.h"
+#include "twintone.h"
+
+namespace {
+
+class WorkerLoopTest : public ::testing::Test {
+ protected:
+  // Loads n files named file0.mp3 ... with distinct titles and nUserData 100 + i.
+  void LoadFiles(int n) {
+    for (int i = 0; i < n; ++i) {
+      HostRecord record;
+      record.strPath = dir_.WriteFile("file" + std::to_string(i) + ".mp3", "x");
+      record.strTitle = "T" + std::to_string(i);
+      record.nUserData = 100 + i;
+      ASSERT_EQ(AddHostRecord(record), 0);
+    }
+  }
+  void StartAsync() {
+    ASSERT_EQ(StartDedupeThread(&EventRecorder::Callback, &recorder_, TWINTONE_MATCH_TITLE, 0, 0),
+              0);
+  }
+  bool StopRequested() {
+    MutexHold hold(&g_pCDeDup->hStateLock);
+    return g_pCDeDup->bQuit;
+  }
+
+  TempDir dir_;
+  EventRecorder recorder_;
+};
+
+TEST_F(WorkerLoopTest, FilesAreVisitedInPathOrderNotIntakeOrder) {
+  for (const char* pszName : {"beta.mp3", "alpha.mp3", "gamma.mp3"}) {
+    HostRecord record;
+    record.strPath = dir_.WriteFile(pszName, "x");
+    record.nUserData = pszName[0];
+    ASSERT_EQ(AddHostRecord(record), 0);
+  }
+  StartAsync();
+  ASSERT_TRUE(recorder_.WaitForEnd());
+  std::vector<RecordedEvent> events = recorder_.Events();
+  ASSERT_EQ(events.size(), 5u);
+  EXPECT_EQ(events[0].nCode, -1);
+  EXPECT_EQ(events[0].nData, 3);
+  const char* expected[] = {"alpha.mp3", "beta.mp3", "gamma.mp3"};
+  for (int k = 1; k <= 3; ++k) {
+    EXPECT_EQ(events[k].nCode, k);
+    EXPECT_EQ(events[k].strText, dir_.Path(expected[k - 1]));
+    EXPECT_EQ(events[k].nData, expected[k - 1][0]);
+  }
+  EXPECT_EQ(events[4].nCode, 4);
+  EXPECT_EQ(events[4].nData, 0);
+  EXPECT_EQ(events[4].strText, "");
+}
+
+TEST_F(WorkerLoopTest, FileThatCannotBeKeyedStillGetsItsProgressEvent) {
+  HostRecord gone;
+  gone.strPath = dir_.Path("missing.mp3");
+  ASSERT_EQ(AddHostRecord(gone), 0);
+  LoadFiles(1);
+  StartAsync();
+  ASSERT_TRUE(recorder_.WaitForEnd());
+  EXPECT_EQ(recorder_.Codes(), (std::vector<int>{-1, 1, 2, 3}));
+}
+
+TEST_F(WorkerLoopTest, StopDuringTheSecondFileEndsWithNPlusOne) {
+  LoadFiles(5);
+  recorder_.onEvent = [](int nCode) {
+    if (nCode == 2) QuitDedupeThread();
+  };
+  StartAsync();
+  ASSERT_TRUE(recorder_.WaitForEnd());
+  EXPECT_EQ(recorder_.Codes(), (std::vector<int>{-1, 1, 2, 6}));
+}
+
+TEST_F(WorkerLoopTest, PauseHoldsTheRunWithTheDataLockUntilContinue) {
+  LoadFiles(3);
+  recorder_.onEvent = [](int nCode) {
+    if (nCode == 1) PauseDedupeThread();
+  };
+  StartAsync();
+  ASSERT_TRUE(recorder_.WaitForCode(1));
+  // Held: several poll periods pass without a second file, and the data stays locked.
+  std::this_thread::sleep_for(std::chrono::milliseconds(350));
+  EXPECT_EQ(recorder_.Codes(), (std::vector<int>{-1, 1}));
+  HostRecord late;
+  late.strPath = dir_.Path("late.mp3");
+  EXPECT_EQ(AddHostRecord(late), -1);
+  EXPECT_EQ(ContinueDedupeThread(), 0);
+  ASSERT_TRUE(recorder_.WaitForEnd());
+  EXPECT_EQ(recorder_.Codes(), (std::vector<int>{-1, 1, 2, 3, 4}));
+}
+
+TEST_F(WorkerLoopTest, StopWhilePausedEndsAndContinueDoesNotResume) {
+  LoadFiles(3);
+  recorder_.onEvent = [](int nCode) {
+    if (nCode == -1) PauseDedupeThread();
+  };
+  StartAsync();
+  ASSERT_TRUE(recorder_.WaitForCode(-1));
+  EXPECT_EQ(QuitDedupeThread(), 0);
+  EXPECT_EQ(ContinueDedupeThread(), 0);
+  ASSERT_TRUE(recorder_.WaitForEnd());
+  EXPECT_EQ(recorder_.Codes(), (std::vector<int>{-1, 4}));
+}
+
+TEST_F(WorkerLoopTest, InsideTheCallbackIntakeAndReadingRefuseInsteadOfDeadlocking) {
+  LoadFiles(2);
+  std::atomic<int> nIntake{0}, nDealloc{0}, nCounts{0}, nGroups{0};
+  recorder_.onEvent = [&](int nCode) {
+    if (nCode != 1) return;
+    nIntake = AddToDedupeLists(dir_.Root().c_str(), 0);
+    nDealloc = DedupeDealloc();
+    nCounts = GetLoadCounts();
+    nGroups = GetGroupIdCounts();
+  };
+  StartAsync();
+  ASSERT_TRUE(recorder_.WaitForEnd());
+  EXPECT_EQ(nIntake, -1);
+  EXPECT_EQ(nDealloc, -1);
+  EXPECT_EQ(nCounts, -1);
+  EXPECT_EQ(nGroups, -1);
+  // DedupeDealloc's stop request ended the run after the first file.
+  EXPECT_EQ(recorder_.Codes(), (std::vector<int>{-1, 1, 3}));
+}
+
+TEST_F(WorkerLoopTest, ReadingDuringARunStopsItAndWaitsForItsEnd) {
+  LoadFiles(4);
+  recorder_.onEvent = [this](int nCode) {
+    if (nCode != 1) return;
+    // Hold the first file until the host's read has asked the run to stop.
+    for (int i = 0; i < 5000 && !StopRequested(); ++i) usleep(1000);
+  };
+  StartAsync();
+  ASSERT_TRUE(recorder_.WaitForCode(-1));
+  EXPECT_EQ(GetLoadCounts(), 4);
+  ASSERT_TRUE(recorder_.WaitForEnd());
+  EXPECT_EQ(recorder_.Codes(), (std::vector<int>{-1, 1, 5}));
+}
+
+TEST_F(WorkerLoopTest, PauseAndStopFromAnotherHostThread) {
+  LoadFiles(3);
+  std::atomic<bool> bPaused{false};
+  recorder_.onEvent = [&](int nCode) {
+    if (nCode == -1) {
+      PauseDedupeThread();
+      bPaused = true;
+    }
+  };
+  StartAsync();
+  std::thread host([&] {
+    while (!bPaused) usleep(1000);
+    ContinueDedupeThread();
+  });
+  host.join();
+  ASSERT_TRUE(recorder_.WaitForEnd());
+  EXPECT_EQ(recorder_.Codes(), (std::vector<int>{-1, 1, 2, 3, 4}));
+}
+
+TEST_F(WorkerLoopTest, WithoutCallbackTheRunIsTheSame) {
+  LoadFiles(2);
+  ASSERT_EQ(StartDedupeThread(nullptr, nullptr, TWINTONE_MATCH_TITLE, 0, 0), 0);
+  EXPECT_EQ(GetLoadCounts(), 2);
+  EXPECT_EQ(GetGroupIdCounts(), 0);
+}
+
+}  // namespace

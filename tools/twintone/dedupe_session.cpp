@@ -1,0 +1,265 @@
+#include "dedupe_session.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include "interrupt.h"
+#include "path_intake.h"
+#include "progress_bar.h"
+#include "twintone.h"
+
+namespace twintone_cli {
+namespace {
+
+// Points standard output at /dev/null for its lifetime, so the library's per-file
+// listing lines cannot mix with a report; the previous target comes back after.
+class StdoutSilencer {
+ public:
+  StdoutSilencer() {
+    std::fflush(stdout);
+    m_fdSaved = dup(STDOUT_FILENO);
+    int fdNull = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (m_fdSaved >= 0 && fdNull >= 0) dup2(fdNull, STDOUT_FILENO);
+    if (fdNull >= 0) close(fdNull);
+  }
+  ~StdoutSilencer() {
+    std::fflush(stdout);  // the library's lines, buffered, still go to /dev/null
+    if (m_fdSaved >= 0) {
+      dup2(m_fdSaved, STDOUT_FILENO);
+      close(m_fdSaved);
+    }
+  }
+  StdoutSilencer(const StdoutSilencer&) = delete;
+  StdoutSilencer& operator=(const StdoutSilencer&) = delete;
+
+ private:
+  int m_fdSaved = -1;
+};
+
+// A pipe whose ends close with it.
+class Pipe {
+ public:
+  Pipe() {
+    if (pipe2(m_fds, O_CLOEXEC) != 0) m_fds[0] = m_fds[1] = -1;
+  }
+  ~Pipe() {
+    for (int fd : m_fds) {
+      if (fd >= 0) close(fd);
+    }
+  }
+  Pipe(const Pipe&) = delete;
+  Pipe& operator=(const Pipe&) = delete;
+  bool Ok() const { return m_fds[0] >= 0; }
+  int ReadFd() const { return m_fds[0]; }
+  int WriteFd() const { return m_fds[1]; }
+
+ private:
+  int m_fds[2];
+};
+
+// What the library's callback tells the main thread. The callback runs on the
+// library's worker thread; everything but fdEnd is guarded by mutex.
+struct RunState {
+  std::mutex mutex;
+  int nTotal = -1;  // from the start event
+  int nDone = 0;    // the last progress event's position
+  std::string strCurrent;
+  std::vector<std::pair<int, std::string>> vecFinished;  // not yet seen by the main thread
+  int fdEnd = -1;  // the worker writes one byte here after its last touch of this record
+};
+
+// Runs on the library's worker thread, some events under the library's data lock: it
+// only records and never calls back into the library.
+void OnDedupeEvent(void* pData, int nCode, const char* pszText, void* pUser) {
+  RunState* pState = static_cast<RunState*>(pUser);
+  bool bEnd = false;
+  {
+    std::lock_guard<std::mutex> lock(pState->mutex);
+    if (nCode == -1) {
+      pState->nTotal = pData != nullptr ? *static_cast<const int*>(pData) : 0;
+    } else if (pState->nTotal >= 0 && nCode == pState->nTotal + 1) {
+      bEnd = true;
+    } else {
+      pState->nDone = nCode;
+      pState->strCurrent = pszText != nullptr ? pszText : "";
+      pState->vecFinished.emplace_back(nCode, pState->strCurrent);
+    }
+  }
+  if (bEnd) {
+    char byte = 'e';
+    ssize_t nIgnored = write(pState->fdEnd, &byte, 1);
+    (void)nIgnored;
+  }
+}
+
+// Whether the library can have made sense of a file as audio: a tag reader that
+// fails, or finds no playing time, means the run had nothing to key it by.
+bool IsUnreadableAudio(const std::string& strPath) {
+  DupMusicInfo info;
+  return GetDupMusicInfo(strPath.c_str(), &info) != 0 || info.nDuration <= 0;
+}
+
+void PrintError(ProgressBar* pBar, const std::string& strMessage) {
+  pBar->PrintLine("twintone: " + strMessage);
+}
+
+// Starts the worker with SIGINT and SIGTERM blocked, so that it inherits the block and
+// the signals reach the main thread, which handles them.
+int StartRunWithSignalsOnMainThread(RunState* pState, const Options& options) {
+  sigset_t blocked, previous;
+  sigemptyset(&blocked);
+  sigaddset(&blocked, SIGINT);
+  sigaddset(&blocked, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &blocked, &previous);
+  int nResult = StartDedupeThread(OnDedupeEvent, pState, options.nMatchFlags, options.nSeconds,
+                                  options.nSimilarity);
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  return nResult;
+}
+
+Member CopyMember(const tagInMusicDedupInfo& info) {
+  Member member;
+  member.strPath = info.pszPath != nullptr ? info.pszPath : "";
+  member.strTitle = info.pszTitle != nullptr ? info.pszTitle : "";
+  member.strArtist = info.pszArtist != nullptr ? info.pszArtist : "";
+  member.strAlbum = info.pszAlbum != nullptr ? info.pszAlbum : "";
+  member.nDurationMs = info.nDuration;
+  member.nBitrateKbps = info.nBitrate;
+  member.fSimilarity = info.fSimilarity;
+  member.nSizeBytes = static_cast<uint32_t>(info.nFileSize);
+  struct stat st;
+  if (lstat(member.strPath.c_str(), &st) == 0) {
+    member.nDevice = st.st_dev;
+    member.nInode = st.st_ino;
+    member.bSymlink = S_ISLNK(st.st_mode);
+    if (member.bSymlink && stat(member.strPath.c_str(), &st) != 0) st.st_size = 0;
+    member.nSizeBytes = st.st_size;
+  }
+  return member;
+}
+
+std::vector<Group> CopyGroups() {
+  std::vector<Group> vecGroups;
+  int nGroups = GetGroupIdCounts();
+  for (int g = 0; g < nGroups; ++g) {
+    tagInMusicDedupInfo* pInfo = nullptr;
+    int nCount = 0;
+    if (GetGroupRef(static_cast<unsigned>(g), &pInfo, &nCount, 0) != 0) break;
+    Group group;
+    for (int i = 0; i < nCount; ++i) {
+      pInfo = nullptr;
+      if (GetGroupRef(static_cast<unsigned>(g), &pInfo, &nCount, i) == 0 && pInfo != nullptr) {
+        group.vecMembers.push_back(CopyMember(*pInfo));
+      }
+    }
+    if (group.vecMembers.size() >= 2) vecGroups.push_back(std::move(group));
+  }
+  return vecGroups;
+}
+
+}  // namespace
+
+SessionOutcome RunDedupeSession(const Options& options, RunReport* pReport) {
+  SessionOutcome outcome;
+  pReport->bFingerprint = options.bFingerprint;
+  pReport->vecFields = options.vecFields;
+  pReport->nSeconds = options.nSeconds;
+  pReport->nSimilarity = options.nSimilarity;
+
+  ProgressBar bar(!options.bQuiet && isatty(STDERR_FILENO));
+  StdoutSilencer silencer;
+
+  IntakeCallbacks callbacks;
+  callbacks.pfnOnError = [&bar](const std::string& strMessage) { PrintError(&bar, strMessage); };
+  callbacks.pfnOnFolder = [&bar](const std::string& strFolder) {
+    bar.Update(0, -1, strFolder);
+  };
+  outcome.nPathErrors = AddPathsToLibrary(options.vecPaths, options.bRecursive,
+                                          options.strMoveDir, callbacks);
+  int nSkipped = outcome.nPathErrors;
+
+  if (InterruptRequested().load()) {
+    outcome.bInterrupted = true;
+    pReport->bPartial = true;
+    int nLoaded = GetLoadCounts();
+    pReport->nFilesLoaded = nLoaded > 0 ? nLoaded : 0;
+    pReport->nFilesSkipped = nSkipped + pReport->nFilesLoaded;
+    return outcome;
+  }
+
+  Pipe endPipe;
+  RunState state;
+  state.fdEnd = endPipe.WriteFd();
+  if (!endPipe.Ok() || StartRunWithSignalsOnMainThread(&state, options) != 0) {
+    PrintError(&bar, "the library could not start a run");
+    return outcome;
+  }
+  outcome.bStarted = true;
+
+  bool bQuitSent = false;
+  bool bEnded = false;
+  int nDone = 0;
+  int nTotal = -1;
+  while (!bEnded) {
+    struct pollfd fds[2] = {{endPipe.ReadFd(), POLLIN, 0}, {InterruptFd(), POLLIN, 0}};
+    int nReady = poll(fds, 2, 100);
+    if (nReady < 0) nReady = 0;  // EINTR from a signal: a timeout like any other
+    if (fds[1].revents & POLLIN) {
+      char buffer[16];
+      while (read(InterruptFd(), buffer, sizeof(buffer)) > 0) {
+      }
+    }
+    if (InterruptRequested().load() && !bQuitSent) {
+      QuitDedupeThread();
+      bQuitSent = true;
+      bar.PrintLine("twintone: stopping after the current file (Ctrl-C again quits at once)");
+    }
+    std::vector<std::pair<int, std::string>> vecFinished;
+    std::string strCurrent;
+    {
+      std::lock_guard<std::mutex> lock(state.mutex);
+      vecFinished.swap(state.vecFinished);
+      nDone = state.nDone;
+      nTotal = state.nTotal;
+      strCurrent = state.strCurrent;
+    }
+    for (const auto& finished : vecFinished) {
+      if (options.bVerbose) {
+        bar.PrintLine("[" + std::to_string(finished.first) + "/" + std::to_string(nTotal) + "] " +
+                      finished.second);
+      }
+      if (IsUnreadableAudio(finished.second)) ++nSkipped;
+    }
+    bar.Update(nDone, nTotal, strCurrent);
+    // The end byte is written after the last progress event was recorded, and after
+    // the worker's last use of state: once it is read, state may go.
+    if (nReady > 0 && (fds[0].revents & POLLIN)) bEnded = true;
+  }
+  bar.Finish();
+
+  outcome.bInterrupted = bQuitSent;
+  pReport->nFilesLoaded = nTotal > 0 ? nTotal : 0;
+  pReport->nFilesScanned = nDone;
+  pReport->bPartial = bQuitSent && nDone < pReport->nFilesLoaded;
+  pReport->nFilesSkipped = nSkipped + (pReport->nFilesLoaded - nDone);
+  pReport->vecGroups = CopyGroups();
+  if (!options.bFingerprint) {
+    // Tag groups are exact: every member's chosen tags equal the first member's.
+    for (Group& group : pReport->vecGroups) {
+      for (Member& member : group.vecMembers) member.fSimilarity = 1.0f;
+    }
+  }
+  DedupeDealloc();
+  return outcome;
+}
+
+}  // namespace twintone_cli

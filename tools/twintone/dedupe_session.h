@@ -1,0 +1,26 @@
+// The library side of one command: taking the paths in, running the library on its
+// worker thread with progress and Ctrl-C, and copying the groups out of the library's
+// records into a RunReport.
+#ifndef TWINTONE_TOOLS_DEDUPE_SESSION_H
+#define TWINTONE_TOOLS_DEDUPE_SESSION_H
+
+#include "options.h"
+#include "report.h"
+
+namespace twintone_cli {
+
+struct SessionOutcome {
+  bool bStarted = false;   // false: the library refused to start a run (message printed)
+  int nPathErrors = 0;     // paths that could not be taken in (each reported)
+  bool bInterrupted = false;
+};
+
+// Runs the whole session for options and fills the mode, counts, groups and partial
+// flag of *pReport. Messages go to standard error; standard output is left untouched
+// (the library's own listing output is silenced). Call once per process, after
+// InstallInterruptHandlers.
+SessionOutcome RunDedupeSession(const Options& options, RunReport* pReport);
+
+}  // namespace twintone_cli
+
+#endif  // TWINTONE_TOOLS_DEDUPE_SESSION_H

@@ -1,0 +1,313 @@
+#include "options.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+#include "twintone.h"
+
+namespace twintone_cli {
+namespace {
+
+struct FieldName {
+  const char* pszName;
+  int nFlag;
+};
+
+// In the order the library joins them into a key.
+constexpr FieldName kFields[] = {
+    {"title", TWINTONE_MATCH_TITLE},   {"artist", TWINTONE_MATCH_ARTIST},
+    {"album", TWINTONE_MATCH_ALBUM},   {"size", TWINTONE_MATCH_SIZE},
+    {"duration", TWINTONE_MATCH_DURATION},
+};
+
+// Whole decimal integer in [nMin, nMax]; no sign games, no trailing text.
+bool ParseBoundedInt(const std::string& strText, int nMin, int nMax, int* pnValue) {
+  if (strText.empty() || strText.size() > 9) return false;
+  for (char c : strText) {
+    if (c < '0' || c > '9') return false;
+  }
+  long nValue = std::strtol(strText.c_str(), nullptr, 10);
+  if (nValue < nMin || nValue > nMax) return false;
+  *pnValue = static_cast<int>(nValue);
+  return true;
+}
+
+enum class OptionId {
+  kRecursive, kBy, kFingerprint, kSeconds, kSimilarity, kJson, kCsv, kQuiet, kVerbose,
+  kMove, kDryRun, kHelp, kVersion
+};
+
+struct OptionSpec {
+  const char* pszLong;
+  char cShort;  // 0: long form only
+  bool bTakesValue;
+  OptionId id;
+};
+
+constexpr OptionSpec kOptionSpecs[] = {
+    {"recursive", 'r', false, OptionId::kRecursive},
+    {"by", 0, true, OptionId::kBy},
+    {"fingerprint", 'f', false, OptionId::kFingerprint},
+    {"seconds", 0, true, OptionId::kSeconds},
+    {"similarity", 0, true, OptionId::kSimilarity},
+    {"json", 0, false, OptionId::kJson},
+    {"csv", 0, false, OptionId::kCsv},
+    {"quiet", 'q', false, OptionId::kQuiet},
+    {"verbose", 'v', false, OptionId::kVerbose},
+    {"move-duplicates", 0, true, OptionId::kMove},
+    {"dry-run", 'n', false, OptionId::kDryRun},
+    {"help", 'h', false, OptionId::kHelp},
+    {"version", 'V', false, OptionId::kVersion},
+};
+
+const OptionSpec* FindLong(const std::string& strName) {
+  for (const OptionSpec& spec : kOptionSpecs) {
+    if (strName == spec.pszLong) return &spec;
+  }
+  return nullptr;
+}
+
+const OptionSpec* FindShort(char c) {
+  for (const OptionSpec& spec : kOptionSpecs) {
+    if (spec.cShort == c) return &spec;
+  }
+  return nullptr;
+}
+
+// Applies one option. Returns false with *pstrError set for a bad value.
+bool Apply(const OptionSpec& spec, const std::string& strValue, Options* pOptions, bool* pbBy,
+           bool* pbFingerprintOnly, ParseOutcome* pOutcome, std::string* pstrError) {
+  switch (spec.id) {
+    case OptionId::kRecursive: pOptions->bRecursive = true; break;
+    case OptionId::kBy:
+      *pbBy = true;
+      pOptions->nMatchFlags = 0;
+      pOptions->vecFields.clear();
+      return ParseFields(strValue, &pOptions->nMatchFlags, &pOptions->vecFields, pstrError);
+    case OptionId::kFingerprint: pOptions->bFingerprint = true; break;
+    case OptionId::kSeconds:
+      *pbFingerprintOnly = true;
+      if (!ParseBoundedInt(strValue, 0, 600, &pOptions->nSeconds)) {
+        *pstrError = "--seconds takes a whole number from 0 (the whole file) to 600, not '" +
+                     strValue + "'";
+        return false;
+      }
+      break;
+    case OptionId::kSimilarity: {
+      *pbFingerprintOnly = true;
+      std::string strNumber = strValue;
+      if (!strNumber.empty() && strNumber.back() == '%') strNumber.pop_back();
+      if (!ParseBoundedInt(strNumber, 1, 100, &pOptions->nSimilarity)) {
+        *pstrError = "--similarity takes a whole percentage from 1 to 100, not '" + strValue + "'";
+        return false;
+      }
+      break;
+    }
+    case OptionId::kJson: pOptions->format = OutputFormat::kJson; break;
+    case OptionId::kCsv: pOptions->format = OutputFormat::kCsv; break;
+    case OptionId::kQuiet: pOptions->bQuiet = true; break;
+    case OptionId::kVerbose: pOptions->bVerbose = true; break;
+    case OptionId::kMove:
+      if (strValue.empty()) {
+        *pstrError = "--move-duplicates needs a folder";
+        return false;
+      }
+      pOptions->strMoveDir = strValue;
+      break;
+    case OptionId::kDryRun: pOptions->bDryRun = true; break;
+    case OptionId::kHelp: *pOutcome = ParseOutcome::kHelp; break;
+    case OptionId::kVersion:
+      if (*pOutcome != ParseOutcome::kHelp) *pOutcome = ParseOutcome::kVersion;
+      break;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ParseFields(const std::string& strList, int* pnFlags, std::vector<std::string>* pvecFields,
+                 std::string* pstrError) {
+  int nFlags = 0;
+  size_t nStart = 0;
+  while (true) {
+    size_t nComma = strList.find(',', nStart);
+    std::string strName = strList.substr(nStart, nComma == std::string::npos ? std::string::npos
+                                                                               : nComma - nStart);
+    if (strName.empty()) {
+      *pstrError = "--by takes field names separated by commas, such as title,artist";
+      return false;
+    }
+    const FieldName* pField = nullptr;
+    for (const FieldName& field : kFields) {
+      if (strName == field.pszName) pField = &field;
+    }
+    if (pField == nullptr) {
+      *pstrError = "unknown field '" + strName +
+                   "' for --by (choose from title, artist, album, size, duration)";
+      return false;
+    }
+    if (nFlags & pField->nFlag) {
+      *pstrError = "field '" + strName + "' is given twice to --by";
+      return false;
+    }
+    nFlags |= pField->nFlag;
+    if (nComma == std::string::npos) break;
+    nStart = nComma + 1;
+  }
+  pvecFields->clear();
+  for (const FieldName& field : kFields) {
+    if (nFlags & field.nFlag) pvecFields->push_back(field.pszName);
+  }
+  *pnFlags = nFlags;
+  return true;
+}
+
+ParseOutcome ParseOptions(int argc, char* const argv[], Options* pOptions,
+                          std::string* pstrError) {
+  *pOptions = Options();
+  pstrError->clear();
+  ParseOutcome outcome = ParseOutcome::kRun;
+  bool bBy = false;
+  bool bFingerprintOnly = false;
+  bool bJson = false;
+  bool bCsv = false;
+  bool bOptionsEnded = false;
+  auto fail = [pstrError](const std::string& strReason) {
+    *pstrError = strReason;
+    return ParseOutcome::kUsageError;
+  };
+
+  for (int i = 1; i < argc; ++i) {
+    std::string strArg = argv[i];
+    if (bOptionsEnded || strArg.size() < 2 || strArg[0] != '-') {
+      pOptions->vecPaths.push_back(strArg);
+      continue;
+    }
+    if (strArg == "--") {
+      bOptionsEnded = true;
+      continue;
+    }
+    std::vector<std::pair<const OptionSpec*, std::string>> vecFound;
+    if (strArg.compare(0, 2, "--") == 0) {
+      size_t nEqual = strArg.find('=');
+      std::string strName = strArg.substr(2, nEqual == std::string::npos ? std::string::npos
+                                                                          : nEqual - 2);
+      const OptionSpec* pSpec = FindLong(strName);
+      if (pSpec == nullptr) return fail("unknown option '--" + strName + "'");
+      std::string strValue;
+      if (pSpec->bTakesValue) {
+        if (nEqual != std::string::npos) {
+          strValue = strArg.substr(nEqual + 1);
+        } else if (i + 1 < argc) {
+          strValue = argv[++i];
+        } else {
+          return fail("option '--" + strName + "' needs a value");
+        }
+      } else if (nEqual != std::string::npos) {
+        return fail("option '--" + strName + "' takes no value");
+      }
+      vecFound.emplace_back(pSpec, strValue);
+    } else {
+      for (size_t j = 1; j < strArg.size(); ++j) {
+        const OptionSpec* pSpec = FindShort(strArg[j]);
+        if (pSpec == nullptr) return fail(std::string("unknown option '-") + strArg[j] + "'");
+        vecFound.emplace_back(pSpec, std::string());
+      }
+    }
+    for (const auto& found : vecFound) {
+      if (found.first->id == OptionId::kJson) bJson = true;
+      if (found.first->id == OptionId::kCsv) bCsv = true;
+      if (!Apply(*found.first, found.second, pOptions, &bBy, &bFingerprintOnly, &outcome,
+                 pstrError)) {
+        return ParseOutcome::kUsageError;
+      }
+    }
+  }
+
+  if (outcome != ParseOutcome::kRun) return outcome;
+  if (bFingerprintOnly) pOptions->bFingerprint = true;
+  if (bBy && pOptions->bFingerprint) {
+    return fail("--by groups by tags and cannot be combined with fingerprint options");
+  }
+  if (bJson && bCsv) return fail("choose one of --json and --csv");
+  if (pOptions->bDryRun && pOptions->strMoveDir.empty()) {
+    return fail("--dry-run only applies to --move-duplicates DIR");
+  }
+  if (pOptions->vecPaths.empty()) return fail("no file or folder given");
+  if (!pOptions->bFingerprint && !bBy) {
+    pOptions->nMatchFlags = TWINTONE_MATCH_TITLE | TWINTONE_MATCH_ARTIST;
+    pOptions->vecFields = {"title", "artist"};
+  }
+  if (pOptions->bFingerprint) {
+    pOptions->nMatchFlags = TWINTONE_MATCH_FINGERPRINT;
+    pOptions->vecFields.clear();
+  }
+  return ParseOutcome::kRun;
+}
+
+std::string VersionText() {
+  return std::string("twintone ") + TWINTONE_CLI_VERSION + "\n";
+}
+
+std::string HelpText(const std::string& strProgram) {
+  return "Usage: " + strProgram + " [options] PATH...\n" +
+         R"(Finds duplicate music files among the given files and folders.
+
+A folder contributes the audio files directly inside it (aac alac ac3 aif aiff ape flac
+m4a mp4 mp3 mp2 mp1 mpa mpc ogg tta wav wma wv); a file given by name is taken whatever
+its name.
+
+Grouping:
+  --by FIELDS          group files whose tags agree on FIELDS, a comma-separated list of
+                       title, artist, album, size, duration (default: title,artist).
+                       A file with no title tag uses its file name; a file lacking any
+                       other chosen field is not grouped.
+  -f, --fingerprint    group files that sound the same, by acoustic fingerprint
+      --seconds N      seconds of audio to fingerprint, 1..600, or 0 for the whole file
+                       (default 120; implies --fingerprint)
+      --similarity P   percent of fingerprint agreement that makes a duplicate, 1..100
+                       (default 80; implies --fingerprint)
+
+Input:
+  -r, --recursive      also take every folder below the given folders (symbolic links
+                       to folders are followed, each folder is taken once)
+
+Output:
+      --json           one JSON document on standard output
+      --csv            CSV (RFC 4180) on standard output, one row per group member
+  -q, --quiet          no progress bar
+  -v, --verbose        one line per scanned file on standard error
+
+In each group the member to keep comes first: the best bitrate, then the longest
+duration. The summary counts files scanned; files skipped are those the run could not
+read as audio (no readable tags or stream length), paths that could not be taken in,
+and, after Ctrl-C, files the run did not reach. Bytes freed is what moving every
+member but the first would free.
+
+Moving:
+      --move-duplicates DIR
+                       move every member but the first into DIR (created if missing).
+                       Names are made unique ("song (1).mp3"); nothing is overwritten or
+                       deleted; a move that fails is reported and the others go on.
+  -n, --dry-run        show the moves without making them
+
+  -h, --help           this text
+  -V, --version        the version
+
+Ctrl-C stops the run after the file in hand and prints the groups found so far, marked
+as partial; a second Ctrl-C quits at once.
+
+Exit status: 0 done; 1 a path could not be read, a move failed or the library refused;
+2 wrong usage; 130 stopped by Ctrl-C (partial results).
+
+Examples:
+  )" + strProgram + R"( ~/Music
+  )" + strProgram + R"( -r --by title,artist,album ~/Music
+  )" + strProgram + R"( -r --fingerprint --seconds 60 --similarity 90 ~/Music /mnt/backup
+  )" + strProgram + R"( -r --fingerprint --json ~/Music > groups.json
+  )" + strProgram + R"( -r --fingerprint --move-duplicates ~/Duplicates --dry-run ~/Music
+)";
+}
+
+}  // namespace twintone_cli

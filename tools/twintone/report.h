@@ -1,0 +1,83 @@
+// What a run found, as the command keeps it after the library's records are gone, and
+// the three ways of writing it out: readable text, JSON and CSV.
+#ifndef TWINTONE_TOOLS_REPORT_H
+#define TWINTONE_TOOLS_REPORT_H
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "options.h"
+
+namespace twintone_cli {
+
+// One group member, copied out of the library's record.
+struct Member {
+  std::string strPath;  // bytes as the library stored them
+  std::string strTitle;
+  std::string strArtist;
+  std::string strAlbum;
+  int64_t nSizeBytes = 0;  // from the file system; the record's 32-bit size if that fails
+  int nDurationMs = 0;
+  int nBitrateKbps = 0;
+  float fSimilarity = 0.0f;  // 0..1 against the first member; 1 in tag groups
+  // The file's identity from lstat, 0 and 0 when unknown; a symbolic link frees nothing.
+  uint64_t nDevice = 0;
+  uint64_t nInode = 0;
+  bool bSymlink = false;
+};
+
+// Members in the library's order: the first one is the one to keep.
+struct Group {
+  std::vector<Member> vecMembers;
+};
+
+enum class MoveStatus { kMoved, kWouldMove, kFailed };
+
+struct MoveRecord {
+  std::string strFrom;
+  std::string strTo;  // empty when no destination name could be chosen
+  MoveStatus status = MoveStatus::kFailed;
+  std::string strError;  // set for kFailed
+};
+
+struct RunReport {
+  bool bFingerprint = false;
+  std::vector<std::string> vecFields;  // text mode
+  int nSeconds = 0;                     // fingerprint mode
+  int nSimilarity = 0;
+
+  bool bPartial = false;  // the run was stopped before it reached every file
+  int nFilesLoaded = 0;   // files the library took in
+  int nFilesScanned = 0;  // files the run went through
+  int nFilesSkipped = 0;  // see the --help text for what counts
+  std::vector<Group> vecGroups;
+
+  bool bMoveRequested = false;
+  bool bDryRun = false;
+  std::string strMoveDir;
+  std::vector<MoveRecord> vecMoves;
+
+  // Members beyond the first, over all groups.
+  int Duplicates() const;
+  // Bytes that moving every member but the first would free (symbolic links and
+  // repeated appearances of one file count nothing).
+  int64_t BytesFreed() const;
+};
+
+// Readable text for a person: a block per group, then the summary line.
+void WriteTextReport(const RunReport& report, FILE* pOut);
+// One JSON document; field names are stable, see report_machine.cpp.
+void WriteJsonReport(const RunReport& report, FILE* pOut);
+// CSV with a header row, one row per member, CRLF line ends.
+void WriteCsvReport(const RunReport& report, FILE* pOut);
+
+// "3:07", "1:02:03"; "?" for 0.
+std::string FormatDuration(int nMilliseconds);
+// "812 B", "4.2 MB", "1.3 GB" (powers of 1024).
+std::string FormatBytes(int64_t nBytes);
+
+}  // namespace twintone_cli
+
+#endif  // TWINTONE_TOOLS_REPORT_H
