@@ -52,6 +52,7 @@ TEST_F(MoverTest, NumberedNamesGoBeforeTheExtension) {
 }
 
 TEST_F(MoverTest, TakenNamesAreNeverOverwrittenAndEveryByteSurvives) {
+  for (const char* pszFolder : {"a", "b", "c", "dups"}) dir.MakeDir(pszFolder);
   std::string strKeep = dir.WriteFile("a/song.mp3", "kept copy");
   std::string strDup1 = dir.WriteFile("b/song.mp3", "first duplicate");
   std::string strDup2 = dir.WriteFile("c/song.mp3", "second duplicate");
@@ -94,10 +95,10 @@ TEST_F(MoverTest, AFailedMoveIsReportedAndTheOthersGoOn) {
 }
 
 TEST_F(MoverTest, DryRunChangesNothingAndPlansDistinctNames) {
+  for (const char* pszFolder : {"a", "b", "c", "dups"}) dir.MakeDir(pszFolder);
   std::string strKeep = dir.WriteFile("a/x.flac", "1");
   std::string strDup1 = dir.WriteFile("b/x.flac", "2");
   std::string strDup2 = dir.WriteFile("c/x.flac", "3");
-  dir.MakeDir("dups");
   auto vecMoves = twintone_cli::MoveDuplicates({GroupOf({strKeep, strDup1, strDup2})},
                                                dir.Path("dups"), true, nullptr);
   ASSERT_EQ(2u, vecMoves.size());

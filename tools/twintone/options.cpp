@@ -178,6 +178,13 @@ ParseOutcome ParseOptions(int argc, char* const argv[], Options* pOptions,
     return ParseOutcome::kUsageError;
   };
 
+  // --help answers whatever else the line holds, mistakes included.
+  for (int i = 1; i < argc; ++i) {
+    std::string strArg = argv[i];
+    if (strArg == "--") break;
+    if (strArg == "--help" || strArg == "-h") return ParseOutcome::kHelp;
+  }
+
   for (int i = 1; i < argc; ++i) {
     std::string strArg = argv[i];
     if (bOptionsEnded || strArg.size() < 2 || strArg[0] != '-') {

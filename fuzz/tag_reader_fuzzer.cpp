@@ -1,0 +1,23 @@
+// Tag and property reading of arbitrary bytes saved under every supported extension.
+// Beyond not crashing, a successful read must keep the reader's promises: a title
+// (the file's bare name when the tag has none), the file's real size, and numbers
+// that are not negative.
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "fuzz_file.h"
+#include "twintone.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
+  const std::string strPath = SaveAsAudioFile(pData, nSize);
+  DupMusicInfo info;
+  const int nResult = GetDupMusicInfo(strPath.c_str(), &info);
+  if (nResult != 0 && nResult != -1 && nResult != -2) abort();
+  if (nResult == 0) {
+    if (info.strTitle.empty()) abort();
+    if (info.nFileSize != static_cast<int64_t>(nSize > 0 ? nSize - 1 : 0)) abort();
+    if (info.nDuration < 0 || info.nBitrate < 0) abort();
+  }
+  return 0;
+}
