@@ -104,14 +104,13 @@ void RegisterAll(const std::vector<Pair>& vecPairs) {
       RequireSame(MatchFingerprintsWith(kernel, a, kWords, b, kWords), fRef1,
                   "match_fingerprints " + strKernel + " " + strInput);
       float fAbove = 0.0f;
-      const bool bAbove = MatchAboveThresholdWith(kernel, a, kWords, b, kWords, kMaxOffset,
-                                                  kThreshold, &fAbove);
+      const bool bAbove =
+          MatchAboveThresholdWith(kernel, a, kWords, b, kWords, kMaxOffset, kThreshold, &fAbove);
       if (bAbove != bRefAbove) RequireSame(1.0f, 0.0f, "MatchAboveThreshold " + strKernel);
       RequireSame(fAbove, fRefAbove, "MatchAboveThreshold " + strKernel + " " + strInput);
 
-      Register("match_fingerprints3/" + strKernel + "/" + strInput, [=] {
-        return MatchFingerprints3With(*pKernel, a, kWords, b, kWords, kMaxOffset);
-      });
+      Register("match_fingerprints3/" + strKernel + "/" + strInput,
+               [=] { return MatchFingerprints3With(*pKernel, a, kWords, b, kWords, kMaxOffset); });
       Register("match_fingerprints/" + strKernel + "/" + strInput,
                [=] { return MatchFingerprintsWith(*pKernel, a, kWords, b, kWords); });
       Register("MatchAboveThreshold/" + strKernel + "/" + strInput, [=] {
@@ -138,8 +137,16 @@ class RatioReporter : public benchmark::ConsoleReporter {
     ConsoleReporter::ReportRuns(vecRuns);
     for (const Run& run : vecRuns) {
       if (run.run_type != Run::RT_Iteration || run.iterations == 0) continue;
-      mapSeconds[run.benchmark_name()] = run.cpu_accumulated_time / run.iterations;
-      vecOrder.push_back(run.benchmark_name());
+      // With repetitions the fastest one counts: on a shared machine the others
+      // mostly measure the neighbours.
+      const double fSeconds = run.cpu_accumulated_time / run.iterations;
+      auto it = mapSeconds.find(run.benchmark_name());
+      if (it == mapSeconds.end()) {
+        mapSeconds.emplace(run.benchmark_name(), fSeconds);
+        vecOrder.push_back(run.benchmark_name());
+      } else if (fSeconds < it->second) {
+        it->second = fSeconds;
+      }
     }
   }
 

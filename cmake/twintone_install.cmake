@@ -35,22 +35,26 @@ install(FILES
   ${PROJECT_BINARY_DIR}/twintoneConfigVersion.cmake
   DESTINATION ${TWINTONE_CMAKE_DIR})
 
-# pkg-config file. Its prefix is found from the file's own place, so the same file
-# serves whatever prefix `cmake --install --prefix` is given.
-if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}" OR IS_ABSOLUTE "${CMAKE_INSTALL_INCLUDEDIR}")
-  set(TWINTONE_PC_PREFIX "${CMAKE_INSTALL_PREFIX}")
-  set(TWINTONE_PC_LIBDIR "${CMAKE_INSTALL_FULL_LIBDIR}")
-  set(TWINTONE_PC_INCLUDEDIR "${CMAKE_INSTALL_FULL_INCLUDEDIR}")
-else()
-  file(RELATIVE_PATH twintone_pc_up "/root/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/root")
-  string(REGEX REPLACE "/$" "" twintone_pc_up "${twintone_pc_up}")
-  set(TWINTONE_PC_PREFIX "\${pcfiledir}/${twintone_pc_up}")
-  set(TWINTONE_PC_LIBDIR "\${prefix}/${CMAKE_INSTALL_LIBDIR}")
-  set(TWINTONE_PC_INCLUDEDIR "\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}")
-endif()
-configure_file(${PROJECT_SOURCE_DIR}/cmake/twintone.pc.in ${PROJECT_BINARY_DIR}/twintone.pc @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/twintone.pc
-  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+# pkg-config file, written at install time so that its paths name the prefix that
+# `cmake --install --prefix` was given rather than the one configured.
+foreach(dir LIBDIR INCLUDEDIR)
+  if(IS_ABSOLUTE "${CMAKE_INSTALL_${dir}}")
+    set(twintone_pc_${dir} "${CMAKE_INSTALL_${dir}}")
+  else()
+    # Kept as ${prefix} in the file: escaped once more for the install script.
+    set(twintone_pc_${dir} "\\\${prefix}/${CMAKE_INSTALL_${dir}}")
+  endif()
+endforeach()
+install(CODE "
+  set(PROJECT_VERSION \"${PROJECT_VERSION}\")
+  set(TWINTONE_PC_PREFIX \"\${CMAKE_INSTALL_PREFIX}\")
+  set(TWINTONE_PC_LIBDIR \"${twintone_pc_LIBDIR}\")
+  set(TWINTONE_PC_INCLUDEDIR \"${twintone_pc_INCLUDEDIR}\")
+  configure_file(\"${PROJECT_SOURCE_DIR}/cmake/twintone.pc.in\"
+                 \"${PROJECT_BINARY_DIR}/pkgconfig/twintone.pc\" @ONLY)
+  file(INSTALL \"${PROJECT_BINARY_DIR}/pkgconfig/twintone.pc\"
+       DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/pkgconfig\")
+")
 
 if(TWINTONE_BUILD_TOOLS)
   install(FILES ${PROJECT_SOURCE_DIR}/docs/twintone.1

@@ -303,8 +303,7 @@ int DecodeSession::DeliverFrame(const AVFrame* pFrame) {
       if (nSeconds > 0) nLimitBytes_ = int64_t{nSeconds} * nOutRate_ * nChannels * 2;
     }
   }
-  bool bSameInput = swr_ && pFrame->format == nSwrInFormat_ &&
-                    pFrame->sample_rate == nSwrInRate_ &&
+  bool bSameInput = swr_ && pFrame->format == nSwrInFormat_ && pFrame->sample_rate == nSwrInRate_ &&
                     av_channel_layout_compare(&pFrame->ch_layout, &swrInLayout_.layout) == 0;
   if (!bSameInput) {
     int nResult = ConfigureResampler(pFrame);
@@ -314,8 +313,8 @@ int DecodeSession::DeliverFrame(const AVFrame* pFrame) {
   if (nMax <= 0) return 0;
   vecPcm_.resize(static_cast<size_t>(nMax) * outLayout_.layout.nb_channels * 2);
   uint8_t* pOut = vecPcm_.data();
-  int nOut = swr_convert(swr_.get(), &pOut, nMax, const_cast<const uint8_t**>(pFrame->extended_data),
-                         pFrame->nb_samples);
+  int nOut = swr_convert(swr_.get(), &pOut, nMax,
+                         const_cast<const uint8_t**>(pFrame->extended_data), pFrame->nb_samples);
   if (nOut < 0) return DECODER_ERR_DECODE;
   return Emit(nOut);
 }

@@ -56,8 +56,7 @@ typedef struct DecoderUserHeader {
 #define DECODER_ERR_ARGUMENT -1    /* null task, path or callback, or unknown type */
 #define DECODER_ERR_OPEN -2        /* not a regular readable file, or not a media file */
 #define DECODER_ERR_NO_AUDIO -3    /* no decodable audio stream */
-#define DECODER_ERR_DECODE -4      /* decoder or resampler failure, or a stream that
-                                      keeps failing or yields nothing for too long */
+#define DECODER_ERR_DECODE -4      /* decoding failed, or gave no audio for too long */
 #define DECODER_ERR_CALLBACK -5    /* a callback returned non-zero */
 #define DECODER_ERR_EMPTY -6       /* no sample came out of the stream */
 #define DECODER_ERR_MEMORY -7      /* out of memory */

@@ -89,7 +89,8 @@ TWINTONE_EXPORT int PauseDedupeThread(void);
 TWINTONE_EXPORT int ContinueDedupeThread(void);
 /* Asks the run to stop and clears every loaded file, group and record. Returns 0, or
  * -1 without an engine or while a run still holds the data (call again after the end
- * event). */
+ * event). Clear before the next run: a run over files already run files them again
+ * and appends its groups after the earlier ones. */
 TWINTONE_EXPORT int DedupeDealloc(void);
 /* Number of loaded files. Stops an active run and waits for its end. -1: no engine. */
 TWINTONE_EXPORT int GetLoadCounts(void);

@@ -8,7 +8,6 @@
 # LD_LIBRARY_PATH unset, expecting one group of two in tag and fingerprint mode.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-root=$PWD
 
 build=${1:-build-test/plain}
 [[ -f "$build/CMakeCache.txt" ]] || { echo "check-install: $build is not a build tree" >&2; exit 2; }

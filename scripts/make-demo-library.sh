@@ -8,7 +8,7 @@
 # a new one is built beside DIR and moved into place only when complete.
 set -euo pipefail
 
-recipe_version=2
+recipe_version=3
 dir=${1:?usage: make-demo-library.sh DIR}
 if [[ -f "$dir/.complete" && "$(cat "$dir/.complete")" == "$recipe_version" ]]; then
   echo "demo library: $dir (already made)"
@@ -64,7 +64,7 @@ ens="Demo Ensemble"
 encode morning "Collection/Morning Theme.flac" "Morning Theme" "$ens" "Daybreak" -c:a flac
 encode morning "Collection/Morning Theme (320).mp3" "Morning Theme" "$ens" "Daybreak" -c:a libmp3lame -b:a 320k
 encode morning "Old Downloads/morning_theme.mp3" "Morning Theme" "$ens" "Daybreak" -c:a libmp3lame -b:a 128k
-encode morning "Old Downloads/Morning Theme.ogg" "Morning Theme" "$ens" "Daybreak" -c:a libvorbis -q:a 4
+encode morning "Old Downloads/Morning Theme.ogg" "Morning Theme" "$ens" "Daybreak" -c:a libvorbis -b:a 160k
 # Same tune, tags partly missing: fingerprints find the untagged copy, tags cannot.
 encode harbour "Collection/Harbour Lights.flac" "Harbour Lights" "$ens" "Daybreak" -c:a flac
 encode harbour "Collection/Harbour Lights.m4a" "Harbour Lights" "$ens" "Daybreak" -c:a aac -b:a 160k
@@ -73,7 +73,7 @@ encode harbour "Old Downloads/track07.mp3" - - - -c:a libmp3lame -b:a 96k
 encode steps "Collection/Stone Steps.wav" "Stone Steps" "$ens" "Stone" -c:a pcm_s16le
 encode steps "Old Downloads/Stone Steps (Remaster).mp3" "Stone Steps (Remaster)" "$ens" "Stone" -c:a libmp3lame -b:a 256k
 # Same tune, downsampled mono copy: both modes group them.
-encode boats "Collection/Paper Boats.ogg" "Paper Boats" "$ens" "Harbour" -c:a libvorbis -q:a 6
+encode boats "Collection/Paper Boats.ogg" "Paper Boats" "$ens" "Harbour" -c:a libvorbis -b:a 192k
 encode boats "Old Downloads/Paper Boats.mp3" "Paper Boats" "$ens" "Harbour" -c:a libmp3lame -b:a 64k -ar 22050 -ac 1
 # A single copy: never a duplicate.
 encode train "Collection/Night Train.flac" "Night Train" "$ens" "Harbour" -c:a flac

@@ -22,6 +22,7 @@ run_suite() {  # name, cmake options...
 }
 
 run_suite plain
+scripts/check-install.sh build-test/plain
 if ((quick == 0)); then
   [[ -x scripts/sanitizers.sh ]] && scripts/sanitizers.sh
 fi

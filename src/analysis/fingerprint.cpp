@@ -136,6 +136,6 @@ int CDedupeMusic::GetMusicFinger(InerMusicDedupInfo* pRecord, tagCChromaPrintInf
   if (pRecord == nullptr || pRecord->pGroupKey == nullptr) return -11;
   GroupKey* pKey = pRecord->pGroupKey;
   if (pKey->nFingerLen >= 1) return 0;
-  return ExtractFingerprint(pRecord->strPath.c_str(), pRecord->nDuration, pInfo, nSeconds,
-                            nullptr, &pKey->pFinger, &pKey->nFingerLen);
+  return ExtractFingerprint(pRecord->strPath.c_str(), pRecord->nDuration, pInfo, nSeconds, nullptr,
+                            &pKey->pFinger, &pKey->nFingerLen);
 }

@@ -16,6 +16,7 @@
 
 struct tagCChromaPrintInfo;
 class FingerprintPrefetch;
+class ParallelGroupScan;
 
 using RecordList = std::list<InerMusicDedupInfo*>;
 using GroupMap = std::map<GroupKey, RecordList*>;
@@ -84,6 +85,9 @@ class CDedupeMusic {
   // Set by the worker for the length of a fingerprint run; GetDeepKey takes
   // fingerprints computed ahead from it. Null otherwise.
   FingerprintPrefetch* pPrefetch = nullptr;
+  // Set by the worker for the length of a fingerprint run (and by benchmarks):
+  // AddToReaptList spreads its search for a record's group over these threads.
+  ParallelGroupScan* pGroupScan = nullptr;
   // How AddToReaptList scores a fingerprint against a group's key; benchmarks swap
   // in the reference scorer as their baseline.
   ThresholdScorer pfnFileScorer = MatchAboveThreshold;

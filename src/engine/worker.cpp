@@ -9,6 +9,7 @@
 #include "engine/dedupe_music.h"
 #include "engine/fingerprint_prefetch.h"
 #include "engine/log.h"
+#include "grouping/group_scan.h"
 
 namespace {
 
@@ -39,6 +40,17 @@ std::unique_ptr<FingerprintPrefetch> StartPrefetch(
   }
 }
 
+// Helpers for the group search: one per further core.
+std::unique_ptr<ParallelGroupScan> StartGroupScan() {
+  unsigned nCores = std::thread::hardware_concurrency();
+  if (nCores < 2) return nullptr;
+  try {
+    return std::make_unique<ParallelGroupScan>(nCores - 1);
+  } catch (...) {
+    return nullptr;  // the worker searches alone
+  }
+}
+
 }  // namespace
 
 void CDedupeMusic::Run() {
@@ -53,9 +65,12 @@ void CDedupeMusic::Run() {
   Notify(pfn, &nStartData, -1, "", pUserArg);
 
   std::unique_ptr<FingerprintPrefetch> pAhead;
+  std::unique_ptr<ParallelGroupScan> pScan;
   if ((nMatchFlags & TWINTONE_MATCH_FINGERPRINT) != 0) {
     pAhead = StartPrefetch(mapLoaded, nFingerSeconds);
     pPrefetch = pAhead.get();
+    pScan = StartGroupScan();
+    pGroupScan = pScan.get();
   }
 
   int k = 1;
@@ -85,6 +100,8 @@ void CDedupeMusic::Run() {
   // Fingerprints computed ahead but not filed are abandoned.
   pPrefetch = nullptr;
   pAhead.reset();
+  pGroupScan = nullptr;
+  pScan.reset();
   try {
     BuildResultGroups();
   } catch (...) {

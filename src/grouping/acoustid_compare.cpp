@@ -2,11 +2,12 @@
 // i - j = d is summed on its own by a vector kernel; the best diagonal gives the
 // score. The sums are the reference's histogram entries, so the floats agree
 // exactly. match_fingerprints2 is linear and has one implementation.
+#include "grouping/acoustid_compare.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
-#include "grouping/acoustid_compare.h"
 #include "grouping/match_kernels.h"
 
 namespace {
@@ -54,9 +55,7 @@ DiagonalRange Match3Range(int asize, int bsize, int maxoffset) {
 }
 
 // The score of a top diagonal sum, rounded exactly as the reference does.
-float Match3Score(int64_t nTop, int nMin) {
-  return static_cast<float>(nTop / (16.0 * nMin));
-}
+float Match3Score(int64_t nTop, int nMin) { return static_cast<float>(nTop / (16.0 * nMin)); }
 
 // The largest diagonal sum in range that reaches nNeeded (>= 1), or -1 when
 // none does. Diagonals nearest offset 0 come first, where matching recordings
@@ -115,8 +114,8 @@ float MatchFingerprintsWith(const MatchKernel& kernel, const uint32_t* a, int as
 float MatchFingerprints3With(const MatchKernel& kernel, const uint32_t* a, int asize,
                              const uint32_t* b, int bsize, int maxoffset) {
   if (!ValidPair(a, asize, b, bsize)) return 0.0f;
-  const int64_t nTop = BestDiagonal(kernel, a, asize, b, bsize,
-                                    Match3Range(asize, bsize, maxoffset), 1);
+  const int64_t nTop =
+      BestDiagonal(kernel, a, asize, b, bsize, Match3Range(asize, bsize, maxoffset), 1);
   return Match3Score(std::max<int64_t>(nTop, 0), std::min(asize, bsize));
 }
 
@@ -130,8 +129,9 @@ bool MatchAboveThresholdWith(const MatchKernel& kernel, const uint32_t* a, int a
     // Not even a perfect diagonal passes (this also turns away a NaN threshold).
     if (!(Match3Score(nFull, nMin) > fThreshold)) return false;
     const int64_t nNeeded = LowestPassingSum(fThreshold, nMin, nFull);
-    const int64_t nTop = BestDiagonal(kernel, a, asize, b, bsize,
-                                      Match3Range(asize, bsize, maxoffset), std::max<int64_t>(nNeeded, 1));
+    const int64_t nTop =
+        BestDiagonal(kernel, a, asize, b, bsize, Match3Range(asize, bsize, maxoffset),
+                     std::max<int64_t>(nNeeded, 1));
     // With nNeeded 0 every score passes, the empty histogram's 0 included.
     if (nTop < 0 && nNeeded > 0) return false;
     fScore = Match3Score(std::max<int64_t>(nTop, 0), nMin);
@@ -141,8 +141,8 @@ bool MatchAboveThresholdWith(const MatchKernel& kernel, const uint32_t* a, int a
   return true;
 }
 
-bool MatchAboveThreshold(const uint32_t* a, int asize, const uint32_t* b, int bsize,
-                         int maxoffset, float fThreshold, float* pfScore) {
+bool MatchAboveThreshold(const uint32_t* a, int asize, const uint32_t* b, int bsize, int maxoffset,
+                         float fThreshold, float* pfScore) {
   return MatchAboveThresholdWith(ActiveMatchKernel(), a, asize, b, bsize, maxoffset, fThreshold,
                                  pfScore);
 }

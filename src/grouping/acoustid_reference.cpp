@@ -146,8 +146,8 @@ float match_fingerprints2(const uint32_t* a, int asize, const uint32_t* b, int b
     memcpy(&y, b + 2 * k, sizeof y);
     nBitErrors += popcount_3(x ^ y);
   }
-  float fScore = static_cast<float>((nHalf * 2.0 / nSize) *
-                                    (1.0 - 2.0 * nBitErrors / (nHalf * 64.0)));
+  float fScore =
+      static_cast<float>((nHalf * 2.0 / nSize) * (1.0 - 2.0 * nBitErrors / (nHalf * 64.0)));
   if (fScore < 0.0f) fScore = 0.0f;
   if (fDiversity < 1.0f) {
     fScore = static_cast<float>(std::pow(static_cast<double>(fScore), 8.0 - 7.0 * fDiversity));

@@ -1,9 +1,11 @@
 // Filing records into duplicate groups. Runs on the worker thread under hDataLock.
 #include <algorithm>
 #include <memory>
+#include <vector>
 
 #include "engine/dedupe_music.h"
 #include "engine/log.h"
+#include "grouping/group_scan.h"
 
 namespace {
 
@@ -19,17 +21,35 @@ void CDedupeMusic::AddToReaptList(InerMusicDedupInfo* pRecord) {
   if ((nMatchFlags & TWINTONE_MATCH_FINGERPRINT) != 0) {
     if (key.nFingerLen < kMinFingerWords) return;
     const auto* pWords = reinterpret_cast<const uint32_t*>(key.pFinger);
-    // The first group in map order whose key scores above the threshold.
-    for (auto it = mapGroups.begin(); it != mapGroups.end(); ++it) {
-      const GroupKey& groupKey = it->first;
+    auto passes = [&](const GroupKey& groupKey, float* pfScore) {
       int nMaxOffset = std::min(groupKey.nFingerLen, key.nFingerLen) / 3;
-      float fScore = 0.0f;
-      if (pfnFileScorer(reinterpret_cast<const uint32_t*>(groupKey.pFinger),
-                        groupKey.nFingerLen, pWords, key.nFingerLen, nMaxOffset, fThreshold,
-                        &fScore)) {
+      return pfnFileScorer(reinterpret_cast<const uint32_t*>(groupKey.pFinger),
+                           groupKey.nFingerLen, pWords, key.nFingerLen, nMaxOffset, fThreshold,
+                           pfScore);
+    };
+    float fScore = 0.0f;
+    if (pGroupScan != nullptr && mapGroups.size() >= ParallelGroupScan::kMinParallel) {
+      // The first group in map order whose key scores above the threshold, searched
+      // on several threads; its score is taken again on this one.
+      std::vector<GroupMap::iterator> vecOrder;
+      vecOrder.reserve(mapGroups.size());
+      for (auto it = mapGroups.begin(); it != mapGroups.end(); ++it) vecOrder.push_back(it);
+      size_t nFirst = pGroupScan->FindFirst(vecOrder.size(), [&](size_t i) {
+        float fIgnored = 0.0f;
+        return passes(vecOrder[i]->first, &fIgnored);
+      });
+      if (nFirst < vecOrder.size() && passes(vecOrder[nFirst]->first, &fScore)) {
         pRecord->fSimilarity = fScore;
-        found = it;
-        break;
+        found = vecOrder[nFirst];
+      }
+    } else {
+      // The first group in map order whose key scores above the threshold.
+      for (auto it = mapGroups.begin(); it != mapGroups.end(); ++it) {
+        if (passes(it->first, &fScore)) {
+          pRecord->fSimilarity = fScore;
+          found = it;
+          break;
+        }
       }
     }
   } else {

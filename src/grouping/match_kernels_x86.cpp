@@ -5,6 +5,9 @@
 
 #ifdef TWINTONE_X86_KERNELS
 
+#include <algorithm>
+#include <cstdint>
+
 // GCC 12 warns about the deliberately undefined vectors inside its own AVX-512
 // intrinsics when they are inlined into target-attributed functions; the
 // warning concerns the header's code, not this file's.
@@ -25,30 +28,38 @@ namespace {
 
 // Pairs between two budget checks: long enough that the horizontal sums cost
 // little, short enough that a hopeless diagonal is left soon.
-constexpr size_t kVectorLossBlock = 128;
+constexpr size_t kVectorLossBlock = 256;
 
 TWINTONE_AVX512 inline __m512i CappedPopcount512(const uint32_t* pa, const uint32_t* pb) {
   const __m512i x = _mm512_xor_si512(_mm512_loadu_si512(pa), _mm512_loadu_si512(pb));
   return _mm512_min_epu32(_mm512_popcnt_epi32(x), _mm512_set1_epi32(16));
 }
 
+// The same for the first nCount (< 16) pairs only: lanes past them load as zero
+// on both sides and so lose nothing.
+TWINTONE_AVX512 inline __m512i CappedPopcountPart512(const uint32_t* pa, const uint32_t* pb,
+                                                     size_t nCount) {
+  const __mmask16 mask = static_cast<__mmask16>((1u << nCount) - 1);
+  const __m512i x =
+      _mm512_xor_si512(_mm512_maskz_loadu_epi32(mask, pa), _mm512_maskz_loadu_epi32(mask, pb));
+  return _mm512_min_epu32(_mm512_popcnt_epi32(x), _mm512_set1_epi32(16));
+}
+
 // Popcount of each 32-bit lane: a 4-bit table lookup per nibble, then the byte
 // counts of each lane added up through two multiply-adds by one.
 TWINTONE_AVX2 inline __m256i Popcount256(__m256i x) {
-  const __m256i table = _mm256_setr_epi8(0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4, 0, 1, 1,
-                                         2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4);
+  const __m256i table = _mm256_setr_epi8(0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4, 0, 1, 1, 2,
+                                         1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4);
   const __m256i nibble = _mm256_set1_epi8(0x0f);
   const __m256i lo = _mm256_shuffle_epi8(table, _mm256_and_si256(x, nibble));
-  const __m256i hi =
-      _mm256_shuffle_epi8(table, _mm256_and_si256(_mm256_srli_epi16(x, 4), nibble));
+  const __m256i hi = _mm256_shuffle_epi8(table, _mm256_and_si256(_mm256_srli_epi16(x, 4), nibble));
   const __m256i words = _mm256_maddubs_epi16(_mm256_add_epi8(lo, hi), _mm256_set1_epi8(1));
   return _mm256_madd_epi16(words, _mm256_set1_epi16(1));
 }
 
 TWINTONE_AVX2 inline __m256i CappedPopcount256(const uint32_t* pa, const uint32_t* pb) {
-  const __m256i x =
-      _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(pa)),
-                       _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pb)));
+  const __m256i x = _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(pa)),
+                                     _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pb)));
   return _mm256_min_epu32(Popcount256(x), _mm256_set1_epi32(16));
 }
 
@@ -64,6 +75,18 @@ TWINTONE_AVX2 inline uint64_t HorizontalSum256(__m256i v) {
 TWINTONE_AVX512 uint64_t Avx512Loss(const uint32_t* pa, const uint32_t* pb, size_t n,
                                     uint64_t nBudget) {
   uint64_t nLoss = 0;
+  // A few pairs first so that pa reaches a 64-byte boundary: its loads then
+  // never straddle two cache lines. Their sum joins the final one; the budget
+  // checks on the rest remain valid, as every pair adds a loss of zero or more.
+  __m512i acc = _mm512_setzero_si512();
+  const size_t nHead =
+      std::min(n, static_cast<size_t>(-(reinterpret_cast<uintptr_t>(pa) >> 2) & 15));
+  if (nHead > 0) {
+    acc = CappedPopcountPart512(pa, pb, nHead);
+    pa += nHead;
+    pb += nHead;
+    n -= nHead;
+  }
   size_t k = 0;
   for (; n - k >= kVectorLossBlock; k += kVectorLossBlock) {
     // Four independent sums keep the popcount units busy.
@@ -77,19 +100,13 @@ TWINTONE_AVX512 uint64_t Avx512Loss(const uint32_t* pa, const uint32_t* pb, size
       acc2 = _mm512_add_epi32(acc2, CappedPopcount512(pa + k + u + 32, pb + k + u + 32));
       acc3 = _mm512_add_epi32(acc3, CappedPopcount512(pa + k + u + 48, pb + k + u + 48));
     }
-    const __m512i sum = _mm512_add_epi32(_mm512_add_epi32(acc0, acc1), _mm512_add_epi32(acc2, acc3));
+    const __m512i sum =
+        _mm512_add_epi32(_mm512_add_epi32(acc0, acc1), _mm512_add_epi32(acc2, acc3));
     nLoss += static_cast<uint32_t>(_mm512_reduce_add_epi32(sum));
     if (nLoss > nBudget) return nLoss;
   }
-  __m512i acc = _mm512_setzero_si512();
   for (; n - k >= 16; k += 16) acc = _mm512_add_epi32(acc, CappedPopcount512(pa + k, pb + k));
-  if (k < n) {
-    // Lanes past the end load as zero on both sides and so lose nothing.
-    const __mmask16 mask = static_cast<__mmask16>((1u << (n - k)) - 1);
-    const __m512i x = _mm512_xor_si512(_mm512_maskz_loadu_epi32(mask, pa + k),
-                                       _mm512_maskz_loadu_epi32(mask, pb + k));
-    acc = _mm512_add_epi32(acc, _mm512_min_epu32(_mm512_popcnt_epi32(x), _mm512_set1_epi32(16)));
-  }
+  if (k < n) acc = _mm512_add_epi32(acc, CappedPopcountPart512(pa + k, pb + k, n - k));
   return nLoss + static_cast<uint32_t>(_mm512_reduce_add_epi32(acc));
 }
 

@@ -10,10 +10,10 @@
 
 namespace {
 
-constexpr int kMinWords = 100;    // shorter fingerprints are refused
-constexpr int kBlockWords = 50;   // words per block
-constexpr int kShifts = 50;       // shifts 0..49 tried per block, both ways
-constexpr int kTailMargin = 10;   // block comparisons stop short of the last 10 words
+constexpr int kMinWords = 100;         // shorter fingerprints are refused
+constexpr int kBlockWords = 50;        // words per block
+constexpr int kShifts = 50;            // shifts 0..49 tried per block, both ways
+constexpr int kTailMargin = 10;        // block comparisons stop short of the last 10 words
 constexpr double kBlockBits = 1600.0;  // 50 words of 32 bits
 
 // Durations closer than this rank by bitrate first.
@@ -119,8 +119,7 @@ TWINTONE_EXPORT int SimilarCompare(const int* first, const int* second, int n, i
     return 0;
   }
   for (size_t nBlock = 0; nBlock < vecBlocks.size(); ++nBlock) {
-    vecBlocks[nBlock] =
-        BlockOffsets(first, second, n, static_cast<int>(nBlock), nCap, fTolerance);
+    vecBlocks[nBlock] = BlockOffsets(first, second, n, static_cast<int>(nBlock), nCap, fTolerance);
   }
 
   Offsets agreed;

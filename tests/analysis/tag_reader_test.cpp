@@ -18,7 +18,8 @@ using twintone_test::SharedAudioCorpus;
 class TagReaderTest : public ::testing::Test {
  protected:
   // An MP3 in the scratch folder whose only tag holds the given frames.
-  std::string Mp3WithFrames(const std::string& strName, const std::vector<Id3TextFrame>& vecFrames) {
+  std::string Mp3WithFrames(const std::string& strName,
+                            const std::vector<Id3TextFrame>& vecFrames) {
     std::string strPath = tempDir_.Path(strName);
     twintone_test::WriteMp3WithId3Frames(strPath, vecFrames);
     return strPath;

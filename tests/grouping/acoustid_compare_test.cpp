@@ -1,11 +1,12 @@
 // The matchers' scores on fingerprints whose answer is known: identical, moved,
 // altered in every word, unrelated, and degenerate inputs.
+#include "grouping/acoustid_compare.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
 
 #include "fixtures/fingerprints.h"
-#include "grouping/acoustid_compare.h"
 
 namespace {
 

@@ -12,6 +12,9 @@
 #include "grouping/acoustid_compare.h"
 #include "grouping/match_kernels.h"
 
+// Failure messages name the kernel instead of dumping its bytes.
+void PrintTo(const MatchKernel& kernel, std::ostream* pOut) { *pOut << kernel.pszName; }
+
 namespace {
 
 struct Pair {
@@ -72,12 +75,12 @@ class MatchKernelTest : public ::testing::TestWithParam<MatchKernel> {
 
   void ExpectSameMatch3(const Pair& pair, int nWindow) {
     const int nA = static_cast<int>(pair.a.size()), nB = static_cast<int>(pair.b.size());
-    const float fFast = MatchFingerprints3With(GetParam(), pair.a.data(), nA, pair.b.data(), nB,
-                                               nWindow);
+    const float fFast =
+        MatchFingerprints3With(GetParam(), pair.a.data(), nA, pair.b.data(), nB, nWindow);
     const float fRef =
         reference::match_fingerprints3(pair.a.data(), nA, pair.b.data(), nB, nWindow);
-    ASSERT_EQ(Bits(fFast), Bits(fRef)) << pair.strWhat << ", " << nA << " x " << nB
-                                       << " words, window " << nWindow;
+    ASSERT_EQ(Bits(fFast), Bits(fRef))
+        << pair.strWhat << ", " << nA << " x " << nB << " words, window " << nWindow;
   }
 
   void ExpectSameMatch1(const Pair& pair) {
@@ -96,8 +99,8 @@ class MatchKernelTest : public ::testing::TestWithParam<MatchKernel> {
                                                nWindow, fThreshold, &fFast);
     const bool bRef = ReferenceMatchAboveThreshold(pair.a.data(), nA, pair.b.data(), nB, nWindow,
                                                    fThreshold, &fRef);
-    ASSERT_EQ(bFast, bRef) << pair.strWhat << ", " << nA << " x " << nB << ", window "
-                           << nWindow << ", threshold " << fThreshold;
+    ASSERT_EQ(bFast, bRef) << pair.strWhat << ", " << nA << " x " << nB << ", window " << nWindow
+                           << ", threshold " << fThreshold;
     ASSERT_EQ(Bits(fFast), Bits(fRef)) << pair.strWhat << ", threshold " << fThreshold;
   }
 
@@ -130,7 +133,8 @@ TEST_P(MatchKernelTest, Match3AgreesOnRandomLengthsUpTo3000) {
 TEST_P(MatchKernelTest, Match1AgreesOnEveryKindAndLength) {
   for (int n : {1, 2, 7, 16, 119, 120, 121, 250, 1000, 2999}) {
     for (int nKind = 0; nKind < kKinds; ++nKind) {
-      for (int nB : {n, n / 3 + 1, n + 130}) ASSERT_NO_FATAL_FAILURE(ExpectSameMatch1(Make(nKind, n, nB)));
+      for (int nB : {n, n / 3 + 1, n + 130})
+        ASSERT_NO_FATAL_FAILURE(ExpectSameMatch1(Make(nKind, n, nB)));
     }
   }
 }
@@ -141,8 +145,8 @@ TEST_P(MatchKernelTest, ThresholdDecisionIsExactAtTheScoreItself) {
     const int nB = nRound % 3 == 0 ? nA : 20 + static_cast<int>(maker_.Word() % 700);
     const Pair pair = Make(nRound % kKinds, nA, nB);
     const int nWindow = nRound % 5 == 0 ? -1 : std::min(nA, nB) / 3;
-    const float fScore = reference::match_fingerprints3(pair.a.data(), nA, pair.b.data(), nB,
-                                                        nWindow);
+    const float fScore =
+        reference::match_fingerprints3(pair.a.data(), nA, pair.b.data(), nB, nWindow);
     // The score one counter point higher: the next value a closer match can reach.
     const double fPoints = 16.0 * std::min(nA, nB);
     const float fNextStep = static_cast<float>((std::round(fScore * fPoints) + 1) / fPoints);

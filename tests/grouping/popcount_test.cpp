@@ -1,9 +1,9 @@
 // The byte table, the two population counts and the exported mask constants.
+#include "grouping/popcount.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
-
-#include "grouping/popcount.h"
 
 namespace {
 

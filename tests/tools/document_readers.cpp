@@ -24,8 +24,8 @@ class JsonParser {
     return false;
   }
   void SkipSpace() {
-    while (m_nPos < m_strText.size() && std::string(" \t\r\n").find(m_strText[m_nPos]) !=
-                                            std::string::npos) {
+    while (m_nPos < m_strText.size() &&
+           std::string(" \t\r\n").find(m_strText[m_nPos]) != std::string::npos) {
       ++m_nPos;
     }
   }

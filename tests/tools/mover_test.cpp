@@ -1,5 +1,7 @@
 // Moving duplicates aside never loses a byte: nothing overwritten, failures reported
 // and passed over, copies across file systems verified before the source goes.
+#include "mover.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -9,7 +11,6 @@
 #include <set>
 
 #include "fixtures/temp_dir.h"
-#include "mover.h"
 
 namespace twintone_cli_test {
 namespace {

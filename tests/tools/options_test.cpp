@@ -1,9 +1,10 @@
 // The command line: what is accepted, what is refused with which message, and the
 // exit codes a script can rely on.
+#include "options.h"
+
 #include <gtest/gtest.h>
 
 #include "cli_runner.h"
-#include "options.h"
 #include "twintone.h"
 
 namespace twintone_cli_test {

@@ -1,5 +1,7 @@
 // The three reports written from a fixed result: the readable one against a stored
 // file, JSON and CSV parsed back field by field.
+#include "report.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -8,7 +10,6 @@
 #include <iterator>
 
 #include "cli_runner.h"
-#include "report.h"
 
 namespace twintone_cli_test {
 namespace {
@@ -62,9 +63,10 @@ class ReportTest : public ::testing::Test {
     report.vecGroups = {first, second};
     report.bMoveRequested = true;
     report.strMoveDir = "/dups";
-    report.vecMoves = {{kCommaQuotePath, "/dups/01 \"Morning\", Theme (1).mp3", MoveStatus::kMoved, ""},
-                       {kNewlinePath, "", MoveStatus::kFailed, "Permission denied"},
-                       {kLatin1Path, "/dups/caf\xE9.mp3", MoveStatus::kMoved, ""}};
+    report.vecMoves = {
+        {kCommaQuotePath, "/dups/01 \"Morning\", Theme (1).mp3", MoveStatus::kMoved, ""},
+        {kNewlinePath, "", MoveStatus::kFailed, "Permission denied"},
+        {kLatin1Path, "/dups/caf\xE9.mp3", MoveStatus::kMoved, ""}};
   }
 
   template <typename Writer>
@@ -123,8 +125,8 @@ TEST_F(ReportTest, JsonParsesBackWithExactPaths) {
       // Valid UTF-8 comes through as is; anything else is exact in path_hex.
       std::string strPath = members[i].Has("path_hex") ? "" : members[i]["path"].strValue;
       for (size_t n = 0; n < members[i]["path_hex"].strValue.size(); n += 2) {
-        strPath += static_cast<char>(std::stoi(members[i]["path_hex"].strValue.substr(n, 2),
-                                               nullptr, 16));
+        strPath +=
+            static_cast<char>(std::stoi(members[i]["path_hex"].strValue.substr(n, 2), nullptr, 16));
       }
       EXPECT_EQ(expected.strPath, strPath);
       EXPECT_EQ(expected.strTitle, members[i]["title"].strValue);
@@ -132,7 +134,8 @@ TEST_F(ReportTest, JsonParsesBackWithExactPaths) {
       EXPECT_NEAR(expected.fSimilarity, members[i]["similarity"].fValue, 1e-4);
     }
   }
-  EXPECT_EQ("/music/caf\xEF\xBF\xBD.mp3", doc["groups"].vecItems[1]["members"].vecItems[1]["path"].strValue);
+  EXPECT_EQ("/music/caf\xEF\xBF\xBD.mp3",
+            doc["groups"].vecItems[1]["members"].vecItems[1]["path"].strValue);
   const auto& moves = doc["moves"]["items"].vecItems;
   ASSERT_EQ(3u, moves.size());
   EXPECT_EQ("moved", moves[0]["status"].strValue);

@@ -64,7 +64,8 @@ class CliRunTest : public ::testing::Test {
     for (const JsonValue& group : doc["groups"].vecItems) {
       std::set<std::string> setPieces;
       for (const JsonValue& member : group["members"].vecItems) {
-        setPieces.insert(std::filesystem::path(member["path"].strValue).filename().string().substr(0, 6));
+        setPieces.insert(
+            std::filesystem::path(member["path"].strValue).filename().string().substr(0, 6));
       }
       EXPECT_EQ(1u, setPieces.size());
     }
@@ -128,8 +129,8 @@ TEST_F(CliRunTest, MovingDuplicatesLosesNoByteEvenWhenTheNameIsTaken) {
   EXPECT_EQ(3u, dry["moves"]["items"].vecItems.size());
   EXPECT_EQ(mapBefore, Snapshot(dir.Root()));
 
-  JsonValue doc = RunJson({"--fingerprint", "--json", "--move-duplicates", dir.Path("dups"),
-                           dir.Path("lib")});
+  JsonValue doc =
+      RunJson({"--fingerprint", "--json", "--move-duplicates", dir.Path("dups"), dir.Path("lib")});
   std::map<std::string, std::string> mapAfter = Snapshot(dir.Root());
   EXPECT_EQ(Contents(mapBefore), Contents(mapAfter));
   EXPECT_EQ(mapBefore[dir.Path("dups/piece0-mp3-128.mp3")],
@@ -150,7 +151,8 @@ class CliInterruptTest : public CliRunTest {
     AddMusic("lib", {3}, {AudioEncoding::kFlac});
     std::string strOriginal = dir.Path("lib/piece3-flac.flac");
     for (int i = 0; i < 150; ++i) {
-      ASSERT_EQ(0, link(strOriginal.c_str(), dir.Path("lib/copy" + std::to_string(i) + ".flac").c_str()));
+      ASSERT_EQ(
+          0, link(strOriginal.c_str(), dir.Path("lib/copy" + std::to_string(i) + ".flac").c_str()));
     }
   }
 };

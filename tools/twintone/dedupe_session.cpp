@@ -180,11 +180,9 @@ SessionOutcome RunDedupeSession(const Options& options, RunReport* pReport) {
 
   IntakeCallbacks callbacks;
   callbacks.pfnOnError = [&bar](const std::string& strMessage) { PrintError(&bar, strMessage); };
-  callbacks.pfnOnFolder = [&bar](const std::string& strFolder) {
-    bar.Update(0, -1, strFolder);
-  };
-  outcome.nPathErrors = AddPathsToLibrary(options.vecPaths, options.bRecursive,
-                                          options.strMoveDir, callbacks);
+  callbacks.pfnOnFolder = [&bar](const std::string& strFolder) { bar.Update(0, -1, strFolder); };
+  outcome.nPathErrors =
+      AddPathsToLibrary(options.vecPaths, options.bRecursive, options.strMoveDir, callbacks);
   int nSkipped = outcome.nPathErrors;
 
   if (InterruptRequested().load()) {

@@ -10,8 +10,8 @@
 namespace twintone_cli {
 
 struct SessionOutcome {
-  bool bStarted = false;   // false: the library refused to start a run (message printed)
-  int nPathErrors = 0;     // paths that could not be taken in (each reported)
+  bool bStarted = false;  // false: the library refused to start a run (message printed)
+  int nPathErrors = 0;    // paths that could not be taken in (each reported)
   bool bInterrupted = false;
 };
 

@@ -55,9 +55,15 @@ int Run(const Options& options) {
   }
 
   switch (options.format) {
-    case OutputFormat::kText: WriteTextReport(report, stdout); break;
-    case OutputFormat::kJson: WriteJsonReport(report, stdout); break;
-    case OutputFormat::kCsv: WriteCsvReport(report, stdout); break;
+    case OutputFormat::kText:
+      WriteTextReport(report, stdout);
+      break;
+    case OutputFormat::kJson:
+      WriteJsonReport(report, stdout);
+      break;
+    case OutputFormat::kCsv:
+      WriteCsvReport(report, stdout);
+      break;
   }
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
     std::fprintf(stderr, "twintone: writing the results failed\n");

@@ -91,18 +91,45 @@ std::string NumberedName(const std::string& strName, int nCopy) {
   return strName.substr(0, nDot) + strSuffix + strName.substr(nDot);
 }
 
+namespace {
+
+// Gives the finished file at strTemp the name strTo unless that name exists. 0 or an
+// errno value; strTemp is left in place on failure.
+int PublishNoReplace(const std::string& strTemp, const std::string& strTo) {
+  if (link(strTemp.c_str(), strTo.c_str()) == 0) {
+    unlink(strTemp.c_str());
+    return 0;
+  }
+  if (errno == EEXIST) return EEXIST;
+  if (renameat2(AT_FDCWD, strTemp.c_str(), AT_FDCWD, strTo.c_str(), RENAME_NOREPLACE) == 0) {
+    return 0;
+  }
+  if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return errno;
+  // A file system with neither hard links nor a refusing rename: check, then rename.
+  if (Exists(strTo)) return EEXIST;
+  return rename(strTemp.c_str(), strTo.c_str()) == 0 ? 0 : errno;
+}
+
+}  // namespace
+
 int CopyThenUnlink(const std::string& strFrom, const std::string& strTo) {
+  if (Exists(strTo)) return EEXIST;
   FdGuard from(open(strFrom.c_str(), O_RDONLY | O_CLOEXEC));
   if (from.Get() < 0) return errno;
   struct stat stFrom;
   if (fstat(from.Get(), &stFrom) != 0) return errno;
   if (!S_ISREG(stFrom.st_mode)) return EINVAL;
 
-  // O_EXCL: an existing name, even a dangling link, is never replaced.
-  FdGuard to(open(strTo.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, stFrom.st_mode & 07777));
+  // The copy grows under a hidden name beside strTo and takes strTo only when complete,
+  // so an interrupted copy never looks like a finished file.
+  size_t nSlash = strTo.find_last_of('/');
+  std::string strTemp =
+      (nSlash == std::string::npos ? std::string() : strTo.substr(0, nSlash + 1)) +
+      ".twintone-partial-XXXXXX";
+  FdGuard to(mkostemp(&strTemp[0], O_CLOEXEC));
   if (to.Get() < 0) return errno;
-  // From here on strTo is ours; any failure removes it again and keeps strFrom.
-  int nError = CopyBytes(from.Get(), to.Get());
+  int nError = fchmod(to.Get(), stFrom.st_mode & 07777) == 0 ? 0 : errno;
+  if (nError == 0) nError = CopyBytes(from.Get(), to.Get());
   if (nError == 0 && fsync(to.Get()) != 0) nError = errno;
   struct stat stTo;
   if (nError == 0 && fstat(to.Get(), &stTo) != 0) nError = errno;
@@ -113,8 +140,9 @@ int CopyThenUnlink(const std::string& strFrom, const std::string& strTo) {
   }
   int nCloseError = to.Close();
   if (nError == 0) nError = nCloseError;
+  if (nError == 0) nError = PublishNoReplace(strTemp, strTo);
   if (nError != 0) {
-    unlink(strTo.c_str());
+    unlink(strTemp.c_str());
     return nError;
   }
   if (unlink(strFrom.c_str()) != 0) {

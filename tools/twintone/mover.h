@@ -27,9 +27,10 @@ std::string NumberedName(const std::string& strName, int nCopy);
 // is untouched and no partial strTo is left behind.
 int MoveNoReplace(const std::string& strFrom, const std::string& strTo);
 
-// The copying half of MoveNoReplace, usable on its own: copies a regular file to a new
-// strTo (never replacing one), with its permission bits and times, fsyncs, verifies
-// the size, then unlinks strFrom. 0 or an errno value.
+// The copying half of MoveNoReplace, usable on its own: copies a regular file, with
+// its permission bits and times, to a hidden name beside strTo, fsyncs it, verifies its
+// size, gives it the name strTo (never replacing a file there), then unlinks strFrom.
+// 0 or an errno value.
 int CopyThenUnlink(const std::string& strFrom, const std::string& strTo);
 
 // Moves (or with bDryRun plans) every member but the first of each group into strDir,

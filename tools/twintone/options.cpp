@@ -16,8 +16,8 @@ struct FieldName {
 
 // In the order the library joins them into a key.
 constexpr FieldName kFields[] = {
-    {"title", TWINTONE_MATCH_TITLE},   {"artist", TWINTONE_MATCH_ARTIST},
-    {"album", TWINTONE_MATCH_ALBUM},   {"size", TWINTONE_MATCH_SIZE},
+    {"title", TWINTONE_MATCH_TITLE},       {"artist", TWINTONE_MATCH_ARTIST},
+    {"album", TWINTONE_MATCH_ALBUM},       {"size", TWINTONE_MATCH_SIZE},
     {"duration", TWINTONE_MATCH_DURATION},
 };
 
@@ -34,18 +34,29 @@ bool ParseBoundedInt(const std::string& strText, int nMin, int nMax, int* pnValu
 }
 
 enum class OptionId {
-  kRecursive, kBy, kFingerprint, kSeconds, kSimilarity, kJson, kCsv, kQuiet, kVerbose,
-  kMove, kDryRun, kHelp, kVersion
+  kRecursive,
+  kBy,
+  kFingerprint,
+  kSeconds,
+  kSimilarity,
+  kJson,
+  kCsv,
+  kQuiet,
+  kVerbose,
+  kMove,
+  kDryRun,
+  kHelp,
+  kVersion
 };
 
-struct OptionSpec {
+struct OptionDef {
   const char* pszLong;
   char cShort;  // 0: long form only
   bool bTakesValue;
   OptionId id;
 };
 
-constexpr OptionSpec kOptionSpecs[] = {
+constexpr OptionDef kOptionDefs[] = {
     {"recursive", 'r', false, OptionId::kRecursive},
     {"by", 0, true, OptionId::kBy},
     {"fingerprint", 'f', false, OptionId::kFingerprint},
@@ -61,36 +72,40 @@ constexpr OptionSpec kOptionSpecs[] = {
     {"version", 'V', false, OptionId::kVersion},
 };
 
-const OptionSpec* FindLong(const std::string& strName) {
-  for (const OptionSpec& spec : kOptionSpecs) {
-    if (strName == spec.pszLong) return &spec;
+const OptionDef* FindLong(const std::string& strName) {
+  for (const OptionDef& def : kOptionDefs) {
+    if (strName == def.pszLong) return &def;
   }
   return nullptr;
 }
 
-const OptionSpec* FindShort(char c) {
-  for (const OptionSpec& spec : kOptionSpecs) {
-    if (spec.cShort == c) return &spec;
+const OptionDef* FindShort(char c) {
+  for (const OptionDef& def : kOptionDefs) {
+    if (def.cShort == c) return &def;
   }
   return nullptr;
 }
 
 // Applies one option. Returns false with *pstrError set for a bad value.
-bool Apply(const OptionSpec& spec, const std::string& strValue, Options* pOptions, bool* pbBy,
+bool Apply(const OptionDef& def, const std::string& strValue, Options* pOptions, bool* pbBy,
            bool* pbFingerprintOnly, ParseOutcome* pOutcome, std::string* pstrError) {
-  switch (spec.id) {
-    case OptionId::kRecursive: pOptions->bRecursive = true; break;
+  switch (def.id) {
+    case OptionId::kRecursive:
+      pOptions->bRecursive = true;
+      break;
     case OptionId::kBy:
       *pbBy = true;
       pOptions->nMatchFlags = 0;
       pOptions->vecFields.clear();
       return ParseFields(strValue, &pOptions->nMatchFlags, &pOptions->vecFields, pstrError);
-    case OptionId::kFingerprint: pOptions->bFingerprint = true; break;
+    case OptionId::kFingerprint:
+      pOptions->bFingerprint = true;
+      break;
     case OptionId::kSeconds:
       *pbFingerprintOnly = true;
       if (!ParseBoundedInt(strValue, 0, 600, &pOptions->nSeconds)) {
-        *pstrError = "--seconds takes a whole number from 0 (the whole file) to 600, not '" +
-                     strValue + "'";
+        *pstrError =
+            "--seconds takes a whole number from 0 (the whole file) to 600, not '" + strValue + "'";
         return false;
       }
       break;
@@ -104,10 +119,18 @@ bool Apply(const OptionSpec& spec, const std::string& strValue, Options* pOption
       }
       break;
     }
-    case OptionId::kJson: pOptions->format = OutputFormat::kJson; break;
-    case OptionId::kCsv: pOptions->format = OutputFormat::kCsv; break;
-    case OptionId::kQuiet: pOptions->bQuiet = true; break;
-    case OptionId::kVerbose: pOptions->bVerbose = true; break;
+    case OptionId::kJson:
+      pOptions->format = OutputFormat::kJson;
+      break;
+    case OptionId::kCsv:
+      pOptions->format = OutputFormat::kCsv;
+      break;
+    case OptionId::kQuiet:
+      pOptions->bQuiet = true;
+      break;
+    case OptionId::kVerbose:
+      pOptions->bVerbose = true;
+      break;
     case OptionId::kMove:
       if (strValue.empty()) {
         *pstrError = "--move-duplicates needs a folder";
@@ -115,8 +138,12 @@ bool Apply(const OptionSpec& spec, const std::string& strValue, Options* pOption
       }
       pOptions->strMoveDir = strValue;
       break;
-    case OptionId::kDryRun: pOptions->bDryRun = true; break;
-    case OptionId::kHelp: *pOutcome = ParseOutcome::kHelp; break;
+    case OptionId::kDryRun:
+      pOptions->bDryRun = true;
+      break;
+    case OptionId::kHelp:
+      *pOutcome = ParseOutcome::kHelp;
+      break;
     case OptionId::kVersion:
       if (*pOutcome != ParseOutcome::kHelp) *pOutcome = ParseOutcome::kVersion;
       break;
@@ -132,8 +159,8 @@ bool ParseFields(const std::string& strList, int* pnFlags, std::vector<std::stri
   size_t nStart = 0;
   while (true) {
     size_t nComma = strList.find(',', nStart);
-    std::string strName = strList.substr(nStart, nComma == std::string::npos ? std::string::npos
-                                                                               : nComma - nStart);
+    std::string strName =
+        strList.substr(nStart, nComma == std::string::npos ? std::string::npos : nComma - nStart);
     if (strName.empty()) {
       *pstrError = "--by takes field names separated by commas, such as title,artist";
       return false;
@@ -163,8 +190,7 @@ bool ParseFields(const std::string& strList, int* pnFlags, std::vector<std::stri
   return true;
 }
 
-ParseOutcome ParseOptions(int argc, char* const argv[], Options* pOptions,
-                          std::string* pstrError) {
+ParseOutcome ParseOptions(int argc, char* const argv[], Options* pOptions, std::string* pstrError) {
   *pOptions = Options();
   pstrError->clear();
   ParseOutcome outcome = ParseOutcome::kRun;
@@ -195,15 +221,15 @@ ParseOutcome ParseOptions(int argc, char* const argv[], Options* pOptions,
       bOptionsEnded = true;
       continue;
     }
-    std::vector<std::pair<const OptionSpec*, std::string>> vecFound;
+    std::vector<std::pair<const OptionDef*, std::string>> vecFound;
     if (strArg.compare(0, 2, "--") == 0) {
       size_t nEqual = strArg.find('=');
-      std::string strName = strArg.substr(2, nEqual == std::string::npos ? std::string::npos
-                                                                          : nEqual - 2);
-      const OptionSpec* pSpec = FindLong(strName);
-      if (pSpec == nullptr) return fail("unknown option '--" + strName + "'");
+      std::string strName =
+          strArg.substr(2, nEqual == std::string::npos ? std::string::npos : nEqual - 2);
+      const OptionDef* pDef = FindLong(strName);
+      if (pDef == nullptr) return fail("unknown option '--" + strName + "'");
       std::string strValue;
-      if (pSpec->bTakesValue) {
+      if (pDef->bTakesValue) {
         if (nEqual != std::string::npos) {
           strValue = strArg.substr(nEqual + 1);
         } else if (i + 1 < argc) {
@@ -214,12 +240,12 @@ ParseOutcome ParseOptions(int argc, char* const argv[], Options* pOptions,
       } else if (nEqual != std::string::npos) {
         return fail("option '--" + strName + "' takes no value");
       }
-      vecFound.emplace_back(pSpec, strValue);
+      vecFound.emplace_back(pDef, strValue);
     } else {
       for (size_t j = 1; j < strArg.size(); ++j) {
-        const OptionSpec* pSpec = FindShort(strArg[j]);
-        if (pSpec == nullptr) return fail(std::string("unknown option '-") + strArg[j] + "'");
-        vecFound.emplace_back(pSpec, std::string());
+        const OptionDef* pDef = FindShort(strArg[j]);
+        if (pDef == nullptr) return fail(std::string("unknown option '-") + strArg[j] + "'");
+        vecFound.emplace_back(pDef, std::string());
       }
     }
     for (const auto& found : vecFound) {
@@ -253,9 +279,7 @@ ParseOutcome ParseOptions(int argc, char* const argv[], Options* pOptions,
   return ParseOutcome::kRun;
 }
 
-std::string VersionText() {
-  return std::string("twintone ") + TWINTONE_CLI_VERSION + "\n";
-}
+std::string VersionText() { return std::string("twintone ") + TWINTONE_CLI_VERSION + "\n"; }
 
 std::string HelpText(const std::string& strProgram) {
   return "Usage: " + strProgram + " [options] PATH...\n" +
@@ -309,11 +333,16 @@ Exit status: 0 done; 1 a path could not be read, a move failed or the library re
 2 wrong usage; 130 stopped by Ctrl-C (partial results).
 
 Examples:
-  )" + strProgram + R"( ~/Music
-  )" + strProgram + R"( -r --by title,artist,album ~/Music
-  )" + strProgram + R"( -r --fingerprint --seconds 60 --similarity 90 ~/Music /mnt/backup
-  )" + strProgram + R"( -r --fingerprint --json ~/Music > groups.json
-  )" + strProgram + R"( -r --fingerprint --move-duplicates ~/Duplicates --dry-run ~/Music
+  )" + strProgram +
+         R"( ~/Music
+  )" + strProgram +
+         R"( -r --by title,artist,album ~/Music
+  )" + strProgram +
+         R"( -r --fingerprint --seconds 60 --similarity 90 ~/Music /mnt/backup
+  )" + strProgram +
+         R"( -r --fingerprint --json ~/Music > groups.json
+  )" + strProgram +
+         R"( -r --fingerprint --move-duplicates ~/Duplicates --dry-run ~/Music
 )";
 }
 

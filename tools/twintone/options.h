@@ -9,9 +9,9 @@
 namespace twintone_cli {
 
 // Exit codes of the command.
-constexpr int kExitOk = 0;           // the run finished (groups or none)
-constexpr int kExitFailure = 1;      // a path could not be read, a move failed, the library refused
-constexpr int kExitUsage = 2;        // the command line was wrong
+constexpr int kExitOk = 0;       // the run finished (groups or none)
+constexpr int kExitFailure = 1;  // a path could not be read, a move failed, the library refused
+constexpr int kExitUsage = 2;    // the command line was wrong
 constexpr int kExitInterrupted = 130;  // stopped by Ctrl-C; partial results were printed
 
 enum class OutputFormat { kText, kJson, kCsv };
@@ -27,8 +27,8 @@ struct Options {
 
   OutputFormat format = OutputFormat::kText;
   bool bRecursive = false;
-  bool bQuiet = false;    // no progress bar
-  bool bVerbose = false;  // one line per scanned file on standard error
+  bool bQuiet = false;     // no progress bar
+  bool bVerbose = false;   // one line per scanned file on standard error
   std::string strMoveDir;  // empty: nothing is moved
   bool bDryRun = false;
   std::vector<std::string> vecPaths;

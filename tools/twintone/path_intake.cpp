@@ -27,9 +27,12 @@ std::string Quoted(const std::string& strPath) { return "'" + strPath + "'"; }
 
 std::string AddErrorText(int nCode) {
   switch (nCode) {
-    case -1: return "refused by the library (path longer than 2048 bytes?)";
-    case -3: return "no such file or folder";
-    default: return "refused by the library (code " + std::to_string(nCode) + ")";
+    case -1:
+      return "refused by the library (path longer than 2048 bytes?)";
+    case -3:
+      return "no such file or folder";
+    default:
+      return "refused by the library (code " + std::to_string(nCode) + ")";
   }
 }
 

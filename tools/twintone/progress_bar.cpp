@@ -91,13 +91,13 @@ void ProgressBar::Draw() {
     m_bDrawn = true;
   }
   std::string strBar = "[";
-  int nFilled = m_nTotal > 0 ? static_cast<int>(static_cast<long long>(m_nDone) * kBarCells /
-                                                m_nTotal)
-                             : 0;
+  int nFilled =
+      m_nTotal > 0 ? static_cast<int>(static_cast<long long>(m_nDone) * kBarCells / m_nTotal) : 0;
   for (int i = 0; i < kBarCells; ++i) strBar += i < nFilled ? '#' : '-';
   strBar += "] ";
 
-  double fElapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
+  double fElapsed =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
   double fRate = fElapsed > 0.5 ? m_nDone / fElapsed : 0.0;
   char szStats[96];
   if (m_nTotal < 0) {

@@ -45,7 +45,7 @@ struct MoveRecord {
 struct RunReport {
   bool bFingerprint = false;
   std::vector<std::string> vecFields;  // text mode
-  int nSeconds = 0;                     // fingerprint mode
+  int nSeconds = 0;                    // fingerprint mode
   int nSimilarity = 0;
 
   bool bPartial = false;  // the run was stopped before it reached every file

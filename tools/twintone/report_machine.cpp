@@ -41,9 +41,12 @@ std::string JsonPathFields(const char* pszName, const std::string& strPath) {
 
 const char* MoveStatusName(MoveStatus status) {
   switch (status) {
-    case MoveStatus::kMoved: return "moved";
-    case MoveStatus::kWouldMove: return "would_move";
-    case MoveStatus::kFailed: return "failed";
+    case MoveStatus::kMoved:
+      return "moved";
+    case MoveStatus::kWouldMove:
+      return "would_move";
+    case MoveStatus::kFailed:
+      return "failed";
   }
   return "failed";
 }
@@ -78,11 +81,12 @@ void WriteJsonMoves(const RunReport& report, FILE* pOut) {
 }  // namespace
 
 void WriteJsonReport(const RunReport& report, FILE* pOut) {
-  std::fprintf(pOut, "{\n  \"tool\": \"twintone\",\n  \"version\": \"%s\",\n", TWINTONE_CLI_VERSION);
+  std::fprintf(pOut, "{\n  \"tool\": \"twintone\",\n  \"version\": \"%s\",\n",
+               TWINTONE_CLI_VERSION);
   if (report.bFingerprint) {
-    std::fprintf(pOut,
-                 "  \"mode\": \"fingerprint\",\n  \"seconds\": %d,\n  \"similarity_percent\": %d,\n",
-                 report.nSeconds, report.nSimilarity);
+    std::fprintf(
+        pOut, "  \"mode\": \"fingerprint\",\n  \"seconds\": %d,\n  \"similarity_percent\": %d,\n",
+        report.nSeconds, report.nSimilarity);
   } else {
     std::fprintf(pOut, "  \"mode\": \"text\",\n  \"fields\": [");
     for (size_t i = 0; i < report.vecFields.size(); ++i) {
@@ -90,13 +94,13 @@ void WriteJsonReport(const RunReport& report, FILE* pOut) {
     }
     std::fprintf(pOut, "],\n");
   }
-  std::fprintf(pOut,
-               "  \"partial\": %s,\n  \"summary\": {\"files_loaded\": %d, \"files_scanned\": %d, "
-               "\"files_skipped\": %d, \"groups\": %zu, \"duplicates\": %d, \"bytes_freed\": %" PRId64
-               "},\n  \"groups\": [",
-               report.bPartial ? "true" : "false", report.nFilesLoaded, report.nFilesScanned,
-               report.nFilesSkipped, report.vecGroups.size(), report.Duplicates(),
-               report.BytesFreed());
+  std::fprintf(
+      pOut,
+      "  \"partial\": %s,\n  \"summary\": {\"files_loaded\": %d, \"files_scanned\": %d, "
+      "\"files_skipped\": %d, \"groups\": %zu, \"duplicates\": %d, \"bytes_freed\": %" PRId64
+      "},\n  \"groups\": [",
+      report.bPartial ? "true" : "false", report.nFilesLoaded, report.nFilesScanned,
+      report.nFilesSkipped, report.vecGroups.size(), report.Duplicates(), report.BytesFreed());
   for (size_t g = 0; g < report.vecGroups.size(); ++g) {
     const Group& group = report.vecGroups[g];
     std::fprintf(pOut, "%s\n    {\"group\": %zu, \"members\": [", g == 0 ? "" : ",", g + 1);

@@ -25,8 +25,7 @@ int64_t RunReport::BytesFreed() const {
     for (size_t i = 0; i < group.vecMembers.size(); ++i) {
       const Member& member = group.vecMembers[i];
       bool bKnown = member.nDevice != 0 || member.nInode != 0;
-      bool bFirstSighting =
-          !bKnown || setCounted.insert({member.nDevice, member.nInode}).second;
+      bool bFirstSighting = !bKnown || setCounted.insert({member.nDevice, member.nInode}).second;
       if (i == 0 || member.bSymlink || !bFirstSighting) continue;
       nBytes += member.nSizeBytes;
     }
@@ -133,8 +132,9 @@ void WriteTextReport(const RunReport& report, FILE* pOut) {
   if (report.bMoveRequested) WriteMoves(report, pOut);
 
   int64_t nFreed = report.BytesFreed();
-  std::fprintf(pOut, "\n%s%s scanned, %s skipped, %s, %s, %s (%" PRId64
-                     " bytes) freed by moving the duplicates.\n",
+  std::fprintf(pOut,
+               "\n%s%s scanned, %s skipped, %s, %s, %s (%" PRId64
+               " bytes) freed by moving the duplicates.\n",
                report.bPartial ? "Partial summary: " : "Summary: ",
                Plural(report.nFilesScanned, "file", "files").c_str(),
                std::to_string(report.nFilesSkipped).c_str(),

@@ -81,11 +81,21 @@ std::string JsonString(const std::string& strBytes) {
   for (char c : SanitizeUtf8(strBytes)) {
     unsigned char byte = static_cast<unsigned char>(c);
     switch (c) {
-      case '"': strOut += "\\\""; break;
-      case '\\': strOut += "\\\\"; break;
-      case '\n': strOut += "\\n"; break;
-      case '\r': strOut += "\\r"; break;
-      case '\t': strOut += "\\t"; break;
+      case '"':
+        strOut += "\\\"";
+        break;
+      case '\\':
+        strOut += "\\\\";
+        break;
+      case '\n':
+        strOut += "\\n";
+        break;
+      case '\r':
+        strOut += "\\r";
+        break;
+      case '\t':
+        strOut += "\\t";
+        break;
       default:
         if (byte < 0x20 || byte == 0x7F) {
           char szEscape[8];

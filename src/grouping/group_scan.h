@@ -1,0 +1,53 @@
+// Finds the first group, in map order, that a record passes, with the comparisons
+// spread over several threads. The answer is the one a loop from the first group
+// would give.
+#ifndef TWINTONE_GROUPING_GROUP_SCAN_H
+#define TWINTONE_GROUPING_GROUP_SCAN_H
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+class ParallelGroupScan {
+ public:
+  // Starts nHelpers threads that join the caller in every search. Throws
+  // std::system_error when a thread cannot be started.
+  explicit ParallelGroupScan(unsigned nHelpers);
+  // Joins the helpers; no search may be running.
+  ~ParallelGroupScan();
+  ParallelGroupScan(const ParallelGroupScan&) = delete;
+  ParallelGroupScan& operator=(const ParallelGroupScan&) = delete;
+
+  // The smallest i in [0, n) with test(i) true, or n when there is none. test runs
+  // on the calling thread and on the helpers at once, so it must only read shared
+  // state. Indices are handed out in blocks in ascending order, and every index
+  // below the answer has been tested when this returns. One caller at a time.
+  size_t FindFirst(size_t n, const std::function<bool(size_t)>& test);
+
+  // Below this many candidates the caller searches alone.
+  static constexpr size_t kMinParallel = 64;
+
+ private:
+  void HelperLoop();
+  void Work();
+
+  static constexpr size_t kBlock = 16;
+
+  std::mutex mutex_;  // guards nGeneration_, nBusy_, bStop_, the search's n and test
+  std::condition_variable cvWork_;
+  std::condition_variable cvDone_;
+  unsigned long nGeneration_ = 0;
+  unsigned nBusy_ = 0;
+  bool bStop_ = false;
+  size_t n_ = 0;
+  const std::function<bool(size_t)>* pTest_ = nullptr;
+  std::atomic<size_t> nNextBlock_{0};
+  std::atomic<size_t> nFound_{0};
+  std::vector<std::thread> vecHelpers_;
+};
+
+#endif  // TWINTONE_GROUPING_GROUP_SCAN_H

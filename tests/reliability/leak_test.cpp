@@ -1,0 +1,83 @@
+// Full runs over the audio corpus in both modes, stopped runs included, leave no
+// allocation behind once DedupeDealloc has run: records, keys, fingerprints, decoder
+// tasks, Chromaprint contexts and the prefetch pool's results. Checked with
+// LeakSanitizer in the AddressSanitizer build; other builds run the same work
+// without the check.
+#include <atomic>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "fixtures/audio_fixtures.h"
+#include "fixtures/event_recorder.h"
+#include "reliability/run_watch.h"
+#include "twintone.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define TWINTONE_LEAK_CHECK 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TWINTONE_LEAK_CHECK 1
+#endif
+#endif
+
+#ifdef TWINTONE_LEAK_CHECK
+#include <sanitizer/lsan_interface.h>
+#endif
+
+namespace twintone_test {
+namespace {
+
+class LeakTest : public ::testing::TestWithParam<int> {
+ protected:
+  void LoadCorpus() {
+    const AudioCorpus& corpus = SharedAudioCorpus();
+    ASSERT_EQ(AddToDedupeLists(corpus.strDir.c_str(), 0), 0);
+    ASSERT_EQ(GetLoadCounts(), static_cast<int>(corpus.vecPieces.size() * AllEncodings().size()));
+  }
+
+  // Nothing allocated since the process began is unreachable now.
+  void ExpectNoLeak() {
+#ifdef TWINTONE_LEAK_CHECK
+    EXPECT_EQ(__lsan_do_recoverable_leak_check(), 0) << "LeakSanitizer reported leaks above";
+#endif
+  }
+};
+
+TEST_P(LeakTest, FullRunThenDeallocLeavesNothing) {
+  LoadCorpus();
+  ASSERT_EQ(StartDedupeThread(nullptr, nullptr, GetParam(), 0, 0), 0);
+  // Four pieces, each a group of its encodings.
+  const Groups groups = ReadGroups();
+  EXPECT_EQ(groups.size(), SharedAudioCorpus().vecPieces.size());
+  ASSERT_EQ(DedupeDealloc(), 0);
+  ExpectNoLeak();
+}
+
+TEST_P(LeakTest, RunsStoppedMidwayThenDeallocLeaveNothing) {
+  const int nFiles = static_cast<int>(SharedAudioCorpus().vecPieces.size() * AllEncodings().size());
+  for (int nStopAt : {1, nFiles / 2}) {
+    LoadCorpus();
+    EventRecorder recorder;
+    recorder.onEvent = [nStopAt](int nCode) {
+      if (nCode == nStopAt) QuitDedupeThread();
+    };
+    ASSERT_EQ(StartDedupeThread(&EventRecorder::Callback, &recorder, GetParam(), 0, 0), 0);
+    WaitForEndOrDie(&recorder, 300, "a stopped run");
+    EXPECT_EQ(recorder.Codes().back(), nFiles + 1);
+    EXPECT_LT(recorder.Codes().size(), static_cast<size_t>(nFiles + 2));
+    ASSERT_EQ(DedupeDealloc(), 0);
+  }
+  ExpectNoLeak();
+}
+
+INSTANTIATE_TEST_SUITE_P(BothModes, LeakTest,
+                         ::testing::Values(TWINTONE_MATCH_TITLE | TWINTONE_MATCH_ALBUM,
+                                           TWINTONE_MATCH_FINGERPRINT),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                           return info.param == TWINTONE_MATCH_FINGERPRINT ? "Fingerprint"
+                                                                           : "Text";
+                         });
+
+}  // namespace
+}  // namespace twintone_test
