@@ -5,6 +5,7 @@
 // one after another, measured in the same process run.
 //
 // Usage: twintone_bench_whole_run [--repetitions=N] [corpus-folder]
+// (--benchmark_* flags are accepted and ignored.)
 // The folder (default $TWINTONE_BENCH_CORPUS, else /tmp/twintone-bench-corpus) is
 // filled once with kMelodies synthetic melodies of kSeconds, each encoded as MP3
 // 192k, Ogg Vorbis q4 and FLAC; a marker file says it is complete, and later runs
@@ -20,6 +21,8 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <chrono>
@@ -154,7 +157,7 @@ void GenerateCorpus(const std::string& strDir) {
     const std::string strWav = strWavDir + "/" + MelodyStem(m) + ".wav";
     WriteStereoWav(strWav, bench_audio::Melody(kFirstSeed + m, kSeconds, kRate));
     for (const Format& format : Formats()) {
-      while (mapRunning.size() >= kParallelEncodes) reapOne();
+      while (mapRunning.size() >= static_cast<size_t>(kParallelEncodes)) reapOne();
       const std::string strOut = strDir + "/" + MelodyStem(m) + "." + format.pszExt;
       std::vector<std::string> vecArgs = {"ffmpeg", "-nostdin", "-loglevel", "error", "-y",
                                           "-i",     strWav};
@@ -330,6 +333,9 @@ Timing RunFpcalc(const std::vector<std::string>& vecFiles) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Google Benchmark's own flags (as scripts pass to every benchmark) are accepted
+  // and have no effect here: the timing is this program's.
+  benchmark::Initialize(&argc, argv);
   int nRepetitions = 1;
   const char* pszEnv = getenv("TWINTONE_BENCH_CORPUS");
   std::string strDir = pszEnv != nullptr && *pszEnv != '\0' ? pszEnv : "/tmp/twintone-bench-corpus";

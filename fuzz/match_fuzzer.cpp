@@ -4,6 +4,7 @@
 // match_fingerprints3 scores, and SimilarCompare must answer with one of its codes.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -48,7 +49,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
 
   std::vector<uint32_t> vecWords(nWords);
   const std::vector<uint8_t> vecBytes = input.ConsumeRemainingBytes<uint8_t>();
-  memcpy(vecWords.data(), vecBytes.data(), std::min(vecBytes.size(), nWords * 4));
+  // Integers were taken from the input's end, so fewer bytes than words may remain.
+  const size_t nCopy = std::min(vecBytes.size(), nWords * 4);
+  if (nCopy > 0) memcpy(vecWords.data(), vecBytes.data(), nCopy);
   // Separate allocations, so a read past either end is caught.
   const std::vector<uint32_t> a(vecWords.begin(), vecWords.begin() + nSplit);
   const std::vector<uint32_t> b(vecWords.begin() + nSplit, vecWords.end());
@@ -77,9 +80,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
 
   // SimilarCompare takes two fingerprints of one length.
   const size_t nCommon = std::min(a.size(), b.size());
-  std::vector<int> first(nCommon), second(nCommon);
-  memcpy(first.data(), a.data(), nCommon * 4);
-  memcpy(second.data(), b.data(), nCommon * 4);
+  // One spare word each, so that even an empty pair passes real pointers.
+  std::vector<int> first(nCommon + 1), second(nCommon + 1);
+  if (nCommon > 0) {
+    memcpy(first.data(), a.data(), nCommon * 4);
+    memcpy(second.data(), b.data(), nCommon * 4);
+  }
   const int nSimilar =
       SimilarCompare(first.data(), second.data(), static_cast<int>(nCommon), nTolerance);
   if (nSimilar != 0 && nSimilar != 1 && nSimilar != -2) abort();

@@ -11,9 +11,9 @@
  *  - The callback runs on the library's worker thread, never on the host's. The start
  *    and progress events are sent while the worker holds the data lock: from inside
  *    them the host may call PauseDedupeThread, ContinueDedupeThread and
- *    QuitDedupeThread, but must not call GetLoadCounts, GetGroupIdCounts or
- *    GetGroupRef (they would wait for the lock the calling thread holds); intake calls
- *    from there return -1. The end event is sent after the lock is released, so the
+ *    QuitDedupeThread, but not GetLoadCounts, GetGroupIdCounts or GetGroupRef: the
+ *    lock they wait for is held by the calling thread, so there they return -1 at
+ *    once instead of waiting. Intake calls from there return -1 too. The end event is sent after the lock is released, so the
  *    results may be read from inside it.
  *  - Records returned by GetGroupRef belong to the library. Read them, do not free or
  *    change them, and stop using them (and their text pointers) at DedupeDealloc.

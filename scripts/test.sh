@@ -24,5 +24,5 @@ run_suite() {  # name, cmake options...
 run_suite plain
 scripts/check-install.sh build-test/plain
 if ((quick == 0)); then
-  [[ -x scripts/sanitizers.sh ]] && scripts/sanitizers.sh
+  scripts/sanitizers.sh
 fi

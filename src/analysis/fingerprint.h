@@ -12,7 +12,7 @@
 // Working record of one extraction; the caller zero-fills it. Its prefix matches
 // the decoder's DecoderUserHeader, so the decoder reads nSeconds from it.
 struct tagCChromaPrintInfo {
-  ChromaprintContext* pCtx;  // created and freed within one extraction
+  ChromaprintContext* pCtx;  // created and freed within one extraction; null after it
   void* handle;              // decoder task; the caller releases it
   int nSampleRate;
   int nChannels;
@@ -27,7 +27,8 @@ int FingerprintSeconds(int nRequested, int nDurationMs);
 // The extraction itself, free of any engine state, so it may run on any thread.
 // On success stores a malloc'ed buffer in *ppFinger and its length in *pnLen and
 // returns 0; else -8, -9, -10 or -11 as GetMusicFinger does, leaving both untouched.
-// pInfo->handle holds the decoder task afterwards, for the caller to release.
+// pInfo->handle holds the decoder task afterwards, whatever the result, for the
+// caller to release with DestroyConvertTask (null when none was made).
 // A set *pbCancel (may be null) makes the decode stop at its next buffer (-11).
 int ExtractFingerprint(const char* pszPath, int nDurationMs, tagCChromaPrintInfo* pInfo,
                        int nSeconds, const std::atomic<bool>* pbCancel, int32_t** ppFinger,

@@ -34,6 +34,12 @@ extern "C" {
 TWINTONE_EXPORT int StartDedupeThread(DedupeNotifyProc pfn, void* pUser, int nMatchFlags,
                                       int nFingerSeconds, int nPercent) {
   return WithEngine(CreatedEngine(), [&](CDedupeMusic& e) {
+    {
+      // An active run reads the configuration until its end: a refused start must
+      // leave it alone, so the refusal comes before SetConfig.
+      MutexHold hold(&e.hStateLock);
+      if (e.bRunning) return -1;
+    }
     e.SetConfig(pfn, pUser, nMatchFlags, nFingerSeconds, nPercent);
     return e.StartThread(pfn == nullptr ? 1 : 0);
   });

@@ -148,7 +148,10 @@ TEST_F(WorkerLoopTest, ReadingDuringARunStopsItAndWaitsForItsEnd) {
   ASSERT_TRUE(recorder_.WaitForCode(-1));
   EXPECT_EQ(GetLoadCounts(), 4);
   ASSERT_TRUE(recorder_.WaitForEnd());
-  EXPECT_EQ(recorder_.Codes(), (std::vector<int>{-1, 1, 5}));
+  // The stop came before the second file at the latest (before the first when the
+  // read was quicker than the worker).
+  std::vector<int> vecCodes = recorder_.Codes();
+  EXPECT_TRUE(vecCodes == (std::vector<int>{-1, 1, 5}) || vecCodes == (std::vector<int>{-1, 5}));
 }
 
 TEST_F(WorkerLoopTest, PauseAndStopFromAnotherHostThread) {

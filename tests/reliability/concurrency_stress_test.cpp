@@ -209,6 +209,34 @@ TEST_F(ConcurrencyStressTest, HostThreadsCallingAnythingAnytimeNeitherHangNorCor
   EXPECT_EQ(CleanRun(true), audioBaseline);
 }
 
+// A host that starts again while a run is active is refused, and the active run
+// keeps its own mode, threshold and callback to the end.
+TEST_F(ConcurrencyStressTest, StartDuringARunIsRefusedAndChangesNothingOfIt) {
+  MakeTextSet();
+  ASSERT_EQ(AddHostRecord(vecRecords_[0]), 0);
+  const Groups baseline = CleanRun(false);
+  DeallocUntilDone();
+  Load(false);
+
+  EventRecorder first, second;
+  std::atomic<bool> bStarted{false};
+  std::atomic<bool> bTried{false};
+  first.onEvent = [&](int nCode) {
+    if (nCode == 1) bStarted = true;
+    // Hold the run at its first file until the second start has been tried.
+    while (nCode == 1 && !bTried.load()) std::this_thread::yield();
+  };
+  ASSERT_EQ(StartDedupeThread(&EventRecorder::Callback, &first, kTextFlags, 0, 0), 0);
+  while (!bStarted.load()) std::this_thread::yield();
+  EXPECT_EQ(StartDedupeThread(&EventRecorder::Callback, &second, TWINTONE_MATCH_FINGERPRINT, 5, 100),
+            -1);
+  bTried = true;
+  WaitForEndOrDie(&first, kRunBoundSeconds, "the first run");
+  EXPECT_EQ(first.Codes().size(), vecRecords_.size() + 2);
+  EXPECT_TRUE(second.Codes().empty());
+  EXPECT_EQ(ReadGroups(), baseline);
+}
+
 // Stop at every position of a run (from the callback, from another thread, and by
 // DedupeDealloc), clear, load the same files, run again: the groups of the
 // uninterrupted run every time.

@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# Builds the Release benchmarks into build-bench/ and runs them, then prints every
+# ratio against its baseline measured in the same run.
+#   bench/run.sh            matchers, filing at N = 1000, 2000, 5000, 10000, whole run
+#   bench/run.sh --quick    the same without filing at N = 5000 and 10000
+# Logs and the filing JSON stay in build-bench/bench-results/. The whole-run corpus is
+# made once in $TWINTONE_BENCH_CORPUS (default /tmp/twintone-bench-corpus).
+# TWINTONE_BENCH_JOBS sets the build's parallel jobs (default 2).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+quick=0
+for arg in "$@"; do
+  case $arg in
+    --quick) quick=1 ;;
+    *) echo "usage: bench/run.sh [--quick]" >&2; exit 2 ;;
+  esac
+done
+
+build=build-bench
+results=$build/bench-results
+jobs=${TWINTONE_BENCH_JOBS:-2}
+
+echo "== build ($build, Release) =="
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DTWINTONE_BUILD_BENCHMARKS=ON \
+  -DTWINTONE_BUILD_TESTS=OFF -DTWINTONE_BUILD_TOOLS=OFF >/dev/null
+cmake --build "$build" -j"$jobs" >/dev/null
+mkdir -p "$results"
+summary=$results/summary.txt
+: >"$summary"
+
+echo "== match =="
+# Its own reporter prints in colour whatever the flags say; the log is kept plain.
+"$build"/bench/twintone_bench_match | sed 's/\x1b\[[0-9;]*m//g' | tee "$results/match.txt"
+grep -E 'fast is [0-9.]+x the reference' "$results/match.txt" >>"$summary" ||
+  echo "match: no ratios reported" >>"$summary"
+
+echo "== filing =="
+# The filter is a regular expression: the trailing "/" keeps 1000 from matching 10000.
+sizes='1000|2000'
+((quick)) || sizes='1000|2000|5000|10000'
+"$build"/bench/twintone_bench_filing --benchmark_color=false \
+  --benchmark_filter="^BM_Filing/([a-z_]+/($sizes)|reference/100)/" \
+  --benchmark_out="$results/filing.json" --benchmark_out_format=json
+python3 - "$results/filing.json" >>"$summary" <<'EOF'
+import json, sys
+
+unit = {"s": 1.0, "ms": 1e-3, "us": 1e-6, "ns": 1e-9}
+runs = {}
+for run in json.load(open(sys.argv[1]))["benchmarks"]:
+    if run.get("run_type", "iteration") != "iteration":
+        continue
+    if run.get("error_occurred"):
+        sys.exit("filing: %s failed: %s" % (run["name"], run.get("error_message", "")))
+    _, impl, n = run["name"].split("/")[:3]
+    runs[(impl, int(n))] = run["real_time"] * unit[run["time_unit"]]
+
+# The reference scorer costs the same for every pair of distinct records, so its
+# time at N = 1000 is its time per comparison at N = 100 times 1000 * 999 / 2.
+reference = runs.get(("reference", 100))
+reference_1000 = reference / (100 * 99 / 2) * (1000 * 999 / 2) if reference else None
+for (impl, n), seconds in sorted(runs.items(), key=lambda item: (item[0][1], item[0][0])):
+    if impl == "reference":
+        continue
+    if n == 1000 and reference_1000:
+        print("filing 1000: %s %.2f s, reference (from N=100 per comparison) %.1f s: %.1fx"
+              % (impl, seconds, reference_1000, reference_1000 / seconds))
+    else:
+        print("filing %d: %s %.2f s" % (n, impl, seconds))
+EOF
+
+echo "== whole run =="
+"$build"/bench/twintone_bench_whole_run | tee "$results/whole_run.txt"
+grep -E '^(whole run|cpu|peak resident size)' "$results/whole_run.txt" >>"$summary"
+
+echo
+echo "== summary =="
+echo "(matchers: CPU time per call; filing and whole run: wall time, the whole run's CPU"
+echo " time on its cpu line; on a shared machine wall times carry the neighbours' load)"
+cat "$summary"
