@@ -34,14 +34,11 @@ extern "C" {
 TWINTONE_EXPORT int StartDedupeThread(DedupeNotifyProc pfn, void* pUser, int nMatchFlags,
                                       int nFingerSeconds, int nPercent) {
   return WithEngine(CreatedEngine(), [&](CDedupeMusic& e) {
-    {
-      // An active run reads the configuration until its end: a refused start must
-      // leave it alone, so the refusal comes before SetConfig.
-      MutexHold hold(&e.hStateLock);
-      if (e.bRunning) return -1;
-    }
+    // An active run reads the configuration until its end: the run is reserved
+    // first, so a refused start leaves it alone.
+    if (!e.ReserveRun()) return -1;
     e.SetConfig(pfn, pUser, nMatchFlags, nFingerSeconds, nPercent);
-    return e.StartThread(pfn == nullptr ? 1 : 0);
+    return e.LaunchReserved(pfn == nullptr ? 1 : 0);
   });
 }
 

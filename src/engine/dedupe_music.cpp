@@ -22,15 +22,25 @@ int CDedupeMusic::SetConfig(DedupeNotifyProc pfn, void* pUserArg, int nFlags, in
 }
 
 int CDedupeMusic::StartThread(int bJoin) {
+  if (!ReserveRun()) return -1;
+  return LaunchReserved(bJoin);
+}
+
+bool CDedupeMusic::ReserveRun() {
+  MutexHold hold(&hStateLock);
+  // One worker at a time: a second one would only wait for the data lock and then
+  // file every record a second time. A refused start leaves the run's flags alone.
+  if (bRunning) return false;
+  bRunning = true;
+  return true;
+}
+
+int CDedupeMusic::LaunchReserved(int bJoin) {
   g_log.setlog();
   {
     MutexHold hold(&hStateLock);
-    // One worker at a time: a second one would only wait for the data lock and then
-    // file every record a second time. A refused start leaves the run's flags alone.
-    if (bRunning) return -1;
     bPause = false;
     bQuit = false;
-    bRunning = true;
   }
   pthread_t hNew;
   if (pthread_create(&hNew, nullptr, &CDedupeMusic::PthreadRunDedupe, this) != 0) {

@@ -52,6 +52,12 @@ class CDedupeMusic {
   // Starts the worker; with bJoin waits for it. 0, or -1 when the thread cannot be
   // created or a run is already active.
   int StartThread(int bJoin);
+  // The two halves of StartThread, for a caller that configures in between:
+  // ReserveRun marks a run active (false when one already is); LaunchReserved
+  // starts the worker for a reserved run and gives the reservation back if it
+  // cannot.
+  bool ReserveRun();
+  int LaunchReserved(int bJoin);
   static void* PthreadRunDedupe(void* p);
   int PauseDedupeThread();
   int ContinueDedupeThread();

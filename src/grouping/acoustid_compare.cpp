@@ -57,11 +57,28 @@ DiagonalRange Match3Range(int asize, int bsize, int maxoffset) {
 // The score of a top diagonal sum, rounded exactly as the reference does.
 float Match3Score(int64_t nTop, int nMin) { return static_cast<float>(nTop / (16.0 * nMin)); }
 
+// Pairs on diagonal d; d must lie in -(bsize - 1) .. asize - 1.
+int64_t DiagonalLength(int asize, int bsize, int64_t d) {
+  return std::min<int64_t>(asize, bsize + d) - std::max<int64_t>(0, d);
+}
+
+// x / y rounded down, for y > 0.
+int64_t FloorDiv(int64_t x, int64_t y) { return x >= 0 ? x / y : -((-x + y - 1) / y); }
+
+// A block with fewer live lanes than this walks them one diagonal at a time:
+// there the block's full-width rows would cost more than the calls they save.
+constexpr int kMinLiveLanes = 4;
+
 // The largest diagonal sum in range that reaches nNeeded (>= 1), or -1 when
 // none does. Diagonals nearest offset 0 come first, where matching recordings
 // usually align; each found sum raises nNeeded, so later diagonals are left as
 // soon as their losses show that they cannot beat it. The result is exact: a
 // diagonal is only left when its sum is certain to stay below nNeeded.
+//
+// Kernels with a block loss take nBlockWidth neighbouring diagonals per call,
+// each lane with its own budget from the nNeeded at the block's start; a lane
+// that stays within its budget has its whole loss, so its sum is exact and
+// reaches nNeeded. Blocks go outward from the one around offset 0.
 int64_t BestDiagonal(const MatchKernel& kernel, const uint32_t* a, int asize, const uint32_t* b,
                      int bsize, DiagonalRange range, int64_t nNeeded) {
   int64_t nBest = -1;
@@ -76,10 +93,51 @@ int64_t BestDiagonal(const MatchKernel& kernel, const uint32_t* a, int asize, co
     nNeeded = nBest + 1;
   };
   if (range.nLow > range.nHigh) return nBest;
-  const int64_t nReach = std::max(std::abs(range.nLow), std::abs(range.nHigh));
-  for (int64_t r = 0; r <= nReach; ++r) {
-    if (r >= range.nLow && r <= range.nHigh) visit(r);
-    if (r > 0 && -r >= range.nLow && -r <= range.nHigh) visit(-r);
+
+  if (kernel.nBlockWidth == 0) {
+    const int64_t nReach = std::max(std::abs(range.nLow), std::abs(range.nHigh));
+    for (int64_t r = 0; r <= nReach; ++r) {
+      if (r >= range.nLow && r <= range.nHigh) visit(r);
+      if (r > 0 && -r >= range.nLow && -r <= range.nHigh) visit(-r);
+    }
+    return nBest;
+  }
+
+  const int64_t nWidth = kernel.nBlockWidth;
+  // The block with top diagonal nTop holds nTop - nWidth + 1 .. nTop.
+  auto visitBlock = [&](int64_t nTop) {
+    int64_t anFull[kMaxBlockWidth], anBudget[kMaxBlockWidth];
+    uint64_t anLoss[kMaxBlockWidth];
+    int nLive = 0;
+    for (int64_t k = 0; k < nWidth; ++k) {
+      const int64_t d = nTop - k;
+      const bool bInRange = d >= range.nLow && d <= range.nHigh;
+      anFull[k] = bInRange ? kPairPoints * DiagonalLength(asize, bsize, d) : 0;
+      anBudget[k] = bInRange && anFull[k] >= nNeeded ? anFull[k] - nNeeded : -1;
+      nLive += anBudget[k] >= 0 ? 1 : 0;
+    }
+    if (nLive == 0) return;
+    if (nLive < kMinLiveLanes) {
+      for (int64_t k = 0; k < nWidth; ++k) {
+        if (anBudget[k] >= 0) visit(nTop - k);
+      }
+      return;
+    }
+    kernel.pfnBlockLoss(a, asize, b, bsize, nTop, anBudget, anLoss);
+    for (int64_t k = 0; k < nWidth; ++k) {
+      if (anBudget[k] < 0 || anLoss[k] > static_cast<uint64_t>(anBudget[k])) continue;
+      nBest = std::max(nBest, anFull[k] - static_cast<int64_t>(anLoss[k]));
+    }
+    if (nBest >= nNeeded) nNeeded = nBest + 1;
+  };
+  // Block m has top diagonal nWidth / 2 + m * nWidth, so block 0 holds offset
+  // 0; blocks mLow .. mHigh meet the range, and go in order of distance from 0.
+  const int64_t nFirstTop = nWidth / 2;
+  const int64_t mLow = FloorDiv(range.nLow - nFirstTop + nWidth - 1, nWidth);
+  const int64_t mHigh = FloorDiv(range.nHigh - nFirstTop + nWidth - 1, nWidth);
+  for (int64_t r = 0; r <= std::max(std::abs(mLow), std::abs(mHigh)); ++r) {
+    if (r >= mLow && r <= mHigh) visitBlock(nFirstTop + r * nWidth);
+    if (r > 0 && -r >= mLow && -r <= mHigh) visitBlock(nFirstTop - r * nWidth);
   }
   return nBest;
 }

@@ -55,11 +55,11 @@ struct Candidate {
 // Fastest first; the portable kernel runs everywhere and closes the list.
 const Candidate kCandidates[] = {
 #ifdef TWINTONE_X86_KERNELS
-    {{"avx512", Avx512Loss, Avx512CountClose}, HasAvx512Popcount},
-    {{"avx2", Avx2Loss, Avx2CountClose}, HasAvx2},
-    {{"popcnt", PopcntLoss, PortableCountClose}, HasPopcnt},
+    {{"avx512", Avx512Loss, Avx512CountClose, 16, Avx512BlockLoss}, HasAvx512Popcount},
+    {{"avx2", Avx2Loss, Avx2CountClose, 8, Avx2BlockLoss}, HasAvx2},
+    {{"popcnt", PopcntLoss, PortableCountClose, 0, nullptr}, HasPopcnt},
 #endif
-    {{"portable", PortableLoss, PortableCountClose}, Always},
+    {{"portable", PortableLoss, PortableCountClose, 0, nullptr}, Always},
 };
 
 // The first supported candidate. Allocates nothing, so it cannot throw.

@@ -1,7 +1,8 @@
 // The inner loops of the fingerprint matchers, one set per instruction set. A
 // diagonal of two fingerprints is walked as two arrays read in step: pa[k]
-// against pb[k]. The best set the processor offers is chosen once, at first
-// use; every set gives the same integers.
+// against pb[k]; the vector sets can also walk a block of neighbouring
+// diagonals at once, one per lane. The best set the processor offers is chosen
+// once, at first use; every set gives the same integers.
 #ifndef TWINTONE_GROUPING_MATCH_KERNELS_H
 #define TWINTONE_GROUPING_MATCH_KERNELS_H
 
@@ -20,7 +21,23 @@ struct MatchKernel {
 
   // Number of k < n for which pa[k] and pb[k] differ in at most 2 bits.
   uint64_t (*pfnCountClose)(const uint32_t* pa, const uint32_t* pb, size_t n);
+
+  // Diagonals pfnBlockLoss sums at once (at most kMaxBlockWidth); 0 when the
+  // kernel has no block loss and pfnBlockLoss is null.
+  int nBlockWidth;
+
+  // The loss of nBlockWidth neighbouring diagonals of a (asize words) against
+  // b (bsize words): lane k takes diagonal nTop - k, the pairs (a[i], b[i - nTop
+  // + k]) with both indices in range, and stores its loss in pnLoss[k]; a lane
+  // with no pairs loses 0. Each pnLoss[k] is the whole loss, or a partial one
+  // above pnBudget[k]: the kernel may stop once every lane is above its budget,
+  // so a lane nobody needs gets a budget of -1. asize and bsize are positive.
+  void (*pfnBlockLoss)(const uint32_t* a, int64_t asize, const uint32_t* b, int64_t bsize,
+                       int64_t nTop, const int64_t* pnBudget, uint64_t* pnLoss);
 };
+
+// Widest block any kernel sums, for callers' lane arrays.
+constexpr int kMaxBlockWidth = 16;
 
 // The kernel the exported matchers use: the fastest this processor runs.
 const MatchKernel& ActiveMatchKernel();
@@ -50,6 +67,10 @@ uint64_t Avx2Loss(const uint32_t* pa, const uint32_t* pb, size_t n, uint64_t nBu
 uint64_t Avx2CountClose(const uint32_t* pa, const uint32_t* pb, size_t n);
 uint64_t Avx512Loss(const uint32_t* pa, const uint32_t* pb, size_t n, uint64_t nBudget);
 uint64_t Avx512CountClose(const uint32_t* pa, const uint32_t* pb, size_t n);
+void Avx2BlockLoss(const uint32_t* a, int64_t asize, const uint32_t* b, int64_t bsize,
+                   int64_t nTop, const int64_t* pnBudget, uint64_t* pnLoss);
+void Avx512BlockLoss(const uint32_t* a, int64_t asize, const uint32_t* b, int64_t bsize,
+                     int64_t nTop, const int64_t* pnBudget, uint64_t* pnLoss);
 #endif
 
 #endif  // TWINTONE_GROUPING_MATCH_KERNELS_H

@@ -70,6 +70,89 @@ TWINTONE_AVX2 inline uint64_t HorizontalSum256(__m256i v) {
   return static_cast<uint32_t>(_mm_cvtsi128_si32(x));
 }
 
+// Rows of a block between two budget checks. The lanes count in 32 bits
+// within a stretch (at most 16 points a row) and in 64 bits across stretches,
+// so no length of fingerprint overflows them.
+constexpr int64_t kBlockRowsPerCheck = 64;
+
+// The rows of a block of nWidth diagonals whose highest is nTop, in three
+// stretches: [nBegin, nFullBegin) and [nFullEnd, nEnd) hold rows where some
+// lanes fall outside b (or the block's end diagonals have no pair yet or any
+// more), [nFullBegin, nFullEnd) the rows where every lane reads b[i - nTop ..
+// i - nTop + nWidth - 1] in full.
+struct BlockRows {
+  int64_t nBegin, nFullBegin, nFullEnd, nEnd;
+};
+
+BlockRows BlockRowsOf(int64_t asize, int64_t bsize, int64_t nTop, int64_t nWidth) {
+  BlockRows rows;
+  // The lowest diagonal starts latest, the highest ends latest.
+  rows.nBegin = std::max<int64_t>(0, nTop - nWidth + 1);
+  rows.nEnd = std::max(rows.nBegin, std::min(asize, bsize + nTop));
+  rows.nFullBegin = std::min(std::max(rows.nBegin, nTop), rows.nEnd);
+  rows.nFullEnd = std::min(std::max(rows.nFullBegin, bsize + nTop - nWidth + 1), rows.nEnd);
+  return rows;
+}
+
+// Lanes k of row i whose b index i - nTop + k lies in b: from nLow to nHigh
+// (exclusive), both within 0 .. nWidth.
+inline void EdgeLanes(int64_t bsize, int64_t nTop, int64_t nWidth, int64_t i, int64_t* pnLow,
+                      int64_t* pnHigh) {
+  *pnLow = std::min(nWidth, std::max<int64_t>(0, nTop - i));
+  *pnHigh = std::max(*pnLow, std::min(nWidth, bsize + nTop - i));
+}
+
+// The address of b[nOffset] for a masked load that reads only the lanes inside
+// b. nOffset may lie before b or past its end, so the address is formed as an
+// integer rather than by pointer arithmetic outside the array.
+inline const uint32_t* MaskedAddress(const uint32_t* b, int64_t nOffset) {
+  return reinterpret_cast<const uint32_t*>(reinterpret_cast<uintptr_t>(b) +
+                                           static_cast<uintptr_t>(nOffset) * sizeof(uint32_t));
+}
+
+// a[i] against 16 words of b, each lane's loss capped at 16.
+TWINTONE_AVX512 inline __m512i RowLoss512(uint32_t nA, const uint32_t* pb) {
+  const __m512i x = _mm512_xor_si512(_mm512_set1_epi32(static_cast<int>(nA)),
+                                     _mm512_loadu_si512(pb));
+  return _mm512_min_epu32(_mm512_popcnt_epi32(x), _mm512_set1_epi32(16));
+}
+
+// a[i] against 8 words of b, each lane's loss capped at 16.
+TWINTONE_AVX2 inline __m256i RowLoss256(uint32_t nA, const uint32_t* pb) {
+  const __m256i x = _mm256_xor_si256(_mm256_set1_epi32(static_cast<int>(nA)),
+                                     _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pb)));
+  return _mm256_min_epu32(Popcount256(x), _mm256_set1_epi32(16));
+}
+
+// acc plus a[i]'s capped losses against the lanes of row i that have a pair
+// in b; the other lanes load nothing and add nothing.
+TWINTONE_AVX512 inline __m512i EdgeRowLoss512(uint32_t nA, const uint32_t* b, int64_t bsize,
+                                              int64_t nTop, int64_t i, __m512i acc) {
+  int64_t nLow, nHigh;
+  EdgeLanes(bsize, nTop, 16, i, &nLow, &nHigh);
+  const __mmask16 mask = static_cast<__mmask16>((1u << nHigh) - (1u << nLow));
+  const __m512i x = _mm512_xor_si512(_mm512_set1_epi32(static_cast<int>(nA)),
+                                     _mm512_maskz_loadu_epi32(mask, MaskedAddress(b, i - nTop)));
+  const __m512i loss = _mm512_min_epu32(_mm512_popcnt_epi32(x), _mm512_set1_epi32(16));
+  return _mm512_mask_add_epi32(acc, mask, acc, loss);
+}
+
+// The same eight lanes wide, the lanes chosen by a vector of all-ones flags.
+TWINTONE_AVX2 inline __m256i EdgeRowLoss256(uint32_t nA, const uint32_t* b, int64_t bsize,
+                                            int64_t nTop, int64_t i, __m256i acc) {
+  int64_t nLow, nHigh;
+  EdgeLanes(bsize, nTop, 8, i, &nLow, &nHigh);
+  const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+  const __m256i mask =
+      _mm256_andnot_si256(_mm256_cmpgt_epi32(_mm256_set1_epi32(static_cast<int>(nLow)), lanes),
+                          _mm256_cmpgt_epi32(_mm256_set1_epi32(static_cast<int>(nHigh)), lanes));
+  const __m256i x = _mm256_xor_si256(
+      _mm256_set1_epi32(static_cast<int>(nA)),
+      _mm256_maskload_epi32(reinterpret_cast<const int*>(MaskedAddress(b, i - nTop)), mask));
+  const __m256i loss = _mm256_min_epu32(Popcount256(x), _mm256_set1_epi32(16));
+  return _mm256_add_epi32(acc, _mm256_and_si256(loss, mask));
+}
+
 }  // namespace
 
 TWINTONE_AVX512 uint64_t Avx512Loss(const uint32_t* pa, const uint32_t* pb, size_t n,
@@ -168,6 +251,79 @@ TWINTONE_AVX2 uint64_t Avx2CountClose(const uint32_t* pa, const uint32_t* pb, si
   uint64_t nClose = HorizontalSum256(acc);
   for (; k < n; ++k) nClose += __builtin_popcount(pa[k] ^ pb[k]) <= 2 ? 1 : 0;
   return nClose;
+}
+
+// Lane k follows diagonal nTop - k, so on row i the lanes read the 16
+// consecutive words from b[i - nTop]: one unaligned load against a[i] broadcast.
+// Each lane's sum collects the same integers as Avx512Loss would on its own
+// diagonal, only in another grouping, so the totals are the same.
+TWINTONE_AVX512 void Avx512BlockLoss(const uint32_t* a, int64_t asize, const uint32_t* b,
+                                     int64_t bsize, int64_t nTop, const int64_t* pnBudget,
+                                     uint64_t* pnLoss) {
+  constexpr int64_t kWidth = 16;
+  const BlockRows rows = BlockRowsOf(asize, bsize, nTop, kWidth);
+  const __m512i budgetLow = _mm512_loadu_si512(pnBudget);
+  const __m512i budgetHigh = _mm512_loadu_si512(pnBudget + 8);
+  __m512i lossLow = _mm512_setzero_si512(), lossHigh = _mm512_setzero_si512();
+  int64_t i = rows.nBegin;
+  while (i < rows.nEnd) {
+    const int64_t nStop = std::min(rows.nEnd, i + kBlockRowsPerCheck);
+    const int64_t nFullStop = std::max(i, std::min(nStop, rows.nFullEnd));
+    __m512i acc0 = _mm512_setzero_si512(), acc1 = _mm512_setzero_si512();
+    for (; i < nStop && i < rows.nFullBegin; ++i) acc0 = EdgeRowLoss512(a[i], b, bsize, nTop, i, acc0);
+    for (; i + 4 <= nFullStop; i += 4) {
+      const uint32_t* pb = b + (i - nTop);
+      acc0 = _mm512_add_epi32(acc0, RowLoss512(a[i], pb));
+      acc1 = _mm512_add_epi32(acc1, RowLoss512(a[i + 1], pb + 1));
+      acc0 = _mm512_add_epi32(acc0, RowLoss512(a[i + 2], pb + 2));
+      acc1 = _mm512_add_epi32(acc1, RowLoss512(a[i + 3], pb + 3));
+    }
+    for (; i < nFullStop; ++i) acc0 = _mm512_add_epi32(acc0, RowLoss512(a[i], b + (i - nTop)));
+    for (; i < nStop; ++i) acc1 = EdgeRowLoss512(a[i], b, bsize, nTop, i, acc1);
+    const __m512i acc = _mm512_add_epi32(acc0, acc1);
+    lossLow = _mm512_add_epi64(lossLow, _mm512_cvtepu32_epi64(_mm512_castsi512_si256(acc)));
+    lossHigh =
+        _mm512_add_epi64(lossHigh, _mm512_cvtepu32_epi64(_mm512_extracti64x4_epi64(acc, 1)));
+    const unsigned nOver = _mm512_cmpgt_epi64_mask(lossLow, budgetLow) |
+                           (unsigned{_mm512_cmpgt_epi64_mask(lossHigh, budgetHigh)} << 8);
+    if (nOver == 0xffffu) break;
+  }
+  _mm512_storeu_si512(pnLoss, lossLow);
+  _mm512_storeu_si512(pnLoss + 8, lossHigh);
+}
+
+// The same walk as Avx512BlockLoss, eight lanes wide.
+TWINTONE_AVX2 void Avx2BlockLoss(const uint32_t* a, int64_t asize, const uint32_t* b,
+                                 int64_t bsize, int64_t nTop, const int64_t* pnBudget,
+                                 uint64_t* pnLoss) {
+  constexpr int64_t kWidth = 8;
+  const BlockRows rows = BlockRowsOf(asize, bsize, nTop, kWidth);
+  const __m256i budgetLow = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pnBudget));
+  const __m256i budgetHigh = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pnBudget + 4));
+  __m256i lossLow = _mm256_setzero_si256(), lossHigh = _mm256_setzero_si256();
+  int64_t i = rows.nBegin;
+  while (i < rows.nEnd) {
+    const int64_t nStop = std::min(rows.nEnd, i + kBlockRowsPerCheck);
+    const int64_t nFullStop = std::max(i, std::min(nStop, rows.nFullEnd));
+    __m256i acc0 = _mm256_setzero_si256(), acc1 = _mm256_setzero_si256();
+    for (; i < nStop && i < rows.nFullBegin; ++i) acc0 = EdgeRowLoss256(a[i], b, bsize, nTop, i, acc0);
+    for (; i + 2 <= nFullStop; i += 2) {
+      const uint32_t* pb = b + (i - nTop);
+      acc0 = _mm256_add_epi32(acc0, RowLoss256(a[i], pb));
+      acc1 = _mm256_add_epi32(acc1, RowLoss256(a[i + 1], pb + 1));
+    }
+    for (; i < nFullStop; ++i) acc0 = _mm256_add_epi32(acc0, RowLoss256(a[i], b + (i - nTop)));
+    for (; i < nStop; ++i) acc1 = EdgeRowLoss256(a[i], b, bsize, nTop, i, acc1);
+    const __m256i acc = _mm256_add_epi32(acc0, acc1);
+    lossLow = _mm256_add_epi64(lossLow, _mm256_cvtepu32_epi64(_mm256_castsi256_si128(acc)));
+    lossHigh = _mm256_add_epi64(lossHigh, _mm256_cvtepu32_epi64(_mm256_extracti128_si256(acc, 1)));
+    const int nOver =
+        _mm256_movemask_pd(_mm256_castsi256_pd(_mm256_cmpgt_epi64(lossLow, budgetLow))) |
+        (_mm256_movemask_pd(_mm256_castsi256_pd(_mm256_cmpgt_epi64(lossHigh, budgetHigh))) << 4);
+    if (nOver == 0xff) break;
+  }
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(pnLoss), lossLow);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(pnLoss + 4), lossHigh);
 }
 
 #endif  // TWINTONE_X86_KERNELS
