@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <utility>
 
 // GCC 12 warns about the deliberately undefined vectors inside its own AVX-512
 // intrinsics when they are inlined into target-attributed functions; the
@@ -115,6 +116,35 @@ TWINTONE_AVX512 inline __m512i RowLoss512(uint32_t nA, const uint32_t* pb) {
   const __m512i x = _mm512_xor_si512(_mm512_set1_epi32(static_cast<int>(nA)),
                                      _mm512_loadu_si512(pb));
   return _mm512_min_epu32(_mm512_popcnt_epi32(x), _mm512_set1_epi32(16));
+}
+
+// Row R of a group of 16 full rows: pa[R] against pb[R .. R + 15], added to
+// one of two sums. The rows' words overlap, so even rows cut theirs out of the
+// group's two vectors of b (low = pb[0 .. 15], high = pb[16 .. 30]) while odd
+// rows load them: a load that straddles a cache line costs two load slots,
+// and taking half the words from registers evens out the load ports and the
+// vector units.
+template <int R>
+TWINTONE_AVX512 inline void GroupRow512(const uint32_t* pa, const uint32_t* pb, __m512i low,
+                                        __m512i high, __m512i* pAcc) {
+  __m512i words;
+  if constexpr (R % 2 == 0) {
+    words = _mm512_alignr_epi32(high, low, R);
+  } else {
+    words = _mm512_loadu_si512(pb + R);
+  }
+  const __m512i x = _mm512_xor_si512(_mm512_set1_epi32(static_cast<int>(pa[R])), words);
+  const __m512i loss = _mm512_min_epu32(_mm512_popcnt_epi32(x), _mm512_set1_epi32(16));
+  pAcc[R % 2] = _mm512_add_epi32(pAcc[R % 2], loss);
+}
+
+template <int... R>
+TWINTONE_AVX512 inline void GroupRows512(std::integer_sequence<int, R...>, const uint32_t* pa,
+                                         const uint32_t* pb, __m512i* pAcc) {
+  const __m512i low = _mm512_loadu_si512(pb);
+  // Row 15 reads up to pb[30]; pb[31] may lie past b and is not loaded.
+  const __m512i high = _mm512_maskz_loadu_epi32(0x7fff, pb + 16);
+  (GroupRow512<R>(pa, pb, low, high, pAcc), ...);
 }
 
 // a[i] against 8 words of b, each lane's loss capped at 16.
@@ -267,20 +297,20 @@ TWINTONE_AVX512 void Avx512BlockLoss(const uint32_t* a, int64_t asize, const uin
   __m512i lossLow = _mm512_setzero_si512(), lossHigh = _mm512_setzero_si512();
   int64_t i = rows.nBegin;
   while (i < rows.nEnd) {
-    const int64_t nStop = std::min(rows.nEnd, i + kBlockRowsPerCheck);
-    const int64_t nFullStop = std::max(i, std::min(nStop, rows.nFullEnd));
-    __m512i acc0 = _mm512_setzero_si512(), acc1 = _mm512_setzero_si512();
-    for (; i < nStop && i < rows.nFullBegin; ++i) acc0 = EdgeRowLoss512(a[i], b, bsize, nTop, i, acc0);
-    for (; i + 4 <= nFullStop; i += 4) {
-      const uint32_t* pb = b + (i - nTop);
-      acc0 = _mm512_add_epi32(acc0, RowLoss512(a[i], pb));
-      acc1 = _mm512_add_epi32(acc1, RowLoss512(a[i + 1], pb + 1));
-      acc0 = _mm512_add_epi32(acc0, RowLoss512(a[i + 2], pb + 2));
-      acc1 = _mm512_add_epi32(acc1, RowLoss512(a[i + 3], pb + 3));
+    // A stretch between two checks: the leading edge rows on their own (fewer
+    // than 16), then up to kBlockRowsPerCheck rows, so that the groups of 16
+    // full rows line up with the stretches.
+    const int64_t nStop =
+        i < rows.nFullBegin ? rows.nFullBegin : std::min(rows.nEnd, i + kBlockRowsPerCheck);
+    const int64_t nFullStop =
+        i < rows.nFullBegin ? i : std::max(i, std::min(nStop, rows.nFullEnd));
+    __m512i anAcc[2] = {_mm512_setzero_si512(), _mm512_setzero_si512()};
+    for (; i + 16 <= nFullStop; i += 16) {
+      GroupRows512(std::make_integer_sequence<int, 16>(), a + i, b + (i - nTop), anAcc);
     }
-    for (; i < nFullStop; ++i) acc0 = _mm512_add_epi32(acc0, RowLoss512(a[i], b + (i - nTop)));
-    for (; i < nStop; ++i) acc1 = EdgeRowLoss512(a[i], b, bsize, nTop, i, acc1);
-    const __m512i acc = _mm512_add_epi32(acc0, acc1);
+    for (; i < nFullStop; ++i) anAcc[0] = _mm512_add_epi32(anAcc[0], RowLoss512(a[i], b + (i - nTop)));
+    for (; i < nStop; ++i) anAcc[1] = EdgeRowLoss512(a[i], b, bsize, nTop, i, anAcc[1]);
+    const __m512i acc = _mm512_add_epi32(anAcc[0], anAcc[1]);
     lossLow = _mm512_add_epi64(lossLow, _mm512_cvtepu32_epi64(_mm512_castsi512_si256(acc)));
     lossHigh =
         _mm512_add_epi64(lossHigh, _mm512_cvtepu32_epi64(_mm512_extracti64x4_epi64(acc, 1)));

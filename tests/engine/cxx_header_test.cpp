@@ -30,41 +30,10 @@ static_assert(offsetof(tagInMusicDedupInfo, nUserData) == 5 * P + 20, "nUserData
 static_assert(sizeof(tagInMusicDedupInfo) == (P == 8 ? 64 : 44), "record size");
 
 // Same offsets, different types would still break hosts (a float read as an int).
-template <typename A, typename B>
-constexpr bool kSame = std::is_same<A, B>::value;
-static_assert(kSame<decltype(tagInMusicDedupInfo::pszTitle), const char*>, "pszTitle");
-static_assert(kSame<decltype(tagInMusicDedupInfo::pszPath), const char*>, "pszPath");
-static_assert(kSame<decltype(tagInMusicDedupInfo::nFileSize), int32_t>, "nFileSize");
-static_assert(kSame<decltype(tagInMusicDedupInfo::nDuration), int32_t>, "nDuration");
-static_assert(kSame<decltype(tagInMusicDedupInfo::nUserTag), int32_t>, "nUserTag");
-static_assert(kSame<decltype(tagInMusicDedupInfo::fSimilarity), float>, "fSimilarity");
-static_assert(kSame<decltype(tagInMusicDedupInfo::nBitrate), int32_t>, "nBitrate");
-static_assert(kSame<decltype(tagInMusicDedupInfo::nUserData), int32_t>, "nUserData");
-
-static_assert(kSame<DedupeNotifyProc, void (*)(void*, int, const char*, void*)>, "callback");
-static_assert(kSame<decltype(&StartDedupeThread), int (*)(DedupeNotifyProc, void*, int, int, int)>,
-              "StartDedupeThread");
-static_assert(kSame<decltype(&PauseDedupeThread), int (*)()>, "PauseDedupeThread");
-static_assert(kSame<decltype(&ContinueDedupeThread), int (*)()>, "ContinueDedupeThread");
-static_assert(kSame<decltype(&QuitDedupeThread), int (*)()>, "QuitDedupeThread");
-static_assert(kSame<decltype(&DedupeDealloc), int (*)()>, "DedupeDealloc");
-static_assert(kSame<decltype(&GetLoadCounts), int (*)()>, "GetLoadCounts");
-static_assert(kSame<decltype(&GetGroupIdCounts), int (*)()>, "GetGroupIdCounts");
-static_assert(kSame<decltype(&GetGroupRef),
-                    int (*)(unsigned int, tagInMusicDedupInfo**, int*, int)>,
-              "GetGroupRef");
-static_assert(kSame<decltype(&AddToDedupeLists), int (*)(const char*, int)>, "AddToDedupeLists");
-static_assert(kSame<decltype(&AddToDedupeListsByInfo), int (*)(const tagInMusicDedupInfo*)>,
-              "AddToDedupeListsByInfo");
-static_assert(kSame<decltype(&match_fingerprints),
-                    float (*)(const uint32_t*, int, const uint32_t*, int)>,
-              "match_fingerprints");
-static_assert(kSame<decltype(&match_fingerprints2),
-                    float (*)(const uint32_t*, int, const uint32_t*, int, int)>,
-              "match_fingerprints2");
-static_assert(kSame<decltype(&match_fingerprints3),
-                    float (*)(const uint32_t*, int, const uint32_t*, int, int)>,
-              "match_fingerprints3");
+static_assert(std::is_same<decltype(tagInMusicDedupInfo::fSimilarity), float>::value, "score");
+static_assert(std::is_same<decltype(tagInMusicDedupInfo::nFileSize), int32_t>::value, "size");
+static_assert(std::is_same<DedupeNotifyProc, void (*)(void*, int, const char*, void*)>::value,
+              "callback");
 
 // Hosts store these numbers in their settings.
 static_assert(TWINTONE_MATCH_ARTIST == 0x00000400, "artist flag");

@@ -106,18 +106,4 @@ TEST_F(ExportedSymbolsTest, InternalsStayHidden) {
   }
 }
 
-TEST_F(ExportedSymbolsTest, ConstantsHoldTheirMasks) {
-  auto Constant = [&](const char* pszName) {
-    return *static_cast<const uint64_t*>(dlsym(hLibrary_, pszName));
-  };
-  EXPECT_EQ(Constant("m1"), 0x5555555555555555ull);
-  EXPECT_EQ(Constant("m2"), 0x3333333333333333ull);
-  EXPECT_EQ(Constant("m4"), 0x0f0f0f0f0f0f0f0full);
-  EXPECT_EQ(Constant("m8"), 0x00ff00ff00ff00ffull);
-  EXPECT_EQ(Constant("m16"), 0x0000ffff0000ffffull);
-  EXPECT_EQ(Constant("m32"), 0x00000000ffffffffull);
-  EXPECT_EQ(Constant("hff"), 0xffffffffffffffffull);
-  EXPECT_EQ(Constant("h01"), 0x0101010101010101ull);
-}
-
 }  // namespace

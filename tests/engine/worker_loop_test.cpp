@@ -154,30 +154,4 @@ TEST_F(WorkerLoopTest, ReadingDuringARunStopsItAndWaitsForItsEnd) {
   EXPECT_TRUE(vecCodes == (std::vector<int>{-1, 1, 5}) || vecCodes == (std::vector<int>{-1, 5}));
 }
 
-TEST_F(WorkerLoopTest, PauseAndStopFromAnotherHostThread) {
-  LoadFiles(3);
-  std::atomic<bool> bPaused{false};
-  recorder_.onEvent = [&](int nCode) {
-    if (nCode == -1) {
-      PauseDedupeThread();
-      bPaused = true;
-    }
-  };
-  StartAsync();
-  std::thread host([&] {
-    while (!bPaused) usleep(1000);
-    ContinueDedupeThread();
-  });
-  host.join();
-  ASSERT_TRUE(recorder_.WaitForEnd());
-  EXPECT_EQ(recorder_.Codes(), (std::vector<int>{-1, 1, 2, 3, 4}));
-}
-
-TEST_F(WorkerLoopTest, WithoutCallbackTheRunIsTheSame) {
-  LoadFiles(2);
-  ASSERT_EQ(StartDedupeThread(nullptr, nullptr, TWINTONE_MATCH_TITLE, 0, 0), 0);
-  EXPECT_EQ(GetLoadCounts(), 2);
-  EXPECT_EQ(GetGroupIdCounts(), 0);
-}
-
 }  // namespace

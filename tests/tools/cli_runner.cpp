@@ -8,17 +8,19 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
+#include <filesystem>
+
+#include "fixtures/temp_dir.h"
 
 extern char** environ;
 
 namespace twintone_cli_test {
 
-CliProcess::CliProcess(const std::vector<std::string>& vecArgs) {
-  int fdsOut[2];
-  int fdsErr[2];
+CliProcess::CliProcess(const std::vector<std::string>& vecArgs, const char* pszProgram,
+                       const std::string& strStdin) {
+  int fdsOut[2], fdsErr[2];
   if (pipe2(fdsOut, O_CLOEXEC) != 0 || pipe2(fdsErr, O_CLOEXEC) != 0) return;
-  std::vector<std::string> vecAll = {TWINTONE_CLI_BINARY};
+  std::vector<std::string> vecAll = {pszProgram};
   vecAll.insert(vecAll.end(), vecArgs.begin(), vecArgs.end());
   std::vector<char*> vecArgv;
   for (std::string& strArg : vecAll) vecArgv.push_back(&strArg[0]);
@@ -26,28 +28,26 @@ CliProcess::CliProcess(const std::vector<std::string>& vecArgs) {
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 0, strStdin.c_str(), O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, fdsOut[1], 1);
   posix_spawn_file_actions_adddup2(&actions, fdsErr[1], 2);
   // The child starts with default signal handling whatever the test runner set.
   posix_spawnattr_t attr;
   posix_spawnattr_init(&attr);
   sigset_t setDefault, setEmpty;
-  sigemptyset(&setDefault);
-  sigaddset(&setDefault, SIGINT);
-  sigaddset(&setDefault, SIGTERM);
-  sigaddset(&setDefault, SIGPIPE);
   sigemptyset(&setEmpty);
+  sigemptyset(&setDefault);
+  for (int nSignal : {SIGINT, SIGTERM, SIGPIPE}) sigaddset(&setDefault, nSignal);
   posix_spawnattr_setsigdefault(&attr, &setDefault);
   posix_spawnattr_setsigmask(&attr, &setEmpty);
   posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-  if (posix_spawn(&m_pid, vecArgv[0], &actions, &attr, vecArgv.data(), environ) != 0) m_pid = -1;
+  if (posix_spawnp(&m_pid, pszProgram, &actions, &attr, vecArgv.data(), environ) != 0) m_pid = -1;
   posix_spawnattr_destroy(&attr);
   posix_spawn_file_actions_destroy(&actions);
   close(fdsOut[1]);
   close(fdsErr[1]);
-  m_fdOut = fdsOut[0];
-  m_fdErr = fdsErr[0];
+  m_fds[0] = fdsOut[0];
+  m_fds[1] = fdsErr[0];
 }
 
 CliProcess::~CliProcess() {
@@ -55,33 +55,33 @@ CliProcess::~CliProcess() {
     kill(m_pid, SIGKILL);
     waitpid(m_pid, nullptr, 0);
   }
-  if (m_fdOut >= 0) close(m_fdOut);
-  if (m_fdErr >= 0) close(m_fdErr);
+  for (int fd : m_fds) {
+    if (fd >= 0) close(fd);
+  }
 }
 
-bool CliProcess::Pump(int nTimeoutMs) {
-  struct pollfd fds[2] = {{m_fdOut, POLLIN, 0}, {m_fdErr, POLLIN, 0}};
-  if (m_fdOut < 0 && m_fdErr < 0) return false;
-  if (poll(fds, 2, nTimeoutMs) < 0) return errno == EINTR;
-  int* pFds[2] = {&m_fdOut, &m_fdErr};
+bool CliProcess::Pump() {
+  struct pollfd fds[2] = {{m_fds[0], POLLIN, 0}, {m_fds[1], POLLIN, 0}};
+  if (m_fds[0] < 0 && m_fds[1] < 0) return false;
+  if (poll(fds, 2, -1) < 0) return errno == EINTR;
   std::string* pTexts[2] = {&m_result.strOut, &m_result.strErr};
   for (int i = 0; i < 2; ++i) {
-    if (*pFds[i] < 0 || (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
+    if (m_fds[i] < 0 || (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
     char buffer[4096];
-    ssize_t nRead = read(*pFds[i], buffer, sizeof(buffer));
+    ssize_t nRead = read(m_fds[i], buffer, sizeof(buffer));
     if (nRead > 0) {
       pTexts[i]->append(buffer, static_cast<size_t>(nRead));
     } else if (nRead == 0 || errno != EINTR) {
-      close(*pFds[i]);
-      *pFds[i] = -1;
+      close(m_fds[i]);
+      m_fds[i] = -1;
     }
   }
-  return m_fdOut >= 0 || m_fdErr >= 0;
+  return m_fds[0] >= 0 || m_fds[1] >= 0;
 }
 
 bool CliProcess::WaitForErr(const std::string& strNeedle) {
   while (m_result.strErr.find(strNeedle) == std::string::npos) {
-    if (m_fdErr < 0 || !Pump(-1)) return m_result.strErr.find(strNeedle) != std::string::npos;
+    if (m_fds[1] < 0 || !Pump()) return m_result.strErr.find(strNeedle) != std::string::npos;
   }
   return true;
 }
@@ -91,7 +91,7 @@ void CliProcess::Signal(int nSignal) {
 }
 
 CliResult CliProcess::Finish() {
-  while (Pump(-1)) {
+  while (Pump()) {
   }
   if (m_pid > 0) {
     int nStatus = 0;
@@ -103,9 +103,20 @@ CliResult CliProcess::Finish() {
   return m_result;
 }
 
-CliResult RunCli(const std::vector<std::string>& vecArgs) {
-  CliProcess process(vecArgs);
-  return process.Finish();
+std::map<std::string, std::string> Snapshot(const std::string& strRoot) {
+  std::map<std::string, std::string> mapFiles;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(strRoot)) {
+    if (entry.is_regular_file() && !entry.is_symlink()) {
+      mapFiles[entry.path().string()] = TempDir::ReadFile(entry.path().string());
+    }
+  }
+  return mapFiles;
+}
+
+std::multiset<std::string> Contents(const std::map<std::string, std::string>& mapFiles) {
+  std::multiset<std::string> setContents;
+  for (const auto& file : mapFiles) setContents.insert(file.second);
+  return setContents;
 }
 
 }  // namespace twintone_cli_test

@@ -1,12 +1,12 @@
 // Running the built twintone command as a child process, as a user's shell would,
-// and reading JSON and CSV documents back.
+// reading its JSON and CSV documents back, and taking stock of the files in a folder.
 #ifndef TWINTONE_TESTS_TOOLS_CLI_RUNNER_H
 #define TWINTONE_TESTS_TOOLS_CLI_RUNNER_H
 
 #include <sys/types.h>
 
 #include <map>
-#include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -18,14 +18,13 @@ struct CliResult {
   std::string strErr;
 };
 
-// Runs the command with vecArgs (without argv[0]), standard input from /dev/null,
-// and collects both output streams until it exits.
-CliResult RunCli(const std::vector<std::string>& vecArgs);
-
-// A running command whose output the test reads piece by piece.
+// A running program (the twintone command unless told otherwise) whose output the test
+// reads piece by piece. vecArgs leaves out argv[0]; pszProgram is looked up in PATH.
 class CliProcess {
  public:
-  explicit CliProcess(const std::vector<std::string>& vecArgs);
+  explicit CliProcess(const std::vector<std::string>& vecArgs,
+                      const char* pszProgram = TWINTONE_CLI_BINARY,
+                      const std::string& strStdin = "/dev/null");
   ~CliProcess();  // kills and reaps the child if it still runs
   CliProcess(const CliProcess&) = delete;
   CliProcess& operator=(const CliProcess&) = delete;
@@ -37,33 +36,32 @@ class CliProcess {
   CliResult Finish();
 
  private:
-  bool Pump(int nTimeoutMs);  // one round of reading; false once both streams ended
+  bool Pump();  // one round of reading; false once both streams ended
   pid_t m_pid = -1;
-  int m_fdOut = -1;
-  int m_fdErr = -1;
+  int m_fds[2] = {-1, -1};  // standard output, standard error
   CliResult m_result;
 };
 
-// A parsed JSON value; only what the tests need.
-struct JsonValue {
-  enum class Kind { kNull, kBool, kNumber, kString, kArray, kObject } kind = Kind::kNull;
-  bool bValue = false;
-  double fValue = 0.0;
-  std::string strValue;
-  std::vector<JsonValue> vecItems;
-  std::map<std::string, JsonValue> mapMembers;
+// Runs the command to its end with standard input from /dev/null.
+inline CliResult RunCli(const std::vector<std::string>& vecArgs) {
+  return CliProcess(vecArgs).Finish();
+}
 
-  const JsonValue& operator[](const std::string& strKey) const;  // null when absent
-  bool Has(const std::string& strKey) const { return mapMembers.count(strKey) != 0; }
-};
+// A JSON document read by a strict reader and flattened: "groups.0.members.1.path"
+// holds a leaf (strings as they are, other values as JSON text), "groups#" the number
+// of items in an array. A malformed document fails the current test and yields {}.
+using JsonFields = std::map<std::string, std::string>;
+JsonFields JsonOf(const std::string& strText);
 
-// Strict parse of one whole document (RFC 8259); false with *pstrError on any fault.
-bool ParseJson(const std::string& strText, JsonValue* pValue, std::string* pstrError);
+// CSV with CRLF records and quoted fields, one vector per record; a bare CR, LF or
+// quote, or an unclosed last record, fails the current test and yields {}.
+using CsvRows = std::vector<std::vector<std::string>>;
+CsvRows CsvOf(const std::string& strText);
 
-// Parses RFC 4180 CSV (CRLF records, quoted fields) into rows; false with the reason
-// when a quote is left open or a record does not end in CRLF.
-bool ParseCsv(const std::string& strText, std::vector<std::vector<std::string>>* pvecRows,
-              std::string* pstrError);
+// Every regular file below strRoot by path, with its bytes; links are not followed.
+std::map<std::string, std::string> Snapshot(const std::string& strRoot);
+// The bytes of those files, without their names.
+std::multiset<std::string> Contents(const std::map<std::string, std::string>& mapFiles);
 
 }  // namespace twintone_cli_test
 
