@@ -283,10 +283,11 @@ TWINTONE_AVX2 uint64_t Avx2CountClose(const uint32_t* pa, const uint32_t* pb, si
   return nClose;
 }
 
-// Lane k follows diagonal nTop - k, so on row i the lanes read the 16
-// consecutive words from b[i - nTop]: one unaligned load against a[i] broadcast.
-// Each lane's sum collects the same integers as Avx512Loss would on its own
-// diagonal, only in another grouping, so the totals are the same.
+// Lane k follows diagonal nTop - k, so on row i the lanes meet a[i], broadcast,
+// with the 16 consecutive words from b[i - nTop]: no lane needs a horizontal
+// sum until the block is done. Each lane's sum collects the same integers as
+// Avx512Loss would on its own diagonal, only in another order, and integer
+// sums do not depend on the order, so the totals are the same.
 TWINTONE_AVX512 void Avx512BlockLoss(const uint32_t* a, int64_t asize, const uint32_t* b,
                                      int64_t bsize, int64_t nTop, const int64_t* pnBudget,
                                      uint64_t* pnLoss) {
@@ -308,7 +309,9 @@ TWINTONE_AVX512 void Avx512BlockLoss(const uint32_t* a, int64_t asize, const uin
     for (; i + 16 <= nFullStop; i += 16) {
       GroupRows512(std::make_integer_sequence<int, 16>(), a + i, b + (i - nTop), anAcc);
     }
-    for (; i < nFullStop; ++i) anAcc[0] = _mm512_add_epi32(anAcc[0], RowLoss512(a[i], b + (i - nTop)));
+    for (; i < nFullStop; ++i) {
+      anAcc[0] = _mm512_add_epi32(anAcc[0], RowLoss512(a[i], b + (i - nTop)));
+    }
     for (; i < nStop; ++i) anAcc[1] = EdgeRowLoss512(a[i], b, bsize, nTop, i, anAcc[1]);
     const __m512i acc = _mm512_add_epi32(anAcc[0], anAcc[1]);
     lossLow = _mm512_add_epi64(lossLow, _mm512_cvtepu32_epi64(_mm512_castsi512_si256(acc)));
@@ -322,7 +325,8 @@ TWINTONE_AVX512 void Avx512BlockLoss(const uint32_t* a, int64_t asize, const uin
   _mm512_storeu_si512(pnLoss + 8, lossHigh);
 }
 
-// The same walk as Avx512BlockLoss, eight lanes wide.
+// The same walk as Avx512BlockLoss, eight lanes wide. The AVX2 popcount keeps
+// the vector units busy, so every full row simply loads its words.
 TWINTONE_AVX2 void Avx2BlockLoss(const uint32_t* a, int64_t asize, const uint32_t* b,
                                  int64_t bsize, int64_t nTop, const int64_t* pnBudget,
                                  uint64_t* pnLoss) {
@@ -336,7 +340,9 @@ TWINTONE_AVX2 void Avx2BlockLoss(const uint32_t* a, int64_t asize, const uint32_
     const int64_t nStop = std::min(rows.nEnd, i + kBlockRowsPerCheck);
     const int64_t nFullStop = std::max(i, std::min(nStop, rows.nFullEnd));
     __m256i acc0 = _mm256_setzero_si256(), acc1 = _mm256_setzero_si256();
-    for (; i < nStop && i < rows.nFullBegin; ++i) acc0 = EdgeRowLoss256(a[i], b, bsize, nTop, i, acc0);
+    for (; i < nStop && i < rows.nFullBegin; ++i) {
+      acc0 = EdgeRowLoss256(a[i], b, bsize, nTop, i, acc0);
+    }
     for (; i + 2 <= nFullStop; i += 2) {
       const uint32_t* pb = b + (i - nTop);
       acc0 = _mm256_add_epi32(acc0, RowLoss256(a[i], pb));
@@ -346,7 +352,8 @@ TWINTONE_AVX2 void Avx2BlockLoss(const uint32_t* a, int64_t asize, const uint32_
     for (; i < nStop; ++i) acc1 = EdgeRowLoss256(a[i], b, bsize, nTop, i, acc1);
     const __m256i acc = _mm256_add_epi32(acc0, acc1);
     lossLow = _mm256_add_epi64(lossLow, _mm256_cvtepu32_epi64(_mm256_castsi256_si128(acc)));
-    lossHigh = _mm256_add_epi64(lossHigh, _mm256_cvtepu32_epi64(_mm256_extracti128_si256(acc, 1)));
+    lossHigh =
+        _mm256_add_epi64(lossHigh, _mm256_cvtepu32_epi64(_mm256_extracti128_si256(acc, 1)));
     const int nOver =
         _mm256_movemask_pd(_mm256_castsi256_pd(_mm256_cmpgt_epi64(lossLow, budgetLow))) |
         (_mm256_movemask_pd(_mm256_castsi256_pd(_mm256_cmpgt_epi64(lossHigh, budgetHigh))) << 4);

@@ -12,114 +12,74 @@
 namespace {
 
 using twintone_test::AudioEncoding;
-using twintone_test::Id3TextFrame;
 using twintone_test::SharedAudioCorpus;
 
-class TagReaderTest : public ::testing::Test {
- protected:
-  // An MP3 in the scratch folder whose only tag holds the given frames.
-  std::string Mp3WithFrames(const std::string& strName,
-                            const std::vector<Id3TextFrame>& vecFrames) {
-    std::string strPath = tempDir_.Path(strName);
-    twintone_test::WriteMp3WithId3Frames(strPath, vecFrames);
-    return strPath;
-  }
+// What GetDupMusicInfo reads from strPath, which must succeed.
+DupMusicInfo Read(const std::string& strPath) {
+  DupMusicInfo info;
+  EXPECT_EQ(GetDupMusicInfo(strPath.c_str(), &info), 0) << strPath;
+  return info;
+}
 
-  // The title GetDupMusicInfo reads from strPath, which must succeed.
-  static std::string TitleOf(const std::string& strPath) {
-    DupMusicInfo info;
-    EXPECT_EQ(GetDupMusicInfo(strPath.c_str(), &info), 0) << strPath;
-    return info.strTitle;
-  }
-
-  static int64_t SizeOf(const std::string& strPath) {
-    struct stat st;
-    return stat(strPath.c_str(), &st) == 0 ? st.st_size : -1;
-  }
-
-  TempDir tempDir_;
-};
-
-TEST_F(TagReaderTest, ReadsTagsAndPropertiesOfEveryTaggedEncoding) {
+TEST(TagReaderTest, ReadsTagsAndPropertiesOfEveryTaggedEncoding) {
   const auto& piece = SharedAudioCorpus().vecPieces[1];
   for (AudioEncoding encoding : twintone_test::AllEncodings()) {
     if (encoding == AudioEncoding::kMp3Untagged) continue;
     SCOPED_TRACE(twintone_test::EncodingName(encoding));
-    DupMusicInfo info;
-    ASSERT_EQ(GetDupMusicInfo(piece.Path(encoding).c_str(), &info), 0);
-    EXPECT_EQ(info.strTitle, piece.strTitle);
-    EXPECT_EQ(info.strArtist, piece.strArtist);
-    EXPECT_EQ(info.strAlbum, piece.strAlbum);
-    EXPECT_EQ(info.strGenre, piece.strGenre);
-    EXPECT_EQ(info.nFileSize, SizeOf(piece.Path(encoding)));
+    DupMusicInfo info = Read(piece.Path(encoding));
+    EXPECT_EQ(info.strTitle + "|" + info.strArtist + "|" + info.strAlbum + "|" + info.strGenre,
+              piece.strTitle + "|" + piece.strArtist + "|" + piece.strAlbum + "|" + piece.strGenre);
+    EXPECT_EQ(info.nFileSize, static_cast<int64_t>(TempDir::ReadFile(piece.Path(encoding)).size()));
     EXPECT_EQ(info.nDuration % 1000, 0);
     EXPECT_NEAR(info.nDuration, piece.nSeconds * 1000, 1000);
     EXPECT_GT(info.nBitrate, 0);
   }
-  DupMusicInfo mp3;
-  ASSERT_EQ(GetDupMusicInfo(piece.Path(AudioEncoding::kMp3At320).c_str(), &mp3), 0);
-  EXPECT_EQ(mp3.nBitrate, 320);
-  DupMusicInfo wav;
-  ASSERT_EQ(GetDupMusicInfo(piece.Path(AudioEncoding::kWav).c_str(), &wav), 0);
+  EXPECT_EQ(Read(piece.Path(AudioEncoding::kMp3At320)).nBitrate, 320);
+  DupMusicInfo wav = Read(piece.Path(AudioEncoding::kWav));
   EXPECT_EQ(wav.nDuration, piece.nSeconds * 1000);
   EXPECT_EQ(wav.nBitrate, 1411);
 }
 
-TEST_F(TagReaderTest, SingleByteFramesAreReadAsGbk) {
-  std::string strPath = Mp3WithFrames(
-      "gbk.mp3", {{"TIT2", 0, twintone_test::kGbkNiHao}, {"TPE1", 0, "Plain Artist"}});
-  DupMusicInfo info;
-  ASSERT_EQ(GetDupMusicInfo(strPath.c_str(), &info), 0);
-  EXPECT_EQ(info.strTitle, twintone_test::kUtf8NiHao);
-  EXPECT_EQ(info.strArtist, "Plain Artist");
-  EXPECT_EQ(info.strAlbum, "");
-  EXPECT_EQ(info.strGenre, "");
-}
-
-TEST_F(TagReaderTest, WideFramesPassAsUtf8Unchanged) {
-  // UTF-16LE with its byte order mark: Omega, blank, the character for "you".
-  const std::string strUtf16("\xFF\xFE\xA9\x03\x20\x00\x60\x4F", 8);
-  std::string strPath = Mp3WithFrames("wide.mp3", {{"TIT2", 1, strUtf16}});
-  EXPECT_EQ(TitleOf(strPath), "\xCE\xA9 \xE4\xBD\xA0");
-}
-
-TEST_F(TagReaderTest, MissingOrBlankTitleBecomesTheBareFileName) {
-  const auto& corpus = SharedAudioCorpus();
-  std::string strUntagged = tempDir_.Path("Track 07.mp3");
-  twintone_test::CopyFile(corpus.Path(0, AudioEncoding::kMp3Untagged), strUntagged);
-  DupMusicInfo info;
-  ASSERT_EQ(GetDupMusicInfo(strUntagged.c_str(), &info), 0);
-  EXPECT_EQ(info.strTitle, "Track 07");
-  EXPECT_EQ(info.strArtist, "");
-  EXPECT_EQ(info.strAlbum, "");
-  EXPECT_EQ(info.strGenre, "");
-  EXPECT_EQ(info.nDuration, corpus.vecPieces[0].nSeconds * 1000);
-
-  EXPECT_EQ(TitleOf(Mp3WithFrames("Blank Title.mp3", {{"TIT2", 0, "   "}})), "Blank Title");
-  EXPECT_EQ(TitleOf(Mp3WithFrames("Spaced.mp3", {{"TIT2", 0, " a b "}})), " a b ");
-}
-
-TEST_F(TagReaderTest, UnreadableFilesReturnMinusOneAndLeaveTheRecord) {
-  std::string strFifo = tempDir_.Path("pipe.mp3");
-  ASSERT_EQ(mkfifo(strFifo.c_str(), 0600), 0);
-  const std::string vecPaths[] = {
-      tempDir_.Path("missing.mp3"),
-      tempDir_.WriteFile("notes.txt", "plain text, no tags\n"),
-      tempDir_.WriteFile("unknown.xyz", "plain text, no tags\n"),
-      tempDir_.Root(),
-      strFifo,
-      "/dev/zero",
+// Single-byte frames are GBK, wide frames already Unicode; a missing or blank title
+// becomes the file name without its extension, blanks kept.
+TEST(TagReaderTest, TitlesFromFramesOrTheFileName) {
+  TempDir dir;
+  const std::string strUtf16("\xFF\xFE\xA9\x03\x20\x00\x60\x4F", 8);  // Omega, blank, "you"
+  const struct {
+    const char* pszName;
+    std::vector<twintone_test::Id3TextFrame> vecFrames;
+    std::string strTitle;
+  } kCases[] = {
+      {"gbk.mp3", {{"TIT2", 0, twintone_test::kGbkNiHao}}, twintone_test::kUtf8NiHao},
+      {"wide.mp3", {{"TIT2", 1, strUtf16}}, "\xCE\xA9 \xE4\xBD\xA0"},
+      {"Blank Title.mp3", {{"TIT2", 0, "   "}}, "Blank Title"},
+      {"Spaced.mp3", {{"TIT2", 0, " a b "}}, " a b "},
+      {"Artist Only.mp3", {{"TPE1", 0, "Plain Artist"}}, "Artist Only"},
   };
+  for (const auto& testCase : kCases) {
+    std::string strPath = dir.Path(testCase.pszName);
+    twintone_test::WriteMp3WithId3Frames(strPath, testCase.vecFrames);
+    EXPECT_EQ(Read(strPath).strTitle, testCase.strTitle) << testCase.pszName;
+  }
+
+  const auto& corpus = SharedAudioCorpus();
+  twintone_test::CopyFile(corpus.Path(0, AudioEncoding::kMp3Untagged), dir.Path("Track 07.mp3"));
+  DupMusicInfo info = Read(dir.Path("Track 07.mp3"));
+  EXPECT_EQ(info.strTitle + "|" + info.strArtist + info.strAlbum + info.strGenre, "Track 07|");
+  EXPECT_EQ(info.nDuration, corpus.vecPieces[0].nSeconds * 1000);
+}
+
+TEST(TagReaderTest, UnreadableFilesReturnMinusOneAndLeaveTheRecord) {
+  TempDir dir;
+  std::string strFifo = dir.Path("pipe.mp3");
+  ASSERT_EQ(mkfifo(strFifo.c_str(), 0600), 0);
+  const std::string vecPaths[] = {dir.Path("missing.mp3"), dir.WriteFile("notes.txt", "no tags\n"),
+                                  dir.Root(), strFifo, "/dev/zero"};
   alarm(60);  // a blocking open fails the test instead of stalling the run
   for (const std::string& strPath : vecPaths) {
-    SCOPED_TRACE(strPath);
     DupMusicInfo info;
-    info.strTitle = "kept";
-    info.nFileSize = 7;
     info.nDuration = 9000;
-    EXPECT_EQ(GetDupMusicInfo(strPath.c_str(), &info), -1);
-    EXPECT_EQ(info.strTitle, "kept");
-    EXPECT_EQ(info.nFileSize, 7);
+    EXPECT_EQ(GetDupMusicInfo(strPath.c_str(), &info), -1) << strPath;
     EXPECT_EQ(info.nDuration, 9000);
   }
   alarm(0);
@@ -129,17 +89,13 @@ TEST_F(TagReaderTest, UnreadableFilesReturnMinusOneAndLeaveTheRecord) {
 }
 
 TEST(TrimTest, RemovesEveryBlankAndNothingElse) {
-  std::string strText = " a b ";
-  EXPECT_EQ(&trim(strText), &strText);
-  EXPECT_EQ(strText, "ab");
-  std::string strTab = "a\tb\n";
-  EXPECT_EQ(trim(strTab), "a\tb\n");
-  std::string strBlanks = "    ";
-  EXPECT_EQ(trim(strBlanks), "");
-  std::string strEmpty;
-  EXPECT_EQ(trim(strEmpty), "");
-  std::string strRuns = "a  b   c";
-  EXPECT_EQ(trim(strRuns), "abc");
+  const std::pair<std::string, std::string> kCases[] = {
+      {" a b ", "ab"}, {"a  b   c", "abc"}, {"a\tb\n", "a\tb\n"}, {"    ", ""}, {"", ""}};
+  for (const auto& [strIn, strOut] : kCases) {
+    std::string strText = strIn;
+    EXPECT_EQ(&trim(strText), &strText);
+    EXPECT_EQ(strText, strOut) << '"' << strIn << '"';
+  }
 }
 
 }  // namespace

@@ -3,10 +3,13 @@
 // thresholds on either side of the true score.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "fixtures/fingerprints.h"
 #include "grouping/acoustid_compare.h"
@@ -168,6 +171,68 @@ TEST_P(MatchKernelTest, ThresholdDecisionHandlesEdgesLikeTheReference) {
   const Pair empty{Words(), Words(5, 1u), "empty first"};
   for (float fThreshold : {-1.0f, 0.0f}) {
     ASSERT_NO_FATAL_FAILURE(ExpectSameDecision(empty, -1, fThreshold));
+  }
+}
+
+// Lengths and windows around the block widths (8 and 16 diagonals) and the
+// 16-row groups: blocks that hang over either end of the window or of the
+// fingerprints, and fingerprints shorter than one block, in both orders.
+TEST_P(MatchKernelTest, Match3AndThresholdAgreeAroundBlockEdges) {
+  const std::vector<int> vecLengths = {3, 7, 8, 9, 15, 16, 17, 31, 32, 33, 47, 49, 64, 81};
+  for (int nA : vecLengths) {
+    for (int nB : vecLengths) {
+      const Pair pair = Make(static_cast<int>((nA + nB) % kKinds), nA, nB);
+      std::vector<int> vecWindows = {1, 2, 3, 4, 7, 8, 9, 15, 16, 17, 24};
+      for (int n : {nA, nB}) vecWindows.insert(vecWindows.end(), {n - 1, n, n + 1});
+      for (int nWindow : vecWindows) {
+        ASSERT_NO_FATAL_FAILURE(ExpectSameMatch3(pair, nWindow));
+        const float fScore = reference::match_fingerprints3(pair.a.data(), nA, pair.b.data(), nB,
+                                                            nWindow);
+        for (float fThreshold : {std::nextafter(fScore, -1.0f), fScore, 0.3f}) {
+          ASSERT_NO_FATAL_FAILURE(ExpectSameDecision(pair, nWindow, fThreshold));
+        }
+      }
+    }
+  }
+}
+
+// Each lane of a block loss is its diagonal's whole loss, or a partial one
+// (never more than the whole) above its budget; blocks reach past both ends of
+// the fingerprints, and budgets range from "not needed" to "never stop".
+TEST_P(MatchKernelTest, BlockLossIsWholeOrAboveBudgetInEveryLane) {
+  const MatchKernel& kernel = GetParam();
+  if (kernel.nBlockWidth == 0) GTEST_SKIP() << kernel.pszName << " sums one diagonal at a time";
+  for (const auto& sizes : {std::pair<int, int>{1, 1}, {5, 40}, {40, 5}, {16, 16}, {17, 33},
+                            {200, 190}, {190, 200}, {700, 700}}) {
+    const int nA = sizes.first, nB = sizes.second;
+    const Pair pair = Make(nA % 2 ? 3 : 0, nA, nB);
+    const Words& a = pair.a;
+    const Words& b = pair.b;
+    for (int64_t nTop = -nB - 2; nTop <= nA + kernel.nBlockWidth; ++nTop) {
+      int64_t anBudget[kMaxBlockWidth];
+      uint64_t anLoss[kMaxBlockWidth], anWhole[kMaxBlockWidth];
+      for (int k = 0; k < kernel.nBlockWidth; ++k) {
+        anWhole[k] = 0;
+        for (int64_t i = 0; i < nA; ++i) {
+          const int64_t j = i - nTop + k;
+          if (j >= 0 && j < nB) anWhole[k] += std::min(__builtin_popcount(a[i] ^ b[j]), 16);
+        }
+        // Not needed, a third or two thirds of the whole loss, or endless; odd
+        // blocks leave out the endless budget so that they can stop early.
+        const int64_t nWhole = static_cast<int64_t>(anWhole[k]);
+        const int64_t anChoices[] = {-1, nWhole / 3, 2 * nWhole / 3, INT64_MAX};
+        anBudget[k] = anChoices[maker_.Word() % (nTop % 2 ? 3 : 4)];
+      }
+      kernel.pfnBlockLoss(a.data(), nA, b.data(), nB, nTop, anBudget, anLoss);
+      for (int k = 0; k < kernel.nBlockWidth; ++k) {
+        const bool bWhole = anLoss[k] == anWhole[k];
+        const bool bCutShort =
+            anLoss[k] < anWhole[k] && static_cast<int64_t>(anLoss[k]) > anBudget[k];
+        ASSERT_TRUE(bWhole || bCutShort)
+            << nA << " x " << nB << ", top diagonal " << nTop << ", lane " << k << ": loss "
+            << anLoss[k] << ", whole " << anWhole[k] << ", budget " << anBudget[k];
+      }
+    }
   }
 }
 

@@ -1,7 +1,6 @@
 #include "cli_runner.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -10,16 +9,14 @@
 #include <cerrno>
 #include <filesystem>
 
-#include "fixtures/temp_dir.h"
-
 extern char** environ;
 
 namespace twintone_cli_test {
 
 CliProcess::CliProcess(const std::vector<std::string>& vecArgs, const char* pszProgram,
                        const std::string& strStdin) {
-  int fdsOut[2], fdsErr[2];
-  if (pipe2(fdsOut, O_CLOEXEC) != 0 || pipe2(fdsErr, O_CLOEXEC) != 0) return;
+  int fdsErr[2];
+  if (pipe2(fdsErr, O_CLOEXEC) != 0) return;
   std::vector<std::string> vecAll = {pszProgram};
   vecAll.insert(vecAll.end(), vecArgs.begin(), vecArgs.end());
   std::vector<char*> vecArgv;
@@ -29,7 +26,8 @@ CliProcess::CliProcess(const std::vector<std::string>& vecArgs, const char* pszP
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, strStdin.c_str(), O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, fdsOut[1], 1);
+  posix_spawn_file_actions_addopen(&actions, 1, m_dir.Path("stdout").c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_adddup2(&actions, fdsErr[1], 2);
   // The child starts with default signal handling whatever the test runner set.
   posix_spawnattr_t attr;
@@ -44,44 +42,28 @@ CliProcess::CliProcess(const std::vector<std::string>& vecArgs, const char* pszP
   if (posix_spawnp(&m_pid, pszProgram, &actions, &attr, vecArgv.data(), environ) != 0) m_pid = -1;
   posix_spawnattr_destroy(&attr);
   posix_spawn_file_actions_destroy(&actions);
-  close(fdsOut[1]);
   close(fdsErr[1]);
-  m_fds[0] = fdsOut[0];
-  m_fds[1] = fdsErr[0];
+  m_fdErr = fdsErr[0];
 }
 
 CliProcess::~CliProcess() {
-  if (m_pid > 0) {
-    kill(m_pid, SIGKILL);
-    waitpid(m_pid, nullptr, 0);
-  }
-  for (int fd : m_fds) {
-    if (fd >= 0) close(fd);
-  }
+  if (m_pid > 0) kill(m_pid, SIGKILL);
+  Finish();
 }
 
-bool CliProcess::Pump() {
-  struct pollfd fds[2] = {{m_fds[0], POLLIN, 0}, {m_fds[1], POLLIN, 0}};
-  if (m_fds[0] < 0 && m_fds[1] < 0) return false;
-  if (poll(fds, 2, -1) < 0) return errno == EINTR;
-  std::string* pTexts[2] = {&m_result.strOut, &m_result.strErr};
-  for (int i = 0; i < 2; ++i) {
-    if (m_fds[i] < 0 || (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
-    char buffer[4096];
-    ssize_t nRead = read(m_fds[i], buffer, sizeof(buffer));
-    if (nRead > 0) {
-      pTexts[i]->append(buffer, static_cast<size_t>(nRead));
-    } else if (nRead == 0 || errno != EINTR) {
-      close(m_fds[i]);
-      m_fds[i] = -1;
-    }
-  }
-  return m_fds[0] >= 0 || m_fds[1] >= 0;
+bool CliProcess::ReadErr() {
+  char buffer[4096];
+  ssize_t nRead = 0;
+  do {
+    nRead = m_fdErr < 0 ? 0 : read(m_fdErr, buffer, sizeof(buffer));
+  } while (nRead < 0 && errno == EINTR);
+  if (nRead > 0) m_result.strErr.append(buffer, static_cast<size_t>(nRead));
+  return nRead > 0;
 }
 
 bool CliProcess::WaitForErr(const std::string& strNeedle) {
   while (m_result.strErr.find(strNeedle) == std::string::npos) {
-    if (m_fds[1] < 0 || !Pump()) return m_result.strErr.find(strNeedle) != std::string::npos;
+    if (!ReadErr()) return false;
   }
   return true;
 }
@@ -91,15 +73,16 @@ void CliProcess::Signal(int nSignal) {
 }
 
 CliResult CliProcess::Finish() {
-  while (Pump()) {
+  while (ReadErr()) {
   }
-  if (m_pid > 0) {
-    int nStatus = 0;
-    while (waitpid(m_pid, &nStatus, 0) < 0 && errno == EINTR) {
-    }
-    m_result.nExitCode = WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
-    m_pid = -1;
+  if (m_fdErr >= 0) close(m_fdErr);
+  m_fdErr = -1;
+  int nStatus = 0;
+  while (m_pid > 0 && waitpid(m_pid, &nStatus, 0) < 0 && errno == EINTR) {
   }
+  if (m_pid > 0) m_result.nExitCode = WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
+  m_pid = -1;
+  m_result.strOut = TempDir::ReadFile(m_dir.Path("stdout"));
   return m_result;
 }
 

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "fixtures/temp_dir.h"
+
 namespace twintone_cli_test {
 
 struct CliResult {
@@ -18,8 +20,9 @@ struct CliResult {
   std::string strErr;
 };
 
-// A running program (the twintone command unless told otherwise) whose output the test
-// reads piece by piece. vecArgs leaves out argv[0]; pszProgram is looked up in PATH.
+// A running program, the twintone command unless told otherwise (then looked up in
+// PATH); vecArgs leaves out argv[0]. Standard output goes to a file, standard error
+// to a pipe the test reads.
 class CliProcess {
  public:
   explicit CliProcess(const std::vector<std::string>& vecArgs,
@@ -32,17 +35,17 @@ class CliProcess {
   // Reads standard error until strNeedle has appeared; false at end of stream.
   bool WaitForErr(const std::string& strNeedle);
   void Signal(int nSignal);
-  // Reads both streams to their end and reaps the child.
+  // Reads standard error to its end, reaps the child and collects standard output.
   CliResult Finish();
 
  private:
-  bool Pump();  // one round of reading; false once both streams ended
+  bool ReadErr();  // one read from standard error; false at its end
+  TempDir m_dir;  // holds the standard output file
   pid_t m_pid = -1;
-  int m_fds[2] = {-1, -1};  // standard output, standard error
+  int m_fdErr = -1;
   CliResult m_result;
 };
 
-// Runs the command to its end with standard input from /dev/null.
 inline CliResult RunCli(const std::vector<std::string>& vecArgs) {
   return CliProcess(vecArgs).Finish();
 }

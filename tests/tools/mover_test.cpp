@@ -4,144 +4,114 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <set>
+#include <tuple>
 
+#include "cli_runner.h"
 #include "fixtures/temp_dir.h"
 
 namespace twintone_cli_test {
 namespace {
 
-using twintone_cli::Group;
-using twintone_cli::Member;
 using twintone_cli::MoveStatus;
-
-// The bytes of every regular file below strRoot; links are not followed.
-std::multiset<std::string> AllContents(const std::string& strRoot) {
-  std::multiset<std::string> setContents;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(strRoot)) {
-    if (entry.is_regular_file() && !entry.is_symlink()) {
-      setContents.insert(TempDir::ReadFile(entry.path().string()));
-    }
-  }
-  return setContents;
-}
 
 class MoverTest : public ::testing::Test {
  protected:
-  Group GroupOf(const std::vector<std::string>& vecPaths) {
-    Group group;
+  // Moves all but the first of vecPaths, as one group, into dir/strDest.
+  std::vector<twintone_cli::MoveRecord> Move(const std::vector<std::string>& vecPaths,
+                                             const std::string& strDest, bool bDryRun = false) {
+    twintone_cli::Group group;
     for (const std::string& strPath : vecPaths) {
-      Member member;
-      member.strPath = strPath;
-      group.vecMembers.push_back(member);
+      group.vecMembers.emplace_back();
+      group.vecMembers.back().strPath = strPath;
     }
-    return group;
+    return twintone_cli::MoveDuplicates({group}, dir.Path(strDest), bDryRun, nullptr);
   }
   TempDir dir;
 };
 
 TEST_F(MoverTest, NumberedNamesGoBeforeTheExtension) {
-  EXPECT_EQ("song.mp3", twintone_cli::NumberedName("song.mp3", 0));
-  EXPECT_EQ("song (2).mp3", twintone_cli::NumberedName("song.mp3", 2));
-  EXPECT_EQ("a.b (1).flac", twintone_cli::NumberedName("a.b.flac", 1));
-  EXPECT_EQ(".hidden (1)", twintone_cli::NumberedName(".hidden", 1));
-  EXPECT_EQ("noext (3)", twintone_cli::NumberedName("noext", 3));
+  const std::vector<std::tuple<std::string, int, std::string>> kCases = {
+      {"song.mp3", 0, "song.mp3"}, {"song.mp3", 2, "song (2).mp3"},
+      {"a.b.flac", 1, "a.b (1).flac"}, {".hidden", 1, ".hidden (1)"}, {"noext", 3, "noext (3)"}};
+  for (const auto& c : kCases) {
+    EXPECT_EQ(std::get<2>(c), twintone_cli::NumberedName(std::get<0>(c), std::get<1>(c)));
+  }
 }
 
 TEST_F(MoverTest, TakenNamesAreNeverOverwrittenAndEveryByteSurvives) {
   for (const char* pszFolder : {"a", "b", "c", "dups"}) dir.MakeDir(pszFolder);
-  std::string strKeep = dir.WriteFile("a/song.mp3", "kept copy");
-  std::string strDup1 = dir.WriteFile("b/song.mp3", "first duplicate");
-  std::string strDup2 = dir.WriteFile("c/song.mp3", "second duplicate");
-  std::string strTaken = dir.WriteFile("dups/song.mp3", "already in the folder");
-  std::multiset<std::string> setBefore = AllContents(dir.Root());
+  std::vector<std::string> vecPaths = {dir.WriteFile("a/song.mp3", "kept copy"),
+                                       dir.WriteFile("b/song.mp3", "first duplicate"),
+                                       dir.WriteFile("c/song.mp3", "second duplicate")};
+  dir.WriteFile("dups/song.mp3", "already in the folder");
+  auto mapBefore = Snapshot(dir.Root());
 
-  auto vecMoves = twintone_cli::MoveDuplicates({GroupOf({strKeep, strDup1, strDup2})},
-                                               dir.Path("dups"), false, nullptr);
+  auto vecPlan = Move(vecPaths, "dups", true);
+  ASSERT_EQ(2u, vecPlan.size());
+  EXPECT_EQ(MoveStatus::kWouldMove, vecPlan[0].status);
+  EXPECT_EQ(mapBefore, Snapshot(dir.Root()));
 
+  auto vecMoves = Move(vecPaths, "dups");
   ASSERT_EQ(2u, vecMoves.size());
   EXPECT_EQ(MoveStatus::kMoved, vecMoves[0].status);
   EXPECT_EQ(dir.Path("dups/song (1).mp3"), vecMoves[0].strTo);
   EXPECT_EQ(dir.Path("dups/song (2).mp3"), vecMoves[1].strTo);
-  EXPECT_EQ("second duplicate", TempDir::ReadFile(vecMoves[1].strTo));
-  EXPECT_EQ("already in the folder", TempDir::ReadFile(strTaken));
-  EXPECT_EQ("kept copy", TempDir::ReadFile(strKeep));
-  EXPECT_EQ(setBefore, AllContents(dir.Root()));
+  EXPECT_EQ(vecPlan[1].strTo, vecMoves[1].strTo);
+  auto mapAfter = Snapshot(dir.Root());
+  EXPECT_EQ(Contents(mapBefore), Contents(mapAfter));
+  EXPECT_EQ("second duplicate", mapAfter[vecMoves[1].strTo]);
+  EXPECT_EQ("already in the folder", mapAfter[dir.Path("dups/song.mp3")]);
+  EXPECT_EQ("kept copy", mapAfter[vecPaths[0]]);
 }
 
 TEST_F(MoverTest, AFailedMoveIsReportedAndTheOthersGoOn) {
-  std::string strKeep = dir.WriteFile("keep.mp3", "k");
-  std::string strGone = dir.Path("vanished.mp3");
-  std::string strDup = dir.WriteFile("dup.mp3", "d");
-  auto vecMoves = twintone_cli::MoveDuplicates({GroupOf({strKeep, strGone, strDup})},
-                                               dir.Path("dups/new/deep"), false, nullptr);
+  std::vector<std::string> vecPaths = {dir.WriteFile("keep.mp3", "k"), dir.Path("vanished.mp3"),
+                                       dir.WriteFile("dup.mp3", "d")};
+  // The command makes the folder beforehand; without it every move fails, losing nothing.
+  auto vecMoves = Move(vecPaths, "dups/new");
   ASSERT_EQ(2u, vecMoves.size());
-  EXPECT_EQ(MoveStatus::kFailed, vecMoves[0].status);
-  EXPECT_EQ(std::strerror(ENOENT), vecMoves[0].strError);
-  // The destination is made on demand by the command; here it does not exist, so the
-  // second move fails too, and still nothing is lost.
   EXPECT_EQ(MoveStatus::kFailed, vecMoves[1].status);
-  EXPECT_EQ("d", TempDir::ReadFile(strDup));
+  EXPECT_EQ("d", TempDir::ReadFile(vecPaths[2]));
 
   std::string strError;
-  ASSERT_TRUE(twintone_cli::EnsureDirectory(dir.Path("dups/new/deep"), &strError)) << strError;
-  vecMoves = twintone_cli::MoveDuplicates({GroupOf({strKeep, strGone, strDup})},
-                                          dir.Path("dups/new/deep"), false, nullptr);
+  ASSERT_TRUE(twintone_cli::EnsureDirectory(dir.Path("dups/new"), &strError)) << strError;
+  vecMoves = Move(vecPaths, "dups/new");
   EXPECT_EQ(MoveStatus::kFailed, vecMoves[0].status);
+  EXPECT_EQ(std::strerror(ENOENT), vecMoves[0].strError);
   EXPECT_EQ(MoveStatus::kMoved, vecMoves[1].status);
 }
 
-TEST_F(MoverTest, DryRunChangesNothingAndPlansDistinctNames) {
-  for (const char* pszFolder : {"a", "b", "c", "dups"}) dir.MakeDir(pszFolder);
-  std::string strKeep = dir.WriteFile("a/x.flac", "1");
-  std::string strDup1 = dir.WriteFile("b/x.flac", "2");
-  std::string strDup2 = dir.WriteFile("c/x.flac", "3");
-  auto vecMoves = twintone_cli::MoveDuplicates({GroupOf({strKeep, strDup1, strDup2})},
-                                               dir.Path("dups"), true, nullptr);
-  ASSERT_EQ(2u, vecMoves.size());
-  EXPECT_EQ(MoveStatus::kWouldMove, vecMoves[0].status);
-  EXPECT_EQ(dir.Path("dups/x.flac"), vecMoves[0].strTo);
-  EXPECT_EQ(dir.Path("dups/x (1).flac"), vecMoves[1].strTo);
-  EXPECT_EQ("2", TempDir::ReadFile(strDup1));
-  EXPECT_TRUE(std::filesystem::is_empty(dir.Path("dups")));
-}
-
-TEST_F(MoverTest, CopyingRefusesAnExistingTargetAndRemovesTheSourceOnlyWhenDone) {
-  std::string strSource = dir.WriteFile("src.ogg", std::string(200000, 'x') + "end");
+TEST_F(MoverTest, CopiesRefuseATakenTargetAndRemoveTheSourceOnlyWhenDone) {
+  const std::string strBytes = std::string(200000, 'x') + "end";
+  std::string strSource = dir.WriteFile("src.ogg", strBytes);
   chmod(strSource.c_str(), 0640);
-  std::string strTaken = dir.WriteFile("taken.ogg", "mine");
-  EXPECT_EQ(EEXIST, twintone_cli::CopyThenUnlink(strSource, strTaken));
-  EXPECT_EQ("mine", TempDir::ReadFile(strTaken));
-  EXPECT_EQ(200003u, TempDir::ReadFile(strSource).size());
-
-  std::string strTarget = dir.Path("copy.ogg");
-  ASSERT_EQ(0, twintone_cli::CopyThenUnlink(strSource, strTarget));
-  EXPECT_EQ(std::string(200000, 'x') + "end", TempDir::ReadFile(strTarget));
+  EXPECT_EQ(EEXIST, twintone_cli::CopyThenUnlink(strSource, dir.WriteFile("taken.ogg", "mine")));
+  EXPECT_EQ("mine", TempDir::ReadFile(dir.Path("taken.ogg")));
+  EXPECT_EQ(strBytes, TempDir::ReadFile(strSource));
+  ASSERT_EQ(0, twintone_cli::CopyThenUnlink(strSource, dir.Path("copy.ogg")));
+  EXPECT_EQ(strBytes, TempDir::ReadFile(dir.Path("copy.ogg")));
   EXPECT_FALSE(std::filesystem::exists(strSource));
   struct stat st;
-  ASSERT_EQ(0, stat(strTarget.c_str(), &st));
+  ASSERT_EQ(0, stat(dir.Path("copy.ogg").c_str(), &st));
   EXPECT_EQ(0640u, st.st_mode & 0777);
-}
 
-TEST_F(MoverTest, MovesAcrossFileSystems) {
-  struct stat stTmp, stShm;
-  if (stat(dir.Root().c_str(), &stTmp) != 0 || stat("/dev/shm", &stShm) != 0 ||
-      stTmp.st_dev == stShm.st_dev) {
+  // The same through a move to another file system, where rename cannot work.
+  struct stat stShm;
+  if (stat("/dev/shm", &stShm) != 0 || stShm.st_dev == st.st_dev) {
     GTEST_SKIP() << "no second file system at /dev/shm";
   }
-  std::string strSource = dir.WriteFile("far.mp3", "travelling bytes");
-  std::string strTarget = "/dev/shm/twintone-mover-test-" + std::to_string(getpid()) + ".mp3";
-  ASSERT_EQ(0, twintone_cli::MoveNoReplace(strSource, strTarget));
-  EXPECT_EQ("travelling bytes", TempDir::ReadFile(strTarget));
-  EXPECT_FALSE(std::filesystem::exists(strSource));
-  std::string strSecond = dir.WriteFile("far.mp3", "other bytes");
-  EXPECT_EQ(EEXIST, twintone_cli::MoveNoReplace(strSecond, strTarget));
-  EXPECT_EQ("other bytes", TempDir::ReadFile(strSecond));
-  unlink(strTarget.c_str());
+  std::string strFar = "/dev/shm/twintone-mover-test-" + std::to_string(getpid()) + ".ogg";
+  ASSERT_EQ(0, twintone_cli::MoveNoReplace(dir.Path("copy.ogg"), strFar));
+  EXPECT_EQ(strBytes, TempDir::ReadFile(strFar));
+  EXPECT_FALSE(std::filesystem::exists(dir.Path("copy.ogg")));
+  EXPECT_EQ(EEXIST, twintone_cli::MoveNoReplace(dir.Path("taken.ogg"), strFar));
+  EXPECT_EQ("mine", TempDir::ReadFile(dir.Path("taken.ogg")));
+  unlink(strFar.c_str());
 }
 
 }  // namespace

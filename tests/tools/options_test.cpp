@@ -29,23 +29,18 @@ class OptionsTest : public ::testing::Test {
 TEST_F(OptionsTest, AcceptsFieldsInKeyOrderAndNumbersAtTheirLimits) {
   ASSERT_EQ(ParseOutcome::kRun, Parse({"music"}));
   EXPECT_EQ(TWINTONE_MATCH_TITLE | TWINTONE_MATCH_ARTIST, options.nMatchFlags);
-  EXPECT_FALSE(options.bFingerprint);
-
   ASSERT_EQ(ParseOutcome::kRun, Parse({"--by=duration,album,title", "-rq", "a", "--", "-b"}));
   EXPECT_EQ(TWINTONE_MATCH_TITLE | TWINTONE_MATCH_ALBUM | TWINTONE_MATCH_DURATION,
             options.nMatchFlags);
   EXPECT_EQ((std::vector<std::string>{"title", "album", "duration"}), options.vecFields);
-  EXPECT_TRUE(options.bRecursive && options.bQuiet);
+  EXPECT_TRUE(options.bRecursive && options.bQuiet && !options.bFingerprint);
   EXPECT_EQ((std::vector<std::string>{"a", "-b"}), options.vecPaths);
-
+  // The fingerprint numbers imply --fingerprint.
   ASSERT_EQ(ParseOutcome::kRun, Parse({"--seconds", "0", "--similarity", "100%", "x"}));
-  EXPECT_TRUE(options.bFingerprint);  // implied by the fingerprint numbers
   EXPECT_EQ(TWINTONE_MATCH_FINGERPRINT, options.nMatchFlags);
-  EXPECT_EQ(0, options.nSeconds);
-  EXPECT_EQ(100, options.nSimilarity);
+  EXPECT_TRUE(options.bFingerprint && options.nSeconds == 0 && options.nSimilarity == 100);
   ASSERT_EQ(ParseOutcome::kRun, Parse({"-f", "--seconds=600", "--similarity=1", "x"}));
-  EXPECT_EQ(600, options.nSeconds);
-  EXPECT_EQ(1, options.nSimilarity);
+  EXPECT_TRUE(options.nSeconds == 600 && options.nSimilarity == 1);
 }
 
 TEST_F(OptionsTest, RefusesWithAReasonNamingTheProblem) {
@@ -67,8 +62,7 @@ TEST_F(OptionsTest, RefusesWithAReasonNamingTheProblem) {
   };
   for (const auto& testCase : kCases) {
     EXPECT_EQ(ParseOutcome::kUsageError, Parse(testCase.first)) << testCase.second;
-    EXPECT_NE(std::string::npos, strError.find(testCase.second))
-        << "message '" << strError << "' lacks '" << testCase.second << "'";
+    EXPECT_NE(std::string::npos, strError.find(testCase.second)) << strError;
   }
   EXPECT_EQ(ParseOutcome::kHelp, Parse({"--version", "--help", "--seconds", "9999"}));
   EXPECT_EQ(ParseOutcome::kVersion, Parse({"-V"}));
@@ -93,11 +87,11 @@ TEST(CliExitCodeTest, ExitCodesAndStreamsAreWhatScriptsExpect) {
     EXPECT_EQ(c.nExit, result.nExitCode) << c.strInErr << result.strErr;
     EXPECT_NE(std::string::npos, result.strOut.find(c.strInOut)) << result.strOut;
     EXPECT_NE(std::string::npos, result.strErr.find(c.strInErr)) << result.strErr;
-    if (c.nExit == 2) EXPECT_EQ("", result.strOut);
-    // A run that fails still writes a whole report.
-    if (c.nExit == 1) EXPECT_EQ("1", JsonOf(result.strOut)["summary.files_skipped"]);
+    EXPECT_EQ(c.nExit == 2, result.strOut.empty());  // usage errors print no report
+    if (c.nExit == 1) {  // a run that fails still writes a whole report
+      EXPECT_EQ("1", JsonOf(result.strOut)["summary.files_skipped"]);
+    }
   }
-  EXPECT_EQ("twintone " TWINTONE_CLI_VERSION "\n", RunCli({"-V"}).strOut);
 }
 
 }  // namespace

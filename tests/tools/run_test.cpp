@@ -9,28 +9,16 @@
 
 #include "cli_runner.h"
 #include "fixtures/audio_fixtures.h"
-#include "fixtures/temp_dir.h"
 
 namespace twintone_cli_test {
 namespace {
 
 using twintone_test::AudioEncoding;
+const std::vector<AudioEncoding> kThreeWays = {AudioEncoding::kFlac, AudioEncoding::kMp3At128,
+                                               AudioEncoding::kOggVorbis};
 
-// Every regular file below strRoot by path, with its bytes; links are not followed.
-std::map<std::string, std::string> Snapshot(const std::string& strRoot) {
-  std::map<std::string, std::string> mapFiles;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(strRoot)) {
-    if (entry.is_regular_file() && !entry.is_symlink()) {
-      mapFiles[entry.path().string()] = TempDir::ReadFile(entry.path().string());
-    }
-  }
-  return mapFiles;
-}
-
-std::multiset<std::string> Contents(const std::map<std::string, std::string>& mapFiles) {
-  std::multiset<std::string> setContents;
-  for (const auto& file : mapFiles) setContents.insert(file.second);
-  return setContents;
+std::string FileName(const std::string& strPath) {
+  return std::filesystem::path(strPath).filename().string();
 }
 
 class CliRunTest : public ::testing::Test {
@@ -38,41 +26,35 @@ class CliRunTest : public ::testing::Test {
   // Copies each piece in each encoding into dir/strFolder as "pieceN-<encoding>.<ext>".
   void AddMusic(const std::string& strFolder, const std::vector<size_t>& vecPieces,
                 const std::vector<AudioEncoding>& vecEncodings) {
-    const twintone_test::AudioCorpus& corpus = twintone_test::SharedAudioCorpus();
     std::string strTarget = dir.MakeDir(strFolder);
     for (size_t nPiece : vecPieces) {
       for (AudioEncoding encoding : vecEncodings) {
-        std::string strSource = corpus.Path(nPiece, encoding);
-        twintone_test::CopyFile(
-            strSource, strTarget + "/" + std::filesystem::path(strSource).filename().string());
+        const std::string& strSource = twintone_test::SharedAudioCorpus().Path(nPiece, encoding);
+        twintone_test::CopyFile(strSource, strTarget + "/" + FileName(strSource));
       }
     }
   }
 
-  JsonValue RunJson(const std::vector<std::string>& vecArgs, int nExpectedExit = 0) {
+  JsonFields RunJson(const std::vector<std::string>& vecArgs) {
     CliResult result = RunCli(vecArgs);
-    EXPECT_EQ(nExpectedExit, result.nExitCode) << result.strErr;
-    JsonValue doc;
-    std::string strError;
-    EXPECT_TRUE(ParseJson(result.strOut, &doc, &strError)) << strError << "\n" << result.strOut;
-    return doc;
+    EXPECT_EQ(0, result.nExitCode) << result.strErr;
+    return JsonOf(result.strOut);
   }
 
   // Each group's members are one piece: their file names share the "pieceN-" prefix.
-  static void ExpectGroupsAreWholePieces(const JsonValue& doc, size_t nGroups) {
-    ASSERT_EQ(nGroups, doc["groups"].vecItems.size());
-    for (const JsonValue& group : doc["groups"].vecItems) {
-      std::set<std::string> setPieces;
-      for (const JsonValue& member : group["members"].vecItems) {
-        setPieces.insert(
-            std::filesystem::path(member["path"].strValue).filename().string().substr(0, 6));
+  static void ExpectGroupsAreWholePieces(const JsonFields& doc, size_t nGroups) {
+    std::map<std::string, std::set<std::string>> mapPieces;  // group index -> pieces
+    for (const auto& field : doc) {
+      const std::string& strKey = field.first;
+      if (strKey.rfind("groups.", 0) == 0 && strKey.rfind(".path") + 5 == strKey.size()) {
+        std::string strGroup = strKey.substr(7, strKey.find('.', 7) - 7);
+        mapPieces[strGroup].insert(FileName(field.second).substr(0, 6));
       }
-      EXPECT_EQ(1u, setPieces.size());
     }
+    EXPECT_EQ(nGroups, mapPieces.size());
+    for (const auto& group : mapPieces) EXPECT_EQ(1u, group.second.size()) << group.first;
   }
 
-  const std::vector<AudioEncoding> kThreeWays = {AudioEncoding::kFlac, AudioEncoding::kMp3At128,
-                                                 AudioEncoding::kOggVorbis};
   TempDir dir;
 };
 
@@ -80,16 +62,16 @@ TEST_F(CliRunTest, FingerprintRunGroupsEachPieceAndCountsBrokenFilesAsSkipped) {
   AddMusic("lib", {0, 1}, kThreeWays);
   twintone_test::WriteGarbageFile(dir.Path("lib/noise.mp3"), 50000, 7);
   dir.WriteFile("lib/empty.flac");
-  JsonValue doc = RunJson({"--fingerprint", "--json", "-q", dir.Path("lib")});
+  JsonFields doc = RunJson({"--fingerprint", "--json", "-q", dir.Path("lib")});
   ExpectGroupsAreWholePieces(doc, 2);
-  EXPECT_EQ(8, doc["summary"]["files_scanned"].fValue);
-  EXPECT_EQ(2, doc["summary"]["files_skipped"].fValue);
-  EXPECT_EQ(4, doc["summary"]["duplicates"].fValue);
-  EXPECT_FALSE(doc["partial"].bValue);
-  for (const JsonValue& group : doc["groups"].vecItems) {
-    // Lossless first: the library ranks by bitrate.
-    EXPECT_NE(std::string::npos, group["members"].vecItems[0]["path"].strValue.find(".flac"));
-    EXPECT_TRUE(group["members"].vecItems[0]["keep"].bValue);
+  EXPECT_EQ("8", doc["summary.files_scanned"]);
+  EXPECT_EQ("2", doc["summary.files_skipped"]);
+  EXPECT_EQ("4", doc["summary.duplicates"]);
+  EXPECT_EQ("false", doc["partial"]);
+  // Lossless first: the library ranks by bitrate.
+  for (std::string strFirst : {"groups.0.members.0.", "groups.1.members.0."}) {
+    EXPECT_EQ("-flac.flac", FileName(doc[strFirst + "path"]).substr(6));
+    EXPECT_EQ("true", doc[strFirst + "keep"]);
   }
 }
 
@@ -97,86 +79,75 @@ TEST_F(CliRunTest, TagRunWritesParsableCsv) {
   AddMusic("lib", {0, 2}, kThreeWays);
   CliResult result = RunCli({"--by", "title,artist,album", "--csv", dir.Path("lib")});
   ASSERT_EQ(0, result.nExitCode) << result.strErr;
-  std::vector<std::vector<std::string>> vecRows;
-  std::string strError;
-  ASSERT_TRUE(ParseCsv(result.strOut, &vecRows, &strError)) << strError;
-  ASSERT_EQ(7u, vecRows.size());
-  EXPECT_EQ("group", vecRows[0][0]);
-  EXPECT_EQ(vecRows[1][5], vecRows[3][5]);  // title column: same tags within a group
-  EXPECT_EQ("true", vecRows[4][2]);
+  CsvRows rows = CsvOf(result.strOut);
+  ASSERT_EQ(7u, rows.size());
+  EXPECT_EQ("group", rows[0][0]);
+  EXPECT_EQ(rows[1][5], rows[3][5]);  // title column: same tags within a group
+  EXPECT_EQ("true", rows[4][2]);
 }
 
 TEST_F(CliRunTest, RecursionTakesEachFolderOnceDespiteALinkLoop) {
   AddMusic("top", {0}, {AudioEncoding::kFlac});
   AddMusic("top/sub", {0}, {AudioEncoding::kMp3At320});
   dir.Symlink("..", "top/sub/loop");
-  JsonValue flat = RunJson({"--fingerprint", "--json", dir.Path("top")});
-  EXPECT_EQ(1, flat["summary"]["files_loaded"].fValue);
-  JsonValue deep = RunJson({"--fingerprint", "--json", "-r", dir.Path("top")});
-  EXPECT_EQ(2, deep["summary"]["files_loaded"].fValue);
+  EXPECT_EQ("1", RunJson({"--fingerprint", "--json", dir.Path("top")})["summary.files_loaded"]);
+  JsonFields deep = RunJson({"--fingerprint", "--json", "-r", dir.Path("top")});
+  EXPECT_EQ("2", deep["summary.files_loaded"]);
   ExpectGroupsAreWholePieces(deep, 1);
 }
 
 TEST_F(CliRunTest, MovingDuplicatesLosesNoByteEvenWhenTheNameIsTaken) {
   AddMusic("lib", {0}, {AudioEncoding::kFlac, AudioEncoding::kMp3At128, AudioEncoding::kMp3At320});
   AddMusic("lib", {1}, {AudioEncoding::kFlac, AudioEncoding::kOggVorbis});
-  dir.MakeDir("dups");
-  twintone_test::WriteGarbageFile(dir.Path("dups/piece0-mp3-128.mp3"), 1000, 3);
-  std::map<std::string, std::string> mapBefore = Snapshot(dir.Root());
-
-  JsonValue dry = RunJson({"--fingerprint", "--json", "--move-duplicates", dir.Path("dups"),
-                           "--dry-run", dir.Path("lib")});
-  EXPECT_EQ(3u, dry["moves"]["items"].vecItems.size());
+  const std::string strTaken = dir.MakeDir("dups") + "/piece0-mp3-128.mp3";
+  twintone_test::WriteGarbageFile(strTaken, 1000, 3);
+  auto mapBefore = Snapshot(dir.Root());
+  std::vector<std::string> vecArgs = {"--fingerprint", "--json", "--move-duplicates",
+                                      dir.Path("dups"), dir.Path("lib"), "--dry-run"};
+  EXPECT_EQ("3", RunJson(vecArgs)["moves.items#"]);
   EXPECT_EQ(mapBefore, Snapshot(dir.Root()));
 
-  JsonValue doc =
-      RunJson({"--fingerprint", "--json", "--move-duplicates", dir.Path("dups"), dir.Path("lib")});
-  std::map<std::string, std::string> mapAfter = Snapshot(dir.Root());
+  vecArgs.pop_back();
+  JsonFields doc = RunJson(vecArgs);
+  auto mapAfter = Snapshot(dir.Root());
   EXPECT_EQ(Contents(mapBefore), Contents(mapAfter));
-  EXPECT_EQ(mapBefore[dir.Path("dups/piece0-mp3-128.mp3")],
-            mapAfter[dir.Path("dups/piece0-mp3-128.mp3")]);
-  ASSERT_EQ(3u, doc["moves"]["items"].vecItems.size());
-  for (const JsonValue& move : doc["moves"]["items"].vecItems) {
-    EXPECT_EQ("moved", move["status"].strValue);
-    EXPECT_EQ(mapBefore[move["from"].strValue], mapAfter[move["to"].strValue]);
-    EXPECT_EQ(0u, mapAfter.count(move["from"].strValue));
-  }
+  EXPECT_EQ(mapBefore[strTaken], mapAfter[strTaken]);
   EXPECT_EQ(1u, mapAfter.count(dir.Path("dups/piece0-mp3-128 (1).mp3")));
+  ASSERT_EQ("3", doc["moves.items#"]);
+  for (std::string strMove : {"moves.items.0.", "moves.items.1.", "moves.items.2."}) {
+    EXPECT_EQ("moved", doc[strMove + "status"]);
+    EXPECT_EQ(mapBefore[doc[strMove + "from"]], mapAfter[doc[strMove + "to"]]);
+  }
 }
 
+// Many names for one long recording, so that a fingerprint run takes a while.
 class CliInterruptTest : public CliRunTest {
  protected:
-  // Many names for one long recording, so a fingerprint run takes a while.
-  void MakeSlowLibrary() {
+  void SetUp() override {
     AddMusic("lib", {3}, {AudioEncoding::kFlac});
-    std::string strOriginal = dir.Path("lib/piece3-flac.flac");
     for (int i = 0; i < 150; ++i) {
-      ASSERT_EQ(
-          0, link(strOriginal.c_str(), dir.Path("lib/copy" + std::to_string(i) + ".flac").c_str()));
+      std::string strCopy = dir.Path("lib/copy" + std::to_string(i) + ".flac");
+      ASSERT_EQ(0, link(dir.Path("lib/piece3-flac.flac").c_str(), strCopy.c_str()));
     }
   }
 };
 
 TEST_F(CliInterruptTest, CtrlCPrintsPartialGroupsAndExits130) {
-  MakeSlowLibrary();
   CliProcess process({"--fingerprint", "--seconds", "0", "-v", "--json", dir.Path("lib")});
   ASSERT_TRUE(process.WaitForErr("[2/151]"));
   process.Signal(SIGINT);
   CliResult result = process.Finish();
   EXPECT_EQ(130, result.nExitCode) << result.strErr;
-  JsonValue doc;
-  std::string strError;
-  ASSERT_TRUE(ParseJson(result.strOut, &doc, &strError)) << strError;
-  EXPECT_TRUE(doc["partial"].bValue);
-  EXPECT_EQ(151, doc["summary"]["files_loaded"].fValue);
-  EXPECT_GE(doc["summary"]["files_scanned"].fValue, 2);
-  EXPECT_LT(doc["summary"]["files_scanned"].fValue, 151);
-  ASSERT_EQ(1u, doc["groups"].vecItems.size());
-  EXPECT_GE(doc["groups"].vecItems[0]["members"].vecItems.size(), 2u);
+  JsonFields doc = JsonOf(result.strOut);
+  EXPECT_EQ("true", doc["partial"]);
+  EXPECT_EQ("151", doc["summary.files_loaded"]);
+  int nScanned = std::stoi("0" + doc["summary.files_scanned"]);
+  EXPECT_TRUE(nScanned >= 2 && nScanned < 151) << nScanned;
+  EXPECT_EQ("1", doc["groups#"]);
+  EXPECT_GE(std::stoi("0" + doc["groups.0.members#"]), 2);
 }
 
 TEST_F(CliInterruptTest, SecondCtrlCQuitsWithoutWaiting) {
-  MakeSlowLibrary();
   CliProcess process({"--fingerprint", "--seconds", "0", "-v", dir.Path("lib")});
   ASSERT_TRUE(process.WaitForErr("[1/151]"));
   process.Signal(SIGINT);
