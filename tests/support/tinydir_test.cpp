@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "fixtures/temp_dir.h"
@@ -34,28 +33,25 @@ TEST_F(TinydirTest, DirectoryScanAppendsOnlyRegularAudioFilesDirectlyInside) {
   for (const char* pszName : {"Song.MP3", "a.aac", "b.WV", "c.AiFf", ".mp3", "real.flac"}) {
     vecExpected.push_back(tmp.WriteFile(pszName, "x"));
   }
+  tmp.MakeDir("sub");
+  tmp.MakeDir("music.mp3");
   for (const char* pszName : {"cover.jpg", "ends.in.dot.", "noextension", "a.mp33", "a.m4",
-                              "a.flac.bak"}) {
+                              "a.flac.bak", "sub/b.flac"}) {
     tmp.WriteFile(pszName);
   }
-  tmp.MakeDir("sub");
-  tmp.WriteFile("sub/b.flac");
-  tmp.MakeDir("music.mp3");
   vecExpected.push_back(tmp.Symlink(tmp.Path("real.flac"), "link.flac"));
   tmp.Symlink(tmp.Path("sub"), "dirlink.ogg");
   tmp.Symlink(tmp.Path("missing.mp3"), "dangling.mp3");
   vecFiles = {"/earlier/one.mp3"};
 
   EXPECT_EQ(Scan(tmp.Root() + "//"), 0);
-  ASSERT_FALSE(vecFiles.empty());
-  EXPECT_EQ(vecFiles[0], "/earlier/one.mp3");
+  ASSERT_EQ("/earlier/one.mp3", vecFiles.at(0));
   std::string strLines;
   for (size_t i = 1; i < vecFiles.size(); ++i) strLines += "load[" + vecFiles[i] + "]\n";
   EXPECT_EQ(strPrinted, strLines);
-  std::vector<std::string> vecNew(vecFiles.begin() + 1, vecFiles.end());
-  std::sort(vecNew.begin(), vecNew.end());
+  std::sort(vecFiles.begin() + 1, vecFiles.end());
   std::sort(vecExpected.begin(), vecExpected.end());
-  EXPECT_EQ(vecNew, vecExpected);
+  EXPECT_EQ(std::vector<std::string>(vecFiles.begin() + 1, vecFiles.end()), vecExpected);
 }
 
 TEST_F(TinydirTest, UnreadableDirectoriesYieldNothingAndPrintNothing) {
@@ -86,53 +82,20 @@ TEST_F(TinydirTest, EntriesWhosePathReaches1024BytesAreSkipped) {
   EXPECT_EQ(vecFiles, std::vector<std::string>{strFits});
 }
 
-TEST_F(TinydirTest, OpenRejectsBadArgumentsWithErrno) {
-  tinydir_dir dir;
-  EXPECT_EQ(tinydir_open(&dir, nullptr), -1);
-  EXPECT_EQ(errno, EINVAL);
-  const std::vector<std::tuple<tinydir_dir*, std::string, int>> kCases = {
-      {&dir, "", EINVAL},
-      {nullptr, "/tmp", EINVAL},
-      {&dir, "/" + std::string(1023, 'x'), ENAMETOOLONG},
-      {&dir, tmp.Path("missing"), ENOENT}};
-  for (const auto& c : kCases) {
-    errno = 0;
-    EXPECT_EQ(tinydir_open(std::get<0>(c), std::get<1>(c).c_str()), -1);
-    EXPECT_EQ(errno, std::get<2>(c)) << std::get<1>(c).substr(0, 20);
-  }
-  EXPECT_EQ(dir.has_more, 0);
-  EXPECT_EQ(dir.dir_handle, nullptr);
-}
-
-TEST_F(TinydirTest, WalkerVisitsEveryEntryOnceThenReportsTheEnd) {
+TEST_F(TinydirTest, WalkerStripsTrailingSlashesButKeepsTheRootsOwn) {
   tmp.WriteFile("one");
-  tmp.MakeDir("two");
   tinydir_dir dir;
-  ASSERT_EQ(tinydir_open(&dir, (tmp.Root() + "//").c_str()), 0);
-  EXPECT_EQ(std::string(dir.path), tmp.Root());
-  std::vector<std::string> vecNames;
-  while (dir.has_more) {
-    tinydir_file file;
-    ASSERT_EQ(tinydir_readfile(&dir, &file), 0);
-    EXPECT_EQ(file.is_regular, std::string(file.name) == "one" ? 1 : 0) << file.name;
-    EXPECT_EQ(std::string(file.path), tmp.Root() + "/" + file.name);
-    vecNames.push_back(file.name);
-    ASSERT_EQ(tinydir_next(&dir), 0);
-  }
-  std::sort(vecNames.begin(), vecNames.end());
-  EXPECT_EQ(vecNames, (std::vector<std::string>{".", "..", "one", "two"}));
   tinydir_file file;
-  EXPECT_EQ(tinydir_readfile(&dir, &file), -1);
-  EXPECT_EQ(errno, ENOENT);
-  EXPECT_EQ(tinydir_next(&dir), -1);
-  EXPECT_EQ(errno, ENOENT);
+  ASSERT_EQ(tinydir_open(&dir, (tmp.Root() + "//").c_str()), 0);
+  for (int nEntries = 0; dir.has_more; ++nEntries) {
+    ASSERT_EQ(tinydir_readfile(&dir, &file), 0);
+    EXPECT_EQ(std::string(file.path), tmp.Root() + "/" + file.name);
+    ASSERT_TRUE(tinydir_next(&dir) == 0 && nEntries < 3);  // ".", ".." and "one"
+  }
+  EXPECT_TRUE(tinydir_readfile(&dir, &file) == -1 && errno == ENOENT);
   tinydir_close(&dir);
-  EXPECT_EQ(dir.dir_handle, nullptr);
-  EXPECT_EQ(dir.path[0], '\0');
-
-  // The root keeps its slash, so entry paths there start with two.
+  EXPECT_TRUE(dir.dir_handle == nullptr && dir.path[0] == '\0');
   ASSERT_EQ(tinydir_open(&dir, "/"), 0);
-  EXPECT_STREQ(dir.path, "/");
   ASSERT_EQ(tinydir_readfile(&dir, &file), 0);
   EXPECT_EQ(std::string(file.path), std::string("//") + file.name);
   tinydir_close(&dir);

@@ -2,14 +2,11 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
-
-extern char** environ;
 
 namespace twintone_cli_test {
 
@@ -22,26 +19,20 @@ CliProcess::CliProcess(const std::vector<std::string>& vecArgs, const char* pszP
   std::vector<char*> vecArgv;
   for (std::string& strArg : vecAll) vecArgv.push_back(&strArg[0]);
   vecArgv.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, strStdin.c_str(), O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, m_dir.Path("stdout").c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_adddup2(&actions, fdsErr[1], 2);
-  // The child starts with default signal handling whatever the test runner set.
-  posix_spawnattr_t attr;
-  posix_spawnattr_init(&attr);
-  sigset_t setDefault, setEmpty;
-  sigemptyset(&setEmpty);
-  sigemptyset(&setDefault);
-  for (int nSignal : {SIGINT, SIGTERM, SIGPIPE}) sigaddset(&setDefault, nSignal);
-  posix_spawnattr_setsigdefault(&attr, &setDefault);
-  posix_spawnattr_setsigmask(&attr, &setEmpty);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-  if (posix_spawnp(&m_pid, pszProgram, &actions, &attr, vecArgv.data(), environ) != 0) m_pid = -1;
-  posix_spawnattr_destroy(&attr);
-  posix_spawn_file_actions_destroy(&actions);
+  std::string strOutPath = m_dir.Path("stdout");
+  m_pid = fork();
+  if (m_pid == 0) {  // only async-signal-safe calls from here on
+    dup2(open(strStdin.c_str(), O_RDONLY), 0);
+    dup2(open(strOutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
+    dup2(fdsErr[1], 2);
+    // The child starts with default signal handling whatever the test runner set.
+    for (int nSignal : {SIGINT, SIGTERM, SIGPIPE}) signal(nSignal, SIG_DFL);
+    sigset_t setEmpty;
+    sigemptyset(&setEmpty);
+    sigprocmask(SIG_SETMASK, &setEmpty, nullptr);
+    execvp(pszProgram, vecArgv.data());
+    _exit(127);
+  }
   close(fdsErr[1]);
   m_fdErr = fdsErr[0];
 }

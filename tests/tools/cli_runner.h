@@ -20,27 +20,23 @@ struct CliResult {
   std::string strErr;
 };
 
-// A running program, the twintone command unless told otherwise (then looked up in
-// PATH); vecArgs leaves out argv[0]. Standard output goes to a file, standard error
-// to a pipe the test reads.
+// A running program (the twintone command unless pszProgram, looked up in PATH, names
+// another): standard output to a file, standard error to a pipe the test reads.
 class CliProcess {
  public:
   explicit CliProcess(const std::vector<std::string>& vecArgs,
                       const char* pszProgram = TWINTONE_CLI_BINARY,
                       const std::string& strStdin = "/dev/null");
-  ~CliProcess();  // kills and reaps the child if it still runs
-  CliProcess(const CliProcess&) = delete;
-  CliProcess& operator=(const CliProcess&) = delete;
-
+  ~CliProcess();  // kills and reaps a child still running
   // Reads standard error until strNeedle has appeared; false at end of stream.
   bool WaitForErr(const std::string& strNeedle);
   void Signal(int nSignal);
-  // Reads standard error to its end, reaps the child and collects standard output.
+  // Reads standard error to its end, then reaps the child.
   CliResult Finish();
 
  private:
   bool ReadErr();  // one read from standard error; false at its end
-  TempDir m_dir;  // holds the standard output file
+  TempDir m_dir;
   pid_t m_pid = -1;
   int m_fdErr = -1;
   CliResult m_result;
@@ -56,14 +52,13 @@ inline CliResult RunCli(const std::vector<std::string>& vecArgs) {
 using JsonFields = std::map<std::string, std::string>;
 JsonFields JsonOf(const std::string& strText);
 
-// CSV with CRLF records and quoted fields, one vector per record; a bare CR, LF or
-// quote, or an unclosed last record, fails the current test and yields {}.
+// CSV with CRLF records and quoted fields, one vector per record; same on faults.
 using CsvRows = std::vector<std::vector<std::string>>;
 CsvRows CsvOf(const std::string& strText);
 
-// Every regular file below strRoot by path, with its bytes; links are not followed.
+// Every regular file below strRoot (links not followed) by path with its bytes, and
+// those bytes without the names.
 std::map<std::string, std::string> Snapshot(const std::string& strRoot);
-// The bytes of those files, without their names.
 std::multiset<std::string> Contents(const std::map<std::string, std::string>& mapFiles);
 
 }  // namespace twintone_cli_test

@@ -2,6 +2,7 @@
 // documents are well-formed rather than merely looking right.
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <sstream>
 
 #include "cli_runner.h"
@@ -44,34 +45,24 @@ JsonFields JsonOf(const std::string& strText) {
 }
 
 CsvRows CsvOf(const std::string& strText) {
-  CsvRows rows;
-  std::vector<std::string> vecRow(1);
-  bool bQuoted = false;
-  for (size_t i = 0; i < strText.size(); ++i) {
-    char c = strText[i];
-    char cNext = i + 1 < strText.size() ? strText[i + 1] : '\0';
-    if (bQuoted && c == '"' && cNext == '"') {
-      vecRow.back() += strText[i++];
-    } else if (bQuoted) {
-      bQuoted = c != '"';
-      if (bQuoted) vecRow.back() += c;
-    } else if (c == '"' && vecRow.back().empty()) {
-      bQuoted = true;
-    } else if (c == ',') {
-      vecRow.emplace_back();
-    } else if (c == '\r' && cNext == '\n') {
-      rows.push_back(vecRow);
-      vecRow.assign(1, std::string());
-      ++i;
-    } else if (c == '\r' || c == '\n' || c == '"') {
-      ADD_FAILURE() << "bare CR, LF or quote at byte " << i << " of\n" << strText;
-      return {};
-    } else {
-      vecRow.back() += c;
+  // A field, quoted with inner quotes doubled or free of quotes, commas and line ends,
+  // then the comma or CRLF after it.
+  static const std::regex kField(R"(("(?:[^"]|"")*"|[^",\r\n]*)(,|\r\n))"), kQuotes("\"\"");
+  CsvRows rows(1);
+  size_t nEnd = 0;
+  for (std::sregex_iterator it(strText.begin(), strText.end(), kField), itEnd;
+       it != itEnd && static_cast<size_t>(it->position()) == nEnd; ++it) {
+    std::string strField = (*it)[1];
+    if (!strField.empty() && strField[0] == '"') {
+      strField = std::regex_replace(strField.substr(1, strField.size() - 2), kQuotes, "\"");
     }
+    rows.back().push_back(strField);
+    if ((*it)[2] == "\r\n") rows.emplace_back();
+    nEnd += static_cast<size_t>(it->length());
   }
-  if (!bQuoted && vecRow.size() == 1 && vecRow[0].empty()) return rows;
-  ADD_FAILURE() << "the last record is not closed in\n" << strText;
+  rows.pop_back();  // opened by the last CRLF
+  if (nEnd == strText.size()) return rows;
+  ADD_FAILURE() << "not CSV from byte " << nEnd << " of\n" << strText;
   return {};
 }
 
