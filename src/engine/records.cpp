@@ -31,6 +31,10 @@ int64_t GroupKey::AbsSum() const {
 
 bool GroupKey::operator<(const GroupKey& other) const {
   if (!other.strKey.empty()) return strKey < other.strKey;
+  // A text key against a fingerprint key: fingerprint keys come first. Without this
+  // rule both would be less than the other, and a group map holding both kinds (a
+  // run in the other mode without DedupeDealloc between) would lose nodes.
+  if (!strKey.empty()) return false;
   if (nFingerLen != other.nFingerLen) return nFingerLen < other.nFingerLen;
   return AbsSum() < other.AbsSum();
 }
