@@ -26,17 +26,6 @@ class RecordsTest : public ::testing::Test {
   }
 };
 
-TEST_F(RecordsTest, FreshRecordIsEmptyWithItsOwnKey) {
-  InerMusicDedupInfo record;
-  EXPECT_TRUE(record.strTitle.empty() && record.strPath.empty() && record.strGenre.empty());
-  EXPECT_EQ(record.nFileSize | record.nDuration | record.nUserTag | record.nBitrate |
-                record.nUserData, 0);
-  EXPECT_EQ(record.fSimilarity, 0.0f);
-  ASSERT_NE(record.pGroupKey, nullptr);
-  EXPECT_EQ(record.pGroupKey->pFinger, nullptr);
-  EXPECT_EQ(record.pGroupKey->nFingerLen, 0);
-}
-
 TEST_F(RecordsTest, CopiedKeyOwnsAnIndependentBuffer) {
   auto* pOriginal = new GroupKey();
   SetFinger(pOriginal, std::vector<int32_t>(1000, 42));

@@ -78,12 +78,4 @@ TEST_F(ResultGroupsTest, ASecondBuildAppendsAndDeallocEmpties) {
   EXPECT_EQ(GetGroupRef(0, &pInfo, &nCount, 0), -1);
 }
 
-TEST_F(ResultGroupsTest, MemberTextsPointIntoTheInternalRecord) {
-  FillGroup("g", 2);
-  pEngine_->BuildResultGroups();
-  InerMusicDedupInfo* pInternal = pEngine_->mapLoaded["/g1"];
-  EXPECT_EQ(GroupMember(0, 1)->pszPath, pInternal->strPath.c_str());
-  EXPECT_EQ(GroupMember(0, 1)->pszTitle, pInternal->strTitle.c_str());
-}
-
 }  // namespace

@@ -1,186 +1,125 @@
 // Filing records into duplicate groups in both modes: which group a record joins,
 // member order, similarity scores, and the equal-key clash.
-#include <random>
-
 #include <gtest/gtest.h>
+
+#include <tuple>
 
 #include "engine/dedupe_music.h"
 #include "engine/log.h"
+#include "fixtures/fingerprints.h"
 #include "fixtures/temp_dir.h"
 
 namespace {
 
+using Records = std::vector<InerMusicDedupInfo*>;
+
 class DuplicateGroupsTest : public ::testing::Test {
  protected:
-  void TearDown() override {
-    for (auto& entry : engine_.mapGroups) delete entry.second;
-  }
-  InerMusicDedupInfo* Record(const std::string& strPath, int nBitrate = 128,
-                             int nDuration = 200000) {
-    auto* pRecord = new InerMusicDedupInfo();
-    pRecord->strPath = strPath;
-    pRecord->nBitrate = nBitrate;
-    pRecord->nDuration = nDuration;
-    vecOwned_.emplace_back(pRecord);
-    return pRecord;
-  }
-  InerMusicDedupInfo* TextRecord(const std::string& strKey, int nBitrate = 128,
-                                 int nDuration = 200000) {
-    InerMusicDedupInfo* pRecord = Record("/" + strKey + std::to_string(vecOwned_.size()),
-                                         nBitrate, nDuration);
+  void SetUp() override { engine_.nMatchFlags = TWINTONE_MATCH_FINGERPRINT; }
+  void TearDown() override { for (auto& entry : engine_.mapGroups) delete entry.second; }
+  // A record keyed by its fingerprint or, with no words, by strKey text; filed
+  // unless told otherwise.
+  InerMusicDedupInfo* Add(const Words& words, int nBitrate = 128, int nDuration = 200000,
+                          const std::string& strKey = "", bool bFile = true) {
+    vecOwned_.push_back(std::make_unique<InerMusicDedupInfo>());
+    InerMusicDedupInfo* pRecord = vecOwned_.back().get();
+    pRecord->strPath = "/r" + std::to_string(vecOwned_.size());
+    std::tie(pRecord->nBitrate, pRecord->nDuration) = std::make_pair(nBitrate, nDuration);
     pRecord->pGroupKey->strKey = strKey;
+    if (!words.empty()) SetFinger(pRecord->pGroupKey, words);
+    if (bFile) engine_.AddToReaptList(pRecord);
     return pRecord;
   }
-  InerMusicDedupInfo* FingerRecord(const std::vector<uint32_t>& vecWords, int nBitrate = 128) {
-    InerMusicDedupInfo* pRecord = Record("/f" + std::to_string(vecOwned_.size()), nBitrate);
-    SetFinger(pRecord->pGroupKey, vecWords);
-    return pRecord;
+  Records Members(const GroupKey& key) {
+    const RecordList* pList = engine_.mapGroups.at(key);
+    return {pList->begin(), pList->end()};
   }
-  static void SetFinger(GroupKey* pKey, const std::vector<uint32_t>& vecWords) {
-    pKey->pFinger = static_cast<int32_t*>(malloc(vecWords.size() * sizeof(int32_t) + 1));
-    memcpy(pKey->pFinger, vecWords.data(), vecWords.size() * sizeof(int32_t));
-    pKey->nFingerLen = static_cast<int32_t>(vecWords.size());
-  }
-  static std::vector<uint32_t> RandomWords(size_t n, unsigned nSeed) {
-    std::mt19937 rng(nSeed);
-    std::vector<uint32_t> vecWords(n);
-    for (uint32_t& w : vecWords) w = rng();
-    return vecWords;
-  }
-  std::vector<InerMusicDedupInfo*> Members(const GroupKey& key) {
-    auto found = engine_.mapGroups.find(key);
-    if (found == engine_.mapGroups.end()) return {};
-    return {found->second->begin(), found->second->end()};
-  }
-  void UseFingerprints(float fThreshold = 0.8f) {
-    engine_.nMatchFlags = TWINTONE_MATCH_FINGERPRINT;
-    engine_.fThreshold = fThreshold;
+  bool Logged(const std::string& strLine) {
+    return TempDir::ReadFile(logDir_.Path("dedupe.log")).find(strLine) != std::string::npos;
   }
 
   CDedupeMusic engine_;
+  TempDir logDir_;
+  FingerprintMaker maker_{3};
   std::vector<std::unique_ptr<InerMusicDedupInfo>> vecOwned_;
 };
 
-TEST_F(DuplicateGroupsTest, EqualTextsShareAGroupAndTheFindIsLogged) {
-  TempDir logDir;
-  g_log.EnableForTesting(logDir.Root());
-  InerMusicDedupInfo* pA1 = TextRecord("A");
-  InerMusicDedupInfo* pB = TextRecord("B");
-  InerMusicDedupInfo* pA2 = TextRecord("A");
-  for (InerMusicDedupInfo* p : {pA1, pB, pA2}) engine_.AddToReaptList(p);
-  ASSERT_EQ(engine_.mapGroups.size(), 2u);
-  EXPECT_EQ(Members(*pA1->pGroupKey), (std::vector<InerMusicDedupInfo*>{pA1, pA2}));
-  EXPECT_EQ(Members(*pB->pGroupKey), (std::vector<InerMusicDedupInfo*>{pB}));
-  EXPECT_EQ(pA1->fSimilarity, 1.0f);
-  EXPECT_EQ(pA2->fSimilarity, 0.0f);  // text mode computes no score
-  std::string strLog = TempDir::ReadFile(logDir.Path("dedupe.log"));
-  EXPECT_NE(strLog.find("\r\n找到重复[" + pA2->strPath + "]\r\n"), std::string::npos) << strLog;
-}
-
-TEST_F(DuplicateGroupsTest, NewcomerOutrankingEveryMemberGoesInFrontAndSwapsScores) {
-  InerMusicDedupInfo* pFirst = TextRecord("A", 128, 200000);
-  InerMusicDedupInfo* pSecond = TextRecord("A", 128, 190000);
-  InerMusicDedupInfo* pBest = TextRecord("A", 320, 210000);
-  pBest->fSimilarity = 0.3f;  // as a host's record may carry
-  for (InerMusicDedupInfo* p : {pFirst, pSecond, pBest}) engine_.AddToReaptList(p);
-  EXPECT_EQ(Members(*pFirst->pGroupKey),
-            (std::vector<InerMusicDedupInfo*>{pBest, pFirst, pSecond}));
-  EXPECT_EQ(pBest->fSimilarity, 1.0f);
-  EXPECT_EQ(pFirst->fSimilarity, 0.3f);
-}
-
-TEST_F(DuplicateGroupsTest, NewcomerOutrankingOnlySomeMembersGoesLast) {
-  InerMusicDedupInfo* pFirst = TextRecord("A", 128);
-  InerMusicDedupInfo* pStrong = TextRecord("A", 320);  // outranks pFirst: now in front
-  InerMusicDedupInfo* pMiddle = TextRecord("A", 192);  // beats pFirst, not pStrong
-  for (InerMusicDedupInfo* p : {pFirst, pStrong, pMiddle}) engine_.AddToReaptList(p);
-  EXPECT_EQ(Members(*pFirst->pGroupKey),
-            (std::vector<InerMusicDedupInfo*>{pStrong, pFirst, pMiddle}));
+// Equal texts share a group. A newcomer that outranks every member goes in front
+// and swaps scores with the old front member; any other newcomer goes last. Text
+// mode computes no score.
+TEST_F(DuplicateGroupsTest, EqualTextsShareAGroupOrderedByRank) {
+  g_log.EnableForTesting(logDir_.Root());
+  engine_.nMatchFlags = 0;
+  const struct {
+    std::vector<std::pair<int, int>> vecAdded;  // bitrate, duration
+    std::vector<size_t> vecOrder;
+    std::vector<float> vecScores;  // in member order
+  } cases[] = {
+      {{{128, 200000}, {128, 190000}, {320, 210000}}, {2, 0, 1}, {1.0f, 0.2f, 0.1f}},  // all
+      {{{128, 200000}, {320, 200000}, {192, 200000}}, {1, 0, 2}, {1.0f, 0.1f, 0.2f}},  // some
+      {{{320, 200000}, {128, 200000}}, {0, 1}, {1.0f, 0.1f}}};                         // none
+  for (const auto& c : cases) {
+    Records vecAdded, vecWant;
+    for (const auto& added : c.vecAdded) {
+      vecAdded.push_back(Add({}, added.first, added.second, std::to_string(&c - cases), false));
+      vecAdded.back()->fSimilarity = 0.1f * (vecAdded.size() - 1);  // as a host's may carry
+      engine_.AddToReaptList(vecAdded.back());
+    }
+    std::vector<float> vecScores;
+    for (size_t n : c.vecOrder) vecWant.push_back(vecAdded[n]);
+    for (InerMusicDedupInfo* p : vecWant) vecScores.push_back(p->fSimilarity);
+    EXPECT_EQ(Members(*vecAdded[0]->pGroupKey), vecWant) << "case " << &c - cases;
+    EXPECT_EQ(vecScores, c.vecScores) << "case " << &c - cases;
+  }
+  EXPECT_EQ(engine_.mapGroups.size(), 3u);
+  EXPECT_TRUE(Logged("\r\n找到重复[" + vecOwned_.back()->strPath + "]\r\n"));
 }
 
 TEST_F(DuplicateGroupsTest, FingerprintsShorterThanTwentyWordsAreFiledNowhere) {
-  UseFingerprints();
-  std::vector<uint32_t> vecWords = RandomWords(20, 1);
-  InerMusicDedupInfo* pShort = FingerRecord({vecWords.begin(), vecWords.begin() + 19});
-  engine_.AddToReaptList(pShort);
+  const Words words = maker_.Random(20);
+  Add({words.begin(), words.begin() + 19});
   EXPECT_TRUE(engine_.mapGroups.empty());
-  InerMusicDedupInfo* pEnough = FingerRecord(vecWords);
-  engine_.AddToReaptList(pEnough);
+  Add(words);
   EXPECT_EQ(engine_.mapGroups.size(), 1u);
 }
 
-TEST_F(DuplicateGroupsTest, IdenticalFingerprintJoinsWithScoreOne) {
-  UseFingerprints();
-  std::vector<uint32_t> vecWords = RandomWords(300, 2);
-  InerMusicDedupInfo* pFirst = FingerRecord(vecWords, 320);
-  InerMusicDedupInfo* pCopy = FingerRecord(vecWords, 128);
-  engine_.AddToReaptList(pFirst);
-  engine_.AddToReaptList(pCopy);
-  EXPECT_EQ(Members(*pFirst->pGroupKey), (std::vector<InerMusicDedupInfo*>{pFirst, pCopy}));
-  EXPECT_EQ(pCopy->fSimilarity, 1.0f);
-}
-
+// The score must exceed the threshold; the group keeps its founder's fingerprint
+// as key, which a copy of the founder matches fully.
 TEST_F(DuplicateGroupsTest, JoiningScoreIsTheMatchScoreAndBetterCopyTakesTheFront) {
-  UseFingerprints();
-  std::vector<uint32_t> vecWords = RandomWords(300, 3);
-  std::vector<uint32_t> vecNoisy = vecWords;
-  for (uint32_t& w : vecNoisy) w ^= 0x7;  // 3 bits in every word: 13/16
-  InerMusicDedupInfo* pFounder = FingerRecord(vecWords, 128);
-  InerMusicDedupInfo* pBetter = FingerRecord(vecNoisy, 320);
-  engine_.AddToReaptList(pFounder);
-  engine_.AddToReaptList(pBetter);
-  EXPECT_EQ(Members(*pFounder->pGroupKey),
-            (std::vector<InerMusicDedupInfo*>{pBetter, pFounder}));
+  const Words words = maker_.Random(300);
+  InerMusicDedupInfo* pFounder = Add(words, 128);
+  InerMusicDedupInfo* pBetter = Add(maker_.Flipped(words, 3), 320);  // scores 13/16
+  InerMusicDedupInfo* pCopy = Add(words, 64);
+  EXPECT_EQ(Members(*pFounder->pGroupKey), (Records{pBetter, pFounder, pCopy}));
   EXPECT_EQ(pBetter->fSimilarity, 1.0f);
   EXPECT_EQ(pFounder->fSimilarity, 0.8125f);
-  // The group keeps its founder's fingerprint as key: a copy of the founder still
-  // scores 1.0 against it.
-  InerMusicDedupInfo* pCopy = FingerRecord(vecWords, 64);
-  engine_.AddToReaptList(pCopy);
   EXPECT_EQ(pCopy->fSimilarity, 1.0f);
-}
-
-TEST_F(DuplicateGroupsTest, ScoreMustExceedTheThresholdStrictly) {
-  UseFingerprints(0.8125f);
-  std::vector<uint32_t> vecWords = RandomWords(300, 4);
-  std::vector<uint32_t> vecNoisy = vecWords;
-  for (uint32_t& w : vecNoisy) w ^= 0x7;
-  engine_.AddToReaptList(FingerRecord(vecWords));
-  engine_.AddToReaptList(FingerRecord(vecNoisy));
+  engine_.fThreshold = 0.8125f;
+  Add(maker_.Flipped(words, 3));
   EXPECT_EQ(engine_.mapGroups.size(), 2u);
 }
 
 TEST_F(DuplicateGroupsTest, RecordPassingTwoGroupsJoinsTheFirstInMapOrder) {
-  UseFingerprints();
-  std::vector<uint32_t> vecWords = RandomWords(120, 5);
+  const Words words = maker_.Random(120), head(words.begin(), words.begin() + 100);
   // Two groups whose keys both match the newcomer: the shorter key comes first.
-  GroupKey longKey, shortKey;
-  SetFinger(&longKey, vecWords);
-  SetFinger(&shortKey, {vecWords.begin(), vecWords.begin() + 100});
-  InerMusicDedupInfo* pLongFounder = FingerRecord(vecWords);
-  InerMusicDedupInfo* pShortFounder = FingerRecord({vecWords.begin(), vecWords.begin() + 100});
-  engine_.mapGroups.emplace(longKey, new RecordList{pLongFounder});
-  engine_.mapGroups.emplace(shortKey, new RecordList{pShortFounder});
-  InerMusicDedupInfo* pNewcomer = FingerRecord(vecWords, 64);
-  engine_.AddToReaptList(pNewcomer);
-  EXPECT_EQ(Members(shortKey), (std::vector<InerMusicDedupInfo*>{pShortFounder, pNewcomer}));
-  EXPECT_EQ(Members(longKey).size(), 1u);
+  InerMusicDedupInfo* pShort = Add(head, 128, 200000, "", false);
+  InerMusicDedupInfo* pLong = Add(words, 128, 200000, "", false);
+  engine_.mapGroups.emplace(*pLong->pGroupKey, new RecordList{pLong});
+  engine_.mapGroups.emplace(*pShort->pGroupKey, new RecordList{pShort});
+  InerMusicDedupInfo* pNewcomer = Add(words, 64);
+  EXPECT_EQ(Members(*pShort->pGroupKey), (Records{pShort, pNewcomer}));
+  EXPECT_EQ(Members(*pLong->pGroupKey), (Records{pLong}));
 }
 
 TEST_F(DuplicateGroupsTest, EqualKeyClashAtFullThresholdIsLoggedAndLeavesTheRecordOut) {
-  TempDir logDir;
-  g_log.EnableForTesting(logDir.Root());
-  UseFingerprints(1.0f);
-  std::vector<uint32_t> vecWords = RandomWords(100, 6);
-  InerMusicDedupInfo* pFirst = FingerRecord(vecWords);
-  InerMusicDedupInfo* pSecond = FingerRecord(vecWords);
-  engine_.AddToReaptList(pFirst);
-  engine_.AddToReaptList(pSecond);
-  EXPECT_EQ(Members(*pFirst->pGroupKey), (std::vector<InerMusicDedupInfo*>{pFirst}));
+  g_log.EnableForTesting(logDir_.Root());
+  engine_.fThreshold = 1.0f;
+  const Words words = maker_.Random(100);
+  InerMusicDedupInfo* pFirst = Add(words);
+  InerMusicDedupInfo* pSecond = Add(words);
+  EXPECT_EQ(Members(*pFirst->pGroupKey), (Records{pFirst}));
   EXPECT_EQ(pSecond->fSimilarity, 1.0f);
-  std::string strLog = TempDir::ReadFile(logDir.Path("dedupe.log"));
-  EXPECT_NE(strLog.find("\n\ninsert bug[" + pSecond->strPath + "]!!!!\n\n\r\n"), std::string::npos)
-      << strLog;
+  EXPECT_TRUE(Logged("\n\ninsert bug[" + pSecond->strPath + "]!!!!\n\n\r\n"));
 }
 
 }  // namespace

@@ -6,86 +6,54 @@
 
 namespace {
 
+constexpr int kTitle = TWINTONE_MATCH_TITLE, kArtist = TWINTONE_MATCH_ARTIST;
+constexpr int kAlbum = TWINTONE_MATCH_ALBUM, kSize = TWINTONE_MATCH_SIZE;
+constexpr int kDuration = TWINTONE_MATCH_DURATION;
+
 class GroupKeyTest : public ::testing::Test {
  protected:
-  // A record for an existing file, with tags as a host would supply them.
-  InerMusicDedupInfo* Record(const std::string& strTitle, const std::string& strArtist = "") {
-    auto* pRecord = new InerMusicDedupInfo();
-    pRecord->strPath = dir_.WriteFile("f" + std::to_string(vecOwned_.size()) + ".mp3", "x");
-    pRecord->strTitle = strTitle;
-    pRecord->strArtist = strArtist;
-    vecOwned_.emplace_back(pRecord);
-    return pRecord;
-  }
-  int KeyWith(int nFlags, InerMusicDedupInfo* pRecord) {
+  int KeyWith(int nFlags) {
     engine_.nMatchFlags = nFlags;
-    return engine_.GetGroupKey(pRecord);
+    return engine_.GetGroupKey(&record_);
   }
 
   TempDir dir_;
   CDedupeMusic engine_;
-  std::vector<std::unique_ptr<InerMusicDedupInfo>> vecOwned_;
+  InerMusicDedupInfo record_;
 };
 
-constexpr int kTitle = TWINTONE_MATCH_TITLE;
-constexpr int kArtist = TWINTONE_MATCH_ARTIST;
-
-TEST_F(GroupKeyTest, FieldsJoinWithoutSeparatorInFixedOrder) {
-  InerMusicDedupInfo* pA = Record("Hello", "World");
-  InerMusicDedupInfo* pB = Record("Hell", "oWorld");
-  ASSERT_EQ(KeyWith(kArtist | kTitle, pA), 0);
-  ASSERT_EQ(KeyWith(kArtist | kTitle, pB), 0);
-  EXPECT_EQ(pA->pGroupKey->strKey, "HelloWorld");
-  EXPECT_EQ(pB->pGroupKey->strKey, "HelloWorld");
-
-  InerMusicDedupInfo* pC = Record("Song");
-  pC->strAlbum = "LP";
-  pC->nFileSize = -5;
-  pC->nDuration = 215000;
-  ASSERT_EQ(KeyWith(TWINTONE_MATCH_DURATION | TWINTONE_MATCH_SIZE | TWINTONE_MATCH_ALBUM | kTitle,
-                    pC),
-            0);
-  EXPECT_EQ(pC->pGroupKey->strKey, "SongLP-5215000");
-}
-
-TEST_F(GroupKeyTest, EmptySelectedFieldsRefuseWithTheirCodes) {
-  InerMusicDedupInfo* pRecord = Record("Song");
-  EXPECT_EQ(KeyWith(kTitle | kArtist, pRecord), -5);
-  EXPECT_EQ(pRecord->pGroupKey->strKey, "Song");  // what came before the failure stays
-  EXPECT_EQ(KeyWith(TWINTONE_MATCH_ALBUM, pRecord), -6);
-  EXPECT_EQ(KeyWith(TWINTONE_MATCH_SIZE, pRecord), -7);
-  EXPECT_EQ(KeyWith(TWINTONE_MATCH_DURATION, pRecord), -8);
-  EXPECT_EQ(KeyWith(0, pRecord), -9);
-}
-
-TEST_F(GroupKeyTest, MissingFileIsRefusedInBothModes) {
-  InerMusicDedupInfo* pRecord = Record("Song");
-  pRecord->strPath = dir_.Path("gone.mp3");
-  EXPECT_EQ(KeyWith(kTitle, pRecord), -2);
-  EXPECT_EQ(KeyWith(TWINTONE_MATCH_FINGERPRINT, pRecord), -2);
-}
-
-TEST_F(GroupKeyTest, UnreadableTagsGiveTheBareFileNameAsTitle) {
-  auto* pRecord = new InerMusicDedupInfo();
-  vecOwned_.emplace_back(pRecord);
+// Fields join without a separator in a fixed order and each keying starts afresh;
+// a refusal keeps what came before the failing field.
+TEST_F(GroupKeyTest, SelectedFieldsJoinInFixedOrderAndMissingOnesRefuse) {
+  record_.strPath = dir_.WriteFile("f.mp3", "x");
+  record_.strTitle = "Song";
+  record_.strArtist = "Band";
+  record_.strAlbum = "LP";
+  record_.nFileSize = -5;
+  record_.nDuration = 215000;
+  const std::pair<int, std::string> keys[] = {
+      {kArtist | kTitle, "SongBand"}, {kDuration | kSize | kAlbum | kTitle, "SongLP-5215000"},
+      {kDuration | kSize | kAlbum | kArtist | kTitle, "SongBandLP-5215000"}, {kTitle, "Song"}};
+  for (const auto& c : keys) {
+    ASSERT_EQ(KeyWith(c.first), 0) << c.second;
+    EXPECT_EQ(record_.pGroupKey->strKey, c.second);
+  }
+  record_.strArtist = record_.strAlbum = "";
+  record_.nFileSize = record_.nDuration = 0;
+  const std::pair<int, int> refusals[] = {{kAlbum, -6}, {kSize, -7}, {kDuration, -8}, {0, -9}};
+  for (const auto& c : refusals) EXPECT_EQ(KeyWith(c.first), c.second) << c.first;
+  EXPECT_EQ(KeyWith(kTitle | kArtist), -5);
+  EXPECT_EQ(record_.pGroupKey->strKey, "Song");
+  record_.strPath = dir_.Path("gone.mp3");
+  EXPECT_EQ(KeyWith(kTitle), -2);
+  EXPECT_EQ(KeyWith(TWINTONE_MATCH_FINGERPRINT), -2);
+  // Unreadable tags give the bare file name as title.
   dir_.MakeDir("a");
-  pRecord->strPath = dir_.WriteFile("a/Track 01.mp3", "not audio at all");
-  ASSERT_EQ(KeyWith(kTitle, pRecord), 0);
-  EXPECT_EQ(pRecord->strTitle, "Track 01");
-  EXPECT_EQ(pRecord->pGroupKey->strKey, "Track 01");
-}
-
-TEST_F(GroupKeyTest, BlankTitleFromTheHostIsKept) {
-  InerMusicDedupInfo* pRecord = Record("   ");
-  ASSERT_EQ(KeyWith(kTitle, pRecord), 0);
-  EXPECT_EQ(pRecord->pGroupKey->strKey, "   ");
-}
-
-TEST_F(GroupKeyTest, RepeatedKeyingRebuildsTheTextFromScratch) {
-  InerMusicDedupInfo* pRecord = Record("Song", "Band");
-  ASSERT_EQ(KeyWith(kTitle | kArtist, pRecord), 0);
-  ASSERT_EQ(KeyWith(kTitle, pRecord), 0);
-  EXPECT_EQ(pRecord->pGroupKey->strKey, "Song");
+  record_.strPath = dir_.WriteFile("a/Track 01.mp3", "not audio at all");
+  record_.strTitle = "";
+  ASSERT_EQ(KeyWith(kTitle), 0);
+  EXPECT_EQ(record_.strTitle, "Track 01");
+  EXPECT_EQ(record_.pGroupKey->strKey, "Track 01");
 }
 
 }  // namespace

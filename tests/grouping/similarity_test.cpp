@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <tuple>
 #include <vector>
 
 #include "engine/records.h"
@@ -11,107 +12,50 @@
 
 namespace {
 
-using Ints = std::vector<int>;
-
-class SimilarCompareTest : public ::testing::Test {
- protected:
-  static Ints AsInts(const Words& words) { return Ints(words.begin(), words.end()); }
-  static int Compare(const Ints& first, const Ints& second, int t) {
-    return SimilarCompare(first.data(), second.data(), static_cast<int>(first.size()), t);
-  }
-
-  FingerprintMaker maker_{4242};
-};
-
-TEST_F(SimilarCompareTest, HundredWordsMatchThemselvesThroughTheLastBlockWithOffsets) {
-  const Ints words = AsInts(maker_.Random(100));
-  EXPECT_EQ(Compare(words, words, 1), 1);
+int Compare(const Words& first, const Words& second, int nTolerance) {
+  const std::vector<int> a(first.begin(), first.end()), b(second.begin(), second.end());
+  return SimilarCompare(a.data(), b.data(), static_cast<int>(a.size()), nTolerance);
 }
 
-TEST_F(SimilarCompareTest, ACopyMovedBySevenWordsMatchesOnTheAgreedOffset) {
-  const Words original = maker_.Random(300);
-  EXPECT_EQ(Compare(AsInts(original), AsInts(maker_.Shifted(original, 7)), 1), 1);
-  EXPECT_EQ(Compare(AsInts(maker_.Shifted(original, 7)), AsInts(original), 1), 1);
-}
-
-TEST_F(SimilarCompareTest, RefusesNullPointersBeforeShortLengths) {
-  const Ints words = AsInts(maker_.Random(100));
+// Tolerance 1 allows 6 differing bits in a word and a bit error rate of 0.08: two
+// bits in every word (1/16) pass, three (3/32) need tolerance 2.
+TEST(SimilarCompareTest, KnownAnswers) {
+  FingerprintMaker maker(4242);
+  const Words small = maker.Random(100), original = maker.Random(300), other = maker.Random(300);
+  const Words moved = maker.Shifted(original, 7), sprinkled = maker.Flipped(original, 1, 40);
+  const Words two = maker.Flipped(original, 2), three = maker.Flipped(original, 3);
+  const Words huge = maker.Random(200000), hugeMoved = maker.Shifted(huge, 3);
+  Words spoiled = original;
+  spoiled[250] ^= 0x7f;  // one word beyond the cap, whatever the rate
+  const struct { const Words &a, &b; int nTolerance, nWant; } cases[] = {
+      {small, small, 1, 1},       {original, moved, 1, 1},     {moved, original, 1, 1},
+      {original, other, 1, 0},    {original, two, 1, 1},       {original, three, 1, 0},
+      {original, three, 2, 1},    {original, spoiled, 1, 0},   {original, spoiled, 2, 1},
+      {original, original, 0, 1}, {original, sprinkled, 0, 0}, {original, original, -1, 0},
+      {original, original, INT_MIN, 0}, {original, original, INT_MAX, 1},
+      {huge, hugeMoved, 1, 1}};  // no fixed limit on the number of blocks
+  for (const auto& c : cases) EXPECT_EQ(Compare(c.a, c.b, c.nTolerance), c.nWant) << &c - cases;
+  const std::vector<int> words(small.begin(), small.end());
   EXPECT_EQ(SimilarCompare(words.data(), words.data(), 99, 1), -2);
   EXPECT_EQ(SimilarCompare(nullptr, words.data(), 99, 1), -1);
   EXPECT_EQ(SimilarCompare(words.data(), nullptr, 100, 1), -1);
 }
 
-TEST_F(SimilarCompareTest, UnrelatedFingerprintsDoNotMatch) {
-  EXPECT_EQ(Compare(AsInts(maker_.Random(300)), AsInts(maker_.Random(300)), 1), 0);
-}
-
-// Tolerance 1 allows 6 differing bits in a word and a bit error rate of 0.08.
-TEST_F(SimilarCompareTest, ToleranceBoundsTheBitsPerWordAndTheErrorRate) {
-  const Words original = maker_.Random(300);
-  const Ints same = AsInts(original);
-  EXPECT_EQ(Compare(same, AsInts(maker_.Flipped(original, 2)), 1), 1);  // rate 1/16
-  EXPECT_EQ(Compare(same, AsInts(maker_.Flipped(original, 3)), 1), 0);  // rate 3/32
-  EXPECT_EQ(Compare(same, AsInts(maker_.Flipped(original, 3)), 2), 1);
-  // One word beyond the cap breaks the final comparison whatever the rate.
-  Words spoiled = original;
-  spoiled[250] ^= 0x7f;
-  EXPECT_EQ(Compare(same, AsInts(spoiled), 1), 0);
-  EXPECT_EQ(Compare(same, AsInts(spoiled), 2), 1);
-}
-
-TEST_F(SimilarCompareTest, ZeroToleranceAcceptsOnlyEqualWordsAndNegativeNothing) {
-  const Words original = maker_.Random(200);
-  const Ints same = AsInts(original);
-  EXPECT_EQ(Compare(same, same, 0), 1);
-  EXPECT_EQ(Compare(same, AsInts(maker_.Sprinkled(original, 1, 40)), 0), 0);
-  EXPECT_EQ(Compare(same, same, -1), 0);
-  EXPECT_EQ(Compare(same, same, INT_MIN), 0);
-  EXPECT_EQ(Compare(same, same, INT_MAX), 1);
-}
-
-TEST_F(SimilarCompareTest, VeryLongFingerprintsAreComparedWithoutAFixedBlockLimit) {
-  const Words original = maker_.Random(200000);
-  const Ints same = AsInts(original);
-  EXPECT_EQ(Compare(same, AsInts(maker_.Shifted(original, 3)), 1), 1);
-  EXPECT_EQ(Compare(same, AsInts(maker_.Random(200000)), 1), 0);
-}
-
-class IsMaxFingerTest : public ::testing::Test {
- protected:
-  bool Outranks(int nNewDuration, int nNewBitrate, int nOldDuration, int nOldBitrate) {
-    member_.nDuration = nOldDuration;
-    member_.nBitrate = nOldBitrate;
-    newcomer_.nDuration = nNewDuration;
-    newcomer_.nBitrate = nNewBitrate;
-    return IsMaxFinger(&member_, &newcomer_);
+TEST(IsMaxFingerTest, RanksByBitrateWhenDurationsAreCloseElseByDuration) {
+  const struct { int nNewDur, nNewBitrate, nOldDur, nOldBitrate; bool bOutranks; } cases[] = {
+      {210000, 320, 200000, 128, true},  {210000, 128, 200000, 320, false},
+      {190000, 320, 200000, 128, true},  {229999, 192, 200000, 192, true},
+      {200000, 192, 229999, 192, false}, {200000, 192, 200000, 192, false},
+      {240000, 128, 200000, 320, true},  {230000, 128, 200000, 320, true},
+      {200000, 320, 230000, 128, false}, {INT_MAX, 128, INT_MIN, 320, true},
+      {INT_MIN, 320, INT_MAX, 128, false}};
+  InerMusicDedupInfo member, newcomer;
+  for (const auto& c : cases) {
+    std::tie(member.nDuration, member.nBitrate) = std::make_pair(c.nOldDur, c.nOldBitrate);
+    std::tie(newcomer.nDuration, newcomer.nBitrate) = std::make_pair(c.nNewDur, c.nNewBitrate);
+    EXPECT_EQ(IsMaxFinger(&member, &newcomer), c.bOutranks) << "case " << &c - cases;
   }
-
-  InerMusicDedupInfo member_;
-  InerMusicDedupInfo newcomer_;
-};
-
-TEST_F(IsMaxFingerTest, CloseDurationsRankByBitrateFirst) {
-  EXPECT_TRUE(Outranks(210000, 320, 200000, 128));
-  EXPECT_FALSE(Outranks(210000, 128, 200000, 320));
-  EXPECT_TRUE(Outranks(190000, 320, 200000, 128));
-}
-
-TEST_F(IsMaxFingerTest, EqualBitratesRankByDuration) {
-  EXPECT_TRUE(Outranks(229999, 192, 200000, 192));
-  EXPECT_FALSE(Outranks(200000, 192, 229999, 192));
-  EXPECT_FALSE(Outranks(200000, 192, 200000, 192));
-}
-
-TEST_F(IsMaxFingerTest, DurationsThirtySecondsApartRankByDurationAlone) {
-  EXPECT_TRUE(Outranks(240000, 128, 200000, 320));
-  EXPECT_TRUE(Outranks(230000, 128, 200000, 320));
-  EXPECT_FALSE(Outranks(200000, 320, 230000, 128));
-}
-
-TEST_F(IsMaxFingerTest, ExtremeDurationsDoNotOverflowTheDifference) {
-  EXPECT_TRUE(Outranks(INT_MAX, 128, INT_MIN, 320));
-  EXPECT_FALSE(Outranks(INT_MIN, 320, INT_MAX, 128));
-  EXPECT_FALSE(IsMaxFinger(nullptr, &newcomer_));
+  EXPECT_FALSE(IsMaxFinger(nullptr, &newcomer));
 }
 
 }  // namespace
