@@ -5,7 +5,7 @@
 # also run alone, or only some stages:
 #   scripts/sanitizers.sh [asan] [tsan] [fuzz]      (default: all three)
 # Environment:
-#   TWINTONE_FUZZ_SECONDS   seconds per fuzz target (default 20)
+#   TWINTONE_FUZZ_SECONDS   seconds per fuzz target (default 12)
 #   TWINTONE_JOBS           parallel build and test jobs (default: the core count)
 #   TWINTONE_TSAN_EXCLUDE   ctest -E regex of tests the ThreadSanitizer suite skips,
 #                           should a slow CI machine need it (default: none)
@@ -20,7 +20,7 @@ jobs=${TWINTONE_JOBS:-$(nproc)}
 # Tests the ThreadSanitizer suite leaves out; none by default (the longest, the
 # whole-corpus fingerprint runs, take about ten seconds there).
 tsan_exclude=${TWINTONE_TSAN_EXCLUDE:-}
-fuzz_seconds=${TWINTONE_FUZZ_SECONDS:-20}
+fuzz_seconds=${TWINTONE_FUZZ_SECONDS:-12}
 
 export ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1
 export LSAN_OPTIONS=print_suppressions=0
