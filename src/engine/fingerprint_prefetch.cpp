@@ -4,6 +4,7 @@
 
 #include "analysis/fingerprint.h"
 #include "audio_decoder.h"
+#include "support/thread_start.h"
 
 FingerprintPrefetch::FingerprintPrefetch(const std::vector<InerMusicDedupInfo*>& vecOrder,
                                          int nSeconds, unsigned nThreads)
@@ -18,24 +19,20 @@ FingerprintPrefetch::FingerprintPrefetch(const std::vector<InerMusicDedupInfo*>&
     job.bHasFinger = pRecord->pGroupKey->nFingerLen >= 1;
     mapIndex_.emplace(pRecord, i);
   }
-  try {
-    for (unsigned i = 0; i < nThreads; ++i) vecThreads_.emplace_back([this] { PoolLoop(); });
-  } catch (...) {
-    bCancel_ = true;
-    cvChanged_.notify_all();
-    for (std::thread& t : vecThreads_) t.join();
-    throw;
-  }
+  StartThreads(&vecThreads_, nThreads, [this] { PoolLoop(); }, [this] { Cancel(); });
 }
 
 FingerprintPrefetch::~FingerprintPrefetch() {
+  StopThreads(&vecThreads_, [this] { Cancel(); });
+  for (Job& job : vecJobs_) free(job.result.pFinger);
+}
+
+void FingerprintPrefetch::Cancel() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     bCancel_ = true;
   }
   cvChanged_.notify_all();
-  for (std::thread& t : vecThreads_) t.join();
-  for (Job& job : vecJobs_) free(job.result.pFinger);
 }
 
 void FingerprintPrefetch::PoolLoop() {

@@ -68,6 +68,9 @@ class FingerprintPrefetch {
 
   void PoolLoop();
   void Compute(Job* pJob);
+  // Sets bCancel_ under mutex_ and wakes the pool; decodes in flight stop at their
+  // next buffer.
+  void Cancel();
 
   const int nSeconds_;
   std::vector<Job> vecJobs_;

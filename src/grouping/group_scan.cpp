@@ -2,27 +2,22 @@
 
 #include <algorithm>
 
+#include "support/thread_start.h"
+
 ParallelGroupScan::ParallelGroupScan(unsigned nHelpers) {
-  try {
-    for (unsigned i = 0; i < nHelpers; ++i) vecHelpers_.emplace_back([this] { HelperLoop(); });
-  } catch (...) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      bStop_ = true;
-    }
-    cvWork_.notify_all();
-    for (std::thread& t : vecHelpers_) t.join();
-    throw;
-  }
+  StartThreads(&vecHelpers_, nHelpers, [this] { HelperLoop(); }, [this] { Stop(); });
 }
 
 ParallelGroupScan::~ParallelGroupScan() {
+  StopThreads(&vecHelpers_, [this] { Stop(); });
+}
+
+void ParallelGroupScan::Stop() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     bStop_ = true;
   }
   cvWork_.notify_all();
-  for (std::thread& t : vecHelpers_) t.join();
 }
 
 void ParallelGroupScan::Work() {

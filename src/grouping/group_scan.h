@@ -34,6 +34,8 @@ class ParallelGroupScan {
  private:
   void HelperLoop();
   void Work();
+  // Sets bStop_ under mutex_ and wakes every helper.
+  void Stop();
 
   static constexpr size_t kBlock = 16;
 

@@ -139,10 +139,7 @@ TEST_P(HostileFilesTest, EveryHostileEntryIsSkippedWithItsEventAndTheGoodFilesSt
 INSTANTIATE_TEST_SUITE_P(BothModes, HostileFilesTest,
                          ::testing::Values(TWINTONE_MATCH_TITLE | TWINTONE_MATCH_SIZE,
                                            TWINTONE_MATCH_FINGERPRINT),
-                         [](const ::testing::TestParamInfo<int>& info) {
-                           return info.param == TWINTONE_MATCH_FINGERPRINT ? "Fingerprint"
-                                                                           : "Text";
-                         });
+                         ModeName);
 
 }  // namespace
 }  // namespace twintone_test

@@ -96,10 +96,7 @@ TEST_P(LeakTest, RunsInBothModesWithoutDeallocBetweenLoseNothing) {
 INSTANTIATE_TEST_SUITE_P(BothModes, LeakTest,
                          ::testing::Values(TWINTONE_MATCH_TITLE | TWINTONE_MATCH_ALBUM,
                                            TWINTONE_MATCH_FINGERPRINT),
-                         [](const ::testing::TestParamInfo<int>& info) {
-                           return info.param == TWINTONE_MATCH_FINGERPRINT ? "Fingerprint"
-                                                                           : "Text";
-                         });
+                         ModeName);
 
 }  // namespace
 }  // namespace twintone_test

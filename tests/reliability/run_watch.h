@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "fixtures/event_recorder.h"
 #include "twintone.h"
 
@@ -35,6 +37,11 @@ inline Groups ReadGroups() {
     }
   }
   return groups;
+}
+
+// Test names for suites run once per grouping mode.
+inline std::string ModeName(const ::testing::TestParamInfo<int>& info) {
+  return info.param == TWINTONE_MATCH_FINGERPRINT ? "Fingerprint" : "Text";
 }
 
 }  // namespace twintone_test
