@@ -1,11 +1,13 @@
 /*
  * The audio decoder library: decodes any audio file FFmpeg reads into interleaved
- * signed 16-bit PCM (machine byte order) at the stream's own sample rate and
- * channel count, and hands it to the caller through two callbacks.
+ * signed 16-bit PCM (machine byte order) and hands it to the caller through two
+ * callbacks.
  *
  * Calling order: CreateConverTask, then DecoderAudio once, then DestroyConvertTask.
  *
- * Task type 1 (the only one) decodes for fingerprinting. Its user data, when not
+ * Task type 1 (the only one) decodes for fingerprinting: whatever the file's rate and
+ * channels, the PCM is converted to the format Chromaprint analyses, 11025 Hz mono
+ * (channels mixed down with gains that cannot clip). Its user data, when not
  * null, must point at a record that begins with the layout of DecoderUserHeader
  * below; the decoder reads its nSeconds once the info callback has returned: a
  * positive value limits the decode to that many seconds of audio (the last buffer may
@@ -16,15 +18,15 @@
  * DECODER_ERR_OPEN, without blocking. FFmpeg prints nothing.
  *
  * Callbacks run on the calling thread, inside DecoderAudio, one at a time:
- *   - the info callback at most once, with (user, sample rate, channels, bits per
- *     sample = 16), when the first decoded audio shows the format and before any
- *     data; a non-zero result ends the decode with failure. A file that fails before
+ *   - the info callback at most once, with (user, 11025, 1, bits per sample = 16),
+ *     once the first audio has been decoded and before any data; a non-zero result
+ *     ends the decode with failure. A file that fails before
  *     any audio is decoded gets no callback at all;
  *   - the data callback once per PCM buffer, in stream order, with the buffer (valid
  *     only during the call) and its size in bytes, a whole number of sample frames; a
  *     non-zero result ends the decode with failure.
  * No callback is made after DecoderAudio returns. Should the format change inside
- * the stream, later audio is converted to the announced rate and channels.
+ * the stream, later audio is converted all the same.
  */
 #ifndef TWINTONE_AUDIO_DECODER_H
 #define TWINTONE_AUDIO_DECODER_H

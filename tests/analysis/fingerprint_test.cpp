@@ -91,7 +91,8 @@ TEST_F(FingerprintTest, KeyHoldsTheWordsOfTheFirstSeconds) {
   tagCChromaPrintInfo info{};
   ASSERT_EQ(engine_.GetMusicFinger(&record, &info, 8), 0);
   EXPECT_EQ(info.nSeconds, 8);
-  EXPECT_EQ(info.nSampleRate, 44100);
+  EXPECT_EQ(info.nSampleRate, 11025);
+  EXPECT_EQ(info.nChannels, 1);
   DestroyConvertTask(&info.handle);
   Fingerprint key(record.pGroupKey->pFinger,
                   record.pGroupKey->pFinger + record.pGroupKey->nFingerLen);
