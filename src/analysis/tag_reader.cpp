@@ -1,11 +1,14 @@
 // Tags and audio properties of one file, read with TagLib. Runs on the engine's
 // worker thread (or any host thread); keeps no state between calls.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <taglib/audioproperties.h>
 #include <taglib/fileref.h>
 #include <taglib/tag.h>
 #include <taglib/tfile.h>
+#include <taglib/tfilestream.h>
 #include <taglib/tstring.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <exception>
@@ -27,11 +30,32 @@ void ReadTagText(const TagLib::String& text, std::string* pstrField) {
   }
 }
 
-// TagLib opens by name and reads until it is satisfied: a FIFO would block it and a
-// device would be read without end, so only regular files reach it.
-bool IsRegularFile(const char* pszPath) {
+// A TagLib stream over a descriptor that was checked to be a regular file: TagLib
+// reads until it is satisfied, so a FIFO would block it and a device would be read
+// without end. The file is opened once, here, so nothing can be swapped in between
+// the check and the reading. The stream still answers with the path as its name,
+// from which TagLib picks the file type by extension, as it does for a path.
+class RegularFileStream : public TagLib::FileStream {
+ public:
+  // Takes the descriptor: TagLib's stream closes it.
+  RegularFileStream(int nFd, const char* pszPath) : FileStream(nFd, true), pszPath_(pszPath) {}
+  TagLib::FileName name() const override { return pszPath_; }
+
+ private:
+  const char* pszPath_;
+};
+
+// Opens pszPath for reading if it is a regular file: O_NONBLOCK keeps the open from
+// waiting on a FIFO without a writer. Returns the descriptor, or -1.
+int OpenRegularFile(const char* pszPath) {
+  int nFd = open(pszPath, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (nFd < 0) return -1;
   struct stat st;
-  return stat(pszPath, &st) == 0 && S_ISREG(st.st_mode);
+  if (fstat(nFd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(nFd);
+    return -1;
+  }
+  return nFd;
 }
 
 }  // namespace
@@ -44,9 +68,17 @@ std::string& trim(std::string& s) {
 }
 
 int GetDupMusicInfo(const char* path, DupMusicInfo* info) {
-  if (path == nullptr || info == nullptr || !IsRegularFile(path)) return -1;
+  if (path == nullptr || info == nullptr) return -1;
+  int nFd = OpenRegularFile(path);
+  if (nFd < 0) return -1;
   try {
-    TagLib::FileRef file(path, true, TagLib::AudioProperties::Average);
+    // The stream outlives the FileRef that reads it.
+    RegularFileStream stream(nFd, path);
+    if (!stream.isOpen()) {  // TagLib took nothing: the descriptor is still ours
+      close(nFd);
+      return -1;
+    }
+    TagLib::FileRef file(&stream, true, TagLib::AudioProperties::Average);
     if (file.isNull() || file.tag() == nullptr) return -1;
     const TagLib::Tag* pTag = file.tag();
 

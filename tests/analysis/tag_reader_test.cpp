@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -21,8 +22,20 @@ DupMusicInfo Read(const std::string& strPath) {
   return info;
 }
 
+// Open descriptors of this process: a read must leave none behind, and must never
+// close one twice (the stream that TagLib reads from owns the file's descriptor).
+size_t OpenDescriptorCount() {
+  size_t nCount = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    (void)entry;
+    ++nCount;
+  }
+  return nCount;
+}
+
 TEST(TagReaderTest, ReadsTagsAndPropertiesOfEveryTaggedEncoding) {
   const auto& piece = SharedAudioCorpus().vecPieces[1];
+  const size_t nDescriptors = OpenDescriptorCount();
   for (AudioEncoding encoding : twintone_test::AllEncodings()) {
     if (encoding == AudioEncoding::kMp3Untagged) continue;
     SCOPED_TRACE(twintone_test::EncodingName(encoding));
@@ -38,6 +51,7 @@ TEST(TagReaderTest, ReadsTagsAndPropertiesOfEveryTaggedEncoding) {
   DupMusicInfo wav = Read(piece.Path(AudioEncoding::kWav));
   EXPECT_EQ(wav.nDuration, piece.nSeconds * 1000);
   EXPECT_EQ(wav.nBitrate, 1411);
+  EXPECT_EQ(OpenDescriptorCount(), nDescriptors);
 }
 
 // Single-byte frames are GBK, wide frames already Unicode; a missing or blank title
@@ -75,6 +89,7 @@ TEST(TagReaderTest, UnreadableFilesReturnMinusOneAndLeaveTheRecord) {
   ASSERT_EQ(mkfifo(strFifo.c_str(), 0600), 0);
   const std::string vecPaths[] = {dir.Path("missing.mp3"), dir.WriteFile("notes.txt", "no tags\n"),
                                   dir.Root(), strFifo, "/dev/zero"};
+  const size_t nDescriptors = OpenDescriptorCount();
   alarm(60);  // a blocking open fails the test instead of stalling the run
   for (const std::string& strPath : vecPaths) {
     DupMusicInfo info;
@@ -83,6 +98,7 @@ TEST(TagReaderTest, UnreadableFilesReturnMinusOneAndLeaveTheRecord) {
     EXPECT_EQ(info.nDuration, 9000);
   }
   alarm(0);
+  EXPECT_EQ(OpenDescriptorCount(), nDescriptors);
   DupMusicInfo info;
   EXPECT_EQ(GetDupMusicInfo(nullptr, &info), -1);
   EXPECT_EQ(GetDupMusicInfo(strFifo.c_str(), nullptr), -1);
