@@ -104,7 +104,7 @@ BENCHMARK_CAPTURE(BM_Filing, fast, &MatchAboveThreshold, true)
 BENCHMARK_CAPTURE(BM_Filing, fast_one_thread, &MatchAboveThreshold, false)
     ->Arg(1000)->Unit(benchmark::kSecond)->Iterations(1);
 // The reference scorer costs the same for every comparison of two distinct
-// records, so its time for N = 1000 (about 13 minutes) can be had from its time per
+// records, so its time for N = 1000 (about 15 minutes) can be had from its time per
 // comparison at N = 100 times the 499,500 comparisons; bench/run.sh does that sum
 // unless it is asked to time N = 1000 itself.
 BENCHMARK_CAPTURE(BM_Filing, reference, &ReferenceMatchAboveThreshold, false)

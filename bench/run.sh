@@ -5,7 +5,7 @@
 #   bench/run.sh --quick    the same without filing at N = 5000 and 10000
 #   bench/run.sh --reference-1000
 #                           also times the reference scorer filing N = 1000 (about
-#                           13 minutes) instead of working it out from N = 100
+#                           15 minutes) instead of working it out from N = 100
 # Logs and the filing JSON stay in build-bench/bench-results/. The whole-run corpus is
 # made once in $TWINTONE_BENCH_CORPUS (default /tmp/twintone-bench-corpus).
 # TWINTONE_BENCH_JOBS sets the build's parallel jobs (default 2).

@@ -33,6 +33,7 @@ constexpr int kTaskFingerprint = 1;
 // audio handed over in that form skips its own downmix and resampler, which cost
 // several times more than FFmpeg's vectorised ones (and than the whole analysis).
 constexpr int kFingerprintRate = 11025;
+constexpr int kBytesPerFrame = 2;  // one S16 sample: mono
 constexpr int kResampleFilterSize = 16;
 constexpr uint32_t kTaskMagic = 0x54574454;
 constexpr int kIoBufferSize = 64 * 1024;
@@ -151,6 +152,7 @@ class DecodeSession {
   int DeliverFrame(const AVFrame* pFrame);
   int ConfigureResampler(const AVFrame* pFrame);
   int DrainResampler();
+  int ConvertAndEmit(const uint8_t** ppIn, int nIn);
   int Emit(int nSamples);
 
   GetAudioInfoProc pfnInfo_;
@@ -168,9 +170,6 @@ class DecodeSession {
   ChannelLayout swrInLayout_;
   int nSwrInFormat_ = AV_SAMPLE_FMT_NONE;
   int nSwrInRate_ = 0;
-  // The announced output.
-  ChannelLayout outLayout_;
-  int nOutRate_ = 0;
   bool bAnnounced_ = false;
   int64_t nLimitBytes_ = 0;  // 0: no limit
   int64_t nDelivered_ = 0;
@@ -292,14 +291,11 @@ int DecodeSession::DeliverFrame(const AVFrame* pFrame) {
   }
   if (!bAnnounced_) {
     // The first audio decoded is announced; it all leaves as 11025 Hz mono S16.
-    av_channel_layout_uninit(&outLayout_.layout);
-    av_channel_layout_default(&outLayout_.layout, 1);
-    nOutRate_ = kFingerprintRate;
-    if (pfnInfo_(pUser_, nOutRate_, 1, 16) != 0) return DECODER_ERR_CALLBACK;
+    if (pfnInfo_(pUser_, kFingerprintRate, 1, 16) != 0) return DECODER_ERR_CALLBACK;
     bAnnounced_ = true;
     if (pUser_ != nullptr) {
       int nSeconds = static_cast<const DecoderUserHeader*>(pUser_)->nSeconds;
-      if (nSeconds > 0) nLimitBytes_ = int64_t{nSeconds} * nOutRate_ * 2;
+      if (nSeconds > 0) nLimitBytes_ = int64_t{nSeconds} * kFingerprintRate * kBytesPerFrame;
     }
   }
   bool bSameInput = swr_ && pFrame->format == nSwrInFormat_ && pFrame->sample_rate == nSwrInRate_ &&
@@ -308,28 +304,24 @@ int DecodeSession::DeliverFrame(const AVFrame* pFrame) {
     int nResult = ConfigureResampler(pFrame);
     if (nResult != 0) return nResult;
   }
-  int nMax = swr_get_out_samples(swr_.get(), pFrame->nb_samples);
+  return ConvertAndEmit(const_cast<const uint8_t**>(pFrame->extended_data), pFrame->nb_samples);
+}
+
+// Runs nIn frames of input through the resampler (none: drains it) and hands on
+// what comes out.
+int DecodeSession::ConvertAndEmit(const uint8_t** ppIn, int nIn) {
+  int nMax = swr_get_out_samples(swr_.get(), nIn);
   if (nMax <= 0) return 0;
-  vecPcm_.resize(static_cast<size_t>(nMax) * outLayout_.layout.nb_channels * 2);
+  vecPcm_.resize(static_cast<size_t>(nMax) * kBytesPerFrame);
   uint8_t* pOut = vecPcm_.data();
-  int nOut = swr_convert(swr_.get(), &pOut, nMax,
-                         const_cast<const uint8_t**>(pFrame->extended_data), pFrame->nb_samples);
+  int nOut = swr_convert(swr_.get(), &pOut, nMax, ppIn, nIn);
   if (nOut < 0) return DECODER_ERR_DECODE;
   return Emit(nOut);
 }
 
 // Hands on what the resampler still holds (its filter delay) at the end of the
 // stream, or before a format change replaces it.
-int DecodeSession::DrainResampler() {
-  if (!swr_ || bStop_) return 0;
-  int nMax = swr_get_out_samples(swr_.get(), 0);
-  if (nMax <= 0) return 0;
-  vecPcm_.resize(static_cast<size_t>(nMax) * outLayout_.layout.nb_channels * 2);
-  uint8_t* pOut = vecPcm_.data();
-  int nOut = swr_convert(swr_.get(), &pOut, nMax, nullptr, 0);
-  if (nOut < 0) return DECODER_ERR_DECODE;
-  return Emit(nOut);
-}
+int DecodeSession::DrainResampler() { return swr_ && !bStop_ ? ConvertAndEmit(nullptr, 0) : 0; }
 
 int DecodeSession::ConfigureResampler(const AVFrame* pFrame) {
   int nResult = DrainResampler();
@@ -339,9 +331,10 @@ int DecodeSession::ConfigureResampler(const AVFrame* pFrame) {
   nSwrInFormat_ = pFrame->format;
   nSwrInRate_ = pFrame->sample_rate;
   SwrContext* pSwr = nullptr;
-  if (swr_alloc_set_opts2(&pSwr, &outLayout_.layout, AV_SAMPLE_FMT_S16, nOutRate_,
-                          &swrInLayout_.layout, static_cast<AVSampleFormat>(nSwrInFormat_),
-                          nSwrInRate_, 0, nullptr) < 0) {
+  AVChannelLayout mono = AV_CHANNEL_LAYOUT_MONO;  // native order: nothing to release
+  if (swr_alloc_set_opts2(&pSwr, &mono, AV_SAMPLE_FMT_S16, kFingerprintRate, &swrInLayout_.layout,
+                          static_cast<AVSampleFormat>(nSwrInFormat_), nSwrInRate_, 0,
+                          nullptr) < 0) {
     return DECODER_ERR_DECODE;
   }
   swr_.reset(pSwr);
@@ -356,7 +349,7 @@ int DecodeSession::ConfigureResampler(const AVFrame* pFrame) {
 
 int DecodeSession::Emit(int nSamples) {
   if (nSamples <= 0) return 0;
-  int nBytes = nSamples * outLayout_.layout.nb_channels * 2;
+  int nBytes = nSamples * kBytesPerFrame;
   if (pfnData_(pUser_, vecPcm_.data(), nBytes) != 0) return DECODER_ERR_CALLBACK;
   nDelivered_ += nBytes;
   if (nLimitBytes_ > 0 && nDelivered_ >= nLimitBytes_) bStop_ = true;
