@@ -9,6 +9,8 @@ packages=(
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev ffmpeg
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev python3
+  libsqlite3-dev sqlite3 libicu-dev attr
+  chromium chromium-driver python3-selenium python3-jsonschema
 )
 
 missing=()

@@ -13,6 +13,7 @@
 #include "engine/records.h"
 #include "grouping/acoustid_compare.h"
 #include "twintone.h"
+#include "twintone_ext.h"
 
 struct tagCChromaPrintInfo;
 class FingerprintPrefetch;
@@ -42,6 +43,15 @@ class CDedupeMusic {
   float fThreshold = 0.8f;
   bool bRunning = false;  // guarded by hStateLock; a worker exists and holds or
                           // waits for hDataLock
+
+  // What the extension header's setters chose. Guarded by hDataLock: the setters
+  // write under a non-blocking try of it; a run reads them while it holds it.
+  struct ExtSettings {
+    int nTagTextMode = TWINTONE_TAGTEXT_LEGACY;
+    std::string strLegacyEncoding = "gbk";
+    int nFiling = TWINTONE_FILING_EXACT;
+  };
+  ExtSettings ext;
 
   CDedupeMusic();
   CDedupeMusic(const CDedupeMusic&) = delete;

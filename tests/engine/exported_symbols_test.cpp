@@ -43,6 +43,11 @@ const std::set<std::string>& ExpectedExports() {
       "_ZN12CDedupeMusic10GetDeepKeyEP18InerMusicDedupInfoi",
       "_ZN12CDedupeMusic14AddToReaptListEP18InerMusicDedupInfo",
       "_ZN12CDedupeMusic14GetMusicFingerEP18InerMusicDedupInfoP19tagCChromaPrintInfoi",
+      // The extension header.
+      "twintone_set_tag_text_mode", "twintone_set_legacy_encoding", "twintone_file_count",
+      "twintone_file_info_at", "twintone_get_fingerprint", "twintone_set_fingerprint",
+      "twintone_open_store", "twintone_close_store", "twintone_prune_store",
+      "twintone_store_stats", "twintone_store_message", "twintone_set_filing",
   };
   return setNames;
 }

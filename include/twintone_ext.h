@@ -1,0 +1,152 @@
+/*
+ * twintone extensions: powers a host opts into, beside twintone.h.
+ *
+ * Conventions (those of twintone.h, plus what is said here)
+ *  - C ABI, every name prefixed twintone_. A host that never calls a function of this
+ *    header sees exactly the library of twintone.h: every default below is today's
+ *    behaviour.
+ *  - Every function returns an int: 0 or a count on success, a negative code on
+ *    failure. -1 always means: the engine is busy (a run holds the data lock), or a
+ *    bad argument. Further codes are listed per function.
+ *  - The setters create the engine if needed (as AddToDedupeLists does) and refuse with
+ *    -1 while a run is active: a run reads its settings once, when it starts. Settings
+ *    stay until changed; DedupeDealloc does not reset them.
+ *  - The readers wait for an active run to end (without stopping it); called from
+ *    inside the start or progress events they return -1 at once instead.
+ *  - Text handed back (paths, reasons) belongs to the library; it stays valid until
+ *    DedupeDealloc or the next run, whichever comes first. Reason texts are static.
+ *  - Fingerprints cross this header as raw Chromaprint words: uint32_t, Chromaprint's
+ *    default algorithm, computed from 11025 Hz mono 16-bit PCM of the file's first N
+ *    seconds (N as given to StartDedupeThread, capped at 600).
+ *  - No C++ exception ever leaves the library.
+ */
+#ifndef TWINTONE_EXT_H
+#define TWINTONE_EXT_H
+
+#include <stdint.h>
+
+#include "twintone.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- Tag text --------------------------------------------------------------------- */
+
+/* How tag text is turned into UTF-8.
+ *   TWINTONE_TAGTEXT_LEGACY (default): any text whose characters all fit in one byte
+ *     is taken as single-byte legacy text and converted from the legacy encoding,
+ *     whatever the file stored (twintone.h's behaviour).
+ *   TWINTONE_TAGTEXT_AS_STORED: only text the file stores in single-byte form (ID3v1,
+ *     ID3v2 frames marked Latin-1) is converted from the legacy encoding; text the file
+ *     stores as Unicode (Vorbis comments, MP4 atoms, APE, ID3v2 UTF-8 and UTF-16
+ *     frames) is taken as it is. */
+#define TWINTONE_TAGTEXT_LEGACY 0
+#define TWINTONE_TAGTEXT_AS_STORED 1
+/* 0, or -1 busy or an unknown mode. */
+TWINTONE_EXPORT int twintone_set_tag_text_mode(int nMode);
+
+/* The encoding single-byte tag text is read in: any name iconv knows ("gbk",
+ * "latin1", "cp1252", "shift_jis"...). NULL or "" restores the default, "gbk".
+ * 0; -1 busy; -2 iconv does not know the name (the setting is unchanged). */
+TWINTONE_EXPORT int twintone_set_legacy_encoding(const char* pszIconvName);
+
+/* ---- What became of each loaded file ---------------------------------------------- */
+
+/* Outcomes. */
+#define TWINTONE_OUTCOME_PENDING 0 /* not reached: no run yet, or the run was stopped */
+#define TWINTONE_OUTCOME_GROUPED 1 /* in a result group (nGroup tells which) */
+#define TWINTONE_OUTCOME_ALONE 2   /* keyed and filed, but no other file matched it */
+#define TWINTONE_OUTCOME_SKIPPED 3 /* left out of the grouping; nReason tells why */
+
+/* Why a file was skipped. */
+#define TWINTONE_SKIP_NONE 0
+#define TWINTONE_SKIP_MISSING 1       /* nothing exists at the path */
+#define TWINTONE_SKIP_NOT_REGULAR 2   /* a folder, FIFO, device or socket */
+#define TWINTONE_SKIP_UNREADABLE 3    /* exists but cannot be opened for reading */
+#define TWINTONE_SKIP_NO_TAGS 4       /* tag mode: a field the grouping needs is empty */
+#define TWINTONE_SKIP_UNDECODABLE 5   /* fingerprint mode: the audio could not be decoded */
+#define TWINTONE_SKIP_TOO_SHORT 6     /* fingerprint mode: under 20 fingerprint words */
+#define TWINTONE_SKIP_KEY_COLLISION 7 /* fingerprint mode: an equal map key was taken */
+
+typedef struct twintone_file_info {
+  uint32_t nStructSize; /* set by the host to sizeof(twintone_file_info) */
+  const char* pszPath;  /* the stored path */
+  int32_t nOutcome;     /* TWINTONE_OUTCOME_* */
+  int32_t nReason;      /* TWINTONE_SKIP_*; TWINTONE_SKIP_NONE unless skipped */
+  const char* pszReason; /* short English text for nReason ("" for none); static */
+  int32_t nGroup;       /* result group index for GROUPED, else -1 */
+  int32_t nMember;      /* index within that group, else -1 */
+  int32_t nDecodedMs;   /* fingerprint mode: milliseconds of audio decoded; -1 unknown */
+  int32_t nFingerLen;   /* fingerprint mode: words in the fingerprint; 0 none */
+  int64_t nFileSize;    /* bytes as read from the tags' file, 64 bits; 0 unknown */
+  int32_t nDurationMs;  /* as in the record */
+  int32_t nBitrate;     /* as in the record */
+} twintone_file_info;
+
+/* Number of loaded files (as GetLoadCounts, but without stopping a run). */
+TWINTONE_EXPORT int twintone_file_count(void);
+/* Fills *pInfo for loaded file nIndex, 0 <= nIndex < twintone_file_count(), in the
+ * load table's order (ascending byte order of the stored paths, the order of the
+ * progress events). 0; -1 busy, null, or pInfo->nStructSize too small; -2 nIndex out
+ * of range. */
+TWINTONE_EXPORT int twintone_file_info_at(int nIndex, twintone_file_info* pInfo);
+
+/* ---- Fingerprints in and out ------------------------------------------------------ */
+
+/* Copies the fingerprint of the loaded file pszPath (a stored path) into pWords, at
+ * most nCapacity words. Returns the fingerprint's full length in words (0 when it has
+ * none); with pWords NULL or nCapacity 0 only the length. -1 busy or null path; -2 not
+ * loaded. */
+TWINTONE_EXPORT int twintone_get_fingerprint(const char* pszPath, uint32_t* pWords,
+                                             int nCapacity);
+/* Gives the loaded file pszPath a fingerprint, so a fingerprint run does not decode
+ * it. The words are copied. nDecodedMs is the audio it covers (for the outcome), -1
+ * unknown. 0; -1 busy, null or nWords < 1; -2 not loaded. */
+TWINTONE_EXPORT int twintone_set_fingerprint(const char* pszPath, const uint32_t* pWords,
+                                             int nWords, int32_t nDecodedMs);
+
+/* ---- The fingerprint store -------------------------------------------------------- */
+
+/* Opens (creating if needed) a persistent fingerprint store, an SQLite database, and
+ * uses it in every later fingerprint run: a file unchanged since it was stored (path,
+ * size, modification time in nanoseconds, device, inode; same seconds, decoder and
+ * fingerprint version) is not decoded; one moved or renamed but otherwise unchanged
+ * (size, modification time, hash of its first and last 64 KiB) reuses its entry; fresh
+ * fingerprints are written back. A store that fails later (full disk, corruption) is
+ * dropped for the rest of the run and the run goes on without it.
+ * 0; -1 busy or null; -2 cannot be opened or created; -3 written by a newer version;
+ * -4 not a store or damaged. twintone_store_message() says more. Opening another store
+ * closes the current one first. */
+TWINTONE_EXPORT int twintone_open_store(const char* pszPath);
+/* Closes the store; 0 also when none is open; -1 busy. */
+TWINTONE_EXPORT int twintone_close_store(void);
+/* Drops every entry whose file is gone. Returns how many were dropped; -1 busy; -2 no
+ * store open or it failed. */
+TWINTONE_EXPORT int twintone_prune_store(void);
+/* Counts of the last fingerprint run: files whose fingerprint came from the store, and
+ * fingerprints written to it. 0; -1 busy or null. */
+TWINTONE_EXPORT int twintone_store_stats(int* pnReused, int* pnWritten);
+/* A message about the store's last failure or warning (English, one line), or "" when
+ * none. Static until the next store call. */
+TWINTONE_EXPORT const char* twintone_store_message(void);
+
+/* ---- Filing large libraries ------------------------------------------------------- */
+
+/* Fingerprint filing strategy.
+ *   TWINTONE_FILING_EXACT (default): every group the engine's order would score is
+ *     considered; bounds that prove a group cannot pass may skip its scoring, so the
+ *     groups are exactly those of plain filing.
+ *   TWINTONE_FILING_FAST: only groups found through an index of fingerprint sub-keys
+ *     are scored (always with the exact scorer, so no false pair is added); a true
+ *     duplicate can be missed in the cases docs/ lists. */
+#define TWINTONE_FILING_EXACT 0
+#define TWINTONE_FILING_FAST 1
+/* 0; -1 busy or an unknown strategy. */
+TWINTONE_EXPORT int twintone_set_filing(int nStrategy);
+
+#ifdef __cplusplus
+} /* extern "C" */
+#endif
+
+#endif /* TWINTONE_EXT_H */
