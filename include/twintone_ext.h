@@ -51,6 +51,16 @@ TWINTONE_EXPORT int twintone_set_tag_text_mode(int nMode);
  * 0; -1 busy; -2 iconv does not know the name (the setting is unchanged). */
 TWINTONE_EXPORT int twintone_set_legacy_encoding(const char* pszIconvName);
 
+/* How tag mode compares key text.
+ *   TWINTONE_KEY_EXACT (default): byte for byte (twintone.h's behaviour).
+ *   TWINTONE_KEY_LOOSE: titles and artists compared case-folded, with blanks trimmed
+ *     at both ends and runs of blanks inside collapsed to one, Unicode-aware (full
+ *     case folding and Unicode white space). Albums, sizes and durations stay exact. */
+#define TWINTONE_KEY_EXACT 0
+#define TWINTONE_KEY_LOOSE 1
+/* 0, or -1 busy or an unknown mode. */
+TWINTONE_EXPORT int twintone_set_key_compare(int nMode);
+
 /* ---- What became of each loaded file ---------------------------------------------- */
 
 /* Outcomes. */
@@ -82,7 +92,13 @@ typedef struct twintone_file_info {
   int64_t nFileSize;    /* bytes as read from the tags' file, 64 bits; 0 unknown */
   int32_t nDurationMs;  /* as in the record */
   int32_t nBitrate;     /* as in the record */
+  uint32_t nFlags;      /* TWINTONE_FILE_* bits */
 } twintone_file_info;
+
+/* nFlags bits. */
+#define TWINTONE_FILE_TAGS_UNREAD 0x1 /* the run could not read the file's tags; its title
+                                         is its file name */
+#define TWINTONE_FILE_FROM_STORE 0x2  /* the fingerprint came from the store */
 
 /* Number of loaded files (as GetLoadCounts, but without stopping a run). */
 TWINTONE_EXPORT int twintone_file_count(void);

@@ -50,6 +50,7 @@ class CDedupeMusic {
     int nTagTextMode = TWINTONE_TAGTEXT_LEGACY;
     std::string strLegacyEncoding = "gbk";
     int nFiling = TWINTONE_FILING_EXACT;
+    int nKeyCompare = TWINTONE_KEY_EXACT;
   };
   ExtSettings ext;
 

@@ -6,5 +6,6 @@ extern "C" {
 
 TWINTONE_EXPORT int twintone_set_tag_text_mode(int) { return -1; }
 TWINTONE_EXPORT int twintone_set_legacy_encoding(const char*) { return -1; }
+TWINTONE_EXPORT int twintone_set_key_compare(int) { return -1; }
 
 }  // extern "C"

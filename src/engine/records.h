@@ -48,6 +48,10 @@ class InerMusicDedupInfo {
   float fSimilarity = 0.0f;
   int32_t nUserData = 0;
 
+  // Beyond the shared fields: what a run learnt about the file, for the extension
+  // header. Written on the worker thread under hDataLock.
+  int32_t nDecodedMs = -1;  // fingerprint mode: audio decoded, -1 unknown
+
   InerMusicDedupInfo();
   InerMusicDedupInfo(const InerMusicDedupInfo&) = delete;
   InerMusicDedupInfo& operator=(const InerMusicDedupInfo&) = delete;

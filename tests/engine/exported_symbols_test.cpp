@@ -47,7 +47,7 @@ const std::set<std::string>& ExpectedExports() {
       "twintone_set_tag_text_mode", "twintone_set_legacy_encoding", "twintone_file_count",
       "twintone_file_info_at", "twintone_get_fingerprint", "twintone_set_fingerprint",
       "twintone_open_store", "twintone_close_store", "twintone_prune_store",
-      "twintone_store_stats", "twintone_store_message", "twintone_set_filing",
+      "twintone_store_stats", "twintone_store_message", "twintone_set_filing", "twintone_set_key_compare",
   };
   return setNames;
 }
