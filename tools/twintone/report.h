@@ -26,11 +26,32 @@ struct Member {
   uint64_t nDevice = 0;
   uint64_t nInode = 0;
   bool bSymlink = false;
+  // Why this member was not chosen to keep although it would lead by the policy (for
+  // example a truncated copy); empty when nothing was passed over.
+  std::string strPassedOver;
+  // The file's format ("MP3", "FLAC"...) and whether it is lossless, for reports and
+  // the keeper policies; empty when unknown.
+  std::string strFormat;
+  bool bLossless = false;
+  int64_t nModifiedNs = 0;  // modification time, nanoseconds since the epoch; 0 unknown
+  int nDecodedMs = -1;      // fingerprint mode: audio decoded; -1 unknown
 };
 
 // Members in the library's order: the first one is the one to keep.
 struct Group {
   std::vector<Member> vecMembers;
+  // One line saying why the first member is kept ("kept: FLAC, lossless; others
+  // lossy"); empty when not worked out.
+  std::string strKeepReason;
+};
+
+// A file the command examined without grouping it: left out before the library saw it
+// (not audio, a link, hidden, a path too long, unreadable) or skipped by the run (the
+// library's reason). Every examined file is either in a group, unique, or here, once.
+struct SkippedFile {
+  std::string strPath;
+  std::string strReason;  // short English text
+  bool bLeftOut = false;  // true: never handed to the library
 };
 
 enum class MoveStatus { kMoved, kWouldMove, kFailed };
@@ -53,6 +74,9 @@ struct RunReport {
   int nFilesScanned = 0;  // files the run went through
   int nFilesSkipped = 0;  // see the --help text for what counts
   std::vector<Group> vecGroups;
+  std::vector<std::string> vecUnique;    // filed, with no duplicate
+  std::vector<SkippedFile> vecSkipped;   // see SkippedFile
+  bool bSubfoldersNotSearched = false;   // a given folder held folders and -r was off
 
   bool bMoveRequested = false;
   bool bDryRun = false;
