@@ -5,7 +5,6 @@
 #include <string>
 #include <utility>
 
-#include "support/legacy_text.h"
 
 namespace {
 
@@ -21,16 +20,6 @@ TEST(KeyFoldTest, FoldsCaseAndWhiteSpaceOfValidUtf8Only) {
       {"R\xE9sum\xE9", "R\xE9sum\xE9"},  // not UTF-8: left as it is
   };
   for (const auto& [strIn, strOut] : kCases) EXPECT_EQ(twintone::FoldedKeyText(strIn), strOut);
-}
-
-TEST(LegacyTextTest, ReadsSingleByteTextInTheNamedEncoding) {
-  EXPECT_EQ(twintone::LegacyToUTF8("Bj\xF6rk", "latin1"), "Bj\xC3\xB6rk");
-  EXPECT_EQ(twintone::LegacyToUTF8("\x80", "cp1252"), "\xE2\x82\xAC");
-  EXPECT_EQ(twintone::LegacyToUTF8("\xC4\xE3", "gbk"), "\xE4\xBD\xA0");
-  EXPECT_EQ(twintone::LegacyToUTF8("abc", "no-such-encoding"), "");
-  EXPECT_TRUE(twintone::IsKnownLegacyEncoding("shift_jis"));
-  EXPECT_FALSE(twintone::IsKnownLegacyEncoding("no-such-encoding"));
-  EXPECT_FALSE(twintone::IsKnownLegacyEncoding(""));
 }
 
 }  // namespace
