@@ -8,8 +8,7 @@
 
 extern "C" {
 
-TWINTONE_EXPORT int twintone_get_fingerprint(const char* pszPath, uint32_t* pWords,
-                                             int nCapacity) {
+TWINTONE_EXPORT int twintone_get_fingerprint(const char* pszPath, uint32_t* pWords, int nCapacity) {
   if (pszPath == nullptr) return -1;
   return twintone::WithEngineData(-2, [&](CDedupeMusic& e) {
     auto found = e.mapLoaded.find(pszPath);

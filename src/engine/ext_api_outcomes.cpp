@@ -12,8 +12,7 @@ TWINTONE_EXPORT int twintone_file_count(void) {
 
 TWINTONE_EXPORT int twintone_file_info_at(int nIndex, twintone_file_info* pInfo) {
   if (pInfo == nullptr || pInfo->nStructSize < sizeof(twintone_file_info)) return -1;
-  return twintone::WithEngineData(-2,
-                                  [&](CDedupeMusic& e) { return e.FileInfoAt(nIndex, pInfo); });
+  return twintone::WithEngineData(-2, [&](CDedupeMusic& e) { return e.FileInfoAt(nIndex, pInfo); });
 }
 
 }  // extern "C"

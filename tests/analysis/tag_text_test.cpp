@@ -41,11 +41,16 @@ TEST(TagTextTest, EachStorageIsReadAsStoredOrByTheOneByteRule) {
     const TagTextOptions& options;
     const char* pszTitle;
   } kCases[] = {
-      {strOgg, kLegacyGbk, "Caf"},           {strOgg, kStoredGbk, "Cafè"},
-      {strM4a, kLegacyGbk, "Caf"},           {strM4a, kStoredGbk, "Café"},
-      {strWide, kLegacyGbk, "你好"},         {strWide, kStoredGbk, "你好"},
-      {strId3v1, kLegacyGbk, "Bj鰎k"},       {strId3v1, kStoredLatin1, "Björk"},
-      {strId3v1, kLegacyCp1252, "Björk"},    {strLatin1Frame, kStoredGbk, "Bj鰎k"},
+      {strOgg, kLegacyGbk, "Caf"},
+      {strOgg, kStoredGbk, "Cafè"},
+      {strM4a, kLegacyGbk, "Caf"},
+      {strM4a, kStoredGbk, "Café"},
+      {strWide, kLegacyGbk, "你好"},
+      {strWide, kStoredGbk, "你好"},
+      {strId3v1, kLegacyGbk, "Bj鰎k"},
+      {strId3v1, kStoredLatin1, "Björk"},
+      {strId3v1, kLegacyCp1252, "Björk"},
+      {strLatin1Frame, kStoredGbk, "Bj鰎k"},
       {strLatin1Frame, kStoredLatin1, "Björk"},
   };
   for (const auto& c : kCases) {

@@ -19,9 +19,9 @@ using twintone_test::AudioEncoding;
 
 std::vector<uint32_t> LibraryFingerprint(const std::string& strPath) {
   std::vector<uint32_t> vecWords(twintone_get_fingerprint(strPath.c_str(), nullptr, 0));
-  EXPECT_EQ(twintone_get_fingerprint(strPath.c_str(), vecWords.data(),
-                                     static_cast<int>(vecWords.size())),
-            static_cast<int>(vecWords.size()));
+  EXPECT_EQ(
+      twintone_get_fingerprint(strPath.c_str(), vecWords.data(), static_cast<int>(vecWords.size())),
+      static_cast<int>(vecWords.size()));
   return vecWords;
 }
 
@@ -56,9 +56,8 @@ TEST(ExtFingerprintsTest, TheLibrarysFingerprintMatchesFpcalcOfTheSameFile) {
   ASSERT_GT(vecOurs.size(), 100u);
   ASSERT_GT(vecTheirs.size(), 100u) << "fpcalc (libchromaprint-tools) gave no fingerprint";
   const int nShorter = static_cast<int>(std::min(vecOurs.size(), vecTheirs.size()));
-  EXPECT_GE(match_fingerprints3(vecOurs.data(), static_cast<int>(vecOurs.size()),
-                                vecTheirs.data(), static_cast<int>(vecTheirs.size()),
-                                nShorter / 3),
+  EXPECT_GE(match_fingerprints3(vecOurs.data(), static_cast<int>(vecOurs.size()), vecTheirs.data(),
+                                static_cast<int>(vecTheirs.size()), nShorter / 3),
             0.99f);
 
   uint32_t nFirstTwo[2] = {0, 0};

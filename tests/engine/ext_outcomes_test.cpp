@@ -1,9 +1,8 @@
 // Every loaded file accounted for after a run: grouped, alone, or skipped with the
 // reason, as the extension header reports it.
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <vector>
 
@@ -138,8 +137,7 @@ TEST_F(ExtOutcomesTest, ReadersCheckTheirArgumentsAndRefuseInsideProgressEvents)
     vecInside = {twintone_file_count(), twintone_file_info_at(0, &inner),
                  twintone_set_key_compare(TWINTONE_KEY_LOOSE)};
   };
-  ASSERT_EQ(StartDedupeThread(&EventRecorder::Callback, &recorder, TWINTONE_MATCH_TITLE, 0, 0),
-            0);
+  ASSERT_EQ(StartDedupeThread(&EventRecorder::Callback, &recorder, TWINTONE_MATCH_TITLE, 0, 0), 0);
   // Waits for the run instead of stopping it: the progress event still comes.
   EXPECT_EQ(twintone_file_count(), 1);
   ASSERT_TRUE(recorder.WaitForEnd());

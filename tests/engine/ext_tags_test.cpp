@@ -71,9 +71,9 @@ TEST_F(ExtTagsTest, AsStoredKeepsTitlesThatDifferInOneAccentedLetterApart) {
 }
 
 TEST_F(ExtTagsTest, TheLegacyEncodingReachesTagAndFingerprintRuns) {
-  std::vector<std::string> vecPaths = {dir_.Path("v1a.mp3"), dir_.Path("v1b.mp3"),
-                                       Retagged(0, AudioEncoding::kMp3At128, "wide.mp3", "Björk",
-                                                "3")};
+  std::vector<std::string> vecPaths = {
+      dir_.Path("v1a.mp3"), dir_.Path("v1b.mp3"),
+      Retagged(0, AudioEncoding::kMp3At128, "wide.mp3", "Björk", "3")};
   twintone_test::WriteMp3WithId3v1(vecPaths[0], "Bj\xF6rk", "");
   twintone_test::WriteMp3WithId3v1(vecPaths[1], "Bj\xF6rk", "");
   using Groups = std::set<std::multiset<std::string>>;
