@@ -110,8 +110,10 @@ void CDedupeMusic::NoteResultGroups(size_t nFirstGroup) {
 int CDedupeMusic::FileInfoAt(int nIndex, twintone_file_info* pInfo) {
   if (nIndex < 0 || static_cast<size_t>(nIndex) >= mapLoaded.size()) return -2;
   // Intake only adds records and DedupeDealloc clears this cache, so an order of the
-  // table's size is the table's order.
-  if (vecFileOrder.size() != mapLoaded.size()) {
+  // table's size (with the same ends, compared as addresses only) is the table's order.
+  if (vecFileOrder.size() != mapLoaded.size() ||
+      vecFileOrder.front() != mapLoaded.begin()->second ||
+      vecFileOrder.back() != mapLoaded.rbegin()->second) {
     vecFileOrder.clear();
     vecFileOrder.reserve(mapLoaded.size());
     for (const auto& entry : mapLoaded) vecFileOrder.push_back(entry.second);
