@@ -62,6 +62,9 @@ void FingerprintPrefetch::Compute(Job* pJob) {
     if (out.nTagResult == 0) nDuration = static_cast<int32_t>(out.tags.nDuration);
   }
   if (pJob->bHasFinger) return;
+  out.stored = twintone::LookUpStore(pJob->strPath, nSeconds_, nDuration, &out.pFinger,
+                                     &out.nFingerLen);
+  if (out.stored.bHit) return;
   tagCChromaPrintInfo info{};
   out.nFingerResult = ExtractFingerprint(pJob->strPath.c_str(), nDuration, &info, nSeconds_,
                                          &bCancel_, &out.pFinger, &out.nFingerLen);
@@ -92,5 +95,6 @@ bool FingerprintPrefetch::Take(InerMusicDedupInfo* pRecord, int* pnResult) {
     ahead.pFinger = nullptr;
   }
   *pnResult = ahead.nFingerResult == 0 ? 0 : -23;
+  twintone::SettleStoreLookup(ahead.stored, pRecord, *pnResult == 0);
   return true;
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/records.h"
+#include "engine/store_use.h"
 #include "twintone.h"
 
 // What the fingerprint key of one record needs, computed away from the record.
@@ -24,6 +25,7 @@ struct PrefetchedKey {
   int nFingerResult = 0;    // GetMusicFinger's result
   int32_t* pFinger = nullptr;  // malloc'ed; handed to the record's key or freed
   int32_t nFingerLen = 0;
+  twintone::StoreLookup stored;  // taken before decoding; on a hit pFinger holds its words
 };
 
 // Tags the prefetched result into the record as the worker itself would (the

@@ -51,6 +51,7 @@ class InerMusicDedupInfo {
   // Beyond the shared fields: what a run learnt about the file, for the extension
   // header. Written on the worker thread under hDataLock.
   int32_t nDecodedMs = -1;  // fingerprint mode: audio decoded, -1 unknown
+  bool bFromStore = false;  // fingerprint mode: the fingerprint came from the store
 
   InerMusicDedupInfo();
   InerMusicDedupInfo(const InerMusicDedupInfo&) = delete;
