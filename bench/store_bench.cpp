@@ -66,11 +66,12 @@ void MakeCorpus(const std::string& strDir) {
   for (int i = 0; i < kMelodies; ++i) {
     std::string strWav = strDir + "/source.wav";
     WriteMonoWav(strWav, bench_audio::Melody(9000 + i, kSeconds, kRate));
-    char szStem[32];
-    snprintf(szStem, sizeof szStem, "%s/melody%02d", strDir.c_str(), i);
+    char szName[16];
+    snprintf(szName, sizeof szName, "/melody%02d", i);
+    std::string strStem = strDir + szName;
     std::string strCmd = "ffmpeg -loglevel error -y -i " + strWav + " -ac 2 -b:a 192k " +
-                         szStem + ".mp3 -ac 2 -c:a libvorbis -q:a 4 " + szStem +
-                         ".ogg -ac 2 " + szStem + ".flac";
+                         strStem + ".mp3 -ac 2 -c:a libvorbis -q:a 4 " + strStem +
+                         ".ogg -ac 2 " + strStem + ".flac";
     if (system(strCmd.c_str()) != 0) Fail("ffmpeg failed");
     unlink(strWav.c_str());
   }
