@@ -10,10 +10,10 @@
 // is filled once with kMelodies melodies of kSeconds, each as MP3 192k, Ogg Vorbis q4
 // and FLAC. Runs fingerprint kFingerSeconds. Wall and CPU time (user + system) are
 // both reported; the ratios use the best of the repetitions.
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <fcntl.h>
 
 #include <algorithm>
 #include <chrono>
@@ -69,9 +69,9 @@ void MakeCorpus(const std::string& strDir) {
     char szName[16];
     snprintf(szName, sizeof szName, "/melody%02d", i);
     std::string strStem = strDir + szName;
-    std::string strCmd = "ffmpeg -loglevel error -y -i " + strWav + " -ac 2 -b:a 192k " +
-                         strStem + ".mp3 -ac 2 -c:a libvorbis -q:a 4 " + strStem +
-                         ".ogg -ac 2 " + strStem + ".flac";
+    std::string strCmd = "ffmpeg -loglevel error -y -i " + strWav + " -ac 2 -b:a 192k " + strStem +
+                         ".mp3 -ac 2 -c:a libvorbis -q:a 4 " + strStem + ".ogg -ac 2 " + strStem +
+                         ".flac";
     if (system(strCmd.c_str()) != 0) Fail("ffmpeg failed");
     unlink(strWav.c_str());
   }
@@ -112,14 +112,15 @@ Timing TimedRun(const std::string& strDir, const std::string& strStore, int* pnR
   twintone_close_store();
   Timing timing;
   timing.fCpu = CpuSeconds() - fCpuStart;
-  timing.fWall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
+  timing.fWall =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
   DedupeDealloc();
   fflush(stdout);
   dup2(nSaved, STDOUT_FILENO);
   close(nSaved);
   close(nNull);
-  if (nGroups != kMelodies) Fail("expected " + std::to_string(kMelodies) + " groups, got " +
-                                 std::to_string(nGroups));
+  if (nGroups != kMelodies)
+    Fail("expected " + std::to_string(kMelodies) + " groups, got " + std::to_string(nGroups));
   return timing;
 }
 
@@ -158,7 +159,7 @@ int main(int argc, char** argv) {
     Keep(&secondRun, TimedRun(strDir, strStore, &nReused));
     if (nReused != kMelodies * 3) Fail("the second run reused " + std::to_string(nReused));
   }
-  struct stat st{};
+  struct stat st {};
   stat(strStore.c_str(), &st);
 
   // 120-second fingerprints of fresh melodies, as the store keeps them.

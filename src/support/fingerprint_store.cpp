@@ -77,8 +77,7 @@ std::string ColumnBytes(sqlite3_stmt* pStmt, int nColumn) {
 // damaged, or one that cannot be used (permissions, read-only, full disk).
 int OpenCodeFor(int nSqliteResult) {
   int nPrimary = nSqliteResult & 0xff;
-  return nPrimary == SQLITE_NOTADB || nPrimary == SQLITE_CORRUPT ? kStoreDamaged
-                                                                 : kStoreCannotOpen;
+  return nPrimary == SQLITE_NOTADB || nPrimary == SQLITE_CORRUPT ? kStoreDamaged : kStoreCannotOpen;
 }
 
 }  // namespace
@@ -102,9 +101,9 @@ int FingerprintStore::Open(const std::string& strPath) {
   std::lock_guard<std::mutex> lock(mutex_);
   strPath_ = strPath;
   lastFlush_ = std::chrono::steady_clock::now();
-  int nResult = sqlite3_open_v2(strPath.c_str(), &pDb_,
-                                SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                                nullptr);
+  int nResult =
+      sqlite3_open_v2(strPath.c_str(), &pDb_,
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
   auto fail = [this](int nCode, const std::string& strWhat) {
     strMessage_ = "fingerprint store " + strPath_ + ": " + strWhat;
     bFailed_ = true;
@@ -114,10 +113,9 @@ int FingerprintStore::Open(const std::string& strPath) {
     return nCode;
   };
   if (nResult != SQLITE_OK) {
-    return fail(kStoreCannotOpen, std::string("cannot be opened or created (") +
-                                      (pDb_ != nullptr ? sqlite3_errmsg(pDb_)
-                                                       : sqlite3_errstr(nResult)) +
-                                      ")");
+    return fail(kStoreCannotOpen,
+                std::string("cannot be opened or created (") +
+                    (pDb_ != nullptr ? sqlite3_errmsg(pDb_) : sqlite3_errstr(nResult)) + ")");
   }
   sqlite3_extended_result_codes(pDb_, 1);
   sqlite3_busy_timeout(pDb_, kBusyTimeoutMs);
@@ -141,7 +139,8 @@ int FingerprintStore::Open(const std::string& strPath) {
     }
     std::string strAnswer = nResult == SQLITE_ROW ? ColumnBytes(stmt.get(), 0) : "";
     if (std::string(pszPragma) == "PRAGMA journal_mode=WAL" && strAnswer != "wal") {
-      return fail(kStoreCannotOpen, "cannot use a write-ahead log (journal mode " + strAnswer + ")");
+      return fail(kStoreCannotOpen,
+                  "cannot use a write-ahead log (journal mode " + strAnswer + ")");
     }
     if (std::string(pszPragma) == "PRAGMA quick_check" && strAnswer != "ok") {
       return fail(kStoreDamaged, "is damaged (" + strAnswer + ")");
@@ -152,14 +151,14 @@ int FingerprintStore::Open(const std::string& strPath) {
   if (!MigrateLocked(&nMigrated)) return fail(nMigrated, strMessage_);
 
   pStatements_ = std::make_unique<Statements>();
-  pStatements_->findByPath = Prepare(
-      pDb_,
-      "SELECT words, decoded_ms FROM fingerprints WHERE path = ?1 AND size = ?2 AND "
-      "mtime_ns = ?3 AND device = ?4 AND inode = ?5 AND seconds = ?6 AND version = ?7");
-  pStatements_->findMoved = Prepare(
-      pDb_,
-      "SELECT ends_hash, words, decoded_ms FROM fingerprints WHERE size = ?1 AND "
-      "mtime_ns = ?2 AND seconds = ?3 AND version = ?4 AND path <> ?5");
+  pStatements_->findByPath =
+      Prepare(pDb_,
+              "SELECT words, decoded_ms FROM fingerprints WHERE path = ?1 AND size = ?2 AND "
+              "mtime_ns = ?3 AND device = ?4 AND inode = ?5 AND seconds = ?6 AND version = ?7");
+  pStatements_->findMoved =
+      Prepare(pDb_,
+              "SELECT ends_hash, words, decoded_ms FROM fingerprints WHERE size = ?1 AND "
+              "mtime_ns = ?2 AND seconds = ?3 AND version = ?4 AND path <> ?5");
   pStatements_->insert = Prepare(
       pDb_,
       "INSERT OR REPLACE INTO fingerprints(path, size, mtime_ns, device, inode, ends_hash, "
@@ -184,12 +183,14 @@ bool FingerprintStore::MigrateLocked(int* pnResult) {
   };
   int nResult = exec("BEGIN IMMEDIATE");
   if (nResult != SQLITE_OK) {
-    return failed(OpenCodeFor(nResult), std::string("cannot be used (") + sqlite3_errmsg(pDb_) + ")");
+    return failed(OpenCodeFor(nResult),
+                  std::string("cannot be used (") + sqlite3_errmsg(pDb_) + ")");
   }
 
   int nVersion = 0;
   Statement tables = Prepare(pDb_, "SELECT name FROM sqlite_master WHERE type = 'table'");
-  if (!tables) return failed(kStoreDamaged, std::string("is damaged (") + sqlite3_errmsg(pDb_) + ")");
+  if (!tables)
+    return failed(kStoreDamaged, std::string("is damaged (") + sqlite3_errmsg(pDb_) + ")");
   bool bAnyTable = false, bVersioned = false;
   while (sqlite3_step(tables.get()) == SQLITE_ROW) {
     bAnyTable = true;
@@ -214,8 +215,8 @@ bool FingerprintStore::MigrateLocked(int* pnResult) {
     if (step.nVersion <= nVersion) continue;
     nResult = exec(step.pszSql);
     if (nResult != SQLITE_OK) {
-      return failed(OpenCodeFor(nResult), std::string("cannot be brought up to date (") +
-                                              sqlite3_errmsg(pDb_) + ")");
+      return failed(OpenCodeFor(nResult),
+                    std::string("cannot be brought up to date (") + sqlite3_errmsg(pDb_) + ")");
     }
     nVersion = step.nVersion;
   }
@@ -223,7 +224,8 @@ bool FingerprintStore::MigrateLocked(int* pnResult) {
   nResult = exec(strSet.c_str());
   if (nResult == SQLITE_OK) nResult = exec("COMMIT");
   if (nResult != SQLITE_OK) {
-    return failed(OpenCodeFor(nResult), std::string("cannot be written (") + sqlite3_errmsg(pDb_) + ")");
+    return failed(OpenCodeFor(nResult),
+                  std::string("cannot be written (") + sqlite3_errmsg(pDb_) + ")");
   }
   return true;
 }
@@ -231,13 +233,12 @@ bool FingerprintStore::MigrateLocked(int* pnResult) {
 void FingerprintStore::FailLocked(const std::string& strWhat) {
   if (bFailed_) return;
   bFailed_ = true;
-  strMessage_ = "fingerprint store " + strPath_ + " failed (" + strWhat +
-                "); going on without it";
+  strMessage_ = "fingerprint store " + strPath_ + " failed (" + strWhat + "); going on without it";
   vecPending_.clear();
 }
 
-bool FingerprintStore::Find(const std::string& strPath, const FileIdentity& identity,
-                            int nSeconds, StoredFingerprint* pFound) {
+bool FingerprintStore::Find(const std::string& strPath, const FileIdentity& identity, int nSeconds,
+                            StoredFingerprint* pFound) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (pDb_ == nullptr || bFailed_) return false;
   bool bFound = FindByPathLocked(strPath, identity, nSeconds, pFound) ||

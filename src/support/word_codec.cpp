@@ -54,7 +54,8 @@ void PutCount(std::string* pOut, uint32_t nCount) {
 bool GetCount(const std::string& strIn, uint32_t* pnCount) {
   if (strIn.size() < 5) return false;
   uint32_t nCount = 0;
-  for (int i = 0; i < 4; ++i) nCount |= static_cast<uint32_t>(static_cast<unsigned char>(strIn[1 + i])) << (8 * i);
+  for (int i = 0; i < 4; ++i)
+    nCount |= static_cast<uint32_t>(static_cast<unsigned char>(strIn[1 + i])) << (8 * i);
   *pnCount = nCount;
   return nCount <= kMaxWords;
 }
@@ -121,7 +122,8 @@ std::string EncodeWords(const uint32_t* pWords, size_t nWords) {
   std::string strPlain(1, kFormPlain);
   strPlain.reserve(1 + nWords * 4);
   for (size_t i = 0; i < nWords; ++i) {
-    for (int b = 0; b < 4; ++b) strPlain.push_back(static_cast<char>((pWords[i] >> (8 * b)) & 0xff));
+    for (int b = 0; b < 4; ++b)
+      strPlain.push_back(static_cast<char>((pWords[i] >> (8 * b)) & 0xff));
   }
   return strPlain;
 }
@@ -135,7 +137,8 @@ bool DecodeWords(const std::string& strBytes, std::vector<uint32_t>* pvecWords) 
   for (size_t i = 0; i < nWords; ++i) {
     uint32_t nWord = 0;
     for (int b = 0; b < 4; ++b) {
-      nWord |= static_cast<uint32_t>(static_cast<unsigned char>(strBytes[1 + 4 * i + b])) << (8 * b);
+      nWord |= static_cast<uint32_t>(static_cast<unsigned char>(strBytes[1 + 4 * i + b]))
+               << (8 * b);
     }
     (*pvecWords)[i] = nWord;
   }

@@ -135,11 +135,13 @@ TEST_F(FingerprintStoreTest, AnyChangeToTheKeyMisses) {
   };
   const Case cases[] = {
       {"modified later", [](const std::string& p) { SetModified(p, 1700000000); }, 120, kVersion},
-      {"grown by a byte", [](const std::string& p) {
+      {"grown by a byte",
+       [](const std::string& p) {
          FILE* f = fopen(p.c_str(), "ab");
          fputc(0, f);
          fclose(f);
-       }, 120, kVersion},
+       },
+       120, kVersion},
       {"other seconds", nullptr, 60, kVersion},
       {"other decoder", nullptr, 120, "decoder 2; test"},
   };
@@ -202,16 +204,21 @@ TEST_F(FingerprintStoreTest, UnusableStoresAreRefusedWithTheirCodeAndAMessage) {
     const char* pszMessagePart;
   };
   const Case cases[] = {
-      {"garbage", [](FingerprintStoreTest* t) {
+      {"garbage",
+       [](FingerprintStoreTest* t) {
          t->tmp_.WriteFile("store.sqlite", std::string(8192, '\x5a'));
-       }, kStoreDamaged, "not a fingerprint store"},
+       },
+       kStoreDamaged, "not a fingerprint store"},
       {"another database", [](FingerprintStoreTest* t) { t->RunSql("CREATE TABLE songs(x);"); },
        kStoreDamaged, "not a fingerprint store"},
-      {"newer schema", [](FingerprintStoreTest* t) {
+      {"newer schema",
+       [](FingerprintStoreTest* t) {
          t->Open();
          t->RunSql("UPDATE store_version SET version = 99;");
-       }, kStoreNewer, "newer"},
-      {"truncated", [](FingerprintStoreTest* t) {
+       },
+       kStoreNewer, "newer"},
+      {"truncated",
+       [](FingerprintStoreTest* t) {
          {
            auto pStore = t->Open();
            for (int i = 0; i < 40; ++i) {
@@ -220,7 +227,8 @@ TEST_F(FingerprintStoreTest, UnusableStoresAreRefusedWithTheirCodeAndAMessage) {
            }
          }
          ASSERT_EQ(0, truncate(t->StorePath().c_str(), 3 * 4096 + 100));
-       }, kStoreDamaged, "damaged"},
+       },
+       kStoreDamaged, "damaged"},
       {"a folder", [](FingerprintStoreTest* t) { t->tmp_.MakeDir("store.sqlite"); },
        kStoreCannotOpen, "cannot"},
   };

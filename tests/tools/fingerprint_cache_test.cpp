@@ -31,8 +31,8 @@ class FingerprintCacheTest : public ::testing::Test {
     const auto& corpus = twintone_test::SharedAudioCorpus();
     tmp_.MakeDir("music");
     for (size_t nPiece = 0; nPiece < 3; ++nPiece) {
-      for (AudioEncoding enc : {AudioEncoding::kWav, AudioEncoding::kFlac,
-                                AudioEncoding::kMp3At128, AudioEncoding::kOggVorbis}) {
+      for (AudioEncoding enc : {AudioEncoding::kWav, AudioEncoding::kFlac, AudioEncoding::kMp3At128,
+                                AudioEncoding::kOggVorbis}) {
         const std::string& strFrom = corpus.Path(nPiece, enc);
         twintone_test::CopyFile(strFrom, tmp_.Path("music" + strFrom.substr(strFrom.rfind('/'))));
       }
@@ -72,8 +72,8 @@ class FingerprintCacheTest : public ::testing::Test {
       tagCChromaPrintInfo info{};
       int32_t* pFresh = nullptr;
       int32_t nFresh = 0;
-      EXPECT_EQ(0, ExtractFingerprint(strPath.c_str(), 0, &info, nSeconds, nullptr, &pFresh,
-                                      &nFresh));
+      EXPECT_EQ(0,
+                ExtractFingerprint(strPath.c_str(), 0, &info, nSeconds, nullptr, &pFresh, &nFresh));
       if (info.handle != nullptr) DestroyConvertTask(&info.handle);
       std::vector<uint32_t> vecFresh(pFresh, pFresh + nFresh);
       free(pFresh);
@@ -93,7 +93,8 @@ TEST_F(FingerprintCacheTest, RunsKilledAtRandomMomentsLeaveOnlyCorrectEntries) {
   auto start = std::chrono::steady_clock::now();
   ASSERT_EQ(0, RunCli(FingerprintArgs(10, "")).nExitCode);
   auto nFullMs = std::chrono::duration_cast<std::chrono::milliseconds>(
-                     std::chrono::steady_clock::now() - start).count();
+                     std::chrono::steady_clock::now() - start)
+                     .count();
 
   // Each run asks for other seconds than the runs before, so each has fresh entries to
   // write; runs go on until 30 were killed before they ended.

@@ -31,8 +31,9 @@ std::string FolderOf(const std::string& strPath) {
 // Opens the cache at strPath; a warning and false when it cannot be used.
 bool OpenAt(const std::string& strPath, const MessageSink& pfnWarn) {
   if (strPath.empty()) {
-    pfnWarn("no cache folder is known (neither XDG_CACHE_HOME nor HOME is set); "
-            "going on without a fingerprint cache");
+    pfnWarn(
+        "no cache folder is known (neither XDG_CACHE_HOME nor HOME is set); "
+        "going on without a fingerprint cache");
     return false;
   }
   if (!MakeFolders(FolderOf(strPath))) {
@@ -112,8 +113,8 @@ std::string FingerprintJson(const std::string& strPath, int nDurationMs, int nSe
 
 std::string FingerprintLine(const std::string& strPath, int nRequestedSeconds) {
   DupMusicInfo info;
-  int nDurationMs = GetDupMusicInfo(strPath.c_str(), &info) == 0
-                        ? static_cast<int>(info.nDuration) : 0;
+  int nDurationMs =
+      GetDupMusicInfo(strPath.c_str(), &info) == 0 ? static_cast<int>(info.nDuration) : 0;
   // The seconds the library fingerprints: the request capped at 600, or the whole file.
   int nSeconds = nRequestedSeconds > 600 ? 600 : nRequestedSeconds;
   if (nSeconds < 1) nSeconds = nDurationMs / 1000;
