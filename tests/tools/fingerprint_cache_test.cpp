@@ -90,6 +90,7 @@ class FingerprintCacheTest : public ::testing::Test {
 
 TEST_F(FingerprintCacheTest, RunsKilledAtRandomMomentsLeaveOnlyCorrectEntries) {
   std::string strCache = tmp_.Path("cache/fingerprints.sqlite");
+  auto music = Snapshot(tmp_.Path("music"));
   auto start = std::chrono::steady_clock::now();
   ASSERT_EQ(0, RunCli(FingerprintArgs(10, "")).nExitCode);
   auto nFullMs = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -99,16 +100,20 @@ TEST_F(FingerprintCacheTest, RunsKilledAtRandomMomentsLeaveOnlyCorrectEntries) {
   // Each run asks for other seconds than the runs before, so each has fresh entries to
   // write; runs go on until 30 were killed before they ended.
   std::mt19937 random(20261206);
-  std::uniform_int_distribution<long> delay(0, nFullMs * 9 / 10);
+  // Kills land anywhere from the start to past the end of a run, the final commit
+  // included; runs that were not killed add entries of their own.
+  std::uniform_int_distribution<long> delay(0, nFullMs * 13 / 10);
   int nKilled = 0;
-  for (int i = 0; i < 90 && nKilled < 30; ++i) {
+  for (int i = 0; i < 120 && nKilled < 30; ++i) {
     CliProcess run(FingerprintArgs(3 + i % 25, strCache));
     std::this_thread::sleep_for(std::chrono::milliseconds(delay(random)));
     run.Signal(SIGKILL);
     if (run.Finish().nExitCode == -1) ++nKilled;
   }
   EXPECT_GE(nKilled, 30);
+  ASSERT_EQ(0, RunCli(FingerprintArgs(10, strCache)).nExitCode);
   EXPECT_GT(CheckEveryEntry(strCache), 0);
+  EXPECT_EQ(music, Snapshot(tmp_.Path("music")));  // the music is only ever read
 }
 
 TEST_F(FingerprintCacheTest, TwoRunsOnOneCacheBothFinishWithTheRightGroups) {
