@@ -82,6 +82,10 @@ echo "== whole run =="
 "$build"/bench/twintone_bench_whole_run | tee "$results/whole_run.txt"
 grep -E '^(whole run|cpu|peak resident size)' "$results/whole_run.txt" >>"$summary"
 
+echo "== store =="
+"$build"/bench/twintone_bench_store | tee "$results/store.txt"
+grep -E '^store:' "$results/store.txt" >>"$summary"
+
 echo
 echo "== summary =="
 echo "(matchers: CPU time per call; filing and whole run: wall time, the whole run's CPU"

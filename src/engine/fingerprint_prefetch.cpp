@@ -66,6 +66,9 @@ void FingerprintPrefetch::Compute(Job* pJob) {
     if (out.nTagResult == 0) nDuration = static_cast<int32_t>(out.tags.nDuration);
   }
   if (pJob->bHasFinger) return;
+  out.stored = twintone::LookUpStore(pJob->strPath, nSeconds_, nDuration, &out.pFinger,
+                                     &out.nFingerLen);
+  if (out.stored.bHit) return;
   tagCChromaPrintInfo info{};
   out.nFingerResult = ExtractFingerprint(pJob->strPath.c_str(), nDuration, &info, nSeconds_,
                                          &bCancel_, &out.pFinger, &out.nFingerLen,
@@ -98,5 +101,6 @@ bool FingerprintPrefetch::Take(InerMusicDedupInfo* pRecord, int* pnResult) {
   }
   if (ahead.nDecodedMs >= 0) pRecord->nDecodedMs = ahead.nDecodedMs;
   *pnResult = ahead.nFingerResult == 0 ? 0 : -23;
+  twintone::SettleStoreLookup(ahead.stored, pRecord, *pnResult == 0);
   return true;
 }

@@ -15,6 +15,7 @@
 
 #include "analysis/tag_reader.h"
 #include "engine/records.h"
+#include "engine/store_use.h"
 #include "twintone.h"
 
 // What the fingerprint key of one record needs, computed away from the record.
@@ -26,6 +27,7 @@ struct PrefetchedKey {
   int32_t* pFinger = nullptr;  // malloc'ed; handed to the record's key or freed
   int32_t nFingerLen = 0;
   int32_t nDecodedMs = -1;  // audio fed to Chromaprint when a decode ran
+  twintone::StoreLookup stored;  // taken before decoding; on a hit pFinger holds its words
 };
 
 // Tags the prefetched result into the record as the worker itself would (the

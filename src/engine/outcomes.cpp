@@ -133,6 +133,6 @@ int CDedupeMusic::FileInfoAt(int nIndex, twintone_file_info* pInfo) {
   pInfo->nFileSize = record.nFileSize64 != 0 ? record.nFileSize64 : record.nFileSize;
   pInfo->nDurationMs = record.nDuration;
   pInfo->nBitrate = record.nBitrate;
-  pInfo->nFlags = record.outcome.nFlags;
+  pInfo->nFlags = record.outcome.nFlags | (record.bFromStore ? TWINTONE_FILE_FROM_STORE : 0u);
   return 0;
 }

@@ -52,6 +52,7 @@ class InerMusicDedupInfo {
   // Beyond the shared fields: what a run learnt about the file, for the extension
   // header. Written on the worker thread under hDataLock.
   int32_t nDecodedMs = -1;  // fingerprint mode: audio decoded, -1 unknown
+  bool bFromStore = false;  // fingerprint mode: the fingerprint came from the store
 
   // What the last run made of the file: reset at each run start (but for the flag
   // of tags that could not be read, which stays until a read succeeds), set as the

@@ -9,6 +9,7 @@
 #include "engine/dedupe_music.h"
 #include "engine/fingerprint_prefetch.h"
 #include "engine/log.h"
+#include "engine/store_use.h"
 #include "grouping/group_scan.h"
 
 namespace {
@@ -70,6 +71,7 @@ void CDedupeMusic::Run() {
   std::unique_ptr<FingerprintPrefetch> pAhead;
   std::unique_ptr<ParallelGroupScan> pScan;
   if ((nMatchFlags & TWINTONE_MATCH_FINGERPRINT) != 0) {
+    twintone::BeginStoreRun();
     pAhead = StartPrefetch(mapLoaded, nFingerSeconds, TagTextSettings());
     pPrefetch = pAhead.get();
     pScan = StartGroupScan();
@@ -110,6 +112,7 @@ void CDedupeMusic::Run() {
   pAhead.reset();
   pGroupScan = nullptr;
   pScan.reset();
+  if ((nMatchFlags & TWINTONE_MATCH_FINGERPRINT) != 0) twintone::EndStoreRun();
   const size_t nFirstGroup = vecGroups.size();
   try {
     BuildResultGroups();

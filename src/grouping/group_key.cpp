@@ -9,6 +9,7 @@
 #include "engine/dedupe_music.h"
 #include "engine/fingerprint_prefetch.h"
 #include "support/key_fold.h"
+#include "engine/store_use.h"
 
 namespace {
 
@@ -113,8 +114,15 @@ int CDedupeMusic::GetDeepKey(InerMusicDedupInfo* pRecord, int nSeconds) {
     ReadTagsInto(pRecord, TagTextSettings());
     if (pRecord->strTitle.empty()) TitleFromFileName(pRecord);
   }
+  GroupKey* pKey = pRecord->pGroupKey;
+  twintone::StoreLookup stored;
+  if (pKey->nFingerLen < 1) {
+    stored = twintone::LookUpStore(pRecord->strPath, nSeconds, pRecord->nDuration,
+                                   &pKey->pFinger, &pKey->nFingerLen);
+  }
   int nResult = GetMusicFinger(pRecord, &info, nSeconds);
   // The decoder task is released on every path, failed decodes included.
   if (info.handle != nullptr) DestroyConvertTask(&info.handle);
+  twintone::SettleStoreLookup(stored, pRecord, nResult == 0);
   return nResult == 0 ? 0 : -23;
 }

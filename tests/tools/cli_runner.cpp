@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 namespace twintone_cli_test {
@@ -20,6 +21,15 @@ CliProcess::CliProcess(const std::vector<std::string>& vecArgs, const char* pszP
   for (std::string& strArg : vecAll) vecArgv.push_back(&strArg[0]);
   vecArgv.push_back(nullptr);
   std::string strOutPath = m_dir.Path("stdout");
+  // A fingerprint cache of the child's own, unless the test names one, so no run
+  // reads what another left in the user's cache.
+  std::string strCacheHome = "XDG_CACHE_HOME=" + m_dir.Path("cache");
+  std::vector<char*> vecEnv;
+  for (char** ppEnv = environ; *ppEnv != nullptr; ++ppEnv) {
+    if (strncmp(*ppEnv, "XDG_CACHE_HOME=", 15) != 0) vecEnv.push_back(*ppEnv);
+  }
+  vecEnv.push_back(&strCacheHome[0]);
+  vecEnv.push_back(nullptr);
   m_pid = fork();
   if (m_pid == 0) {  // only async-signal-safe calls from here on
     dup2(open(strStdin.c_str(), O_RDONLY), 0);
@@ -30,7 +40,7 @@ CliProcess::CliProcess(const std::vector<std::string>& vecArgs, const char* pszP
     sigset_t setEmpty;
     sigemptyset(&setEmpty);
     sigprocmask(SIG_SETMASK, &setEmpty, nullptr);
-    execvp(pszProgram, vecArgv.data());
+    execvpe(pszProgram, vecArgv.data(), vecEnv.data());
     _exit(127);
   }
   close(fdsErr[1]);

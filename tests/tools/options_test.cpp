@@ -41,6 +41,11 @@ TEST_F(OptionsTest, AcceptsFieldsInKeyOrderAndNumbersAtTheirLimits) {
   EXPECT_TRUE(options.bFingerprint && options.nSeconds == 0 && options.nSimilarity == 100);
   ASSERT_EQ(ParseOutcome::kRun, Parse({"-f", "--seconds=600", "--similarity=1", "x"}));
   EXPECT_TRUE(options.nSeconds == 600 && options.nSimilarity == 1);
+  // Pruning the cache needs no path; printing fingerprints implies --fingerprint.
+  ASSERT_EQ(ParseOutcome::kRun, Parse({"--prune-cache", "--cache", "c.sqlite"}));
+  EXPECT_TRUE(options.bPruneCache && options.strCacheFile == "c.sqlite");
+  ASSERT_EQ(ParseOutcome::kRun, Parse({"--print-fingerprints", "x"}));
+  EXPECT_TRUE(options.bPrintFingerprints && options.bFingerprint);
 }
 
 TEST_F(OptionsTest, RefusesWithAReasonNamingTheProblem) {
@@ -59,6 +64,9 @@ TEST_F(OptionsTest, RefusesWithAReasonNamingTheProblem) {
       {{"--json=yes", "x"}, "takes no value"},
       {{"x", "--seconds"}, "needs a value"},
       {{"--fingerprint"}, "no file or folder"},
+      {{"--no-cache", "--cache", "c.sqlite", "x"}, "--no-cache"},
+      {{"--no-cache", "--prune-cache"}, "--no-cache"},
+      {{"--print-fingerprints", "--json", "x"}, "replaces the report"},
   };
   for (const auto& testCase : kCases) {
     EXPECT_EQ(ParseOutcome::kUsageError, Parse(testCase.first)) << testCase.second;

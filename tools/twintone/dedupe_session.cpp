@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "fingerprint_cache.h"
 #include "interrupt.h"
 #include "path_intake.h"
 #include "progress_bar.h"
@@ -194,11 +195,19 @@ SessionOutcome RunDedupeSession(const Options& options, RunReport* pReport) {
     return outcome;
   }
 
+  // The fingerprint cache, for fingerprint runs only; a cache that fails is reported
+  // and the run goes on without it.
+  MessageSink warn = [&bar](const std::string& strMessage) { PrintError(&bar, strMessage); };
+  MessageSink info = options.bVerbose ? warn : MessageSink();
+  bool bCache = options.bFingerprint && !options.bNoCache && OpenCache(options, warn);
+  std::vector<std::string> vecFilePaths;  // every file the run reached, for fingerprint lines
+
   Pipe endPipe;
   RunState state;
   state.fdEnd = endPipe.WriteFd();
   if (!endPipe.Ok() || StartRunWithSignalsOnMainThread(&state, options) != 0) {
     PrintError(&bar, "the library could not start a run");
+    if (bCache) CloseCache(warn, MessageSink());
     return outcome;
   }
   outcome.bStarted = true;
@@ -236,6 +245,7 @@ SessionOutcome RunDedupeSession(const Options& options, RunReport* pReport) {
                       finished.second);
       }
       if (IsUnreadableAudio(finished.second)) ++nSkipped;
+      if (options.bPrintFingerprints) vecFilePaths.push_back(finished.second);
     }
     bar.Update(nDone, nTotal, strCurrent);
     // The end byte is written after the last progress event was recorded, and after
@@ -256,6 +266,10 @@ SessionOutcome RunDedupeSession(const Options& options, RunReport* pReport) {
       for (Member& member : group.vecMembers) member.fSimilarity = 1.0f;
     }
   }
+  for (const std::string& strPath : vecFilePaths) {
+    outcome.vecFingerprintLines.push_back(FingerprintLine(strPath, options.nSeconds));
+  }
+  if (bCache) CloseCache(warn, info);
   DedupeDealloc();
   return outcome;
 }

@@ -4,6 +4,9 @@
 #ifndef TWINTONE_TOOLS_DEDUPE_SESSION_H
 #define TWINTONE_TOOLS_DEDUPE_SESSION_H
 
+#include <string>
+#include <vector>
+
 #include "options.h"
 #include "report.h"
 
@@ -13,6 +16,7 @@ struct SessionOutcome {
   bool bStarted = false;  // false: the library refused to start a run (message printed)
   int nPathErrors = 0;    // paths that could not be taken in (each reported)
   bool bInterrupted = false;
+  std::vector<std::string> vecFingerprintLines;  // --print-fingerprints, one per file
 };
 
 // Runs the whole session for options and fills the mode, counts, groups and partial

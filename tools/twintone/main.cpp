@@ -4,6 +4,7 @@
 #include <string>
 
 #include "dedupe_session.h"
+#include "fingerprint_cache.h"
 #include "interrupt.h"
 #include "mover.h"
 #include "options.h"
@@ -31,6 +32,14 @@ int Run(const Options& options) {
     return kExitFailure;
   }
 
+  if (options.bPruneCache) {
+    auto say = [](const std::string& strLine) {
+      std::fprintf(stderr, "twintone: %s\n", strLine.c_str());
+    };
+    if (!PruneCache(options, say, say)) return kExitFailure;
+    if (options.vecPaths.empty()) return kExitOk;
+  }
+
   RunReport report;
   SessionOutcome outcome = RunDedupeSession(options, &report);
   if (!outcome.bStarted && !outcome.bInterrupted) return kExitFailure;
@@ -54,16 +63,16 @@ int Run(const Options& options) {
     }
   }
 
-  switch (options.format) {
-    case OutputFormat::kText:
-      WriteTextReport(report, stdout);
-      break;
-    case OutputFormat::kJson:
-      WriteJsonReport(report, stdout);
-      break;
-    case OutputFormat::kCsv:
-      WriteCsvReport(report, stdout);
-      break;
+  if (options.bPrintFingerprints) {
+    for (const std::string& strLine : outcome.vecFingerprintLines) {
+      std::fprintf(stdout, "%s\n", strLine.c_str());
+    }
+  } else if (options.format == OutputFormat::kJson) {
+    WriteJsonReport(report, stdout);
+  } else if (options.format == OutputFormat::kCsv) {
+    WriteCsvReport(report, stdout);
+  } else {
+    WriteTextReport(report, stdout);
   }
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
     std::fprintf(stderr, "twintone: writing the results failed\n");

@@ -46,7 +46,11 @@ enum class OptionId {
   kMove,
   kDryRun,
   kHelp,
-  kVersion
+  kVersion,
+  kCache,
+  kNoCache,
+  kPruneCache,
+  kPrintFingerprints
 };
 
 struct OptionDef {
@@ -70,6 +74,10 @@ constexpr OptionDef kOptionDefs[] = {
     {"dry-run", 'n', false, OptionId::kDryRun},
     {"help", 'h', false, OptionId::kHelp},
     {"version", 'V', false, OptionId::kVersion},
+    {"cache", 0, true, OptionId::kCache},
+    {"no-cache", 0, false, OptionId::kNoCache},
+    {"prune-cache", 0, false, OptionId::kPruneCache},
+    {"print-fingerprints", 0, false, OptionId::kPrintFingerprints},
 };
 
 const OptionDef* FindLong(const std::string& strName) {
@@ -146,6 +154,23 @@ bool Apply(const OptionDef& def, const std::string& strValue, Options* pOptions,
       break;
     case OptionId::kVersion:
       if (*pOutcome != ParseOutcome::kHelp) *pOutcome = ParseOutcome::kVersion;
+      break;
+    case OptionId::kCache:
+      if (strValue.empty()) {
+        *pstrError = "--cache needs a file";
+        return false;
+      }
+      pOptions->strCacheFile = strValue;
+      break;
+    case OptionId::kNoCache:
+      pOptions->bNoCache = true;
+      break;
+    case OptionId::kPruneCache:
+      pOptions->bPruneCache = true;
+      break;
+    case OptionId::kPrintFingerprints:
+      *pbFingerprintOnly = true;
+      pOptions->bPrintFingerprints = true;
       break;
   }
   return true;
@@ -267,7 +292,15 @@ ParseOutcome ParseOptions(int argc, char* const argv[], Options* pOptions, std::
   if (pOptions->bDryRun && pOptions->strMoveDir.empty()) {
     return fail("--dry-run only applies to --move-duplicates DIR");
   }
-  if (pOptions->vecPaths.empty()) return fail("no file or folder given");
+  if (pOptions->bNoCache && (pOptions->bPruneCache || !pOptions->strCacheFile.empty())) {
+    return fail("--no-cache cannot be combined with --cache or --prune-cache");
+  }
+  if (pOptions->bPrintFingerprints && (bJson || bCsv)) {
+    return fail("--print-fingerprints replaces the report; leave out --json and --csv");
+  }
+  if (pOptions->vecPaths.empty() && !pOptions->bPruneCache) {
+    return fail("no file or folder given");
+  }
   if (!pOptions->bFingerprint && !bBy) {
     pOptions->nMatchFlags = TWINTONE_MATCH_TITLE | TWINTONE_MATCH_ARTIST;
     pOptions->vecFields = {"title", "artist"};
@@ -322,6 +355,18 @@ Moving:
                        Names are made unique ("song (1).mp3"); nothing is overwritten or
                        deleted; a move that fails is reported and the others go on.
   -n, --dry-run        show the moves without making them
+
+Fingerprint cache (fingerprint mode): fingerprints are kept in a cache, by default
+$XDG_CACHE_HOME/twintone/fingerprints.sqlite (else ~/.cache/twintone/...), so a file
+that has not changed, or was only moved or renamed, is not decoded again.
+      --cache FILE     keep the cache in FILE (created with its folder if missing)
+      --no-cache       neither read nor write a cache
+      --prune-cache    drop the entries of files that are gone and say how many (no
+                       PATH needed)
+      --print-fingerprints
+                       instead of the report, one JSON object per file and line: path,
+                       duration (s), seconds fingerprinted, fingerprint (raw 32-bit
+                       words; implies --fingerprint)
 
   -h, --help           this text
   -V, --version        the version

@@ -32,6 +32,13 @@ struct Options {
   std::string strMoveDir;  // empty: nothing is moved
   bool bDryRun = false;
   std::vector<std::string> vecPaths;
+
+  // The fingerprint store (fingerprint mode): strCacheFile empty means the default
+  // place (DefaultCachePath); bPruneCache may come without paths.
+  std::string strCacheFile;
+  bool bNoCache = false;
+  bool bPruneCache = false;
+  bool bPrintFingerprints = false;  // one JSON object per file instead of the report
 };
 
 enum class ParseOutcome { kRun, kHelp, kVersion, kUsageError };

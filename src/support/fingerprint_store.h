@@ -1,0 +1,117 @@
+// A persistent store of raw fingerprints in an SQLite database (WAL journal), keyed by
+// a file's path and stat identity, the seconds fingerprinted and a version text that
+// names the decoder and fingerprint algorithm. Nothing here reads audio: callers hand
+// in words and get words back.
+#ifndef TWINTONE_SUPPORT_FINGERPRINT_STORE_H
+#define TWINTONE_SUPPORT_FINGERPRINT_STORE_H
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "support/file_identity.h"
+
+struct sqlite3;
+
+namespace twintone {
+
+// Results of FingerprintStore::Open; the extension header's codes.
+constexpr int kStoreOk = 0;
+constexpr int kStoreCannotOpen = -2;  // cannot be opened or created, or read-only
+constexpr int kStoreNewer = -3;       // written by a newer schema
+constexpr int kStoreDamaged = -4;     // not a store, or damaged
+
+// The schema version this build writes; older stores are migrated on open.
+constexpr int kStoreSchemaVersion = 1;
+
+struct StoredFingerprint {
+  std::vector<uint32_t> vecWords;
+  int32_t nDecodedMs = -1;
+};
+
+// Thread-safe: every member takes mutex_. A failure of the database after Open
+// (full disk, damage, a lock held past the busy timeout) marks the store failed:
+// from then on lookups miss and writes are dropped, and Message() says why.
+class FingerprintStore {
+ public:
+  // strVersion: the decoder and fingerprint version that fresh entries carry and
+  // lookups demand.
+  explicit FingerprintStore(std::string strVersion);
+  ~FingerprintStore();  // writes what is pending, then closes
+  FingerprintStore(const FingerprintStore&) = delete;
+  FingerprintStore& operator=(const FingerprintStore&) = delete;
+
+  // Opens or creates the database at strPath and brings its schema up to date.
+  // kStoreOk, or one of the codes above with Message() set. Call once.
+  int Open(const std::string& strPath);
+
+  // The entry for the file at strPath as it is now (identity), fingerprinted for
+  // nSeconds: by path when its identity matches, else one of a moved file of the same
+  // size, modification time and end hash (which is then also filed under strPath).
+  // False when there is none or the store failed.
+  bool Find(const std::string& strPath, const FileIdentity& identity, int nSeconds,
+            StoredFingerprint* pFound);
+
+  // Files a fresh fingerprint of strPath, computed after identity was taken. Dropped
+  // when the file no longer has that identity (it changed while it was decoded).
+  // Entries are written in batches, each one transaction; a batch is written once it
+  // is large or old enough, or by Flush.
+  void Remember(const std::string& strPath, const FileIdentity& identity, int nSeconds,
+                const uint32_t* pWords, size_t nWords, int32_t nDecodedMs);
+  // Writes the pending batch. False when the store has failed.
+  bool Flush();
+
+  // Drops every entry whose file is gone; the number dropped, or -1 when the store
+  // has failed.
+  int Prune();
+
+  // Entries found and entries written since the last ResetCounts.
+  void ResetCounts();
+  void Counts(int* pnReused, int* pnWritten);
+
+  bool Failed();
+  // The last failure or warning, one English line; "" when none.
+  std::string Message();
+
+  // For tests: caps the database at nPages pages, so a write can meet a full disk.
+  void LimitPagesForTest(int nPages);
+
+ private:
+  struct Pending {
+    std::string strPath;
+    FileIdentity identity;
+    uint64_t nHash;
+    int nSeconds;
+    std::string strWords;
+    int32_t nDecodedMs;
+  };
+  struct Statements;
+
+  bool FindByPathLocked(const std::string& strPath, const FileIdentity& identity, int nSeconds,
+                        StoredFingerprint* pFound);
+  bool FindMovedLocked(const std::string& strPath, const FileIdentity& identity, int nSeconds,
+                       StoredFingerprint* pFound);
+  bool FlushLocked();
+  bool MigrateLocked(int* pnResult);
+  // Marks the store failed with a message naming what went wrong.
+  void FailLocked(const std::string& strWhat);
+
+  const std::string strVersion_;
+  std::mutex mutex_;  // guards everything below
+  std::string strPath_;
+  sqlite3* pDb_ = nullptr;
+  std::unique_ptr<Statements> pStatements_;
+  std::vector<Pending> vecPending_;
+  std::chrono::steady_clock::time_point lastFlush_;
+  bool bFailed_ = false;
+  std::string strMessage_;
+  int nReused_ = 0;
+  int nWritten_ = 0;
+};
+
+}  // namespace twintone
+
+#endif  // TWINTONE_SUPPORT_FINGERPRINT_STORE_H
