@@ -1,0 +1,91 @@
+// Postings are 64-bit: the word's check bits (14), the group id (26) and the key
+// position (24). A word is hashed by an odd multiplier, a bijection of 32-bit
+// values: its top bits choose the bucket and the rest are kept as the check, so
+// a posting matches a word exactly when bucket and check agree.
+#include "grouping/filing_index.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace {
+
+constexpr uint32_t kMultiplier = 0x9e3779b1u;
+constexpr int kIdShift = 24;
+constexpr int kCheckShift = 50;
+constexpr uint64_t kPositionMask = (uint64_t{1} << kIdShift) - 1;
+constexpr uint64_t kIdMask = (uint64_t{1} << (kCheckShift - kIdShift)) - 1;
+
+// A hit as it is sorted: group id above, diagonal (biased to unsigned) below.
+constexpr uint64_t kDiagonalBias = uint64_t{1} << 31;
+
+inline uint32_t Hash(uint32_t nWord) { return nWord * kMultiplier; }
+
+}  // namespace
+
+FilingIndex::FilingIndex() : vecBuckets_(size_t{1} << kBucketBits) {}
+
+uint32_t FilingIndex::Add(const uint32_t* pWords, int nWords) {
+  if (vecLengths_.size() >= kMaxGroups) throw std::length_error("filing index is full");
+  const uint64_t nId = vecLengths_.size();
+  vecLengths_.push_back(nWords);
+  const uint32_t nCheckMask = (1u << kCheckBits) - 1;
+  const int nEnd = std::min(nWords, kMaxPosition + 1);
+  for (int i = 0; i < nEnd; i += kStride) {
+    const uint32_t h = Hash(pWords[i]);
+    vecBuckets_[h >> kCheckBits].push_back((uint64_t{h & nCheckMask} << kCheckShift) |
+                                           (nId << kIdShift) | static_cast<uint64_t>(i));
+  }
+  return static_cast<uint32_t>(nId);
+}
+
+void FilingIndex::FindCandidates(const uint32_t* pWords, int nWords,
+                                 std::vector<uint32_t>* pvecIds) const {
+  pvecIds->clear();
+  vecHits_.clear();
+  const uint32_t nCheckMask = (1u << kCheckBits) - 1;
+  for (int j = 0; j < nWords; ++j) {
+    const uint32_t h = Hash(pWords[j]);
+    const uint64_t nCheck = h & nCheckMask;
+    vecWordHits_.clear();
+    bool bCommon = false;
+    for (uint64_t nPosting : vecBuckets_[h >> kCheckBits]) {
+      if ((nPosting >> kCheckShift) != nCheck) continue;
+      const uint64_t nId = (nPosting >> kIdShift) & kIdMask;
+      const int64_t nWindow = std::min(vecLengths_[nId], nWords) / 3;
+      const int64_t d = static_cast<int64_t>(nPosting & kPositionMask) - j;
+      if (d <= -nWindow || d > nWindow) continue;
+      if (vecWordHits_.size() == kMaxHitsPerWord) {
+        bCommon = true;
+        break;
+      }
+      vecWordHits_.push_back((nId << 32) | static_cast<uint64_t>(d + kDiagonalBias));
+    }
+    if (!bCommon) vecHits_.insert(vecHits_.end(), vecWordHits_.begin(), vecWordHits_.end());
+  }
+  std::sort(vecHits_.begin(), vecHits_.end());
+
+  // Within one id's run the diagonals ascend: a span of kDiagonalSlack holding
+  // kMinHits hits is found with a trailing index.
+  size_t nLow = 0;
+  for (size_t k = 0; k < vecHits_.size(); ++k) {
+    const uint64_t nId = vecHits_[k] >> 32;
+    if (k > 0 && (vecHits_[k - 1] >> 32) != nId) nLow = k;
+    if (!pvecIds->empty() && pvecIds->back() == nId) continue;
+    while ((vecHits_[k] & 0xffffffffu) - (vecHits_[nLow] & 0xffffffffu) > kDiagonalSlack) ++nLow;
+    if (k - nLow + 1 >= static_cast<size_t>(kMinHits)) pvecIds->push_back(static_cast<uint32_t>(nId));
+  }
+}
+
+void FilingIndex::Clear() {
+  for (auto& vecBucket : vecBuckets_) std::vector<uint64_t>().swap(vecBucket);
+  std::vector<int32_t>().swap(vecLengths_);
+  std::vector<uint64_t>().swap(vecHits_);
+  std::vector<uint64_t>().swap(vecWordHits_);
+}
+
+size_t FilingIndex::MemoryBytes() const {
+  size_t nBytes = vecBuckets_.capacity() * sizeof(vecBuckets_[0]) +
+                  vecLengths_.capacity() * sizeof(int32_t);
+  for (const auto& vecBucket : vecBuckets_) nBytes += vecBucket.capacity() * sizeof(uint64_t);
+  return nBytes;
+}
