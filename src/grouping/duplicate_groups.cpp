@@ -29,7 +29,8 @@ bool Passes(const CDedupeMusic& engine, const GroupKey& groupKey, const GroupKey
 // The first of vecOrder (groups in map order) that key passes, with its score in
 // *pfScore; end() when none does. Spread over the engine's group scan when it has
 // one and there are enough groups.
-GroupMap::iterator FirstPassing(CDedupeMusic& engine, const std::vector<GroupMap::iterator>& vecOrder,
+GroupMap::iterator FirstPassing(CDedupeMusic& engine,
+                                const std::vector<GroupMap::iterator>& vecOrder,
                                 const GroupKey& key, float* pfScore) {
   if (engine.pGroupScan != nullptr && vecOrder.size() >= ParallelGroupScan::kMinParallel) {
     size_t nFirst = engine.pGroupScan->FindFirst(vecOrder.size(), [&](size_t i) {
@@ -69,8 +70,7 @@ FilingIndex& CurrentIndex(CDedupeMusic& engine) {
 
 // Fast filing: the first group in map order, among those the index names, that
 // key passes.
-GroupMap::iterator FirstIndexedPassing(CDedupeMusic& engine, const GroupKey& key,
-                                       float* pfScore) {
+GroupMap::iterator FirstIndexedPassing(CDedupeMusic& engine, const GroupKey& key, float* pfScore) {
   FilingIndex& index = CurrentIndex(engine);
   std::vector<uint32_t> vecIds;
   index.FindCandidates(Words(key), key.nFingerLen, &vecIds);

@@ -72,7 +72,8 @@ void FilingIndex::FindCandidates(const uint32_t* pWords, int nWords,
     if (k > 0 && (vecHits_[k - 1] >> 32) != nId) nLow = k;
     if (!pvecIds->empty() && pvecIds->back() == nId) continue;
     while ((vecHits_[k] & 0xffffffffu) - (vecHits_[nLow] & 0xffffffffu) > kDiagonalSlack) ++nLow;
-    if (k - nLow + 1 >= static_cast<size_t>(kMinHits)) pvecIds->push_back(static_cast<uint32_t>(nId));
+    if (k - nLow + 1 >= static_cast<size_t>(kMinHits))
+      pvecIds->push_back(static_cast<uint32_t>(nId));
   }
 }
 
@@ -84,8 +85,8 @@ void FilingIndex::Clear() {
 }
 
 size_t FilingIndex::MemoryBytes() const {
-  size_t nBytes = vecBuckets_.capacity() * sizeof(vecBuckets_[0]) +
-                  vecLengths_.capacity() * sizeof(int32_t);
+  size_t nBytes =
+      vecBuckets_.capacity() * sizeof(vecBuckets_[0]) + vecLengths_.capacity() * sizeof(int32_t);
   for (const auto& vecBucket : vecBuckets_) nBytes += vecBucket.capacity() * sizeof(uint64_t);
   return nBytes;
 }
