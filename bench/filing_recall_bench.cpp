@@ -95,7 +95,7 @@ using Pair = std::pair<std::string, std::string>;
 // fingerprint (taken from the engine's load table before it is cleared).
 std::set<Pair> GroupedPairs(const std::string& strDir, int nFiling,
                             std::map<std::string, std::vector<uint32_t>>* pmapWords) {
-  if (DedupeDealloc() != 0 || twintone_set_filing(nFiling) != 0) Fail("cannot prepare a run");
+  if (twintone_set_filing(nFiling) != 0 || DedupeDealloc() != 0) Fail("cannot prepare a run");
   fflush(stdout);
   const int nSaved = dup(STDOUT_FILENO), nNull = open("/dev/null", O_WRONLY);
   dup2(nNull, STDOUT_FILENO);  // the directory scan prints each file

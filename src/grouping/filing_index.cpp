@@ -32,8 +32,14 @@ uint32_t FilingIndex::Add(const uint32_t* pWords, int nWords) {
   const int nEnd = std::min(nWords, kMaxPosition + 1);
   for (int i = 0; i < nEnd; i += kStride) {
     const uint32_t h = Hash(pWords[i]);
-    vecBuckets_[h >> kCheckBits].push_back((uint64_t{h & nCheckMask} << kCheckShift) |
-                                           (nId << kIdShift) | static_cast<uint64_t>(i));
+    std::vector<uint64_t>& vecBucket = vecBuckets_[h >> kCheckBits];
+    // Lists grow by a quarter, not double: their spare room is most of the index's
+    // size beyond the postings themselves.
+    if (vecBucket.size() == vecBucket.capacity()) {
+      vecBucket.reserve(vecBucket.size() + vecBucket.size() / 4 + 4);
+    }
+    vecBucket.push_back((uint64_t{h & nCheckMask} << kCheckShift) | (nId << kIdShift) |
+                        static_cast<uint64_t>(i));
   }
   return static_cast<uint32_t>(nId);
 }
