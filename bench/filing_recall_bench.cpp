@@ -186,8 +186,10 @@ int main(int argc, char** argv) {
                          match_fingerprints3(original.data(), static_cast<int>(original.size()),
                                              copy.data(), static_cast<int>(copy.size()), nMin / 3));
     }
-    printf("  %-10s %4d of ~%zu sampled, lowest score %.3f\n", variant.pszName, nFewest,
-           mapWords.at(FileName(0, kVariants[0])).size() / FilingIndex::kStride, fLowest);
+    printf("  %-10s %4d of %zu sampled, lowest score %.3f\n", variant.pszName, nFewest,
+           (mapWords.at(FileName(0, kVariants[0])).size() + FilingIndex::kStride - 1) /
+               FilingIndex::kStride,
+           fLowest);
   }
   return nShared == setExact.size() && setExact.size() == nExpected ? 0 : 1;
 }
