@@ -85,14 +85,16 @@ GroupMap::iterator FirstIndexedPassing(CDedupeMusic& engine, const GroupKey& key
 
 }  // namespace
 
-void CDedupeMusic::AddToReaptList(InerMusicDedupInfo* pRecord) {
+void CDedupeMusic::AddToReaptList(InerMusicDedupInfo* pRecord) { FileRecord(pRecord); }
+
+CDedupeMusic::FilingResult CDedupeMusic::FileRecord(InerMusicDedupInfo* pRecord) {
   const GroupKey& key = *pRecord->pGroupKey;
   GroupMap::iterator found = mapGroups.end();
   const bool bFingerprint = (nMatchFlags & TWINTONE_MATCH_FINGERPRINT) != 0;
   const bool bFast = bFingerprint && ext.nFiling == TWINTONE_FILING_FAST;
 
   if (bFingerprint) {
-    if (key.nFingerLen < kMinFingerWords) return;
+    if (key.nFingerLen < kMinFingerWords) return FilingResult::kTooShort;
     float fScore = 0.0f;
     if (bFast) {
       found = FirstIndexedPassing(*this, key, &fScore);
@@ -122,14 +124,15 @@ void CDedupeMusic::AddToReaptList(InerMusicDedupInfo* pRecord) {
     } else {
       members.push_back(pRecord);
     }
-    return;
+    return FilingResult::kFiled;
   }
 
   auto pList = std::make_unique<RecordList>(1, pRecord);
   pRecord->fSimilarity = 1.0f;
   if (mapGroups.count(key) != 0) {
     g_log.lg("\n\ninsert bug[%s]!!!!\n\n", pRecord->strPath.c_str());
-    return;  // the map keeps its entry; this record belongs to no group
+    // The map keeps its entry; this record belongs to no group.
+    return FilingResult::kKeyCollision;
   }
   auto inserted = mapGroups.emplace(key, pList.get());
   pList.release();
@@ -145,4 +148,5 @@ void CDedupeMusic::AddToReaptList(InerMusicDedupInfo* pRecord) {
       throw;
     }
   }
+  return FilingResult::kFiled;
 }

@@ -1,0 +1,66 @@
+// Tag text read as the file stores it, or by the one-byte rule, in a chosen legacy
+// encoding. (FLAC and ID3v2 UTF-8 and UTF-16 titles are read in whole runs, in
+// tests/engine/ext_tags_test.cpp.)
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "analysis/tag_reader.h"
+#include "fixtures/audio_fixtures.h"
+#include "fixtures/retagged_copies.h"
+#include "fixtures/temp_dir.h"
+
+namespace {
+
+using twintone::TagTextOptions;
+using twintone_test::AudioEncoding;
+
+TEST(TagTextTest, EachStorageIsReadAsStoredOrByTheOneByteRule) {
+  TempDir dir;
+  auto retagged = [&](const char* pszName, AudioEncoding encoding, const std::string& strTitle) {
+    std::string strPath = dir.Path(pszName);
+    twintone_test::WriteRetaggedCopy(twintone_test::SharedAudioCorpus().Path(0, encoding), strPath,
+                                     {"title=" + strTitle}, {"-id3v2_version", "3"});
+    return strPath;
+  };
+  const std::string strOgg = retagged("vorbis.ogg", AudioEncoding::kOggVorbis, "Cafè");
+  const std::string strM4a = retagged("atoms.m4a", AudioEncoding::kAacM4a, "Café");
+  const std::string strWide = retagged("wide.mp3", AudioEncoding::kMp3At128, "你好");
+  const std::string strId3v1 = dir.Path("id3v1.mp3");
+  twintone_test::WriteMp3WithId3v1(strId3v1, "Bj\xF6rk", "");
+  const std::string strLatin1Frame = dir.Path("latin1-frame.mp3");
+  twintone_test::WriteMp3WithId3Frames(strLatin1Frame, {{"TIT2", 0, "Bj\xF6rk"}});
+
+  const TagTextOptions kLegacyGbk;
+  const TagTextOptions kStoredGbk{TWINTONE_TAGTEXT_AS_STORED, "gbk"};
+  const TagTextOptions kStoredLatin1{TWINTONE_TAGTEXT_AS_STORED, "latin1"};
+  const TagTextOptions kLegacyCp1252{TWINTONE_TAGTEXT_LEGACY, "cp1252"};
+  const struct {
+    const std::string& strPath;
+    const TagTextOptions& options;
+    const char* pszTitle;
+  } kCases[] = {
+      {strOgg, kLegacyGbk, "Caf"},
+      {strOgg, kStoredGbk, "Cafè"},
+      {strM4a, kLegacyGbk, "Caf"},
+      {strM4a, kStoredGbk, "Café"},
+      {strWide, kLegacyGbk, "你好"},
+      {strWide, kStoredGbk, "你好"},
+      {strId3v1, kLegacyGbk, "Bj鰎k"},
+      {strId3v1, kStoredLatin1, "Björk"},
+      {strId3v1, kLegacyCp1252, "Björk"},
+      {strLatin1Frame, kStoredGbk, "Bj鰎k"},
+      {strLatin1Frame, kStoredLatin1, "Björk"},
+  };
+  for (const auto& c : kCases) {
+    DupMusicInfo info;
+    EXPECT_EQ(twintone::ReadDupMusicInfo(c.strPath.c_str(), &info, c.options), 0);
+    EXPECT_EQ(info.strTitle, c.pszTitle) << c.strPath << " in " << c.options.strLegacyEncoding;
+  }
+  DupMusicInfo info;  // the exported reader keeps the one-byte rule and GBK
+  ASSERT_EQ(GetDupMusicInfo(strOgg.c_str(), &info), 0);
+  EXPECT_EQ(info.strTitle, "Caf");
+}
+
+}  // namespace

@@ -1,0 +1,127 @@
+// Tag text and key comparison chosen through the extension header, as whole runs
+// see them; the defaults keep today's grouping.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "fixtures/audio_fixtures.h"
+#include "fixtures/host_records.h"
+#include "fixtures/retagged_copies.h"
+#include "fixtures/temp_dir.h"
+#include "twintone_ext.h"
+
+namespace {
+
+using twintone_test::AudioEncoding;
+
+class ExtTagsTest : public ::testing::Test {
+ protected:
+  std::string Retagged(size_t nPiece, AudioEncoding encoding, const char* pszName,
+                       const std::string& strTitle, const char* pszId3Version = nullptr) {
+    std::vector<std::string> vecOptions;
+    if (pszId3Version != nullptr) vecOptions = {"-id3v2_version", pszId3Version};
+    std::string strPath = dir_.Path(pszName);
+    twintone_test::WriteRetaggedCopy(twintone_test::SharedAudioCorpus().Path(nPiece, encoding),
+                                     strPath, {"title=" + strTitle}, vecOptions);
+    return strPath;
+  }
+  // Clears the engine, loads the paths and runs with the flags; returns every group
+  // as the set of "title|file name" of its members.
+  std::set<std::multiset<std::string>> Run(const std::vector<std::string>& vecPaths, int nFlags) {
+    if (GetLoadCounts() > 0) {
+      EXPECT_EQ(DedupeDealloc(), 0);
+    }
+    for (const std::string& strPath : vecPaths) {
+      EXPECT_EQ(AddToDedupeLists(strPath.c_str(), 0), 0);
+    }
+    EXPECT_EQ(StartDedupeThread(nullptr, nullptr, nFlags, 10, 0), 0);
+    std::set<std::multiset<std::string>> setGroups;
+    for (int g = 0, n = GetGroupIdCounts(); g < n; ++g) {
+      std::multiset<std::string> setMembers;
+      for (int i = 0; i < GroupSize(g); ++i) {
+        std::string strPath = GroupMember(g, i)->pszPath;
+        setMembers.insert(std::string(GroupMember(g, i)->pszTitle) + "|" +
+                          strPath.substr(dir_.Root().size() + 1));
+      }
+      setGroups.insert(setMembers);
+    }
+    return setGroups;
+  }
+
+  TempDir dir_;
+};
+
+TEST_F(ExtTagsTest, AsStoredKeepsTitlesThatDifferInOneAccentedLetterApart) {
+  const std::vector<std::string> vecPaths = {
+      Retagged(0, AudioEncoding::kFlac, "cafe1.flac", "Café"),
+      Retagged(0, AudioEncoding::kFlac, "cafe2.flac", "Cafè"),
+      Retagged(1, AudioEncoding::kMp3At128, "res-utf8.mp3", "Résumé", "4"),
+      Retagged(1, AudioEncoding::kMp3At128, "res-utf16.mp3", "Résumê", "3"),
+      Retagged(1, AudioEncoding::kMp3At320, "res-again.mp3", "Résumé", "3"),
+  };
+  using Groups = std::set<std::multiset<std::string>>;
+  EXPECT_EQ(Run(vecPaths, TWINTONE_MATCH_TITLE),
+            (Groups{{"Caf|cafe1.flac", "Caf|cafe2.flac"},
+                    {"R閟um|res-again.mp3", "R閟um|res-utf16.mp3", "R閟um|res-utf8.mp3"}}));
+  ASSERT_EQ(twintone_set_tag_text_mode(TWINTONE_TAGTEXT_AS_STORED), 0);
+  EXPECT_EQ(Run(vecPaths, TWINTONE_MATCH_TITLE),
+            (Groups{{"Résumé|res-again.mp3", "Résumé|res-utf8.mp3"}}));
+}
+
+TEST_F(ExtTagsTest, TheLegacyEncodingReachesTagAndFingerprintRuns) {
+  std::vector<std::string> vecPaths = {
+      dir_.Path("v1a.mp3"), dir_.Path("v1b.mp3"),
+      Retagged(0, AudioEncoding::kMp3At128, "wide.mp3", "Björk", "3")};
+  twintone_test::WriteMp3WithId3v1(vecPaths[0], "Bj\xF6rk", "");
+  twintone_test::WriteMp3WithId3v1(vecPaths[1], "Bj\xF6rk", "");
+  using Groups = std::set<std::multiset<std::string>>;
+  EXPECT_EQ(Run(vecPaths, TWINTONE_MATCH_TITLE),
+            (Groups{{"Bj鰎k|v1a.mp3", "Bj鰎k|v1b.mp3", "Bj鰎k|wide.mp3"}}));
+
+  EXPECT_EQ(twintone_set_legacy_encoding("no-such-encoding"), -2);
+  EXPECT_EQ(twintone_set_tag_text_mode(7), -1);
+  ASSERT_EQ(twintone_set_legacy_encoding("cp1252"), 0);
+  const Groups kAllBjork = {{"Björk|v1a.mp3", "Björk|v1b.mp3", "Björk|wide.mp3"}};
+  EXPECT_EQ(Run(vecPaths, TWINTONE_MATCH_TITLE), kAllBjork);
+  EXPECT_EQ(Run(vecPaths, TWINTONE_MATCH_FINGERPRINT), kAllBjork);  // tags read ahead too
+
+  // Back to GBK, for single-byte storage only.
+  ASSERT_EQ(twintone_set_legacy_encoding(nullptr), 0);
+  ASSERT_EQ(twintone_set_tag_text_mode(TWINTONE_TAGTEXT_AS_STORED), 0);
+  EXPECT_EQ(Run(vecPaths, TWINTONE_MATCH_TITLE), (Groups{{"Bj鰎k|v1a.mp3", "Bj鰎k|v1b.mp3"}}));
+}
+
+TEST_F(ExtTagsTest, LooseKeysGroupCaseAndBlankVariantsButKeepTheRecordsText) {
+  const struct {
+    const char *pszTitle, *pszArtist, *pszAlbum;
+  } kRecords[] = {
+      {"Metal Madness", "Machine Wars", "Live"},
+      {"metal  madness ", "  MACHINE\tWARS", "Live"},
+      {"Metal Madness", "Machine Wars", "live"},  // albums stay exact
+      {"Metal Madness", " \t ", "Live"},          // a blank artist is no artist
+  };
+  for (size_t i = 0; i < 4; ++i) {
+    HostRecord record;
+    record.strPath = dir_.WriteFile(std::to_string(i) + ".mp3", "x");
+    record.strTitle = kRecords[i].pszTitle;
+    record.strArtist = kRecords[i].pszArtist;
+    record.strAlbum = kRecords[i].pszAlbum;
+    ASSERT_EQ(AddHostRecord(record), 0);
+  }
+  const int nFlags = TWINTONE_MATCH_TITLE | TWINTONE_MATCH_ARTIST | TWINTONE_MATCH_ALBUM;
+  ASSERT_EQ(StartDedupeThread(nullptr, nullptr, nFlags, 0, 0), 0);
+  EXPECT_EQ(GetGroupIdCounts(), 0);
+
+  EXPECT_EQ(twintone_set_key_compare(2), -1);
+  ASSERT_EQ(twintone_set_key_compare(TWINTONE_KEY_LOOSE), 0);
+  ASSERT_EQ(StartDedupeThread(nullptr, nullptr, nFlags, 0, 0), 0);
+  ASSERT_EQ(GetGroupIdCounts(), 1);
+  ASSERT_EQ(GroupSize(0), 2);
+  EXPECT_STREQ(GroupMember(0, 0)->pszTitle, "Metal Madness");
+  EXPECT_STREQ(GroupMember(0, 1)->pszTitle, "metal  madness ");
+  EXPECT_STREQ(GroupMember(0, 1)->pszArtist, "  MACHINE\tWARS");
+}
+
+}  // namespace
