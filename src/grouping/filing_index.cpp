@@ -49,7 +49,16 @@ void FilingIndex::FindCandidates(const uint32_t* pWords, int nWords,
   pvecIds->clear();
   vecHits_.clear();
   const uint32_t nCheckMask = (1u << kCheckBits) - 1;
+  // The look-ups land on lists scattered over the whole index, so each is waited
+  // for in memory: list headers are fetched kAhead words early, their postings
+  // half as early.
+  constexpr int kAhead = 16;
+  auto listOf = [&](int j) -> const std::vector<uint64_t>& {
+    return vecBuckets_[Hash(pWords[j]) >> kCheckBits];
+  };
   for (int j = 0; j < nWords; ++j) {
+    if (j + kAhead < nWords) __builtin_prefetch(&listOf(j + kAhead));
+    if (j + kAhead / 2 < nWords) __builtin_prefetch(listOf(j + kAhead / 2).data());
     const uint32_t h = Hash(pWords[j]);
     const uint64_t nCheck = h & nCheckMask;
     vecWordHits_.clear();
