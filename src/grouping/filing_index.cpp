@@ -1,7 +1,8 @@
-// Postings are 64-bit: the word's check bits (14), the group id (26) and the key
-// position (24). A word is hashed by an odd multiplier, a bijection of 32-bit
-// values: its top bits choose the bucket and the rest are kept as the check, so
-// a posting matches a word exactly when bucket and check agree.
+// Postings are 64-bit: the word's check bits (the hash's low 14), the group id (26)
+// and the key position (24). A word is hashed by an odd multiplier, a bijection of
+// 32-bit values: its top bits choose the list and the low bits are kept as the
+// check; together they are the whole hash, so a posting matches a word exactly when
+// list and check agree.
 #include "grouping/filing_index.h"
 
 #include <algorithm>
@@ -22,7 +23,26 @@ inline uint32_t Hash(uint32_t nWord) { return nWord * kMultiplier; }
 
 }  // namespace
 
-FilingIndex::FilingIndex() : vecBuckets_(size_t{1} << kBucketBits) {}
+FilingIndex::FilingIndex() : vecBuckets_(size_t{1} << kFirstBucketBits) {}
+
+void FilingIndex::Grow() {
+  std::vector<std::vector<uint64_t>> vecGrown(vecBuckets_.size() * 2);
+  // The hash bit below the current list bits decides between the two new lists; it
+  // lies within the check bits.
+  const int nSplitBit = 31 - nBucketBits_;
+  auto child = [&](uint64_t nPosting) { return (nPosting >> (kCheckShift + nSplitBit)) & 1; };
+  for (size_t nList = 0; nList < vecBuckets_.size(); ++nList) {
+    std::vector<uint64_t>& vecOld = vecBuckets_[nList];
+    const size_t nHigh = static_cast<size_t>(std::count_if(
+        vecOld.begin(), vecOld.end(), [&](uint64_t nPosting) { return child(nPosting) != 0; }));
+    vecGrown[nList * 2].reserve(vecOld.size() - nHigh);
+    vecGrown[nList * 2 + 1].reserve(nHigh);
+    for (uint64_t nPosting : vecOld) vecGrown[nList * 2 + child(nPosting)].push_back(nPosting);
+    std::vector<uint64_t>().swap(vecOld);  // freed as it goes: no second copy of the index
+  }
+  vecBuckets_.swap(vecGrown);
+  ++nBucketBits_;
+}
 
 uint32_t FilingIndex::Add(const uint32_t* pWords, int nWords) {
   if (vecLengths_.size() >= kMaxGroups) throw std::length_error("filing index is full");
@@ -32,7 +52,7 @@ uint32_t FilingIndex::Add(const uint32_t* pWords, int nWords) {
   const int nEnd = std::min(nWords, kMaxPosition + 1);
   for (int i = 0; i < nEnd; i += kStride) {
     const uint32_t h = Hash(pWords[i]);
-    std::vector<uint64_t>& vecBucket = vecBuckets_[h >> kCheckBits];
+    std::vector<uint64_t>& vecBucket = vecBuckets_[ListOf(h)];
     // Lists grow by a quarter, not double: their spare room is most of the index's
     // size beyond the postings themselves.
     if (vecBucket.size() == vecBucket.capacity()) {
@@ -40,7 +60,9 @@ uint32_t FilingIndex::Add(const uint32_t* pWords, int nWords) {
     }
     vecBucket.push_back((uint64_t{h & nCheckMask} << kCheckShift) | (nId << kIdShift) |
                         static_cast<uint64_t>(i));
+    ++nPostings_;
   }
+  if (nPostings_ > vecBuckets_.size() * kMaxMeanList && nBucketBits_ < kLastBucketBits) Grow();
   return static_cast<uint32_t>(nId);
 }
 
@@ -54,7 +76,7 @@ void FilingIndex::FindCandidates(const uint32_t* pWords, int nWords,
   // half as early.
   constexpr int kAhead = 16;
   auto listOf = [&](int j) -> const std::vector<uint64_t>& {
-    return vecBuckets_[Hash(pWords[j]) >> kCheckBits];
+    return vecBuckets_[ListOf(Hash(pWords[j]))];
   };
   for (int j = 0; j < nWords; ++j) {
     if (j + kAhead < nWords) __builtin_prefetch(&listOf(j + kAhead));
@@ -63,7 +85,7 @@ void FilingIndex::FindCandidates(const uint32_t* pWords, int nWords,
     const uint64_t nCheck = h & nCheckMask;
     vecWordHits_.clear();
     bool bCommon = false;
-    for (uint64_t nPosting : vecBuckets_[h >> kCheckBits]) {
+    for (uint64_t nPosting : vecBuckets_[ListOf(h)]) {
       if ((nPosting >> kCheckShift) != nCheck) continue;
       const uint64_t nId = (nPosting >> kIdShift) & kIdMask;
       const int64_t nWindow = std::min(vecLengths_[nId], nWords) / 3;
@@ -93,7 +115,9 @@ void FilingIndex::FindCandidates(const uint32_t* pWords, int nWords,
 }
 
 void FilingIndex::Clear() {
-  for (auto& vecBucket : vecBuckets_) std::vector<uint64_t>().swap(vecBucket);
+  std::vector<std::vector<uint64_t>>(size_t{1} << kFirstBucketBits).swap(vecBuckets_);
+  nBucketBits_ = kFirstBucketBits;
+  nPostings_ = 0;
   std::vector<int32_t>().swap(vecLengths_);
   std::vector<uint64_t>().swap(vecHits_);
   std::vector<uint64_t>().swap(vecWordHits_);

@@ -49,10 +49,23 @@ class FilingIndex {
   size_t MemoryBytes() const;
 
  private:
-  static constexpr int kBucketBits = 18;
-  static constexpr int kCheckBits = 32 - kBucketBits;
+  // The list table starts with 2^kFirstBucketBits lists and doubles whenever the
+  // lists hold kMaxMeanList postings on average, up to 2^kLastBucketBits lists, so
+  // a look-up scans a bounded number of postings however many groups there are.
+  static constexpr int kFirstBucketBits = 18;
+  static constexpr int kLastBucketBits = 22;
+  static constexpr size_t kMaxMeanList = 32;
+  // Low hash bits kept in each posting; with at least kFirstBucketBits list bits
+  // they and the list's number hold the whole hash.
+  static constexpr int kCheckBits = 32 - kFirstBucketBits;
 
-  std::vector<std::vector<uint64_t>> vecBuckets_;  // 2^kBucketBits posting lists
+  // Moves every posting to a table of twice as many lists.
+  void Grow();
+  size_t ListOf(uint32_t nHash) const { return nHash >> (32 - nBucketBits_); }
+
+  int nBucketBits_ = kFirstBucketBits;
+  size_t nPostings_ = 0;
+  std::vector<std::vector<uint64_t>> vecBuckets_;  // 2^nBucketBits_ posting lists
   std::vector<int32_t> vecLengths_;                // key length of each group id
   mutable std::vector<uint64_t> vecHits_;          // scratch of FindCandidates
   mutable std::vector<uint64_t> vecWordHits_;      // scratch of FindCandidates
