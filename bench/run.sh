@@ -3,6 +3,7 @@
 # ratio against its baseline measured in the same run.
 #   bench/run.sh            matchers, filing at N = 1000, 2000, 5000, 10000, whole run
 #   bench/run.sh --quick    the same without filing at N = 5000 and 10000
+#   bench/run.sh --large    also files 100,000 fingerprints through the candidate index
 #   bench/run.sh --reference-1000
 #                           also times the reference scorer filing N = 1000 (about
 #                           15 minutes) instead of working it out from N = 100
@@ -13,12 +14,14 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 quick=0
+large=0
 reference_sizes=100
 for arg in "$@"; do
   case $arg in
     --quick) quick=1 ;;
+    --large) large=1 ;;
     --reference-1000) reference_sizes='100|1000' ;;
-    *) echo "usage: bench/run.sh [--quick] [--reference-1000]" >&2; exit 2 ;;
+    *) echo "usage: bench/run.sh [--quick] [--large] [--reference-1000]" >&2; exit 2 ;;
   esac
 done
 
@@ -77,6 +80,27 @@ for (impl, n), seconds in sorted(runs.items(), key=lambda item: (item[0][1], ite
     else:
         print("filing %d: %s %.2f s" % (n, impl, seconds))
 EOF
+
+echo "== filing through the candidate index =="
+# One process per size, so that each peak resident size is that size's own. The
+# plain filing of 10,000 above is the baseline.
+index_sizes='10000 50000'
+((quick)) && index_sizes='10000'
+((large)) && index_sizes="$index_sizes 100000"
+: >"$results/filing_index.txt"
+for n in $index_sizes; do
+  "$build"/bench/twintone_bench_filing --benchmark_color=false \
+    --benchmark_filter="^BM_Filing/index/$n/" | tee -a "$results/filing_index.txt"
+done
+grep -E '^BM_Filing/index/' "$results/filing_index.txt" |
+  awk '{ split($1, f, "/"); for (i = 2; i <= NF; ++i) if ($i ~ /^peak_rss_mib=/) m = substr($i, 14);
+         printf "filing %s through the index: %s %s, peak resident %.0f MiB\n", f[3], $2, $3, m }' \
+  >>"$summary"
+
+echo "== fast filing recall =="
+"$build"/bench/twintone_bench_filing_recall | tee "$results/filing_recall.txt" ||
+  echo "filing recall: below 100 % or plain filing incomplete" >>"$summary"
+grep -E '^recall' "$results/filing_recall.txt" >>"$summary" || true
 
 echo "== whole run =="
 "$build"/bench/twintone_bench_whole_run | tee "$results/whole_run.txt"

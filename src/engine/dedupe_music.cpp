@@ -97,6 +97,8 @@ int CDedupeMusic::DedupeDealloc() {
   mapLoaded.clear();
   for (auto& entry : mapGroups) delete entry.second;
   mapGroups.clear();
+  pFilingIndex.reset();
+  vecIndexedGroups.clear();
   pthread_mutex_unlock(&hDataLock);
   return 0;
 }

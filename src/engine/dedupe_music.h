@@ -7,12 +7,14 @@
 #include <cstdint>
 #include <list>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "analysis/tag_reader.h"
 #include "engine/records.h"
 #include "grouping/acoustid_compare.h"
+#include "grouping/filing_index.h"
 #include "twintone.h"
 #include "twintone_ext.h"
 
@@ -134,6 +136,11 @@ class CDedupeMusic {
   // How AddToReaptList scores a fingerprint against a group's key; benchmarks swap
   // in the reference scorer as their baseline.
   ThresholdScorer pfnFileScorer = MatchAboveThreshold;
+  // Fast filing (ext.nFiling): the index over the group keys, and the group of each
+  // index id. Made on first use, kept in step with mapGroups while fast filing runs
+  // (and rebuilt when it is not), dropped by DedupeDealloc. Guarded by hDataLock.
+  std::unique_ptr<FilingIndex> pFilingIndex;
+  std::vector<GroupMap::iterator> vecIndexedGroups;
 
  private:
   // Sets bQuit under hStateLock.

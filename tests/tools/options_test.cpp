@@ -40,12 +40,14 @@ TEST_F(OptionsTest, AcceptsFieldsInKeyOrderAndNumbersAtTheirLimits) {
   EXPECT_EQ(TWINTONE_MATCH_FINGERPRINT, options.nMatchFlags);
   EXPECT_TRUE(options.bFingerprint && options.nSeconds == 0 && options.nSimilarity == 100);
   ASSERT_EQ(ParseOutcome::kRun, Parse({"-f", "--seconds=600", "--similarity=1", "x"}));
-  EXPECT_TRUE(options.nSeconds == 600 && options.nSimilarity == 1);
+  EXPECT_TRUE(options.nSeconds == 600 && options.nSimilarity == 1 && !options.bFast);
   // Pruning the cache needs no path; printing fingerprints implies --fingerprint.
   ASSERT_EQ(ParseOutcome::kRun, Parse({"--prune-cache", "--cache", "c.sqlite"}));
   EXPECT_TRUE(options.bPruneCache && options.strCacheFile == "c.sqlite");
   ASSERT_EQ(ParseOutcome::kRun, Parse({"--print-fingerprints", "x"}));
   EXPECT_TRUE(options.bPrintFingerprints && options.bFingerprint);
+  ASSERT_EQ(ParseOutcome::kRun, Parse({"--fast", "x"}));
+  EXPECT_TRUE(options.bFingerprint && options.bFast);
 }
 
 TEST_F(OptionsTest, RefusesWithAReasonNamingTheProblem) {

@@ -17,6 +17,7 @@
 #include "path_intake.h"
 #include "progress_bar.h"
 #include "twintone.h"
+#include "twintone_ext.h"
 
 namespace twintone_cli {
 namespace {
@@ -121,8 +122,12 @@ int StartRunWithSignalsOnMainThread(RunState* pState, const Options& options) {
   sigaddset(&blocked, SIGINT);
   sigaddset(&blocked, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &blocked, &previous);
-  int nResult = StartDedupeThread(OnDedupeEvent, pState, options.nMatchFlags, options.nSeconds,
-                                  options.nSimilarity);
+  int nResult =
+      twintone_set_filing(options.bFast ? TWINTONE_FILING_FAST : TWINTONE_FILING_EXACT);
+  if (nResult == 0) {
+    nResult = StartDedupeThread(OnDedupeEvent, pState, options.nMatchFlags, options.nSeconds,
+                                options.nSimilarity);
+  }
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   return nResult;
 }

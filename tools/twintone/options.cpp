@@ -39,6 +39,7 @@ enum class OptionId {
   kFingerprint,
   kSeconds,
   kSimilarity,
+  kFast,
   kJson,
   kCsv,
   kQuiet,
@@ -66,6 +67,7 @@ constexpr OptionDef kOptionDefs[] = {
     {"fingerprint", 'f', false, OptionId::kFingerprint},
     {"seconds", 0, true, OptionId::kSeconds},
     {"similarity", 0, true, OptionId::kSimilarity},
+    {"fast", 0, false, OptionId::kFast},
     {"json", 0, false, OptionId::kJson},
     {"csv", 0, false, OptionId::kCsv},
     {"quiet", 'q', false, OptionId::kQuiet},
@@ -127,6 +129,10 @@ bool Apply(const OptionDef& def, const std::string& strValue, Options* pOptions,
       }
       break;
     }
+    case OptionId::kFast:
+      *pbFingerprintOnly = true;
+      pOptions->bFast = true;
+      break;
     case OptionId::kJson:
       pOptions->format = OutputFormat::kJson;
       break;
@@ -332,6 +338,9 @@ Grouping:
                        (default 120; implies --fingerprint)
       --similarity P   percent of fingerprint agreement that makes a duplicate, 1..100
                        (default 80; implies --fingerprint)
+      --fast           compare each file only with groups that share exact fingerprint
+                       words with it: much faster on large libraries, may miss a
+                       heavily altered copy (implies --fingerprint)
 
 Input:
   -r, --recursive      also take every folder below the given folders (symbolic links

@@ -24,6 +24,7 @@ struct Options {
   // Fingerprint mode: seconds of audio (0 = the whole file) and threshold in percent.
   int nSeconds = 120;
   int nSimilarity = 80;
+  bool bFast = false;  // fingerprint mode: fast filing through the candidate index
 
   OutputFormat format = OutputFormat::kText;
   bool bRecursive = false;

@@ -1,0 +1,175 @@
+// Fast filing through the candidate index against plain filing: the same groups
+// and scores for copies that keep some words intact, the documented miss, the
+// index's window, and the index kept in step with the group map.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/dedupe_music.h"
+#include "fixtures/fingerprints.h"
+#include "twintone_ext.h"
+
+namespace {
+
+class FastFilingTest : public ::testing::Test {
+ protected:
+  ~FastFilingTest() override {
+    for (CDedupeMusic* pEngine : {&exact_, &fast_}) {
+      for (auto& entry : pEngine->mapGroups) delete entry.second;
+    }
+  }
+  void SetUp() override {
+    exact_.nMatchFlags = fast_.nMatchFlags = TWINTONE_MATCH_FINGERPRINT;
+    fast_.ext.nFiling = TWINTONE_FILING_FAST;
+  }
+  // Files a record named by its place in the library.
+  InerMusicDedupInfo* File(CDedupeMusic* pEngine, const Words& words, size_t nPlace = 0) {
+    vecOwned_.push_back(std::make_unique<InerMusicDedupInfo>());
+    InerMusicDedupInfo* pRecord = vecOwned_.back().get();
+    pRecord->strPath = "/r" + std::to_string(nPlace);
+    SetFinger(pRecord->pGroupKey, words);
+    pEngine->AddToReaptList(pRecord);
+    return pRecord;
+  }
+  // The engine's groups in map order: each member's path and score, then "|".
+  static std::vector<std::pair<std::string, float>> Groups(const CDedupeMusic& engine) {
+    std::vector<std::pair<std::string, float>> vecGroups;
+    for (const auto& entry : engine.mapGroups) {
+      for (const InerMusicDedupInfo* p : *entry.second) {
+        vecGroups.emplace_back(p->strPath, p->fSimilarity);
+      }
+      vecGroups.emplace_back("|", 0.0f);
+    }
+    return vecGroups;
+  }
+  void FileBoth(const std::vector<Words>& vecLibrary) {
+    for (CDedupeMusic* pEngine : {&exact_, &fast_}) {
+      for (size_t i = 0; i < vecLibrary.size(); ++i) File(pEngine, vecLibrary[i], i);
+    }
+  }
+  // base with a fraction nPercent of its words altered in nBits bits each.
+  Words Altered(const Words& base, int nPercent, int nBits) {
+    Words words = base;
+    for (uint32_t& w : words) {
+      if (static_cast<int>(rng_() % 100) < nPercent) w = maker_.Flipped({w}, nBits)[0];
+    }
+    return words;
+  }
+
+  CDedupeMusic exact_, fast_;
+  FingerprintMaker maker_{17};
+  std::mt19937 rng_{17};
+  std::vector<std::unique_ptr<InerMusicDedupInfo>> vecOwned_;
+};
+
+// Copies moved, cut and altered the ways a re-encoded file is (most words intact,
+// the others far off), some on either side of the threshold, among unrelated
+// fingerprints: fast filing makes exactly the groups and scores of plain filing.
+TEST_F(FastFilingTest, CopiesThatKeepSomeWordsGroupAsInPlainFiling) {
+  const struct {
+    int nPercent, nBits;
+  } kAlterations[] = {{0, 0}, {10, 2}, {30, 8}, {20, 12}, {25, 10}, {30, 10}, {35, 10}};
+  std::vector<Words> vecLibrary;
+  for (int nBase = 0; nBase < 30; ++nBase) {
+    const Words base = nBase % 2 ? maker_.Drifting(400, 4) : maker_.Random(400);
+    vecLibrary.push_back(maker_.Random(350 + nBase));  // unrelated
+    for (const auto& alteration : kAlterations) {
+      Words copy = Altered(base, alteration.nPercent, alteration.nBits);
+      copy = maker_.Shifted(copy, static_cast<int>(rng_() % 21) - 10);
+      if (rng_() % 3 == 0) copy.resize(copy.size() * 9 / 10);
+      vecLibrary.push_back(copy);
+    }
+  }
+  std::shuffle(vecLibrary.begin(), vecLibrary.end(), rng_);
+  FileBoth(vecLibrary);
+  EXPECT_EQ(Groups(exact_), Groups(fast_));
+  // The library exercises both outcomes near the threshold.
+  const size_t nGroups = exact_.mapGroups.size();
+  EXPECT_GT(vecLibrary.size() - nGroups, 60u);  // records that joined a group
+  EXPECT_GT(nGroups, 60u + 30u);                // beyond the unrelated ones
+}
+
+// Every word altered in 3 bits still scores 13/16 > 0.8, but no word is left for
+// the index to find: the case fast filing gives up.
+TEST_F(FastFilingTest, CopyWithEveryWordAlteredIsMissed) {
+  const Words base = maker_.Random(500);
+  FileBoth({base, maker_.Flipped(base, 3)});
+  EXPECT_EQ(1u, exact_.mapGroups.size());
+  EXPECT_EQ(2u, fast_.mapGroups.size());
+}
+
+// Two matching words on a diagonal name the group exactly when the diagonal lies
+// in the window of match_fingerprints3 (maxoffset 300 / 3 = 100: -99 .. +100).
+TEST_F(FastFilingTest, IndexNamesGroupsOnlyInsideTheWindow) {
+  const Words key = maker_.Random(300);
+  const struct {
+    int nDiagonal;
+    bool bNamed;
+  } kCases[] = {{0, true}, {100, true}, {-99, true}, {101, false}, {-100, false}};
+  for (const auto& c : kCases) {
+    FilingIndex index;
+    index.Add(key.data(), static_cast<int>(key.size()));
+    const Words newcomer = maker_.Shifted(key, -c.nDiagonal);
+    std::vector<uint32_t> vecIds;
+    index.FindCandidates(newcomer.data(), static_cast<int>(newcomer.size()), &vecIds);
+    EXPECT_EQ(c.bNamed, !vecIds.empty()) << "diagonal " << c.nDiagonal;
+  }
+}
+
+// 1100 keys of 65,536 words put 9 million postings in the index, past the point
+// where its lists double: two words of a key still name that key alone.
+TEST_F(FastFilingTest, IndexNamesTheSameGroupAfterItsListsGrow) {
+  const Words base = maker_.Random(65536);
+  auto keyOf = [&](uint32_t k) {
+    Words key = base;
+    for (uint32_t& w : key) w ^= k * 0x9e3779b9u;
+    return key;
+  };
+  FilingIndex index;
+  for (uint32_t k = 0; k < 1100; ++k) index.Add(keyOf(k).data(), 65536);
+  // Newcomers sharing just the two sampled words at 0 and 8 with a key filed
+  // before the lists grew.
+  for (uint32_t k : {7u, 500u, 1000u}) {
+    Words newcomer = maker_.Random(65536);
+    const Words key = keyOf(k);
+    newcomer[0] = key[0];
+    newcomer[8] = key[8];
+    std::vector<uint32_t> vecIds;
+    index.FindCandidates(newcomer.data(), 65536, &vecIds);
+    EXPECT_EQ(std::vector<uint32_t>{k}, vecIds);
+  }
+}
+
+// Groups filed plainly, and groups of a dropped map, are seen correctly once fast
+// filing starts: the index is rebuilt from the map it finds.
+TEST_F(FastFilingTest, IndexFollowsTheGroupMapAcrossModesAndDeallocation) {
+  const Words a = maker_.Random(300), b = maker_.Random(300);
+  InerMusicDedupInfo* pA = File(&exact_, a);
+  exact_.ext.nFiling = TWINTONE_FILING_FAST;
+  File(&exact_, maker_.Flipped(a, 2, 4));
+  EXPECT_EQ(2u, exact_.mapGroups.at(*pA->pGroupKey)->size());
+
+  ASSERT_EQ(0, exact_.DedupeDealloc());
+  EXPECT_EQ(nullptr, exact_.pFilingIndex);
+  InerMusicDedupInfo* pB = File(&exact_, b);
+  File(&exact_, a);  // founds its own group: a's old group is gone
+  File(&exact_, maker_.Flipped(b, 2, 4));
+  EXPECT_EQ(2u, exact_.mapGroups.size());
+  EXPECT_EQ(2u, exact_.mapGroups.at(*pB->pGroupKey)->size());
+}
+
+TEST(FilingStrategyApiTest, SetterTakesTheTwoStrategiesOnly) {
+  EXPECT_EQ(-1, twintone_set_filing(2));
+  EXPECT_EQ(0, twintone_set_filing(TWINTONE_FILING_FAST));
+  ASSERT_NE(nullptr, g_pCDeDup);
+  EXPECT_EQ(TWINTONE_FILING_FAST, g_pCDeDup->ext.nFiling);
+  EXPECT_EQ(0, twintone_set_filing(TWINTONE_FILING_EXACT));
+  EXPECT_EQ(TWINTONE_FILING_EXACT, g_pCDeDup->ext.nFiling);
+}
+
+}  // namespace
