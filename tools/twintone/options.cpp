@@ -1,9 +1,12 @@
 #include "options.h"
 
+#include <iconv.h>
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 
+#include "keeper.h"
 #include "twintone.h"
 
 namespace twintone_cli {
@@ -33,6 +36,15 @@ bool ParseBoundedInt(const std::string& strText, int nMin, int nMax, int* pnValu
   return true;
 }
 
+// Whether iconv can read text in strName.
+bool IsKnownEncoding(const std::string& strName) {
+  if (strName.empty()) return false;
+  iconv_t hConverter = iconv_open("UTF-8", strName.c_str());
+  if (hConverter == reinterpret_cast<iconv_t>(-1)) return false;
+  iconv_close(hConverter);
+  return true;
+}
+
 enum class OptionId {
   kRecursive,
   kBy,
@@ -45,6 +57,9 @@ enum class OptionId {
   kVerbose,
   kMove,
   kDryRun,
+  kKeep,
+  kLoose,
+  kLegacyEncoding,
   kHelp,
   kVersion
 };
@@ -68,6 +83,9 @@ constexpr OptionDef kOptionDefs[] = {
     {"verbose", 'v', false, OptionId::kVerbose},
     {"move-duplicates", 0, true, OptionId::kMove},
     {"dry-run", 'n', false, OptionId::kDryRun},
+    {"keep", 0, true, OptionId::kKeep},
+    {"loose", 0, false, OptionId::kLoose},
+    {"legacy-encoding", 0, true, OptionId::kLegacyEncoding},
     {"help", 'h', false, OptionId::kHelp},
     {"version", 'V', false, OptionId::kVersion},
 };
@@ -140,6 +158,19 @@ bool Apply(const OptionDef& def, const std::string& strValue, Options* pOptions,
       break;
     case OptionId::kDryRun:
       pOptions->bDryRun = true;
+      break;
+    case OptionId::kKeep:
+      return ParseKeepPolicies(strValue, &pOptions->vecKeep, pstrError);
+    case OptionId::kLoose:
+      pOptions->bLoose = true;
+      break;
+    case OptionId::kLegacyEncoding:
+      if (!IsKnownEncoding(strValue)) {
+        *pstrError = "unknown encoding '" + strValue +
+                     "' for --legacy-encoding (any name iconv knows, such as latin1, cp1252, gbk)";
+        return false;
+      }
+      pOptions->strLegacyEncoding = strValue;
       break;
     case OptionId::kHelp:
       *pOutcome = ParseOutcome::kHelp;
@@ -263,6 +294,9 @@ ParseOutcome ParseOptions(int argc, char* const argv[], Options* pOptions, std::
   if (bBy && pOptions->bFingerprint) {
     return fail("--by groups by tags and cannot be combined with fingerprint options");
   }
+  if (pOptions->bLoose && pOptions->bFingerprint) {
+    return fail("--loose compares tags and cannot be combined with fingerprint options");
+  }
   if (bJson && bCsv) return fail("choose one of --json and --csv");
   if (pOptions->bDryRun && pOptions->strMoveDir.empty()) {
     return fail("--dry-run only applies to --move-duplicates DIR");
@@ -304,21 +338,43 @@ Input:
   -r, --recursive      also take every folder below the given folders (symbolic links
                        to folders are followed, each folder is taken once)
 
+Tags:
+      --loose          compare titles and artists ignoring case and extra blanks
+      --legacy-encoding NAME
+                       read single-byte tag text (ID3v1, ID3v2 Latin-1 frames) in NAME,
+                       any encoding iconv knows, such as cp1252 or latin1 (default gbk)
+
 Output:
       --json           one JSON document on standard output
-      --csv            CSV (RFC 4180) on standard output, one row per group member
+      --csv            CSV (RFC 4180) on standard output, one row per file examined
+                       (both layouts: twintone(1) and docs/reports.md)
   -q, --quiet          no progress bar
   -v, --verbose        one line per scanned file on standard error
 
-In each group the member to keep comes first: the best bitrate, then the longest
-duration. The summary counts files scanned; files skipped are those the run could not
-read as audio (no readable tags or stream length), paths that could not be taken in,
-and, after Ctrl-C, files the run did not reach. Bytes freed is what moving every
-member but the first would free.
+Keeping (each group lists the copy to keep first, then the others best first):
+      --keep POLICY[,POLICY...]
+                       which copy to keep, policies in order of weight (default best):
+                         best     the full-length copy (lengths within 5 s count as
+                                  equal), then lossless over lossy, then the higher
+                                  bitrate
+                         longest  the longest playing time
+                         largest  the largest file
+                         newest   the latest modification time
+                         oldest   the earliest modification time
+                         under=DIR  a file inside DIR
+                       A tie goes to the next policy, then to best, then to path order.
+                       A copy that looks damaged (far smaller than its length and
+                       bitrate imply, or with --fingerprint decoding far short) is never
+                       kept over a whole one; when every copy of a group looks damaged,
+                       all are kept and none is moved.
+
+The report lists each group, the files with no duplicate are counted, and every file
+skipped (and why) is named at the end. Sizes are in KiB, MiB and GiB (powers of 1024);
+similarity is the percentage of fingerprint agreement with the group's reference copy.
 
 Moving:
       --move-duplicates DIR
-                       move every member but the first into DIR (created if missing).
+                       move every member but the kept one into DIR (created if missing).
                        Names are made unique ("song (1).mp3"); nothing is overwritten or
                        deleted; a move that fails is reported and the others go on.
   -n, --dry-run        show the moves without making them

@@ -16,6 +16,13 @@ constexpr int kExitInterrupted = 130;  // stopped by Ctrl-C; partial results wer
 
 enum class OutputFormat { kText, kJson, kCsv };
 
+// One --keep policy; see keeper.h for what each means.
+enum class KeepRule { kBest, kLongest, kLargest, kNewest, kOldest, kUnder };
+struct KeepPolicy {
+  KeepRule rule = KeepRule::kBest;
+  std::string strDir;  // kUnder: the folder whose files win, as given
+};
+
 struct Options {
   bool bFingerprint = false;
   // Text mode: the library's grouping flags and the field names in key order.
@@ -32,6 +39,13 @@ struct Options {
   std::string strMoveDir;  // empty: nothing is moved
   bool bDryRun = false;
   std::vector<std::string> vecPaths;
+
+  // Which copy of a group to keep, policies in order of weight (default: best).
+  std::vector<KeepPolicy> vecKeep = {KeepPolicy()};
+  // Tag mode: compare titles and artists loosely; read single-byte tag text in this
+  // iconv encoding (empty: the library's default).
+  bool bLoose = false;
+  std::string strLegacyEncoding;
 };
 
 enum class ParseOutcome { kRun, kHelp, kVersion, kUsageError };
