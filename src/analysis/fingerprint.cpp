@@ -5,6 +5,7 @@
 #include <audio_decoder.h>
 
 #include <cassert>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -14,23 +15,32 @@
 
 namespace {
 
-// The cancel flag of the extraction running on this thread, or null. Set by
-// ExtractFingerprint for the length of its decode; read by the data callback, which
-// the decoder calls on the same thread.
+// The cancel flag of the extraction running on this thread (may be null), and the
+// count of samples it has fed to Chromaprint. Set by ExtractFingerprint for the
+// length of its decode; read by the data callback, which the decoder calls on the
+// same thread.
 thread_local const std::atomic<bool>* t_pbCancel = nullptr;
+thread_local int64_t* t_pnFedSamples = nullptr;
 
-// Restores the thread's previous cancel flag at scope exit.
-class CancelScope {
+// Points the thread's cancel flag and sample count at one extraction's, and restores
+// the previous ones at scope exit.
+class ExtractionScope {
  public:
-  explicit CancelScope(const std::atomic<bool>* pbCancel) : pbSaved_(t_pbCancel) {
+  ExtractionScope(const std::atomic<bool>* pbCancel, int64_t* pnFedSamples)
+      : pbSaved_(t_pbCancel), pnSavedSamples_(t_pnFedSamples) {
     t_pbCancel = pbCancel;
+    t_pnFedSamples = pnFedSamples;
   }
-  ~CancelScope() { t_pbCancel = pbSaved_; }
-  CancelScope(const CancelScope&) = delete;
-  CancelScope& operator=(const CancelScope&) = delete;
+  ~ExtractionScope() {
+    t_pbCancel = pbSaved_;
+    t_pnFedSamples = pnSavedSamples_;
+  }
+  ExtractionScope(const ExtractionScope&) = delete;
+  ExtractionScope& operator=(const ExtractionScope&) = delete;
 
  private:
   const std::atomic<bool>* pbSaved_;
+  int64_t* pnSavedSamples_;
 };
 
 // Frees the extraction's Chromaprint context at scope exit and clears the field.
@@ -73,7 +83,9 @@ int GetDecoderDataProc(void* pUser, void* pPcm, int nBytes) {
   if (pUser == nullptr) return -1;
   if (t_pbCancel != nullptr && t_pbCancel->load(std::memory_order_relaxed)) return 1;
   auto* pInfo = static_cast<tagCChromaPrintInfo*>(pUser);
-  return chromaprint_feed(pInfo->pCtx, static_cast<const int16_t*>(pPcm), nBytes / 2) ? 0 : 1;
+  if (!chromaprint_feed(pInfo->pCtx, static_cast<const int16_t*>(pPcm), nBytes / 2)) return 1;
+  if (t_pnFedSamples != nullptr && nBytes > 0) *t_pnFedSamples += nBytes / 2;
+  return 0;
 }
 
 }  // namespace callbacks
@@ -84,6 +96,12 @@ GetAudioInfoProc FingerprintInfoCallback() { return callbacks::GetAudioInfoProc;
 
 GetDecoderDataProc FingerprintDataCallback() { return callbacks::GetDecoderDataProc; }
 
+int32_t DecodedMs(int64_t nSamples, int nSampleRate, int nChannels) {
+  if (nSampleRate <= 0 || nChannels <= 0) return nSamples > 0 ? -1 : 0;
+  int64_t nMs = nSamples * 1000 / (static_cast<int64_t>(nSampleRate) * nChannels);
+  return nMs > INT32_MAX ? INT32_MAX : static_cast<int32_t>(nMs);
+}
+
 int FingerprintSeconds(int nRequested, int nDurationMs) {
   int nSeconds = nRequested > 600 ? 600 : nRequested;
   if (nSeconds < 1) nSeconds = nDurationMs / 1000;
@@ -93,7 +111,7 @@ int FingerprintSeconds(int nRequested, int nDurationMs) {
 // The parameter is named as the invariants read: the asserts print these texts.
 int ExtractFingerprint(const char* pszPath, int nDurationMs, tagCChromaPrintInfo* pChromaInfo,
                        int nSeconds, const std::atomic<bool>* pbCancel, int32_t** ppFinger,
-                       int32_t* pnLen) {
+                       int32_t* pnLen, int32_t* pnDecodedMs) {
   if (pszPath == nullptr || pChromaInfo == nullptr || ppFinger == nullptr || pnLen == nullptr) {
     return -11;
   }
@@ -108,11 +126,14 @@ int ExtractFingerprint(const char* pszPath, int nDurationMs, tagCChromaPrintInfo
   if (pChromaInfo->handle == nullptr) return -11;
 
   {
-    CancelScope cancelScope(pbCancel);
-    if (DecoderAudio(&pChromaInfo->handle, pszPath, callbacks::GetAudioInfoProc,
-                     callbacks::GetDecoderDataProc, pChromaInfo) != 0) {
-      return -11;
+    int64_t nFedSamples = 0;
+    ExtractionScope scope(pbCancel, &nFedSamples);
+    int nDecoded = DecoderAudio(&pChromaInfo->handle, pszPath, callbacks::GetAudioInfoProc,
+                                callbacks::GetDecoderDataProc, pChromaInfo);
+    if (pnDecodedMs != nullptr) {
+      *pnDecodedMs = DecodedMs(nFedSamples, pChromaInfo->nSampleRate, pChromaInfo->nChannels);
     }
+    if (nDecoded != 0) return -11;
   }
   if (!chromaprint_finish(pChromaInfo->pCtx)) return -8;
 
@@ -137,5 +158,5 @@ int CDedupeMusic::GetMusicFinger(InerMusicDedupInfo* pRecord, tagCChromaPrintInf
   GroupKey* pKey = pRecord->pGroupKey;
   if (pKey->nFingerLen >= 1) return 0;
   return ExtractFingerprint(pRecord->strPath.c_str(), pRecord->nDuration, pInfo, nSeconds, nullptr,
-                            &pKey->pFinger, &pKey->nFingerLen);
+                            &pKey->pFinger, &pKey->nFingerLen, &pRecord->nDecodedMs);
 }

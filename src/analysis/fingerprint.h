@@ -30,9 +30,15 @@ int FingerprintSeconds(int nRequested, int nDurationMs);
 // pInfo->handle holds the decoder task afterwards, whatever the result, for the
 // caller to release with DestroyConvertTask (null when none was made).
 // A set *pbCancel (may be null) makes the decode stop at its next buffer (-11).
+// When the decoder ran, *pnDecodedMs (may be null) receives the milliseconds of audio
+// fed to Chromaprint, failed decodes included; it is left untouched otherwise.
 int ExtractFingerprint(const char* pszPath, int nDurationMs, tagCChromaPrintInfo* pInfo,
                        int nSeconds, const std::atomic<bool>* pbCancel, int32_t** ppFinger,
-                       int32_t* pnLen);
+                       int32_t* pnLen, int32_t* pnDecodedMs = nullptr);
+
+// Milliseconds of interleaved PCM: nSamples / (rate x channels), rounded down; 0 for
+// no samples, -1 for samples of an unknown format.
+int32_t DecodedMs(int64_t nSamples, int nSampleRate, int nChannels);
 
 // The two decoder callbacks of an extraction, for tests that drive them directly.
 // Both take a tagCChromaPrintInfo as user data and return -1 when it is null; the

@@ -92,6 +92,7 @@ int CDedupeMusic::DedupeDealloc() {
     delete pGroup;
   }
   vecGroups.clear();
+  vecFileOrder.clear();
   for (auto& entry : mapLoaded) delete entry.second;
   mapLoaded.clear();
   for (auto& entry : mapGroups) delete entry.second;

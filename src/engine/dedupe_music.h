@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/tag_reader.h"
 #include "engine/records.h"
 #include "grouping/acoustid_compare.h"
 #include "twintone.h"
@@ -53,6 +54,10 @@ class CDedupeMusic {
     int nKeyCompare = TWINTONE_KEY_EXACT;
   };
   ExtSettings ext;
+  // How the tags of this run are read, from ext; under hDataLock.
+  twintone::TagTextOptions TagTextSettings() const {
+    return {ext.nTagTextMode, ext.strLegacyEncoding};
+  }
 
   CDedupeMusic();
   CDedupeMusic(const CDedupeMusic&) = delete;
@@ -94,10 +99,31 @@ class CDedupeMusic {
   TWINTONE_EXPORT int GetGroupKey(InerMusicDedupInfo* pRecord);
   TWINTONE_EXPORT int GetDeepKey(InerMusicDedupInfo* pRecord, int nSeconds);
   // Filing (grouping/duplicate_groups.cpp); worker thread, under hDataLock.
+  // FileRecord files a keyed record and says what became of it; the exported
+  // AddToReaptList forwards to it.
+  enum class FilingResult {
+    kFiled,         // joined a group or started one
+    kTooShort,      // fingerprint mode: too few words to compare
+    kKeyCollision,  // fingerprint mode: an equal map key holds another group
+  };
+  FilingResult FileRecord(InerMusicDedupInfo* pRecord);
   TWINTONE_EXPORT void AddToReaptList(InerMusicDedupInfo* pRecord);
   // Fingerprint extraction (analysis/fingerprint.cpp); touches no engine state.
   TWINTONE_EXPORT int GetMusicFinger(InerMusicDedupInfo* pRecord, tagCChromaPrintInfo* pInfo,
                                      int nSeconds);
+
+  // Per-file outcomes (outcomes.cpp); under hDataLock. The worker resets them at run
+  // start, notes each record's key failure or filing, then the result groups built
+  // from nFirstGroup on.
+  void ResetOutcomes();
+  void NoteKeyFailure(InerMusicDedupInfo* pRecord, int nKeyResult);
+  void NoteFiling(InerMusicDedupInfo* pRecord, FilingResult result);
+  void NoteResultGroups(size_t nFirstGroup);
+  // Fills *pInfo for the nIndex-th record in load-table order: 0, or -2 out of range.
+  int FileInfoAt(int nIndex, twintone_file_info* pInfo);
+  // mapLoaded's records in its order, for FileInfoAt; guarded by hDataLock, rebuilt
+  // when its size differs from the table's, cleared by DedupeDealloc.
+  std::vector<InerMusicDedupInfo*> vecFileOrder;
 
   // Set by the worker for the length of a fingerprint run; GetDeepKey takes
   // fingerprints computed ahead from it. Null otherwise.
@@ -113,6 +139,9 @@ class CDedupeMusic {
   // Sets bQuit under hStateLock.
   void RequestStop();
 };
+
+// The short English text of a TWINTONE_SKIP_* reason; "" for none. Static.
+const char* SkipReasonText(int32_t nReason);
 
 // The engine, created by the first creating entry point; never destroyed.
 extern CDedupeMusic* g_pCDeDup;

@@ -7,8 +7,12 @@
 #include "support/thread_start.h"
 
 FingerprintPrefetch::FingerprintPrefetch(const std::vector<InerMusicDedupInfo*>& vecOrder,
-                                         int nSeconds, unsigned nThreads)
-    : nSeconds_(nSeconds), vecJobs_(vecOrder.size()), nWindow_(nThreads * kWindowPerThread) {
+                                         int nSeconds, unsigned nThreads,
+                                         const twintone::TagTextOptions& tagText)
+    : nSeconds_(nSeconds),
+      tagText_(tagText),
+      vecJobs_(vecOrder.size()),
+      nWindow_(nThreads * kWindowPerThread) {
   mapIndex_.reserve(vecOrder.size());
   for (size_t i = 0; i < vecOrder.size(); ++i) {
     const InerMusicDedupInfo* pRecord = vecOrder[i];
@@ -58,13 +62,14 @@ void FingerprintPrefetch::Compute(Job* pJob) {
   int32_t nDuration = pJob->nDuration;
   out.bReadTags = pJob->bReadTags;
   if (out.bReadTags) {
-    out.nTagResult = GetDupMusicInfo(pJob->strPath.c_str(), &out.tags);
+    out.nTagResult = twintone::ReadDupMusicInfo(pJob->strPath.c_str(), &out.tags, tagText_);
     if (out.nTagResult == 0) nDuration = static_cast<int32_t>(out.tags.nDuration);
   }
   if (pJob->bHasFinger) return;
   tagCChromaPrintInfo info{};
   out.nFingerResult = ExtractFingerprint(pJob->strPath.c_str(), nDuration, &info, nSeconds_,
-                                         &bCancel_, &out.pFinger, &out.nFingerLen);
+                                         &bCancel_, &out.pFinger, &out.nFingerLen,
+                                         &out.nDecodedMs);
   if (info.handle != nullptr) DestroyConvertTask(&info.handle);
 }
 
@@ -91,6 +96,7 @@ bool FingerprintPrefetch::Take(InerMusicDedupInfo* pRecord, int* pnResult) {
     pKey->nFingerLen = ahead.nFingerLen;
     ahead.pFinger = nullptr;
   }
+  if (ahead.nDecodedMs >= 0) pRecord->nDecodedMs = ahead.nDecodedMs;
   *pnResult = ahead.nFingerResult == 0 ? 0 : -23;
   return true;
 }

@@ -13,6 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "analysis/tag_reader.h"
 #include "engine/records.h"
 #include "twintone.h"
 
@@ -24,6 +25,7 @@ struct PrefetchedKey {
   int nFingerResult = 0;    // GetMusicFinger's result
   int32_t* pFinger = nullptr;  // malloc'ed; handed to the record's key or freed
   int32_t nFingerLen = 0;
+  int32_t nDecodedMs = -1;  // audio fed to Chromaprint when a decode ran
 };
 
 // Tags the prefetched result into the record as the worker itself would (the
@@ -38,9 +40,11 @@ class FingerprintPrefetch {
  public:
   // vecOrder: the records in the order the worker visits them. Starts nThreads
   // threads that each take the next unclaimed record at most kWindow ahead of the
-  // worker. Throws std::system_error or std::bad_alloc.
+  // worker; tags are read as tagText says. Throws std::system_error or
+  // std::bad_alloc.
   FingerprintPrefetch(const std::vector<InerMusicDedupInfo*>& vecOrder, int nSeconds,
-                      unsigned nThreads);
+                      unsigned nThreads,
+                      const twintone::TagTextOptions& tagText = twintone::TagTextOptions());
   // Cancels decodes in flight (they stop at their next buffer) and joins the pool.
   ~FingerprintPrefetch();
   FingerprintPrefetch(const FingerprintPrefetch&) = delete;
@@ -73,6 +77,7 @@ class FingerprintPrefetch {
   void Cancel();
 
   const int nSeconds_;
+  const twintone::TagTextOptions tagText_;
   std::vector<Job> vecJobs_;
   std::unordered_map<const InerMusicDedupInfo*, size_t> mapIndex_;
   size_t nWindow_;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "twintone.h"
+#include "twintone_ext.h"
 
 // A record's grouping key: a key text (text mode) or a raw fingerprint
 // (fingerprint mode). Owns its fingerprint buffer, which is malloc'ed.
@@ -51,6 +52,19 @@ class InerMusicDedupInfo {
   // Beyond the shared fields: what a run learnt about the file, for the extension
   // header. Written on the worker thread under hDataLock.
   int32_t nDecodedMs = -1;  // fingerprint mode: audio decoded, -1 unknown
+
+  // What the last run made of the file: reset at each run start (but for the flag
+  // of tags that could not be read, which stays until a read succeeds), set as the
+  // worker keys and files it and when the result groups are built.
+  struct Outcome {
+    int32_t nOutcome = TWINTONE_OUTCOME_PENDING;
+    int32_t nReason = TWINTONE_SKIP_NONE;
+    int32_t nGroup = -1;   // result group index when grouped
+    int32_t nMember = -1;  // index within that group
+    uint32_t nFlags = 0;   // TWINTONE_FILE_* bits
+  };
+  Outcome outcome;
+  int64_t nFileSize64 = 0;  // the file size as the tags' reader gave it; 0 unknown
 
   InerMusicDedupInfo();
   InerMusicDedupInfo(const InerMusicDedupInfo&) = delete;

@@ -27,14 +27,16 @@ void Notify(DedupeNotifyProc pfn, void* pData, int nCode, const char* pszText, v
 // Fingerprints are computed ahead of the filing loop, one thread per core; the
 // worker itself mostly waits for them.
 std::unique_ptr<FingerprintPrefetch> StartPrefetch(
-    const std::map<std::string, InerMusicDedupInfo*>& mapLoaded, int nSeconds) {
+    const std::map<std::string, InerMusicDedupInfo*>& mapLoaded, int nSeconds,
+    const twintone::TagTextOptions& tagText) {
   unsigned nCores = std::thread::hardware_concurrency();
   if (mapLoaded.size() < 2) return nullptr;
   std::vector<InerMusicDedupInfo*> vecOrder;
   vecOrder.reserve(mapLoaded.size());
   for (const auto& entry : mapLoaded) vecOrder.push_back(entry.second);
   try {
-    return std::make_unique<FingerprintPrefetch>(vecOrder, nSeconds, nCores == 0 ? 2 : nCores);
+    return std::make_unique<FingerprintPrefetch>(vecOrder, nSeconds, nCores == 0 ? 2 : nCores,
+                                                 tagText);
   } catch (...) {
     return nullptr;  // without threads the worker computes each fingerprint itself
   }
@@ -59,6 +61,7 @@ void CDedupeMusic::Run() {
   DedupeNotifyProc pfn = pfnNotify;
   void* pUserArg = pUser;
 
+  ResetOutcomes();
   int nCount = static_cast<int>(mapLoaded.size());
   g_log.lg("获取数目%d", nCount);
   int nStartData = nCount;
@@ -67,7 +70,7 @@ void CDedupeMusic::Run() {
   std::unique_ptr<FingerprintPrefetch> pAhead;
   std::unique_ptr<ParallelGroupScan> pScan;
   if ((nMatchFlags & TWINTONE_MATCH_FINGERPRINT) != 0) {
-    pAhead = StartPrefetch(mapLoaded, nFingerSeconds);
+    pAhead = StartPrefetch(mapLoaded, nFingerSeconds, TagTextSettings());
     pPrefetch = pAhead.get();
     pScan = StartGroupScan();
     pGroupScan = pScan.get();
@@ -88,7 +91,12 @@ void CDedupeMusic::Run() {
     }
     InerMusicDedupInfo* pRecord = it->second;
     try {
-      if (GetGroupKey(pRecord) == 0) AddToReaptList(pRecord);
+      int nKeyResult = GetGroupKey(pRecord);
+      if (nKeyResult == 0) {
+        NoteFiling(pRecord, FileRecord(pRecord));
+      } else {
+        NoteKeyFailure(pRecord, nKeyResult);
+      }
     } catch (...) {
       // Out of memory while keying or filing: the file stays out of the groups.
     }
@@ -102,10 +110,16 @@ void CDedupeMusic::Run() {
   pAhead.reset();
   pGroupScan = nullptr;
   pScan.reset();
+  const size_t nFirstGroup = vecGroups.size();
   try {
     BuildResultGroups();
   } catch (...) {
     // Out of memory: the groups built so far stay readable.
+  }
+  try {
+    NoteResultGroups(nFirstGroup);
+  } catch (...) {
+    // Out of memory: members not yet noted read as alone.
   }
   t_bWorkerHoldsData = false;
   pthread_mutex_unlock(&hDataLock);

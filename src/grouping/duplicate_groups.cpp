@@ -14,12 +14,14 @@ constexpr int32_t kMinFingerWords = 20;
 
 }  // namespace
 
-void CDedupeMusic::AddToReaptList(InerMusicDedupInfo* pRecord) {
+void CDedupeMusic::AddToReaptList(InerMusicDedupInfo* pRecord) { FileRecord(pRecord); }
+
+CDedupeMusic::FilingResult CDedupeMusic::FileRecord(InerMusicDedupInfo* pRecord) {
   const GroupKey& key = *pRecord->pGroupKey;
   GroupMap::iterator found = mapGroups.end();
 
   if ((nMatchFlags & TWINTONE_MATCH_FINGERPRINT) != 0) {
-    if (key.nFingerLen < kMinFingerWords) return;
+    if (key.nFingerLen < kMinFingerWords) return FilingResult::kTooShort;
     const auto* pWords = reinterpret_cast<const uint32_t*>(key.pFinger);
     auto passes = [&](const GroupKey& groupKey, float* pfScore) {
       int nMaxOffset = std::min(groupKey.nFingerLen, key.nFingerLen) / 3;
@@ -70,15 +72,17 @@ void CDedupeMusic::AddToReaptList(InerMusicDedupInfo* pRecord) {
     } else {
       members.push_back(pRecord);
     }
-    return;
+    return FilingResult::kFiled;
   }
 
   auto pList = std::make_unique<RecordList>(1, pRecord);
   pRecord->fSimilarity = 1.0f;
   if (mapGroups.count(key) != 0) {
     g_log.lg("\n\ninsert bug[%s]!!!!\n\n", pRecord->strPath.c_str());
-    return;  // the map keeps its entry; this record belongs to no group
+    // The map keeps its entry; this record belongs to no group.
+    return FilingResult::kKeyCollision;
   }
   mapGroups.emplace(key, pList.get());
   pList.release();
+  return FilingResult::kFiled;
 }

@@ -4,9 +4,11 @@
 #include <string>
 
 #include "analysis/fingerprint.h"
+#include "analysis/tag_reader.h"
 #include "audio_decoder.h"
 #include "engine/dedupe_music.h"
 #include "engine/fingerprint_prefetch.h"
+#include "support/key_fold.h"
 
 namespace {
 
@@ -19,11 +21,19 @@ void CopyTags(const DupMusicInfo& info, InerMusicDedupInfo* pRecord) {
   pRecord->nFileSize = static_cast<int32_t>(info.nFileSize);
   pRecord->nDuration = static_cast<int32_t>(info.nDuration);
   pRecord->nBitrate = static_cast<int32_t>(info.nBitrate);
+  pRecord->nFileSize64 = info.nFileSize;
+  pRecord->outcome.nFlags &= ~TWINTONE_FILE_TAGS_UNREAD;
 }
 
-void ReadTagsInto(InerMusicDedupInfo* pRecord) {
+// Reads the record's tags into it; a file whose tags cannot be read is flagged and
+// keeps what it had.
+void ReadTagsInto(InerMusicDedupInfo* pRecord, const twintone::TagTextOptions& options) {
   DupMusicInfo info;
-  if (GetDupMusicInfo(pRecord->strPath.c_str(), &info) == 0) CopyTags(info, pRecord);
+  if (twintone::ReadDupMusicInfo(pRecord->strPath.c_str(), &info, options) == 0) {
+    CopyTags(info, pRecord);
+  } else {
+    pRecord->outcome.nFlags |= TWINTONE_FILE_TAGS_UNREAD;
+  }
 }
 
 void TitleFromFileName(InerMusicDedupInfo* pRecord) {
@@ -40,7 +50,11 @@ void AppendNumber(std::string* pKey, int32_t nValue) {
 }  // namespace
 
 void ApplyPrefetchedTags(const PrefetchedKey& ahead, InerMusicDedupInfo* pRecord) {
-  if (ahead.nTagResult == 0) CopyTags(ahead.tags, pRecord);
+  if (ahead.nTagResult == 0) {
+    CopyTags(ahead.tags, pRecord);
+  } else {
+    pRecord->outcome.nFlags |= TWINTONE_FILE_TAGS_UNREAD;
+  }
   if (pRecord->strTitle.empty()) TitleFromFileName(pRecord);
 }
 
@@ -53,16 +67,23 @@ int CDedupeMusic::GetGroupKey(InerMusicDedupInfo* pRecord) {
   std::string& strKey = pRecord->pGroupKey->strKey;
   strKey.clear();
   if (pRecord->strTitle.empty()) {
-    ReadTagsInto(pRecord);
+    ReadTagsInto(pRecord, TagTextSettings());
     std::string strBare = pRecord->strTitle;
     if (pRecord->strTitle.empty() || trim(strBare).empty()) TitleFromFileName(pRecord);
     if (pRecord->strTitle.empty()) return -4;
   }
 
-  if (nMatchFlags & TWINTONE_MATCH_TITLE) strKey += pRecord->strTitle;
+  // Loose comparison folds the title and the artist in the key only; the record
+  // keeps the text as read.
+  const bool bLoose = ext.nKeyCompare == TWINTONE_KEY_LOOSE;
+  if (nMatchFlags & TWINTONE_MATCH_TITLE) {
+    strKey += bLoose ? twintone::FoldedKeyText(pRecord->strTitle) : pRecord->strTitle;
+  }
   if (nMatchFlags & TWINTONE_MATCH_ARTIST) {
-    if (pRecord->strArtist.empty()) return -5;
-    strKey += pRecord->strArtist;
+    const std::string strArtist =
+        bLoose ? twintone::FoldedKeyText(pRecord->strArtist) : pRecord->strArtist;
+    if (strArtist.empty()) return -5;
+    strKey += strArtist;
   }
   if (nMatchFlags & TWINTONE_MATCH_ALBUM) {
     if (pRecord->strAlbum.empty()) return -6;
@@ -89,7 +110,7 @@ int CDedupeMusic::GetDeepKey(InerMusicDedupInfo* pRecord, int nSeconds) {
 
   tagCChromaPrintInfo info{};
   if (pRecord->strTitle.empty() || pRecord->nDuration == 0) {
-    ReadTagsInto(pRecord);
+    ReadTagsInto(pRecord, TagTextSettings());
     if (pRecord->strTitle.empty()) TitleFromFileName(pRecord);
   }
   int nResult = GetMusicFinger(pRecord, &info, nSeconds);
