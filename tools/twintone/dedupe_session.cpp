@@ -217,9 +217,6 @@ void AccountForUngrouped(const FileOutcomes& mapOutcomes,
 // Hands the tag-mode settings to the library. False, with the reason printed, when it
 // refuses one.
 bool ApplyLibrarySettings(const Options& options, ProgressBar* pBar) {
-  // Text the file stores as Unicode is read as it is; only single-byte text goes
-  // through the legacy encoding. A library without this setting keeps its own way.
-  twintone_set_tag_text_mode(TWINTONE_TAGTEXT_AS_STORED);
   if (!options.strLegacyEncoding.empty()) {
     int nResult = twintone_set_legacy_encoding(options.strLegacyEncoding.c_str());
     if (nResult != 0) {
