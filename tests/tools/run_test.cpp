@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "cli_runner.h"
@@ -43,13 +44,32 @@ class CliRunTest : public ::testing::Test {
   TempDir dir;
 };
 
-TEST_F(CliRunTest, FingerprintRunGroupsEachPieceAndCountsBrokenFilesAsSkipped) {
+TEST_F(CliRunTest, FingerprintRunGroupsEachPieceAndAccountsForEveryFile) {
   AddMusic("lib", {0, 1}, kThreeWays);
   twintone_test::WriteGarbageFile(dir.Path("lib/noise.mp3"), 50000, 7);
   dir.WriteFile("lib/empty.flac");
-  JsonFields doc = RunJson({"--fingerprint", "--json", "-q", dir.Path("lib")});
+  CliResult result = RunCli({"--fingerprint", "--json", "-q", dir.Path("lib")});
+  ASSERT_EQ(0, result.nExitCode) << result.strErr;
+  EXPECT_EQ("", SchemaViolations(result.strOut));
+  JsonFields doc = JsonOf(result.strOut);
   EXPECT_EQ("8", doc["summary.files_scanned"]);
   EXPECT_EQ("2", doc["summary.files_skipped"]);
+  // Every file on disk once in "files", in path order, the broken ones with a reason.
+  auto mapOnDisk = Snapshot(dir.Path("lib"));
+  ASSERT_EQ(std::to_string(mapOnDisk.size()), doc["files#"]);
+  size_t nFile = 0;
+  for (const auto& file : mapOnDisk) {
+    std::string strPrefix = "files." + std::to_string(nFile++) + ".";
+    EXPECT_EQ(file.first, doc[strPrefix + "path"]);
+    bool bBroken = FileName(file.first) == "noise.mp3" || FileName(file.first) == "empty.flac";
+    std::string strOutcome = doc[strPrefix + "outcome"];
+    if (bBroken) {
+      EXPECT_EQ("skipped", strOutcome) << file.first;
+      EXPECT_NE("", doc[strPrefix + "reason"]) << file.first;
+    } else {
+      EXPECT_TRUE(strOutcome == "kept" || strOutcome == "duplicate") << file.first << strOutcome;
+    }
+  }
   EXPECT_EQ("4", doc["summary.duplicates"]);
   EXPECT_EQ("false", doc["partial"]);
   ASSERT_EQ("2", doc["groups#"]);
@@ -62,6 +82,18 @@ TEST_F(CliRunTest, FingerprintRunGroupsEachPieceAndCountsBrokenFilesAsSkipped) {
       EXPECT_EQ(strPiece, FileName(doc[strGroup + strMember]).substr(0, 6));
     }
   }
+}
+
+TEST_F(CliRunTest, TextReportEndsNamingEachSkippedFile) {
+  AddMusic("lib", {0}, {AudioEncoding::kFlac, AudioEncoding::kMp3At128});
+  twintone_test::WriteGarbageFile(dir.Path("lib/noise.mp3"), 50000, 7);
+  CliResult result = RunCli({"--fingerprint", "-q", dir.Path("lib")});
+  ASSERT_EQ(0, result.nExitCode) << result.strErr;
+  size_t nSection = result.strOut.find("\nSkipped (1):\n  " + dir.Path("lib/noise.mp3") + ": ");
+  ASSERT_NE(std::string::npos, nSection) << result.strOut;
+  std::string strSection = result.strOut.substr(nSection + 1);
+  EXPECT_EQ(2, std::count(strSection.begin(), strSection.end(), '\n')) << "not the end";
+  EXPECT_NE(std::string::npos, result.strOut.find("0 unique, 1 skipped")) << result.strOut;
 }
 
 TEST_F(CliRunTest, TagRunWritesParsableCsv) {
