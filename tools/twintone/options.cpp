@@ -351,22 +351,22 @@ Output:
   -q, --quiet          no progress bar
   -v, --verbose        one line per scanned file on standard error
 
-Keeping (each group lists the copy to keep first, then the others best first):
+Keeping:
       --keep POLICY[,POLICY...]
-                       which copy to keep, policies in order of weight (default best):
-                         best     the full-length copy (lengths within 5 s count as
-                                  equal), then lossless over lossy, then the higher
-                                  bitrate
-                         longest  the longest playing time
-                         largest  the largest file
-                         newest   the latest modification time
-                         oldest   the earliest modification time
-                         under=DIR  a file inside DIR
-                       A tie goes to the next policy, then to best, then to path order.
-                       A copy that looks damaged (far smaller than its length and
-                       bitrate imply, or with --fingerprint decoding far short) is never
-                       kept over a whole one; when every copy of a group looks damaged,
-                       all are kept and none is moved.
+                       which copy of each group to keep (default best)
+  Each group lists the copy to keep first, then the others best first. A copy that
+  looks damaged (far smaller than its length and bitrate imply, or with --fingerprint
+  decoding far short) is never kept over a whole one; when every copy of a group looks
+  damaged, all are kept and none is moved. Then --keep decides, policies in order of
+  weight:
+    best       the full-length copy (lengths within 5 s count as equal), then
+               lossless over lossy, then the higher bitrate
+    longest    the longest playing time
+    largest    the largest file
+    newest     the latest modification time
+    oldest     the earliest modification time
+    under=DIR  a file inside DIR
+  A tie goes to the next policy, then to best, then to path order.
 
 The report lists each group, the files with no duplicate are counted, and every file
 skipped (and why) is named at the end. Sizes are in KiB, MiB and GiB (powers of 1024);
