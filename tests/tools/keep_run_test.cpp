@@ -98,6 +98,21 @@ TEST_F(KeepRunTest, TruncatedCopiesAreNeverKeptAndAGroupOfThemMovesNothing) {
   EXPECT_EQ(mapBefore, Snapshot(strLib));
 }
 
+TEST_F(KeepRunTest, ACopyThatDecodesShortIsPassedOverInFingerprintMode) {
+  // Half a FLAC: its header still gives the whole length, and its bitrate is worked out
+  // from what is left, so only the decoder can tell.
+  const auto& corpus = twintone_test::SharedAudioCorpus();
+  const std::string& strFlac = corpus.Path(1, AudioEncoding::kFlac);
+  twintone_test::WriteTruncatedCopy(strFlac, dir.Path("half.flac"),
+                                    std::filesystem::file_size(strFlac) / 2);
+  twintone_test::CopyFile(corpus.Path(1, AudioEncoding::kMp3At128), dir.Path("whole.mp3"));
+  JsonFields doc = RunJson({"--fingerprint", dir.Path("half.flac"), dir.Path("whole.mp3")});
+  ASSERT_EQ("1", doc["groups#"]);
+  EXPECT_EQ(dir.Path("whole.mp3"), doc["groups.0.members.0.path"]);
+  EXPECT_EQ(0u, doc["groups.0.members.1.passed_over"].rfind("decoding stopped early", 0))
+      << doc["groups.0.members.1.passed_over"];
+}
+
 TEST_F(KeepRunTest, PoliciesChooseAmongIdenticalCopies) {
   const std::string& strSource =
       twintone_test::SharedAudioCorpus().Path(2, AudioEncoding::kOggVorbis);
