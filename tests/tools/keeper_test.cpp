@@ -1,5 +1,6 @@
-// The keeper choice on plain member data: which copies look damaged, and which copy
-// leads under each policy. Real files go through the same code in keep_run_test.cpp.
+// The keeper choice on plain member data: which copies look damaged, and where best
+// draws the line between one length and another. Real files go through the same code
+// in keep_run_test.cpp.
 #include "keeper.h"
 
 #include <gtest/gtest.h>
@@ -58,69 +59,30 @@ TEST(WholenessTest, FlagsOnlyCopiesThatCannotHoldWhatTheirHeaderClaims) {
   }
 }
 
-class KeeperTest : public ::testing::Test {
- protected:
-  // The paths of a group chosen under strPolicies, keeper first.
-  std::vector<std::string> Order(const std::string& strPolicies, std::vector<Member> vecMembers) {
-    std::vector<KeepPolicy> vecPolicies;
-    std::string strError;
-    EXPECT_TRUE(twintone_cli::ParseKeepPolicies(strPolicies, &vecPolicies, &strError));
-    std::vector<Group> vecGroups(1);
-    vecGroups[0].vecMembers = std::move(vecMembers);
-    twintone_cli::ChooseKeepers(vecPolicies, {false, 0}, &vecGroups);
-    group = vecGroups[0];
-    std::vector<std::string> vecPaths;
-    for (const Member& member : group.vecMembers) vecPaths.push_back(member.strPath);
-    return vecPaths;
-  }
-  Group group;
-};
-
-TEST_F(KeeperTest, BestWantsTheFullLengthThenLosslessThenBitrate) {
-  using Paths = std::vector<std::string>;
-  // 2:42 at 320 kbit/s is a cut copy of the 3:00 one, whatever its bitrate.
-  EXPECT_EQ((Paths{"full.mp3", "cut.mp3"}),
-            Order("best", {Copy("cut.mp3", 6'480'000, 162, 320), Copy("full.mp3", 2'880'000, 180, 128)}));
-  EXPECT_EQ("kept: longest, 3:00; others shorter (2:42)", group.strKeepReason);
-  // Within 5 s the lengths count as equal and lossless leads, then bitrate.
-  EXPECT_EQ((Paths{"b.flac", "a.mp3", "c.mp3"}),
-            Order("best", {Copy("a.mp3", 7'120'000, 178, 320), Copy("b.flac", 6'000'000, 180, 266),
-                           Copy("c.mp3", 2'880'000, 180, 128)}));
-  EXPECT_EQ("kept: FLAC, lossless; others lossy", group.strKeepReason);
-  // A damaged copy goes last and says why, even when it would have led.
-  EXPECT_EQ((Paths{"whole.mp3", "cut.mp3"}),
-            Order("best", {Copy("cut.mp3", 10'000, 66, 320), Copy("whole.mp3", 1'060'000, 66, 128)}));
-  EXPECT_EQ("kept: the only whole copy", group.strKeepReason);
-  EXPECT_EQ(0u, group.vecMembers[1].strPassedOver.rfind("truncated", 0));
-  EXPECT_FALSE(group.bUnsure);
-  // With every copy damaged, no copy can be trusted over another.
-  Order("best", {Copy("x.mp3", 10'000, 66, 320), Copy("y.mp3", 12'000, 66, 128)});
-  EXPECT_TRUE(group.bUnsure);
-}
-
-TEST_F(KeeperTest, PoliciesApplyInOrderAndTiesFallThroughToBest) {
-  using Paths = std::vector<std::string>;
-  Member older = Copy("/m/b/old.mp3", 2'880'000, 180, 128);
-  older.nModifiedNs = 1'000'000'000;
-  Member newer = Copy("/m/a/new.mp3", 7'200'000, 180, 320);
-  newer.nModifiedNs = 2'000'000'000;
-  EXPECT_EQ((Paths{"/m/b/old.mp3", "/m/a/new.mp3"}), Order("oldest", {newer, older}));
-  EXPECT_EQ((Paths{"/m/a/new.mp3", "/m/b/old.mp3"}), Order("newest", {older, newer}));
-  EXPECT_EQ((Paths{"/m/b/old.mp3", "/m/a/new.mp3"}), Order("under=/m/b", {newer, older}));
-  EXPECT_EQ("kept: under /m/b; others outside it", group.strKeepReason);
-  // Both under /m: best decides.
-  EXPECT_EQ((Paths{"/m/a/new.mp3", "/m/b/old.mp3"}), Order("under=/m/,largest", {older, newer}));
-  EXPECT_EQ("kept: largest, 6.9 MiB; others smaller (2.7 MiB)", group.strKeepReason);
-}
-
-TEST(KeeperGroupsTest, GroupsComeInTheOrderOfTheirKeepersPaths) {
-  std::vector<Group> vecGroups(2);
-  vecGroups[0].vecMembers = {Copy("/z.mp3", 10, 0, 0), Copy("/y.mp3", 10, 0, 0)};
-  vecGroups[1].vecMembers = {Copy("/b.mp3", 10, 0, 0), Copy("/c.mp3", 10, 0, 0)};
+// The paths of one group ordered under best, keeper first; *pGroup gets the group.
+std::vector<std::string> OrderByBest(std::vector<Member> vecMembers, Group* pGroup) {
+  std::vector<Group> vecGroups(1);
+  vecGroups[0].vecMembers = std::move(vecMembers);
   twintone_cli::ChooseKeepers({KeepPolicy()}, {false, 0}, &vecGroups);
-  EXPECT_EQ("/b.mp3", vecGroups[0].vecMembers[0].strPath);
-  EXPECT_EQ("/y.mp3", vecGroups[1].vecMembers[0].strPath);
-  EXPECT_EQ("kept: first by path; others alike by the policy", vecGroups[1].strKeepReason);
+  *pGroup = vecGroups[0];
+  std::vector<std::string> vecPaths;
+  for (const Member& member : pGroup->vecMembers) vecPaths.push_back(member.strPath);
+  return vecPaths;
+}
+
+TEST(KeeperTest, BestCountsLengthsWithinFiveSecondsAsEqual) {
+  using Paths = std::vector<std::string>;
+  Group group;
+  // 2:58 and 3:00 are one length: lossless leads, then bitrate.
+  EXPECT_EQ((Paths{"b.flac", "a.mp3", "c.mp3"}),
+            OrderByBest({Copy("a.mp3", 7'120'000, 178, 320), Copy("b.flac", 6'000'000, 180, 266),
+                         Copy("c.mp3", 2'880'000, 180, 128)},
+                        &group));
+  EXPECT_EQ("kept: FLAC, lossless; others lossy", group.strKeepReason);
+  // 2:54 is shorter than 3:00, whatever the format.
+  EXPECT_EQ((Paths{"c.mp3", "b.flac"}), OrderByBest({Copy("b.flac", 6'000'000, 174, 266),
+                                                     Copy("c.mp3", 2'880'000, 180, 128)},
+                                                    &group));
 }
 
 }  // namespace

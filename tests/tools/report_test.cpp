@@ -127,6 +127,7 @@ TEST_F(ReportTest, JsonFollowsTheSchemaAndParsesBackWithExactPaths) {
   // Valid UTF-8 paths come through as they are; any other path is exact in path_hex.
   const JsonFields kExpected = {
       {"mode", "fingerprint"}, {"schema_version", "1"}, {"partial", "true"},
+      {"subfolders_not_searched", "true"},
       {"summary.files_scanned", "7"}, {"summary.files_skipped", "1"},
       {"summary.files_left_out", "1"}, {"summary.unique", "1"}, {"summary.groups", "2"},
       {"summary.duplicates", "3"}, {"summary.bytes_freed", "13700700"}, {"groups#", "2"},

@@ -78,7 +78,7 @@ struct RunReport {
   bool bPartial = false;  // the run was stopped before it reached every file
   int nFilesLoaded = 0;   // files the library took in
   int nFilesScanned = 0;  // files the run went through
-  int nFilesSkipped = 0;  // see the --help text for what counts
+  int nFilesSkipped = 0;  // entries of vecSkipped not left out (the reports count those)
   std::vector<Group> vecGroups;
   std::vector<std::string> vecUnique;    // filed, with no duplicate
   std::vector<SkippedFile> vecSkipped;   // see SkippedFile

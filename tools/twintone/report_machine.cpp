@@ -4,7 +4,7 @@
 //
 // JSON: one object: tool, version, schema_version, mode ("tags" | "fingerprint"),
 //   fields and loose (tags) or seconds and similarity_percent (fingerprint),
-//   keep_policy, partial, summary {...}, groups [{group, keep_reason, unsure, members
+//   keep_policy, partial, subfolders_not_searched, summary {...}, groups [{group, keep_reason, unsure, members
 //   [{keep, path, path_hex?, title, artist, album, format, lossless, duration_ms,
 //   bitrate_kbps, size_bytes, modified_ns, similarity? (percent, fingerprint mode),
 //   decoded_ms?, passed_over?}]}], files [{path, path_hex?, outcome, group?, reason?,
@@ -165,11 +165,13 @@ void WriteJsonReport(const RunReport& report, FILE* pOut) {
     std::fprintf(pOut, "],\n  \"loose\": %s,\n", report.bLoose ? "true" : "false");
   }
   std::fprintf(pOut,
-               "  \"keep_policy\": %s,\n  \"partial\": %s,\n  \"summary\": {\"files_loaded\": %d, "
+               "  \"keep_policy\": %s,\n  \"partial\": %s,\n  \"subfolders_not_searched\": %s,\n"
+               "  \"summary\": {\"files_loaded\": %d, "
                "\"files_scanned\": %d, \"files_skipped\": %d, \"files_left_out\": %d, "
                "\"groups\": %zu, \"duplicates\": %d, \"unique\": %zu, \"bytes_freed\": %" PRId64
                ", \"bytes_moved\": %" PRId64 "},\n  \"groups\": [",
                JsonString(report.strKeepPolicy).c_str(), report.bPartial ? "true" : "false",
+               report.bSubfoldersNotSearched ? "true" : "false",
                report.nFilesLoaded, report.nFilesScanned, report.SkippedCount(false),
                report.SkippedCount(true), report.vecGroups.size(), report.Duplicates(),
                report.vecUnique.size(), report.BytesFreed(), report.BytesMoved());
