@@ -77,8 +77,8 @@ TEST_F(FileWalkTest, EveryEntryOfAFolderIsTakenOnceOrLeftOutWithItsReason) {
   // Followed, a link stands for its target: the target is the same file again, and the
   // dangling one is broken. The subfolder is entered.
   result = Walk({dir.Path("m")}, true, true);
-  EXPECT_EQ(std::vector<std::string>({dir.Path("m/hard.mp3"), dir.Path("m/track.opus"),
-                                      dir.Path("m/sub/deep.flac")}),
+  EXPECT_EQ(std::vector<std::string>(
+                {dir.Path("m/hard.mp3"), dir.Path("m/track.opus"), dir.Path("m/sub/deep.flac")}),
             Loaded(result));
   mapExpected.erase(dir.Path("m/link.flac"));
   mapExpected[dir.Path("m/dangling.mp3")] = "broken symbolic link";

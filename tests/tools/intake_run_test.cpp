@@ -137,8 +137,8 @@ TEST_F(IntakeRunTest, AnUnreadableFileAndFolderGetTheSameWarningAndExitCode) {
   if (geteuid() == 0) {
     if (access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "root without setpriv";
     ASSERT_EQ(0, chmod(dir.Root().c_str(), 0755));
-    vecArgs.insert(vecArgs.begin(), {"--reuid=65534", "--regid=65534", "--clear-groups",
-                                     TWINTONE_CLI_BINARY});
+    vecArgs.insert(vecArgs.begin(),
+                   {"--reuid=65534", "--regid=65534", "--clear-groups", TWINTONE_CLI_BINARY});
     pszProgram = "setpriv";
   }
   CliResult result = CliProcess(vecArgs, pszProgram).Finish();

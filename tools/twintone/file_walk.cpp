@@ -82,8 +82,7 @@ class Walker {
       return Unreachable(strArg, nErrno);
     }
     struct stat stTarget = st;
-    if (S_ISLNK(st.st_mode) && stat(strPath.c_str(), &stTarget) == 0 &&
-        S_ISDIR(stTarget.st_mode)) {
+    if (S_ISLNK(st.st_mode) && stat(strPath.c_str(), &stTarget) == 0 && S_ISDIR(stTarget.st_mode)) {
       WalkTree(strPath);
       return;
     }
@@ -133,8 +132,9 @@ class Walker {
       }
       if (!S_ISREG(stFile.st_mode)) return LeaveOut(strPath, "not a regular file");
       strLoad = pszReal.get();
-      // The target is one more spelling of its own entry: met later, it is known.
-      if (!m_setEntries.insert(strLoad).second && m_mapTaken.count(Id(stFile)) != 0) return;
+      // The resolved path spells the target's own entry: whichever of the two comes
+      // second is known by it, and dealt with once.
+      if (!m_setEntries.insert(strLoad).second) return;
     }
     if (access(strLoad.c_str(), R_OK) != 0) {
       return Unreachable(strLoad, errno);
@@ -196,9 +196,9 @@ class Walker {
         continue;
       }
       struct stat stTarget;
-      bool bFolder = S_ISDIR(st.st_mode) || (S_ISLNK(st.st_mode) &&
-                                             stat(strPath.c_str(), &stTarget) == 0 &&
-                                             S_ISDIR(stTarget.st_mode));
+      bool bFolder =
+          S_ISDIR(st.st_mode) || (S_ISLNK(st.st_mode) && stat(strPath.c_str(), &stTarget) == 0 &&
+                                  S_ISDIR(stTarget.st_mode));
       bool bHidden = strName[0] == '.';
       if (bFolder) {
         if (!m_settings.bRecursive) {
@@ -225,8 +225,8 @@ class Walker {
   WalkResult m_result;
   bool m_bHasSkip = false;
   FileId m_skip;
-  std::set<FileId> m_setFolders;           // folders entered
-  std::set<std::string> m_setEntries;      // resolved folder + name of every entry met
+  std::set<FileId> m_setFolders;             // folders entered
+  std::set<std::string> m_setEntries;        // resolved folder + name of every entry met
   std::map<FileId, std::string> m_mapTaken;  // files handed over, with their first name
 };
 

@@ -25,9 +25,9 @@
 namespace twintone_cli {
 
 struct WalkSettings {
-  bool bRecursive = false;      // enter the folders below the given ones
-  bool bFollowSymlinks = false;  // take the targets of symbolic links to files
-  std::string strSkipDir;       // never entered below a given folder; empty: none
+  bool bRecursive = false;                    // enter the folders below the given ones
+  bool bFollowSymlinks = false;               // take the targets of symbolic links to files
+  std::string strSkipDir;                     // never entered below a given folder; empty: none
   const std::atomic<bool>* pbStop = nullptr;  // once true, no further folder or file
   std::function<void(const std::string&)> pfnOnFolder;  // a folder is about to be read
 };

@@ -22,8 +22,8 @@ std::string AddErrorText(int nCode) {
 // Hands one file over; 0, or the library's code. -2 (already loaded) cannot happen for
 // a file the walk takes once, and is not a failure if it does.
 int HandOver(const FileToLoad& file) {
-  bool bRespelled = file.strPath.size() > kLibraryPathLimit ||
-                    file.strPath.find('\\') != std::string::npos;
+  bool bRespelled =
+      file.strPath.size() > kLibraryPathLimit || file.strPath.find('\\') != std::string::npos;
   int nCode;
   if (!bRespelled) {
     nCode = AddToDedupeLists(file.strPath.c_str(), file.nUserData);
