@@ -88,6 +88,26 @@ def encode_pool(folder):
     return pool
 
 
+def cached_pool(cache, workdir):
+    """The pool from cache/pool-<version>, encoded there first if missing. A pool is
+    encoded in a scratch folder and renamed into place whole, so parallel runs never
+    see half of one."""
+    if not cache:
+        return encode_pool(workdir)
+    key = hashlib.sha1(repr((TITLES, ARTIST, SECONDS, FORMATS, melody_source(0))).encode())
+    folder = os.path.join(cache, "move-pool-" + key.hexdigest()[:12])
+    if not os.path.isdir(folder):
+        os.makedirs(cache, exist_ok=True)
+        scratch = tempfile.mkdtemp(prefix="move-pool-", dir=cache)
+        encode_pool(scratch)
+        try:
+            os.rename(scratch, folder)
+        except OSError:  # another run got there first
+            shutil.rmtree(scratch, ignore_errors=True)
+    return {(piece, name): os.path.join(folder, "p%d.%s" % (piece, ext))
+            for piece in range(len(TITLES)) for name, ext, _ in FORMATS}
+
+
 def digest(path):
     with open(path, "rb") as f:
         return hashlib.sha1(f.read()).hexdigest()
@@ -279,6 +299,7 @@ def main():
     parser.add_argument("--trees", type=int, default=200)
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--jobs", type=int, default=2)
+    parser.add_argument("--cache", help="folder to keep the encoded pool in between runs")
     parser.add_argument("--hazards", default=",".join(ALL_HAZARDS),
                         help="comma-separated subset of: " + ", ".join(ALL_HAZARDS))
     args = parser.parse_args()
@@ -289,7 +310,7 @@ def main():
     workdir = tempfile.mkdtemp(prefix="twintone-trees-")
     failures = []
     try:
-        pool = encode_pool(workdir)
+        pool = cached_pool(args.cache, workdir)
         seeds = range(args.seed, args.seed + args.trees)
         with concurrent.futures.ThreadPoolExecutor(args.jobs) as ex:
             for failure in ex.map(lambda s: run_tree(twintone, workdir, pool, s, hazards), seeds):
