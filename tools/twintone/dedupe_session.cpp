@@ -247,11 +247,19 @@ SessionOutcome RunDedupeSession(const Options& options, RunReport* pReport) {
   ProgressBar bar(!options.bQuiet && isatty(STDERR_FILENO));
   StdoutSilencer silencer;
 
-  IntakeCallbacks callbacks;
-  callbacks.pfnOnError = [&bar](const std::string& strMessage) { PrintError(&bar, strMessage); };
-  callbacks.pfnOnFolder = [&bar](const std::string& strFolder) { bar.Update(0, -1, strFolder); };
-  outcome.nPathErrors =
-      AddPathsToLibrary(options.vecPaths, options.bRecursive, options.strMoveDir, callbacks);
+  // Tag text the file stores as Unicode is read as it is; a library without the
+  // setting keeps its legacy reading.
+  twintone_set_tag_text_mode(TWINTONE_TAGTEXT_AS_STORED);
+
+  WalkSettings walk;
+  walk.bRecursive = options.bRecursive;
+  walk.bFollowSymlinks = options.bFollowSymlinks;
+  walk.strSkipDir = options.strMoveDir;
+  walk.pbStop = &InterruptRequested();
+  walk.pfnOnFolder = [&bar](const std::string& strFolder) { bar.Update(0, -1, strFolder); };
+  outcome.nPathErrors = AddPathsToLibrary(
+      options.vecPaths, walk,
+      [&bar](const std::string& strMessage) { PrintError(&bar, strMessage); }, pReport);
 
   if (InterruptRequested().load()) {
     outcome.bInterrupted = true;

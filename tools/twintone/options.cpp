@@ -47,6 +47,7 @@ bool IsKnownEncoding(const std::string& strName) {
 
 enum class OptionId {
   kRecursive,
+  kFollowSymlinks,
   kBy,
   kFingerprint,
   kSeconds,
@@ -73,6 +74,7 @@ struct OptionDef {
 
 constexpr OptionDef kOptionDefs[] = {
     {"recursive", 'r', false, OptionId::kRecursive},
+    {"follow-symlinks", 0, false, OptionId::kFollowSymlinks},
     {"by", 0, true, OptionId::kBy},
     {"fingerprint", 'f', false, OptionId::kFingerprint},
     {"seconds", 0, true, OptionId::kSeconds},
@@ -110,6 +112,9 @@ bool Apply(const OptionDef& def, const std::string& strValue, Options* pOptions,
   switch (def.id) {
     case OptionId::kRecursive:
       pOptions->bRecursive = true;
+      break;
+    case OptionId::kFollowSymlinks:
+      pOptions->bFollowSymlinks = true;
       break;
     case OptionId::kBy:
       *pbBy = true;
@@ -320,8 +325,11 @@ std::string HelpText(const std::string& strProgram) {
          R"(Finds duplicate music files among the given files and folders.
 
 A folder contributes the audio files directly inside it (aac alac ac3 aif aiff ape flac
-m4a mp4 mp3 mp2 mp1 mpa mpc ogg tta wav wma wv); a file given by name is taken whatever
-its name.
+m4a mp4 mp3 mp2 mp1 mpa mpc ogg tta wav wma wv opus oga m4b m4r); a file given by
+name is taken whatever its name. Every other file met in a folder is listed as left
+out, with the reason: not audio, hidden (a name beginning with a dot), symbolic link,
+unreadable, path too long, or "same file as" another name of a file already taken.
+A file reached under several names (a linked folder, "..", given twice) is taken once.
 
 Grouping:
   --by FIELDS          group files whose tags agree on FIELDS, a comma-separated list of
@@ -336,7 +344,11 @@ Grouping:
 
 Input:
   -r, --recursive      also take every folder below the given folders (symbolic links
-                       to folders are followed, each folder is taken once)
+                       to folders are followed, each folder is taken once; hidden
+                       folders are not entered)
+      --follow-symlinks
+                       take the file a symbolic link points to, under its real path
+                       (default: links to files are left out)
 
 Tags:
       --loose          compare titles and artists ignoring case and extra blanks

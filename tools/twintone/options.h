@@ -34,6 +34,7 @@ struct Options {
 
   OutputFormat format = OutputFormat::kText;
   bool bRecursive = false;
+  bool bFollowSymlinks = false;  // take the targets of symbolic links to files
   bool bQuiet = false;     // no progress bar
   bool bVerbose = false;   // one line per scanned file on standard error
   std::string strMoveDir;  // empty: nothing is moved
