@@ -45,9 +45,9 @@ struct WholenessContext {
 };
 
 // Why a member looks damaged, in one line for the report ("truncated: ..."); empty when
-// it looks whole or when too little is known to tell. Judged from its size against the
-// playing time and bitrate its header claims, and in fingerprint mode from how much
-// audio the decoder delivered.
+// it looks whole. Judged from its size against the playing time and bitrate its header
+// claims, and in fingerprint mode from how much audio the decoder delivered; a copy
+// with no playing time at all cannot be shown whole and counts as damaged.
 std::string WholenessProblem(const Member& member, const WholenessContext& context);
 
 // Orders every group's members keeper first, sets strPassedOver, strKeepReason and

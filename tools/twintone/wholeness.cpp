@@ -63,7 +63,10 @@ void DescribeFormat(const std::string& strPath, std::string* pstrFormat, bool* p
 std::string WholenessProblem(const Member& member, const WholenessContext& context) {
   const int64_t nSize = member.nSizeBytes;
   const int64_t nDurationMs = member.nDurationMs;
-  if (nSize > 0 && nDurationMs > 0) {
+  // Without a playing time nothing can show the copy whole: a cut Ogg stream loses the
+  // last page its length is read from, and a file whose tags could not be read has none.
+  if (nDurationMs <= 0) return "length unknown: no playing time could be read";
+  if (nSize > 0) {
     // The header's playing time against the bytes there are: for a bitrate TagLib
     // derives from the size (FLAC, Opus, VBR MP3 without a header) this always holds,
     // so it only flags claims no file of that size could make.
