@@ -1,4 +1,5 @@
 // The readable report, and the totals every report shares.
+#include <algorithm>
 #include <cinttypes>
 #include <map>
 #include <set>
@@ -213,8 +214,13 @@ void WriteTextReport(const RunReport& report, FILE* pOut) {
   WriteSummary(report, pOut);
 
   if (report.vecSkipped.empty()) return;
-  std::fprintf(pOut, "\nSkipped (%zu):\n", report.vecSkipped.size());
-  for (const SkippedFile& skipped : report.vecSkipped) {
+  std::vector<const SkippedFile*> vecSorted;
+  for (const SkippedFile& skipped : report.vecSkipped) vecSorted.push_back(&skipped);
+  std::stable_sort(vecSorted.begin(), vecSorted.end(),
+                   [](const SkippedFile* a, const SkippedFile* b) { return a->strPath < b->strPath; });
+  std::fprintf(pOut, "\nSkipped (%zu):\n", vecSorted.size());
+  for (const SkippedFile* pSkipped : vecSorted) {
+    const SkippedFile& skipped = *pSkipped;
     std::fprintf(pOut, "  %s: %s%s\n", TerminalSafe(skipped.strPath).c_str(),
                  skipped.strReason.c_str(), skipped.bLeftOut ? " (left out)" : "");
   }
