@@ -2,10 +2,12 @@
 // formats, the folder walk, moving duplicates, and Ctrl-C.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <set>
 
 #include "cli_runner.h"
 #include "fixtures/audio_fixtures.h"
@@ -84,6 +86,47 @@ TEST_F(CliRunTest, FingerprintRunGroupsEachPieceAndAccountsForEveryFile) {
       EXPECT_EQ(strPiece, FileName(doc[strGroup + strMember]).substr(0, 6));
     }
   }
+}
+
+// Root reads everything: the command then runs as nobody, through setpriv.
+TEST_F(CliRunTest, JsonAccountsForEveryEntryOnDiskOnce) {
+  std::string strDeep = "lib";
+  while (strDeep.size() < 1500) strDeep += "/" + std::string(150, 'x');
+  AddMusic("lib", {0}, {AudioEncoding::kFlac, AudioEncoding::kMp3At128});
+  AddMusic(strDeep, {0}, {AudioEncoding::kOggVorbis});
+  AddMusic("lib/sub", {1}, {AudioEncoding::kMp3At320});
+  twintone_test::CopyFile(dir.Path("lib/sub/piece1-mp3-320.mp3"), dir.Path("lib/a\\b.mp3"));
+  twintone_test::WriteTruncatedCopy(dir.Path("lib/piece0-flac.flac"), dir.Path("lib/cut.flac"),
+                                    5000);
+  twintone_test::WriteGarbageFile(dir.Path("lib/noise.mp3"), 50000, 7);
+  dir.WriteFile("lib/cover.jpg", "not music");
+  dir.WriteFile("lib/.hidden.mp3", "");
+  dir.Symlink("piece0-flac.flac", "lib/link.flac");
+  dir.WriteFile("lib/locked.mp3", "");
+  ASSERT_EQ(0, chmod(dir.Path("lib/locked.mp3").c_str(), 0));
+  std::vector<std::string> vecArgs = {"-r", "--json", dir.Path("lib")};
+  const char* pszProgram = TWINTONE_CLI_BINARY;
+  if (geteuid() == 0) {
+    if (access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "root without setpriv";
+    ASSERT_EQ(0, chmod(dir.Root().c_str(), 0755));
+    vecArgs.insert(vecArgs.begin(),
+                   {"--reuid=65534", "--regid=65534", "--clear-groups", TWINTONE_CLI_BINARY});
+    pszProgram = "setpriv";
+  }
+  CliResult result = CliProcess(vecArgs, pszProgram).Finish();
+  EXPECT_EQ("", SchemaViolations(result.strOut));
+  JsonFields doc = JsonOf(result.strOut);
+
+  std::multiset<std::string> setListed;
+  for (int i = 0; i < std::stoi("0" + doc["files#"]); ++i) {
+    setListed.insert(doc["files." + std::to_string(i) + ".path"]);
+  }
+  std::multiset<std::string> setOnDisk;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.Path("lib"))) {
+    if (!entry.is_directory() || entry.is_symlink()) setOnDisk.insert(entry.path().string());
+  }
+  EXPECT_EQ(setOnDisk, setListed) << result.strOut;
+  EXPECT_EQ("2", doc["groups#"]);
 }
 
 TEST_F(CliRunTest, TextReportEndsNamingEachSkippedFile) {
