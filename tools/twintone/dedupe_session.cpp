@@ -243,6 +243,7 @@ SessionOutcome RunDedupeSession(const Options& options, RunReport* pReport) {
   pReport->nSeconds = options.nSeconds;
   pReport->nSimilarity = options.nSimilarity;
   pReport->bLoose = options.bLoose;
+  pReport->strKeepPolicy = KeepPoliciesText(options.vecKeep);
 
   ProgressBar bar(!options.bQuiet && isatty(STDERR_FILENO));
   StdoutSilencer silencer;
@@ -344,7 +345,6 @@ SessionOutcome RunDedupeSession(const Options& options, RunReport* pReport) {
   if (mapOutcomes.empty()) pReport->nFilesSkipped += pReport->nFilesLoaded - nDone;
   DedupeDealloc();
   ChooseKeepers(options.vecKeep, {options.bFingerprint, options.nSeconds}, &pReport->vecGroups);
-  pReport->strKeepPolicy = KeepPoliciesText(options.vecKeep);
   return outcome;
 }
 
