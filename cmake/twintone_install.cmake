@@ -59,4 +59,7 @@ install(CODE "
 if(TWINTONE_BUILD_TOOLS)
   install(FILES ${PROJECT_SOURCE_DIR}/docs/twintone.1
     DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  # The report layouts the man page points to, for scripts that read --json or --csv.
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/reports.md ${PROJECT_SOURCE_DIR}/docs/report.schema.json
+    DESTINATION ${CMAKE_INSTALL_DOCDIR})
 endif()

@@ -52,6 +52,10 @@ inline CliResult RunCli(const std::vector<std::string>& vecArgs) {
 using JsonFields = std::map<std::string, std::string>;
 JsonFields JsonOf(const std::string& strText);
 
+// What makes a JSON document break the report schema (docs/report.schema.json), with
+// the document; "" when it conforms.
+std::string SchemaViolations(const std::string& strJson);
+
 // CSV with CRLF records and quoted fields, one vector per record; same on faults.
 using CsvRows = std::vector<std::vector<std::string>>;
 CsvRows CsvOf(const std::string& strText);

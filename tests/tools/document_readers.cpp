@@ -27,7 +27,25 @@ def emit(path, value):
 walk('', json.loads(sys.stdin.buffer.read(), object_pairs_hook=pairs, parse_constant=int))
 )";
 
+// Validates the document on standard input against the schema named by argv[1].
+const char kValidateJson[] = R"(
+import json, sys, jsonschema
+schema = json.load(open(sys.argv[1]))
+jsonschema.Draft202012Validator.check_schema(schema)
+errors = list(jsonschema.Draft202012Validator(schema).iter_errors(json.load(sys.stdin)))
+for error in errors: print(error.json_path, error.message, file=sys.stderr)
+sys.exit(1 if errors else 0)
+)";
+
 }  // namespace
+
+std::string SchemaViolations(const std::string& strJson) {
+  TempDir dir;
+  CliResult result = CliProcess({"-c", kValidateJson, TWINTONE_CLI_SCHEMA}, "python3",
+                                dir.WriteFile("doc.json", strJson))
+                         .Finish();
+  return result.nExitCode == 0 ? "" : result.strErr + "\n" + strJson;
+}
 
 JsonFields JsonOf(const std::string& strText) {
   TempDir dir;

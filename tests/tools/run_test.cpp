@@ -2,9 +2,12 @@
 // formats, the folder walk, moving duplicates, and Ctrl-C.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <set>
 
 #include "cli_runner.h"
 #include "fixtures/audio_fixtures.h"
@@ -43,13 +46,34 @@ class CliRunTest : public ::testing::Test {
   TempDir dir;
 };
 
-TEST_F(CliRunTest, FingerprintRunGroupsEachPieceAndCountsBrokenFilesAsSkipped) {
+TEST_F(CliRunTest, FingerprintRunGroupsEachPieceAndAccountsForEveryFile) {
   AddMusic("lib", {0, 1}, kThreeWays);
   twintone_test::WriteGarbageFile(dir.Path("lib/noise.mp3"), 50000, 7);
   dir.WriteFile("lib/empty.flac");
-  JsonFields doc = RunJson({"--fingerprint", "--json", "-q", dir.Path("lib")});
+  dir.WriteFile("lib/cover.jpg", "not music");
+  CliResult result = RunCli({"--fingerprint", "--json", "-q", dir.Path("lib")});
+  ASSERT_EQ(0, result.nExitCode) << result.strErr;
+  EXPECT_EQ("", SchemaViolations(result.strOut));
+  JsonFields doc = JsonOf(result.strOut);
   EXPECT_EQ("8", doc["summary.files_scanned"]);
   EXPECT_EQ("2", doc["summary.files_skipped"]);
+  // Every file on disk once in "files", in path order, the broken ones with a reason.
+  auto mapOnDisk = Snapshot(dir.Path("lib"));
+  ASSERT_EQ(std::to_string(mapOnDisk.size()), doc["files#"]);
+  size_t nFile = 0;
+  for (const auto& file : mapOnDisk) {
+    std::string strPrefix = "files." + std::to_string(nFile++) + ".";
+    EXPECT_EQ(file.first, doc[strPrefix + "path"]);
+    bool bBroken = FileName(file.first) == "noise.mp3" || FileName(file.first) == "empty.flac" ||
+                   FileName(file.first) == "cover.jpg";
+    std::string strOutcome = doc[strPrefix + "outcome"];
+    if (bBroken) {
+      EXPECT_EQ("skipped", strOutcome) << file.first;
+      EXPECT_NE("", doc[strPrefix + "reason"]) << file.first;
+    } else {
+      EXPECT_TRUE(strOutcome == "kept" || strOutcome == "duplicate") << file.first << strOutcome;
+    }
+  }
   EXPECT_EQ("4", doc["summary.duplicates"]);
   EXPECT_EQ("false", doc["partial"]);
   ASSERT_EQ("2", doc["groups#"]);
@@ -62,6 +86,59 @@ TEST_F(CliRunTest, FingerprintRunGroupsEachPieceAndCountsBrokenFilesAsSkipped) {
       EXPECT_EQ(strPiece, FileName(doc[strGroup + strMember]).substr(0, 6));
     }
   }
+}
+
+// Root reads everything: the command then runs as nobody, through setpriv.
+TEST_F(CliRunTest, JsonAccountsForEveryEntryOnDiskOnce) {
+  std::string strDeep = "lib";
+  while (strDeep.size() < 1500) strDeep += "/" + std::string(150, 'x');
+  AddMusic("lib", {0}, {AudioEncoding::kFlac, AudioEncoding::kMp3At128});
+  AddMusic(strDeep, {0}, {AudioEncoding::kOggVorbis});
+  AddMusic("lib/sub", {1}, {AudioEncoding::kMp3At320});
+  twintone_test::CopyFile(dir.Path("lib/sub/piece1-mp3-320.mp3"), dir.Path("lib/a\\b.mp3"));
+  twintone_test::WriteTruncatedCopy(dir.Path("lib/piece0-flac.flac"), dir.Path("lib/cut.flac"),
+                                    5000);
+  twintone_test::WriteGarbageFile(dir.Path("lib/noise.mp3"), 50000, 7);
+  dir.WriteFile("lib/cover.jpg", "not music");
+  dir.WriteFile("lib/.hidden.mp3", "");
+  dir.Symlink("piece0-flac.flac", "lib/link.flac");
+  dir.WriteFile("lib/locked.mp3", "");
+  ASSERT_EQ(0, chmod(dir.Path("lib/locked.mp3").c_str(), 0));
+  std::vector<std::string> vecArgs = {"-r", "--json", dir.Path("lib")};
+  const char* pszProgram = TWINTONE_CLI_BINARY;
+  if (geteuid() == 0) {
+    if (access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "root without setpriv";
+    ASSERT_EQ(0, chmod(dir.Root().c_str(), 0755));
+    vecArgs.insert(vecArgs.begin(),
+                   {"--reuid=65534", "--regid=65534", "--clear-groups", TWINTONE_CLI_BINARY});
+    pszProgram = "setpriv";
+  }
+  CliResult result = CliProcess(vecArgs, pszProgram).Finish();
+  EXPECT_EQ("", SchemaViolations(result.strOut));
+  JsonFields doc = JsonOf(result.strOut);
+
+  std::multiset<std::string> setListed;
+  for (int i = 0; i < std::stoi("0" + doc["files#"]); ++i) {
+    setListed.insert(doc["files." + std::to_string(i) + ".path"]);
+  }
+  std::multiset<std::string> setOnDisk;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.Path("lib"))) {
+    if (!entry.is_directory() || entry.is_symlink()) setOnDisk.insert(entry.path().string());
+  }
+  EXPECT_EQ(setOnDisk, setListed) << result.strOut;
+  EXPECT_EQ("2", doc["groups#"]);
+}
+
+TEST_F(CliRunTest, TextReportEndsNamingEachSkippedFile) {
+  AddMusic("lib", {0}, {AudioEncoding::kFlac, AudioEncoding::kMp3At128});
+  twintone_test::WriteGarbageFile(dir.Path("lib/noise.mp3"), 50000, 7);
+  CliResult result = RunCli({"--fingerprint", "-q", dir.Path("lib")});
+  ASSERT_EQ(0, result.nExitCode) << result.strErr;
+  size_t nSection = result.strOut.find("\nSkipped (1):\n  " + dir.Path("lib/noise.mp3") + ": ");
+  ASSERT_NE(std::string::npos, nSection) << result.strOut;
+  std::string strSection = result.strOut.substr(nSection + 1);
+  EXPECT_EQ(2, std::count(strSection.begin(), strSection.end(), '\n')) << "not the end";
+  EXPECT_NE(std::string::npos, result.strOut.find("0 unique, 1 skipped")) << result.strOut;
 }
 
 TEST_F(CliRunTest, TagRunWritesParsableCsv) {
@@ -109,14 +186,16 @@ TEST_F(CliRunTest, MovingDuplicatesLosesNoByteEvenWhenTheNameIsTaken) {
   }
 }
 
-// Many names for one long recording, so that a fingerprint run takes a while.
+// Many copies of one long recording, so that a fingerprint run takes a while. Copies,
+// not links: the command takes a file with many names once.
 class CliInterruptTest : public CliRunTest {
  protected:
   void SetUp() override {
     AddMusic("lib", {3}, {AudioEncoding::kFlac});
+    const std::string& strSmall =
+        twintone_test::SharedAudioCorpus().Path(3, AudioEncoding::kOggVorbis);
     for (int i = 0; i < 150; ++i) {
-      std::string strCopy = dir.Path("lib/copy" + std::to_string(i) + ".flac");
-      ASSERT_EQ(0, link(dir.Path("lib/piece3-flac.flac").c_str(), strCopy.c_str()));
+      twintone_test::CopyFile(strSmall, dir.Path("lib/copy" + std::to_string(i) + ".ogg"));
     }
   }
 };

@@ -8,12 +8,15 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <map>
 #include <mutex>
+#include <set>
 #include <utility>
 #include <vector>
 
 #include "fingerprint_cache.h"
 #include "interrupt.h"
+#include "keeper.h"
 #include "path_intake.h"
 #include "progress_bar.h"
 #include "twintone.h"
@@ -103,13 +106,6 @@ void OnDedupeEvent(void* pData, int nCode, const char* pszText, void* pUser) {
   }
 }
 
-// Whether the library can have made sense of a file as audio: a tag reader that
-// fails, or finds no playing time, means the run had nothing to key it by.
-bool IsUnreadableAudio(const std::string& strPath) {
-  DupMusicInfo info;
-  return GetDupMusicInfo(strPath.c_str(), &info) != 0 || info.nDuration <= 0;
-}
-
 void PrintError(ProgressBar* pBar, const std::string& strMessage) {
   pBar->PrintLine("twintone: " + strMessage);
 }
@@ -132,7 +128,23 @@ int StartRunWithSignalsOnMainThread(RunState* pState, const Options& options) {
   return nResult;
 }
 
-Member CopyMember(const tagInMusicDedupInfo& info) {
+// What the library says became of each loaded file, by stored path.
+using FileOutcomes = std::map<std::string, twintone_file_info>;
+
+// Empty when the library cannot say (twintone_file_count refuses).
+FileOutcomes ReadFileOutcomes() {
+  FileOutcomes mapOutcomes;
+  int nFiles = twintone_file_count();
+  for (int i = 0; i < nFiles; ++i) {
+    twintone_file_info info{};
+    info.nStructSize = sizeof(info);
+    if (twintone_file_info_at(i, &info) != 0 || info.pszPath == nullptr) continue;
+    mapOutcomes[info.pszPath] = info;
+  }
+  return mapOutcomes;
+}
+
+Member CopyMember(const tagInMusicDedupInfo& info, const FileOutcomes& mapOutcomes) {
   Member member;
   member.strPath = info.pszPath != nullptr ? info.pszPath : "";
   member.strTitle = info.pszTitle != nullptr ? info.pszTitle : "";
@@ -149,11 +161,15 @@ Member CopyMember(const tagInMusicDedupInfo& info) {
     member.bSymlink = S_ISLNK(st.st_mode);
     if (member.bSymlink && stat(member.strPath.c_str(), &st) != 0) st.st_size = 0;
     member.nSizeBytes = st.st_size;
+    member.nModifiedNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
   }
+  DescribeFormat(member.strPath, &member.strFormat, &member.bLossless);
+  auto it = mapOutcomes.find(member.strPath);
+  if (it != mapOutcomes.end()) member.nDecodedMs = it->second.nDecodedMs;
   return member;
 }
 
-std::vector<Group> CopyGroups() {
+std::vector<Group> CopyGroups(const FileOutcomes& mapOutcomes) {
   std::vector<Group> vecGroups;
   int nGroups = GetGroupIdCounts();
   for (int g = 0; g < nGroups; ++g) {
@@ -164,12 +180,63 @@ std::vector<Group> CopyGroups() {
     for (int i = 0; i < nCount; ++i) {
       pInfo = nullptr;
       if (GetGroupRef(static_cast<unsigned>(g), &pInfo, &nCount, i) == 0 && pInfo != nullptr) {
-        group.vecMembers.push_back(CopyMember(*pInfo));
+        group.vecMembers.push_back(CopyMember(*pInfo, mapOutcomes));
       }
     }
     if (group.vecMembers.size() >= 2) vecGroups.push_back(std::move(group));
   }
   return vecGroups;
+}
+
+// Files the run did not group: unique ones, and those it skipped or never reached.
+// Without the library's outcomes, every file a progress event named and no group holds
+// counts as unique, and the rest of the loaded files cannot be named.
+void AccountForUngrouped(const FileOutcomes& mapOutcomes,
+                         const std::vector<std::string>& vecProgressed, RunReport* pReport) {
+  std::set<std::string> setGrouped;
+  for (const Group& group : pReport->vecGroups) {
+    for (const Member& member : group.vecMembers) setGrouped.insert(member.strPath);
+  }
+  if (mapOutcomes.empty()) {
+    for (const std::string& strPath : std::set<std::string>(vecProgressed.begin(),
+                                                            vecProgressed.end())) {
+      if (setGrouped.count(strPath) == 0) pReport->vecUnique.push_back(strPath);
+    }
+    return;
+  }
+  for (const auto& entry : mapOutcomes) {
+    const twintone_file_info& info = entry.second;
+    if (setGrouped.count(entry.first) != 0) continue;
+    if (info.nOutcome == TWINTONE_OUTCOME_SKIPPED) {
+      std::string strReason = info.pszReason != nullptr ? info.pszReason : "";
+      pReport->vecSkipped.push_back({entry.first, strReason.empty() ? "skipped" : strReason, false});
+    } else if (info.nOutcome == TWINTONE_OUTCOME_PENDING) {
+      pReport->vecSkipped.push_back({entry.first, "not reached: the run was stopped", false});
+    } else {
+      // Alone, or grouped in a group of one the report does not show.
+      pReport->vecUnique.push_back(entry.first);
+    }
+  }
+}
+
+// Hands the tag-mode settings to the library. False, with the reason printed, when it
+// refuses one.
+bool ApplyLibrarySettings(const Options& options, ProgressBar* pBar) {
+  if (!options.strLegacyEncoding.empty()) {
+    int nResult = twintone_set_legacy_encoding(options.strLegacyEncoding.c_str());
+    if (nResult != 0) {
+      PrintError(pBar, nResult == -2 ? "the library does not know the encoding '" +
+                                           options.strLegacyEncoding + "'"
+                                     : "the library refused --legacy-encoding");
+      return false;
+    }
+  }
+  if (twintone_set_key_compare(options.bLoose ? TWINTONE_KEY_LOOSE : TWINTONE_KEY_EXACT) != 0 &&
+      options.bLoose) {
+    PrintError(pBar, "the library refused --loose");
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -180,23 +247,34 @@ SessionOutcome RunDedupeSession(const Options& options, RunReport* pReport) {
   pReport->vecFields = options.vecFields;
   pReport->nSeconds = options.nSeconds;
   pReport->nSimilarity = options.nSimilarity;
+  pReport->bLoose = options.bLoose;
+  pReport->strKeepPolicy = KeepPoliciesText(options.vecKeep);
 
   ProgressBar bar(!options.bQuiet && isatty(STDERR_FILENO));
   StdoutSilencer silencer;
 
-  IntakeCallbacks callbacks;
-  callbacks.pfnOnError = [&bar](const std::string& strMessage) { PrintError(&bar, strMessage); };
-  callbacks.pfnOnFolder = [&bar](const std::string& strFolder) { bar.Update(0, -1, strFolder); };
-  outcome.nPathErrors =
-      AddPathsToLibrary(options.vecPaths, options.bRecursive, options.strMoveDir, callbacks);
-  int nSkipped = outcome.nPathErrors;
+  // Tag text the file stores as Unicode is read as it is; a library without the
+  // setting keeps its legacy reading.
+  twintone_set_tag_text_mode(TWINTONE_TAGTEXT_AS_STORED);
+
+  WalkSettings walk;
+  walk.bRecursive = options.bRecursive;
+  walk.bFollowSymlinks = options.bFollowSymlinks;
+  walk.strSkipDir = options.strMoveDir;
+  walk.pbStop = &InterruptRequested();
+  walk.pfnOnFolder = [&bar](const std::string& strFolder) { bar.Update(0, -1, strFolder); };
+  outcome.nPathErrors = AddPathsToLibrary(
+      options.vecPaths, walk,
+      [&bar](const std::string& strMessage) { PrintError(&bar, strMessage); }, pReport);
 
   if (InterruptRequested().load()) {
     outcome.bInterrupted = true;
     pReport->bPartial = true;
     int nLoaded = GetLoadCounts();
     pReport->nFilesLoaded = nLoaded > 0 ? nLoaded : 0;
-    pReport->nFilesSkipped = nSkipped + pReport->nFilesLoaded;
+    AccountForUngrouped(ReadFileOutcomes(), {}, pReport);
+    pReport->nFilesSkipped = pReport->nFilesLoaded;
+    DedupeDealloc();
     return outcome;
   }
 
@@ -210,6 +288,7 @@ SessionOutcome RunDedupeSession(const Options& options, RunReport* pReport) {
   Pipe endPipe;
   RunState state;
   state.fdEnd = endPipe.WriteFd();
+  if (!ApplyLibrarySettings(options, &bar)) return outcome;
   if (!endPipe.Ok() || StartRunWithSignalsOnMainThread(&state, options) != 0) {
     PrintError(&bar, "the library could not start a run");
     if (bCache) CloseCache(warn, MessageSink());
@@ -221,6 +300,7 @@ SessionOutcome RunDedupeSession(const Options& options, RunReport* pReport) {
   bool bEnded = false;
   int nDone = 0;
   int nTotal = -1;
+  std::vector<std::string> vecProgressed;
   while (!bEnded) {
     struct pollfd fds[2] = {{endPipe.ReadFd(), POLLIN, 0}, {InterruptFd(), POLLIN, 0}};
     int nReady = poll(fds, 2, 100);
@@ -249,7 +329,7 @@ SessionOutcome RunDedupeSession(const Options& options, RunReport* pReport) {
         bar.PrintLine("[" + std::to_string(finished.first) + "/" + std::to_string(nTotal) + "] " +
                       finished.second);
       }
-      if (IsUnreadableAudio(finished.second)) ++nSkipped;
+      vecProgressed.push_back(finished.second);
       if (options.bPrintFingerprints) vecFilePaths.push_back(finished.second);
     }
     bar.Update(nDone, nTotal, strCurrent);
@@ -263,19 +343,26 @@ SessionOutcome RunDedupeSession(const Options& options, RunReport* pReport) {
   pReport->nFilesLoaded = nTotal > 0 ? nTotal : 0;
   pReport->nFilesScanned = nDone;
   pReport->bPartial = bQuitSent && nDone < pReport->nFilesLoaded;
-  pReport->nFilesSkipped = nSkipped + (pReport->nFilesLoaded - nDone);
-  pReport->vecGroups = CopyGroups();
+  FileOutcomes mapOutcomes = ReadFileOutcomes();
+  pReport->vecGroups = CopyGroups(mapOutcomes);
   if (!options.bFingerprint) {
     // Tag groups are exact: every member's chosen tags equal the first member's.
     for (Group& group : pReport->vecGroups) {
       for (Member& member : group.vecMembers) member.fSimilarity = 1.0f;
     }
   }
+  AccountForUngrouped(mapOutcomes, vecProgressed, pReport);
+  pReport->nFilesSkipped = 0;
+  for (const SkippedFile& skipped : pReport->vecSkipped) {
+    if (!skipped.bLeftOut) ++pReport->nFilesSkipped;
+  }
+  if (mapOutcomes.empty()) pReport->nFilesSkipped += pReport->nFilesLoaded - nDone;
   for (const std::string& strPath : vecFilePaths) {
     outcome.vecFingerprintLines.push_back(FingerprintLine(strPath, options.nSeconds));
   }
   if (bCache) CloseCache(warn, info);
   DedupeDealloc();
+  ChooseKeepers(options.vecKeep, {options.bFingerprint, options.nSeconds}, &pReport->vecGroups);
   return outcome;
 }
 

@@ -2,6 +2,7 @@
 // library's public interface only. Exit codes are listed in options.h and --help.
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "dedupe_session.h"
 #include "fingerprint_cache.h"
@@ -52,8 +53,14 @@ int Run(const Options& options) {
     if (outcome.bInterrupted) {
       std::fprintf(stderr, "twintone: stopped early, so nothing was moved\n");
     } else {
-      report.vecMoves = MoveDuplicates(report.vecGroups, options.strMoveDir, options.bDryRun,
-                                       &InterruptRequested());
+      // A group whose every copy looks damaged is unsure: the mover never sees it, so
+      // all its copies stay.
+      std::vector<Group> vecSure;
+      for (const Group& group : report.vecGroups) {
+        if (!group.bUnsure) vecSure.push_back(group);
+      }
+      report.vecMoves =
+          MoveDuplicates(vecSure, options.strMoveDir, options.bDryRun, &InterruptRequested());
       for (const MoveRecord& move : report.vecMoves) {
         if (move.status != MoveStatus::kFailed) continue;
         ++nFailedMoves;

@@ -1,9 +1,12 @@
 #include "options.h"
 
+#include <iconv.h>
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 
+#include "keeper.h"
 #include "twintone.h"
 
 namespace twintone_cli {
@@ -33,8 +36,18 @@ bool ParseBoundedInt(const std::string& strText, int nMin, int nMax, int* pnValu
   return true;
 }
 
+// Whether iconv can read text in strName.
+bool IsKnownEncoding(const std::string& strName) {
+  if (strName.empty()) return false;
+  iconv_t hConverter = iconv_open("UTF-8", strName.c_str());
+  if (hConverter == reinterpret_cast<iconv_t>(-1)) return false;
+  iconv_close(hConverter);
+  return true;
+}
+
 enum class OptionId {
   kRecursive,
+  kFollowSymlinks,
   kBy,
   kFingerprint,
   kSeconds,
@@ -46,6 +59,9 @@ enum class OptionId {
   kVerbose,
   kMove,
   kDryRun,
+  kKeep,
+  kLoose,
+  kLegacyEncoding,
   kHelp,
   kVersion,
   kCache,
@@ -63,6 +79,7 @@ struct OptionDef {
 
 constexpr OptionDef kOptionDefs[] = {
     {"recursive", 'r', false, OptionId::kRecursive},
+    {"follow-symlinks", 0, false, OptionId::kFollowSymlinks},
     {"by", 0, true, OptionId::kBy},
     {"fingerprint", 'f', false, OptionId::kFingerprint},
     {"seconds", 0, true, OptionId::kSeconds},
@@ -74,6 +91,9 @@ constexpr OptionDef kOptionDefs[] = {
     {"verbose", 'v', false, OptionId::kVerbose},
     {"move-duplicates", 0, true, OptionId::kMove},
     {"dry-run", 'n', false, OptionId::kDryRun},
+    {"keep", 0, true, OptionId::kKeep},
+    {"loose", 0, false, OptionId::kLoose},
+    {"legacy-encoding", 0, true, OptionId::kLegacyEncoding},
     {"help", 'h', false, OptionId::kHelp},
     {"version", 'V', false, OptionId::kVersion},
     {"cache", 0, true, OptionId::kCache},
@@ -102,6 +122,9 @@ bool Apply(const OptionDef& def, const std::string& strValue, Options* pOptions,
   switch (def.id) {
     case OptionId::kRecursive:
       pOptions->bRecursive = true;
+      break;
+    case OptionId::kFollowSymlinks:
+      pOptions->bFollowSymlinks = true;
       break;
     case OptionId::kBy:
       *pbBy = true;
@@ -154,6 +177,19 @@ bool Apply(const OptionDef& def, const std::string& strValue, Options* pOptions,
       break;
     case OptionId::kDryRun:
       pOptions->bDryRun = true;
+      break;
+    case OptionId::kKeep:
+      return ParseKeepPolicies(strValue, &pOptions->vecKeep, pstrError);
+    case OptionId::kLoose:
+      pOptions->bLoose = true;
+      break;
+    case OptionId::kLegacyEncoding:
+      if (!IsKnownEncoding(strValue)) {
+        *pstrError = "unknown encoding '" + strValue +
+                     "' for --legacy-encoding (any name iconv knows, such as latin1, cp1252, gbk)";
+        return false;
+      }
+      pOptions->strLegacyEncoding = strValue;
       break;
     case OptionId::kHelp:
       *pOutcome = ParseOutcome::kHelp;
@@ -294,6 +330,9 @@ ParseOutcome ParseOptions(int argc, char* const argv[], Options* pOptions, std::
   if (bBy && pOptions->bFingerprint) {
     return fail("--by groups by tags and cannot be combined with fingerprint options");
   }
+  if (pOptions->bLoose && pOptions->bFingerprint) {
+    return fail("--loose compares tags and cannot be combined with fingerprint options");
+  }
   if (bJson && bCsv) return fail("choose one of --json and --csv");
   if (pOptions->bDryRun && pOptions->strMoveDir.empty()) {
     return fail("--dry-run only applies to --move-duplicates DIR");
@@ -325,8 +364,11 @@ std::string HelpText(const std::string& strProgram) {
          R"(Finds duplicate music files among the given files and folders.
 
 A folder contributes the audio files directly inside it (aac alac ac3 aif aiff ape flac
-m4a mp4 mp3 mp2 mp1 mpa mpc ogg tta wav wma wv); a file given by name is taken whatever
-its name.
+m4a mp4 mp3 mp2 mp1 mpa mpc ogg tta wav wma wv opus oga m4b m4r); a file given by
+name is taken whatever its name. Every other file met in a folder is listed as left
+out, with the reason: not audio, hidden (a name beginning with a dot), symbolic link,
+unreadable, path too long, or "same file as" another name of a file already taken.
+A file reached under several names (a linked folder, "..", given twice) is taken once.
 
 Grouping:
   --by FIELDS          group files whose tags agree on FIELDS, a comma-separated list of
@@ -344,23 +386,49 @@ Grouping:
 
 Input:
   -r, --recursive      also take every folder below the given folders (symbolic links
-                       to folders are followed, each folder is taken once)
+                       to folders are followed, each folder is taken once; hidden
+                       folders are not entered)
+      --follow-symlinks
+                       take the file a symbolic link points to, under its real path
+                       (default: links to files are left out)
+
+Tags:
+      --loose          compare titles and artists ignoring case and extra blanks
+      --legacy-encoding NAME
+                       read single-byte tag text (ID3v1, ID3v2 Latin-1 frames) in NAME,
+                       any encoding iconv knows, such as cp1252 or latin1 (default gbk)
 
 Output:
       --json           one JSON document on standard output
-      --csv            CSV (RFC 4180) on standard output, one row per group member
+      --csv            CSV (RFC 4180) on standard output, one row per file examined
+                       (both layouts: twintone(1) and docs/reports.md)
   -q, --quiet          no progress bar
   -v, --verbose        one line per scanned file on standard error
 
-In each group the member to keep comes first: the best bitrate, then the longest
-duration. The summary counts files scanned; files skipped are those the run could not
-read as audio (no readable tags or stream length), paths that could not be taken in,
-and, after Ctrl-C, files the run did not reach. Bytes freed is what moving every
-member but the first would free.
+Keeping:
+      --keep POLICY[,POLICY...]
+                       which copy of each group to keep (default best)
+  Each group lists the copy to keep first, then the others best first. A copy that
+  looks damaged (far smaller than its length and bitrate imply, or with --fingerprint
+  decoding far short) is never kept over a whole one; when every copy of a group looks
+  damaged, all are kept and none is moved. Then --keep decides, policies in order of
+  weight:
+    best       the full-length copy (lengths within 5 s count as equal), then
+               lossless over lossy, then the higher bitrate
+    longest    the longest playing time
+    largest    the largest file
+    newest     the latest modification time
+    oldest     the earliest modification time
+    under=DIR  a file inside DIR
+  A tie goes to the next policy, then to best, then to path order.
+
+The report lists each group, the files with no duplicate are counted, and every file
+skipped (and why) is named at the end. Sizes are in KiB, MiB and GiB (powers of 1024);
+similarity is the percentage of fingerprint agreement with the group's reference copy.
 
 Moving:
       --move-duplicates DIR
-                       move every member but the first into DIR (created if missing).
+                       move every member but the kept one into DIR (created if missing).
                        Names are made unique ("song (1).mp3"); nothing is overwritten or
                        deleted; a move that fails is reported and the others go on.
   -n, --dry-run        show the moves without making them

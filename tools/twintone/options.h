@@ -16,6 +16,13 @@ constexpr int kExitInterrupted = 130;  // stopped by Ctrl-C; partial results wer
 
 enum class OutputFormat { kText, kJson, kCsv };
 
+// One --keep policy; see keeper.h for what each means.
+enum class KeepRule { kBest, kLongest, kLargest, kNewest, kOldest, kUnder };
+struct KeepPolicy {
+  KeepRule rule = KeepRule::kBest;
+  std::string strDir;  // kUnder: the folder whose files win, as given
+};
+
 struct Options {
   bool bFingerprint = false;
   // Text mode: the library's grouping flags and the field names in key order.
@@ -28,6 +35,7 @@ struct Options {
 
   OutputFormat format = OutputFormat::kText;
   bool bRecursive = false;
+  bool bFollowSymlinks = false;  // take the targets of symbolic links to files
   bool bQuiet = false;     // no progress bar
   bool bVerbose = false;   // one line per scanned file on standard error
   std::string strMoveDir;  // empty: nothing is moved
@@ -40,6 +48,12 @@ struct Options {
   bool bNoCache = false;
   bool bPruneCache = false;
   bool bPrintFingerprints = false;  // one JSON object per file instead of the report
+  // Which copy of a group to keep, policies in order of weight (default: best).
+  std::vector<KeepPolicy> vecKeep = {KeepPolicy()};
+  // Tag mode: compare titles and artists loosely; read single-byte tag text in this
+  // iconv encoding (empty: the library's default).
+  bool bLoose = false;
+  std::string strLegacyEncoding;
 };
 
 enum class ParseOutcome { kRun, kHelp, kVersion, kUsageError };

@@ -1,5 +1,5 @@
-// Taking the command line's files and folders into the library. The library lists one
-// folder level itself; the walk below it (for --recursive) is done here.
+// Taking the command line's files and folders into the library: the walk of
+// file_walk.h decides which files, and this hands each one over.
 #ifndef TWINTONE_TOOLS_PATH_INTAKE_H
 #define TWINTONE_TOOLS_PATH_INTAKE_H
 
@@ -7,29 +7,22 @@
 #include <string>
 #include <vector>
 
+#include "file_walk.h"
+#include "report.h"
+
 namespace twintone_cli {
 
-struct IntakeCallbacks {
-  // A path that could not be taken in, with the reason, ready to print.
-  std::function<void(const std::string& strMessage)> pfnOnError;
-  // A folder is about to be listed.
-  std::function<void(const std::string& strFolder)> pfnOnFolder;
-};
-
-// Tidies a path's spelling without asking the file system: repeated slashes and "."
-// segments go, and so does a trailing slash ("/" itself stays). ".." is kept as
-// written, since symbolic links make it ambiguous.
-std::string CleanPath(const std::string& strPath);
-
-// Hands each path to the library: a file with AddToDedupeLists(path, its position in
-// vecPaths + 1), a folder with AddToDedupeLists(folder, 0). With bRecursive every folder
-// below a given folder is handed over too, in name order, following symbolic links but
-// entering each folder (device and inode) once, so loops end; strSkipDir, when not
-// empty, is never entered by the walk. Stops before the next folder or file once an
-// interrupt is requested. Returns the number of paths that could not be taken in.
-// The library prints a line per listed file on standard output: the caller silences it.
-int AddPathsToLibrary(const std::vector<std::string>& vecPaths, bool bRecursive,
-                      const std::string& strSkipDir, const IntakeCallbacks& callbacks);
+// Walks vecPaths (see CollectFiles) and hands each file to the library, one by one:
+// with AddToDedupeLists(path, position), or, for a path the library would shorten or
+// respell (over 2048 bytes, or holding a backslash), as a record with only its path
+// and user data set, which the run completes by reading the file as it does any other.
+// Fills pReport's vecSkipped (files left out, each with its reason) and
+// bSubfoldersNotSearched. Each path that could not be read or taken in goes to
+// pfnOnError, ready to print; returns their number.
+// The library prints nothing for single files; the caller need not silence anything.
+int AddPathsToLibrary(const std::vector<std::string>& vecPaths, const WalkSettings& settings,
+                      const std::function<void(const std::string&)>& pfnOnError,
+                      RunReport* pReport);
 
 }  // namespace twintone_cli
 

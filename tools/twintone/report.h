@@ -21,13 +21,15 @@ struct Member {
   int64_t nSizeBytes = 0;  // from the file system; the record's 32-bit size if that fails
   int nDurationMs = 0;
   int nBitrateKbps = 0;
-  float fSimilarity = 0.0f;  // 0..1 against the first member; 1 in tag groups
+  // 0..1 against the member the library put first (the group's reference); 1 in tag
+  // groups. The reports give it in percent.
+  float fSimilarity = 0.0f;
   // The file's identity from lstat, 0 and 0 when unknown; a symbolic link frees nothing.
   uint64_t nDevice = 0;
   uint64_t nInode = 0;
   bool bSymlink = false;
-  // Why this member was not chosen to keep although it would lead by the policy (for
-  // example a truncated copy); empty when nothing was passed over.
+  // Why this member looks damaged and so is never kept over a whole copy ("truncated:
+  // ..."); empty when it looks whole.
   std::string strPassedOver;
   // The file's format ("MP3", "FLAC"...) and whether it is lossless, for reports and
   // the keeper policies; empty when unknown.
@@ -37,12 +39,16 @@ struct Member {
   int nDecodedMs = -1;      // fingerprint mode: audio decoded; -1 unknown
 };
 
-// Members in the library's order: the first one is the one to keep.
+// Members in the library's order until ChooseKeepers (keeper.h) orders them keeper
+// first, best first.
 struct Group {
   std::vector<Member> vecMembers;
   // One line saying why the first member is kept ("kept: FLAC, lossless; others
   // lossy"); empty when not worked out.
   std::string strKeepReason;
+  // Every copy looks damaged, so it is unclear which one is good: all are kept, none
+  // is a duplicate, nothing of the group may be moved.
+  bool bUnsure = false;
 };
 
 // A file the command examined without grouping it: left out before the library saw it
@@ -72,22 +78,28 @@ struct RunReport {
   bool bPartial = false;  // the run was stopped before it reached every file
   int nFilesLoaded = 0;   // files the library took in
   int nFilesScanned = 0;  // files the run went through
-  int nFilesSkipped = 0;  // see the --help text for what counts
+  int nFilesSkipped = 0;  // entries of vecSkipped not left out (the reports count those)
   std::vector<Group> vecGroups;
   std::vector<std::string> vecUnique;    // filed, with no duplicate
   std::vector<SkippedFile> vecSkipped;   // see SkippedFile
   bool bSubfoldersNotSearched = false;   // a given folder held folders and -r was off
+  std::string strKeepPolicy = "best";    // --keep as given, for the reports
+  bool bLoose = false;                   // tag mode: --loose
 
   bool bMoveRequested = false;
   bool bDryRun = false;
   std::string strMoveDir;
   std::vector<MoveRecord> vecMoves;
 
-  // Members beyond the first, over all groups.
+  // Members beyond the first, over all groups but unsure ones.
   int Duplicates() const;
-  // Bytes that moving every member but the first would free (symbolic links and
-  // repeated appearances of one file count nothing).
+  // Bytes that moving every member but the first of each group but the unsure ones
+  // would free (symbolic links and repeated appearances of one file count nothing).
   int64_t BytesFreed() const;
+  // Of those, the bytes of the members that were moved.
+  int64_t BytesMoved() const;
+  // Entries of vecSkipped that were (true) or were not (false) left out.
+  int SkippedCount(bool bLeftOut) const;
 };
 
 // Readable text for a person: a block per group, then the summary line.
@@ -99,7 +111,7 @@ void WriteCsvReport(const RunReport& report, FILE* pOut);
 
 // "3:07", "1:02:03"; "?" for 0.
 std::string FormatDuration(int nMilliseconds);
-// "812 B", "4.2 MB", "1.3 GB" (powers of 1024).
+// "812 B", "4.2 MiB", "1.3 GiB" (powers of 1024).
 std::string FormatBytes(int64_t nBytes);
 
 }  // namespace twintone_cli

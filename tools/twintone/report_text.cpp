@@ -1,5 +1,7 @@
 // The readable report, and the totals every report shares.
+#include <algorithm>
 #include <cinttypes>
+#include <map>
 #include <set>
 #include <utility>
 
@@ -11,26 +13,54 @@ namespace twintone_cli {
 int RunReport::Duplicates() const {
   int nDuplicates = 0;
   for (const Group& group : vecGroups) {
-    if (!group.vecMembers.empty()) nDuplicates += static_cast<int>(group.vecMembers.size()) - 1;
+    if (!group.bUnsure && !group.vecMembers.empty()) {
+      nDuplicates += static_cast<int>(group.vecMembers.size()) - 1;
+    }
   }
   return nDuplicates;
 }
 
-int64_t RunReport::BytesFreed() const {
-  // A file counts once, and not when it is the very file that is kept (a second path
-  // to it), nor when the member is a symbolic link: moving a link frees nothing.
+namespace {
+
+// The bytes of the duplicates bCounts picks. A file counts once, and not when it is
+// the very file that is kept (a second path to it), nor when the member is a symbolic
+// link: moving a link frees nothing.
+template <typename Picker>
+int64_t DuplicateBytes(const std::vector<Group>& vecGroups, Picker bCounts) {
   std::set<std::pair<uint64_t, uint64_t>> setCounted;
   int64_t nBytes = 0;
   for (const Group& group : vecGroups) {
+    if (group.bUnsure) continue;
     for (size_t i = 0; i < group.vecMembers.size(); ++i) {
       const Member& member = group.vecMembers[i];
       bool bKnown = member.nDevice != 0 || member.nInode != 0;
       bool bFirstSighting = !bKnown || setCounted.insert({member.nDevice, member.nInode}).second;
-      if (i == 0 || member.bSymlink || !bFirstSighting) continue;
+      if (i == 0 || member.bSymlink || !bFirstSighting || !bCounts(member)) continue;
       nBytes += member.nSizeBytes;
     }
   }
   return nBytes;
+}
+
+}  // namespace
+
+int64_t RunReport::BytesFreed() const {
+  return DuplicateBytes(vecGroups, [](const Member&) { return true; });
+}
+
+int64_t RunReport::BytesMoved() const {
+  std::set<std::string> setMoved;
+  for (const MoveRecord& move : vecMoves) {
+    if (move.status == MoveStatus::kMoved) setMoved.insert(move.strFrom);
+  }
+  return DuplicateBytes(vecGroups,
+                        [&](const Member& member) { return setMoved.count(member.strPath) != 0; });
+}
+
+int RunReport::SkippedCount(bool bLeftOut) const {
+  int nCount = 0;
+  for (const SkippedFile& skipped : vecSkipped) nCount += skipped.bLeftOut == bLeftOut ? 1 : 0;
+  return nCount;
 }
 
 std::string FormatDuration(int nMilliseconds) {
@@ -47,7 +77,7 @@ std::string FormatDuration(int nMilliseconds) {
 }
 
 std::string FormatBytes(int64_t nBytes) {
-  static const char* const kUnits[] = {"KB", "MB", "GB", "TB"};
+  static const char* const kUnits[] = {"KiB", "MiB", "GiB", "TiB"};
   char szText[32];
   if (nBytes < 1024) {
     std::snprintf(szText, sizeof(szText), "%" PRId64 " B", nBytes);
@@ -81,19 +111,35 @@ void WriteModeLine(const RunReport& report, FILE* pOut) {
   for (const std::string& strField : report.vecFields) {
     strFields += (strFields.empty() ? "" : ", ") + strField;
   }
-  std::fprintf(pOut, "Grouped by tags: %s.\n", strFields.c_str());
+  std::fprintf(pOut, "Grouped by tags%s: %s.\n", report.bLoose ? " (case and blanks ignored)" : "",
+               strFields.c_str());
 }
 
-void WriteGroup(const Group& group, size_t nNumber, size_t nTotal, FILE* pOut) {
-  std::fprintf(pOut, "\nGroup %zu of %zu (%zu files)\n", nNumber, nTotal, group.vecMembers.size());
+void WriteGroup(const Group& group, bool bFingerprint, size_t nNumber, size_t nTotal,
+                FILE* pOut) {
+  std::fprintf(pOut, "\nGroup %zu of %zu (%zu files): %s\n", nNumber, nTotal,
+               group.vecMembers.size(), group.strKeepReason.c_str());
+  // Tag groups agree exactly, so only fingerprint groups have a similarity column.
+  std::fprintf(pOut, "  %-6s %7s %12s %11s  %-8s%s  %s\n", "", "Length", "Bitrate", "Size",
+               "Format", bFingerprint ? "   Match" : "", "Path");
   for (size_t i = 0; i < group.vecMembers.size(); ++i) {
     const Member& member = group.vecMembers[i];
+    const char* pszMark = group.bUnsure ? "keep ?" : (i == 0 ? "keep *" : "");
     std::string strBitrate =
         member.nBitrateKbps > 0 ? std::to_string(member.nBitrateKbps) + " kbit/s" : "? kbit/s";
-    std::fprintf(pOut, "  %s %8s %12s %10s %6.1f%%  %s\n", i == 0 ? "keep *" : "      ",
+    char szMatch[16] = "";
+    if (bFingerprint) {
+      std::snprintf(szMatch, sizeof(szMatch), " %6.1f%%", member.fSimilarity * 100.0f);
+    }
+    std::fprintf(pOut, "  %-6s %7s %12s %11s  %-8s%s  %s\n", pszMark,
                  FormatDuration(member.nDurationMs).c_str(), strBitrate.c_str(),
-                 FormatBytes(member.nSizeBytes).c_str(), member.fSimilarity * 100.0f,
+                 FormatBytes(member.nSizeBytes).c_str(),
+                 member.strFormat.empty() ? "?" : member.strFormat.c_str(), szMatch,
                  TerminalSafe(member.strPath).c_str());
+    if (!member.strPassedOver.empty()) {
+      std::fprintf(pOut, "  %-6s   passed over, %s\n", "",
+                   TerminalSafe(member.strPassedOver).c_str());
+    }
   }
 }
 
@@ -117,30 +163,67 @@ void WriteMoves(const RunReport& report, FILE* pOut) {
   }
 }
 
+// "; 5 left out (3 not audio, 2 links)", or "" when nothing was left out.
+std::string LeftOutText(const RunReport& report) {
+  std::map<std::string, int> mapReasons;
+  for (const SkippedFile& skipped : report.vecSkipped) {
+    if (skipped.bLeftOut) ++mapReasons[skipped.strReason];
+  }
+  if (mapReasons.empty()) return "";
+  std::string strReasons;
+  for (const auto& reason : mapReasons) {
+    strReasons += (strReasons.empty() ? "" : ", ") + std::to_string(reason.second) + " " +
+                  reason.first;
+  }
+  return "; " + std::to_string(report.SkippedCount(true)) + " left out (" + strReasons + ")";
+}
+
+void WriteSummary(const RunReport& report, FILE* pOut) {
+  int nSkipped = report.SkippedCount(false);
+  std::fprintf(pOut, "\n%s%s scanned: %s with %s, %d unique, %d skipped%s%s.\n",
+               report.bPartial ? "Partial summary: " : "Summary: ",
+               Plural(report.nFilesScanned, "file", "files").c_str(),
+               Plural(static_cast<int64_t>(report.vecGroups.size()), "group", "groups").c_str(),
+               Plural(report.Duplicates(), "duplicate", "duplicates").c_str(),
+               static_cast<int>(report.vecUnique.size()), nSkipped,
+               nSkipped > 0 ? " (listed below)" : "", LeftOutText(report).c_str());
+  bool bMoved = false;
+  for (const MoveRecord& move : report.vecMoves) bMoved |= move.status == MoveStatus::kMoved;
+  int64_t nBytes = bMoved ? report.BytesMoved() : report.BytesFreed();
+  std::fprintf(pOut, "Moving the duplicates %s %s (%" PRId64 " bytes).\n",
+               bMoved ? "freed" : "would free", FormatBytes(nBytes).c_str(), nBytes);
+  if (report.bSubfoldersNotSearched) {
+    std::fprintf(pOut, "Subfolders were not searched; add -r to search them too.\n");
+  }
+}
+
 }  // namespace
 
 void WriteTextReport(const RunReport& report, FILE* pOut) {
   WriteModeLine(report, pOut);
+  std::fprintf(pOut, "Keeping by: %s.\n", report.strKeepPolicy.c_str());
   if (report.bPartial) {
     std::fprintf(pOut, "PARTIAL RESULTS: stopped after %d of %d files.\n", report.nFilesScanned,
                  report.nFilesLoaded);
   }
   for (size_t g = 0; g < report.vecGroups.size(); ++g) {
-    WriteGroup(report.vecGroups[g], g + 1, report.vecGroups.size(), pOut);
+    WriteGroup(report.vecGroups[g], report.bFingerprint, g + 1, report.vecGroups.size(), pOut);
   }
   if (report.vecGroups.empty()) std::fprintf(pOut, "\nNo duplicates found.\n");
   if (report.bMoveRequested) WriteMoves(report, pOut);
+  WriteSummary(report, pOut);
 
-  int64_t nFreed = report.BytesFreed();
-  std::fprintf(pOut,
-               "\n%s%s scanned, %s skipped, %s, %s, %s (%" PRId64
-               " bytes) freed by moving the duplicates.\n",
-               report.bPartial ? "Partial summary: " : "Summary: ",
-               Plural(report.nFilesScanned, "file", "files").c_str(),
-               std::to_string(report.nFilesSkipped).c_str(),
-               Plural(static_cast<int64_t>(report.vecGroups.size()), "group", "groups").c_str(),
-               Plural(report.Duplicates(), "duplicate", "duplicates").c_str(),
-               FormatBytes(nFreed).c_str(), nFreed);
+  if (report.vecSkipped.empty()) return;
+  std::vector<const SkippedFile*> vecSorted;
+  for (const SkippedFile& skipped : report.vecSkipped) vecSorted.push_back(&skipped);
+  std::stable_sort(vecSorted.begin(), vecSorted.end(),
+                   [](const SkippedFile* a, const SkippedFile* b) { return a->strPath < b->strPath; });
+  std::fprintf(pOut, "\nSkipped (%zu):\n", vecSorted.size());
+  for (const SkippedFile* pSkipped : vecSorted) {
+    const SkippedFile& skipped = *pSkipped;
+    std::fprintf(pOut, "  %s: %s%s\n", TerminalSafe(skipped.strPath).c_str(),
+                 skipped.strReason.c_str(), skipped.bLeftOut ? " (left out)" : "");
+  }
 }
 
 }  // namespace twintone_cli
