@@ -45,6 +45,12 @@ enum class OptionId {
   kVerbose,
   kMove,
   kDryRun,
+  kTrash,
+  kLink,
+  kJournal,
+  kHtml,
+  kApply,
+  kUndo,
   kHelp,
   kVersion
 };
@@ -68,6 +74,12 @@ constexpr OptionDef kOptionDefs[] = {
     {"verbose", 'v', false, OptionId::kVerbose},
     {"move-duplicates", 0, true, OptionId::kMove},
     {"dry-run", 'n', false, OptionId::kDryRun},
+    {"trash", 0, false, OptionId::kTrash},
+    {"link", 0, true, OptionId::kLink},
+    {"journal", 0, true, OptionId::kJournal},
+    {"html", 0, true, OptionId::kHtml},
+    {"apply", 0, true, OptionId::kApply},
+    {"undo", 0, true, OptionId::kUndo},
     {"help", 'h', false, OptionId::kHelp},
     {"version", 'V', false, OptionId::kVersion},
 };
@@ -141,6 +153,31 @@ bool Apply(const OptionDef& def, const std::string& strValue, Options* pOptions,
     case OptionId::kDryRun:
       pOptions->bDryRun = true;
       break;
+    case OptionId::kTrash:
+      pOptions->bTrash = true;
+      break;
+    case OptionId::kLink:
+      if (strValue != "hard" && strValue != "symbolic") {
+        *pstrError = "--link takes hard or symbolic, not '" + strValue + "'";
+        return false;
+      }
+      pOptions->strLink = strValue;
+      break;
+    case OptionId::kJournal:
+    case OptionId::kHtml:
+    case OptionId::kApply:
+    case OptionId::kUndo: {
+      std::string* pstrTarget = def.id == OptionId::kJournal ? &pOptions->strJournal
+                                : def.id == OptionId::kHtml  ? &pOptions->strHtml
+                                : def.id == OptionId::kApply ? &pOptions->strApply
+                                                             : &pOptions->strUndo;
+      if (strValue.empty()) {
+        *pstrError = std::string("--") + def.pszLong + " needs a file name";
+        return false;
+      }
+      *pstrTarget = strValue;
+      break;
+    }
     case OptionId::kHelp:
       *pOutcome = ParseOutcome::kHelp;
       break;
@@ -264,10 +301,21 @@ ParseOutcome ParseOptions(int argc, char* const argv[], Options* pOptions, std::
     return fail("--by groups by tags and cannot be combined with fingerprint options");
   }
   if (bJson && bCsv) return fail("choose one of --json and --csv");
-  if (pOptions->bDryRun && pOptions->strMoveDir.empty()) {
-    return fail("--dry-run only applies to --move-duplicates DIR");
+  int nActions = !pOptions->strMoveDir.empty() + pOptions->bTrash + !pOptions->strLink.empty();
+  if (nActions > 1) return fail("choose one of --move-duplicates, --trash and --link");
+  if (pOptions->bDryRun && nActions == 0) {
+    return fail("--dry-run only applies to --move-duplicates, --trash or --link");
   }
-  if (pOptions->vecPaths.empty()) return fail("no file or folder given");
+  if (!pOptions->strUndo.empty() && (nActions > 0 || !pOptions->vecPaths.empty() ||
+                                     !pOptions->strApply.empty())) {
+    return fail("--undo JOURNAL takes no paths and no other action");
+  }
+  if (!pOptions->strApply.empty()) {
+    if (!pOptions->vecPaths.empty()) return fail("--apply PLAN takes no paths");
+    if (nActions == 0) return fail("--apply PLAN needs --move-duplicates DIR, --trash or --link");
+  }
+  bool bNoScan = !pOptions->strUndo.empty() || !pOptions->strApply.empty();
+  if (pOptions->vecPaths.empty() && !bNoScan) return fail("no file or folder given");
   if (!pOptions->bFingerprint && !bBy) {
     pOptions->nMatchFlags = TWINTONE_MATCH_TITLE | TWINTONE_MATCH_ARTIST;
     pOptions->vecFields = {"title", "artist"};
@@ -316,12 +364,31 @@ read as audio (no readable tags or stream length), paths that could not be taken
 and, after Ctrl-C, files the run did not reach. Bytes freed is what moving every
 member but the first would free.
 
-Moving:
+Acting on the duplicates (every member but the first; choose one):
       --move-duplicates DIR
-                       move every member but the first into DIR (created if missing).
-                       Names are made unique ("song (1).mp3"); nothing is overwritten or
-                       deleted; a move that fails is reported and the others go on.
-  -n, --dry-run        show the moves without making them
+                       move them into DIR (created if missing), each at its path
+                       relative to the folder argument it was found under (a file
+                       given by name keeps only its name). A taken name gets a number,
+                       "song (1).mp3"; nothing is overwritten.
+      --trash          move them to the trash (freedesktop.org layout, so desktop
+                       trash tools can restore them)
+      --link hard|symbolic
+                       replace each by a link to the kept copy; the original goes to
+                       the trash (a hard link cannot cross file systems)
+  -n, --dry-run        make every check the action makes and show what it would do
+      --journal FILE   where the action's journal goes (default:
+                       $XDG_CACHE_HOME/twintone/journals/TIME.jsonl)
+      --undo JOURNAL   put every file the journalled action touched back; safe to run
+                       twice, and after an action that was stopped at any moment
+Just before each file the action checks it again and skips it (saying why) if it is
+gone, is not the file scanned, or is the kept copy under another name or behind a
+kept link. A failed file is reported and the others go on.
+
+Review:
+      --html FILE      write a review page: every group with players, to listen, pick
+                       the copy to keep or leave files out, and save a plan
+      --apply PLAN     carry out a saved plan with the action given beside it; refused
+                       when any file in it changed since the scan
 
   -h, --help           this text
   -V, --version        the version
@@ -329,8 +396,8 @@ Moving:
 Ctrl-C stops the run after the file in hand and prints the groups found so far, marked
 as partial; a second Ctrl-C quits at once.
 
-Exit status: 0 done; 1 a path could not be read, a move failed or the library refused;
-2 wrong usage; 130 stopped by Ctrl-C (partial results).
+Exit status: 0 done; 1 a path could not be read, an action failed or was refused, or
+the library refused; 2 wrong usage; 130 stopped by Ctrl-C (partial results).
 
 Examples:
   )" + strProgram +
@@ -343,6 +410,10 @@ Examples:
          R"( -r --fingerprint --json ~/Music > groups.json
   )" + strProgram +
          R"( -r --fingerprint --move-duplicates ~/Duplicates --dry-run ~/Music
+  )" + strProgram +
+         R"( -r --fingerprint --html review.html ~/Music
+  )" + strProgram +
+         R"( --apply twintone-plan.json --trash
 )";
 }
 

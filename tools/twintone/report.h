@@ -43,6 +43,8 @@ struct Group {
   // One line saying why the first member is kept ("kept: FLAC, lossless; others
   // lossy"); empty when not worked out.
   std::string strKeepReason;
+  // Unsure which copy is good: move nothing in this group.
+  bool bUnsure = false;
 };
 
 // A file the command examined without grouping it: left out before the library saw it
@@ -54,13 +56,15 @@ struct SkippedFile {
   bool bLeftOut = false;  // true: never handed to the library
 };
 
-enum class MoveStatus { kMoved, kWouldMove, kFailed };
+// kMoved: done (moved, trashed or linked); kSkipped: left where it is, because the
+// check just before the action found a reason (strError says which).
+enum class MoveStatus { kMoved, kWouldMove, kFailed, kSkipped };
 
 struct MoveRecord {
   std::string strFrom;
-  std::string strTo;  // empty when no destination name could be chosen
+  std::string strTo;  // the new place (the kept copy for a link); empty when none
   MoveStatus status = MoveStatus::kFailed;
-  std::string strError;  // set for kFailed
+  std::string strError;  // set for kFailed and kSkipped
 };
 
 struct RunReport {
@@ -78,9 +82,11 @@ struct RunReport {
   std::vector<SkippedFile> vecSkipped;   // see SkippedFile
   bool bSubfoldersNotSearched = false;   // a given folder held folders and -r was off
 
-  bool bMoveRequested = false;
+  bool bMoveRequested = false;  // any action: move, trash or link
   bool bDryRun = false;
   std::string strMoveDir;
+  std::string strAction;   // "move", "trash", "link-hard", "link-symbolic"
+  std::string strJournal;  // the action's journal; empty for a dry run
   std::vector<MoveRecord> vecMoves;
 
   // Members beyond the first, over all groups.
