@@ -53,6 +53,7 @@ class ReportTest : public ::testing::Test {
          Member{kNewlinePath, kTitle, kArtist, "", 3'900'000, 244000, 128, 0.88f, 1, 12}}},
        {{Member{kChinesePath, kTitle, kArtist, "", 812, 3723000, 0, 1.0f, 1, 20},
          Member{kLatin1Path, kTitle, kArtist, "", 700, 0, 64, 0.8f, 1, 21}}}},
+      {}, {}, false,
       true, false, "/dups",
       {{kCommaQuotePath, "/dups/01 \"Morning\", Theme (1).mp3", MoveStatus::kMoved, ""},
        {kNewlinePath, "", MoveStatus::kFailed, "Permission denied"},

@@ -233,6 +233,9 @@ std::string RecheckDuplicate(const Member& dup, const Member& keeper) {
   if (dup.nInode != 0 && (now.nDevice != dup.nDevice || now.nInode != dup.nInode)) {
     return "another file has taken its name since the scan";
   }
+  if (dup.nModifiedNs != 0 && !now.bSymlink && now.nModifiedNs != dup.nModifiedNs) {
+    return "it was modified since the scan";
+  }
   FileFacts kept = FactsOf(keeper.strPath);
   FileFacts keptTarget = FactsOf(keeper.strPath, true);
   if (!keptTarget.bExists) return "the kept copy " + keeper.strPath + " is gone";

@@ -85,9 +85,9 @@ struct RunReport {
   bool bMoveRequested = false;  // any action: move, trash or link
   bool bDryRun = false;
   std::string strMoveDir;
-  std::string strAction;   // "move", "trash", "link-hard", "link-symbolic"
-  std::string strJournal;  // the action's journal; empty for a dry run
   std::vector<MoveRecord> vecMoves;
+  std::string strAction;   // "move" (also when empty), "trash", "link-hard", "link-symbolic"
+  std::string strJournal;  // the action's journal; empty for a dry run
 
   // Members beyond the first, over all groups.
   int Duplicates() const;

@@ -99,19 +99,26 @@ void WriteGroup(const Group& group, size_t nNumber, size_t nTotal, FILE* pOut) {
 
 void WriteMoves(const RunReport& report, FILE* pOut) {
   const std::string& strAction = report.strAction;
-  std::string strHeading = strAction == "trash"            ? "To the trash"
-                           : strAction == "link-hard"      ? "Replaced by hard links"
-                           : strAction == "link-symbolic"  ? "Replaced by symbolic links"
-                                                           : "Moves into " + TerminalSafe(report.strMoveDir);
-  std::fprintf(pOut, "\n%s%s:\n", strHeading.c_str(),
-               report.bDryRun ? " (dry run, nothing changed)" : "");
-  if (report.vecMoves.empty()) std::fprintf(pOut, "  nothing to do\n");
+  bool bLink = strAction.compare(0, 4, "link") == 0;
+  if (strAction == "trash" || bLink) {
+    std::fprintf(pOut, "\n%s%s:\n",
+                 bLink ? (strAction == "link-hard" ? "Replaced by hard links"
+                                                   : "Replaced by symbolic links")
+                       : "To the trash",
+                 report.bDryRun ? " (dry run, nothing changed)" : "");
+  } else {
+    std::fprintf(pOut, "\n%s into %s:\n",
+                 report.bDryRun ? "Moves (dry run, nothing moved)" : "Moves",
+                 TerminalSafe(report.strMoveDir).c_str());
+  }
+  if (report.vecMoves.empty()) std::fprintf(pOut, "  nothing to move\n");
   for (const MoveRecord& move : report.vecMoves) {
     switch (move.status) {
       case MoveStatus::kMoved:
       case MoveStatus::kWouldMove:
         std::fprintf(pOut, "  %s %s -> %s\n",
-                     move.status == MoveStatus::kMoved ? "done      " : "would do  ",
+                     move.status == MoveStatus::kMoved ? (bLink ? "linked    " : "moved     ")
+                                                       : (bLink ? "would link" : "would move"),
                      TerminalSafe(move.strFrom).c_str(), TerminalSafe(move.strTo).c_str());
         break;
       case MoveStatus::kFailed:

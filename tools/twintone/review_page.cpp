@@ -41,7 +41,7 @@ input:focus-visible, button:focus-visible, audio:focus-visible { outline: 3px so
 #save { font: inherit; padding: .5rem 1.2rem; border-radius: .4rem; border: 1px solid var(--accent);
         background: var(--accent); color: #fff; cursor: pointer; }
 textarea { width: 100%; min-height: 8rem; font: .85rem ui-monospace, monospace; }
-footer { position: sticky; bottom: 0; padding: .6rem 0; background: Canvas; border-top: 1px solid var(--line); }
+footer { padding: .6rem 0; border-top: 1px solid var(--line); }
 @media (max-width: 40rem) {
   body { padding: .5rem; }
   .file { grid-template-columns: 1fr; }
@@ -168,6 +168,16 @@ struct FileCloser {
 
 std::string Quoted(int64_t nValue) { return "\"" + std::to_string(nValue) + "\""; }
 
+// The format the report knows, else the file's extension in capitals ("MP3").
+std::string FormatOf(const Member& member) {
+  if (!member.strFormat.empty()) return member.strFormat;
+  std::string strName = BaseName(member.strPath);
+  size_t nDot = strName.find_last_of('.');
+  std::string strExt = nDot == std::string::npos || nDot == 0 ? "" : strName.substr(nDot + 1);
+  for (char& c : strExt) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+  return strExt;
+}
+
 std::string MemberJson(const Member& member, const std::string& strRole, const std::string& strRel) {
   FileFacts facts = FactsOf(member.strPath);
   char szSimilarity[32];
@@ -176,7 +186,7 @@ std::string MemberJson(const Member& member, const std::string& strRole, const s
          HexBytes(member.strPath) + "\", \"rel_hex\": \"" + HexBytes(strRel) +
          "\", \"url\": " + JsonString("file://" + PercentEncodePath(AbsolutePath(member.strPath))) +
          ", \"duration_ms\": " + std::to_string(member.nDurationMs) +
-         ", \"format\": " + JsonString(member.strFormat) +
+         ", \"format\": " + JsonString(FormatOf(member)) +
          ", \"bitrate_kbps\": " + std::to_string(member.nBitrateKbps) +
          ", \"size\": " + Quoted(facts.nSize) + ", \"mtime_ns\": " + Quoted(facts.nModifiedNs) +
          ", \"dev\": " + Quoted(static_cast<int64_t>(facts.nDevice)) +
