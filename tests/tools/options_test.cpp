@@ -59,6 +59,10 @@ TEST_F(OptionsTest, RefusesWithAReasonNamingTheProblem) {
       {{"--json=yes", "x"}, "takes no value"},
       {{"x", "--seconds"}, "needs a value"},
       {{"--fingerprint"}, "no file or folder"},
+      {{"--trash", "--link", "hard", "x"}, "choose one of --move-duplicates, --trash"},
+      {{"--link", "soft", "x"}, "hard or symbolic"},
+      {{"--undo", "j.jsonl", "x"}, "takes no paths"},
+      {{"--apply", "plan.json"}, "needs --move-duplicates DIR, --trash or --link"},
   };
   for (const auto& testCase : kCases) {
     EXPECT_EQ(ParseOutcome::kUsageError, Parse(testCase.first)) << testCase.second;
