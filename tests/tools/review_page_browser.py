@@ -60,8 +60,8 @@ def main():
     twintone, out_dir = sys.argv[1], sys.argv[2]
     work = tempfile.mkdtemp(prefix="twintone-browser-")
     try:
-        if len(sys.argv) == 5 and sys.argv[3] == "--shoot":
-            shoot(sys.argv[4], sys.argv[4 + 1] if len(sys.argv) > 5 else sys.argv[4], work)
+        if len(sys.argv) == 6 and sys.argv[3] == "--shoot":
+            shoot(sys.argv[4], sys.argv[5], work)
             return 0
         lib = os.path.join(work, "lib")
         os.makedirs(os.path.join(lib, "A"))

@@ -82,10 +82,14 @@ StepResult StepMove(Journal* pJournal, int nId, const Member& dup, const std::st
       return StepResult::kJournal;
     }
     int nError = RenameNoReplace(strFrom, strTo);
-    if (nError != 0) return Failed(pJournal, nId, Why(nError), pstrError);
-    SyncDir(ParentDir(strTo));
-    SyncDir(ParentDir(strFrom));
-    return pJournal->Write(Step("done", nId)) ? StepResult::kDone : StepResult::kJournal;
+    if (nError == 0) {
+      SyncDir(ParentDir(strTo));
+      SyncDir(ParentDir(strFrom));
+      return pJournal->Write(Step("done", nId)) ? StepResult::kDone : StepResult::kJournal;
+    }
+    // Two mounts of one file system refuse a rename between them: copy instead, under a
+    // new intent for the same file (undo reads the last one).
+    if (nError != EXDEV || source.bSymlink) return Failed(pJournal, nId, Why(nError), pstrError);
   }
 
   std::string strTemp = ParentDir(strTo) + "/.twintone-partial-" + pJournal->Stamp() + "-" +

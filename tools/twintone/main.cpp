@@ -89,7 +89,15 @@ int Run(const Options& options) {
   }
   if (!outcome.bStarted && !outcome.bInterrupted) return kExitFailure;
 
+  // The page shows the files as the scan found them, so it is written before any action.
   int nFailedActions = 0;
+  if (!options.strHtml.empty()) {
+    std::string strError;
+    if (!WriteReviewPage(report, options.vecPaths, options.strHtml, &strError)) {
+      std::fprintf(stderr, "twintone: %s\n", strError.c_str());
+      ++nFailedActions;
+    }
+  }
   if (ActionKindOf(options) != ActionKind::kNone) {
     if (outcome.bInterrupted) {
       report.bMoveRequested = true;
@@ -98,14 +106,6 @@ int Run(const Options& options) {
       nFailedActions = RunRequestedAction(options, request, &report);
     }
   }
-  if (!options.strHtml.empty()) {
-    std::string strError;
-    if (!WriteReviewPage(report, options.vecPaths, options.strHtml, &strError)) {
-      std::fprintf(stderr, "twintone: %s\n", strError.c_str());
-      ++nFailedActions;
-    }
-  }
-
   switch (options.format) {
     case OutputFormat::kText:
       WriteTextReport(report, stdout);
