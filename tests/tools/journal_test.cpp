@@ -30,6 +30,10 @@ TEST(JournalTest, ALineCutShortByACrashIsIgnoredAndPathsComeBackAsBytes) {
   ASSERT_EQ(2u, vecLines.size());
   EXPECT_EQ("move", vecLines[0].Str("action"));
   EXPECT_EQ(kOddPath, twintone_cli::JournalPath(vecLines[1], "from"));
+  // Killed before the header was whole: a journal of nothing, not an error.
+  dir.WriteFile("j.jsonl", strText.substr(0, 12));
+  ASSERT_TRUE(twintone_cli::ReadJournal(strPath, &vecLines, &strError)) << strError;
+  EXPECT_TRUE(vecLines.empty());
   // A broken line before the last one is damage, not a crash: refused.
   dir.WriteFile("j.jsonl", strText + "\n{}\n");
   EXPECT_FALSE(twintone_cli::ReadJournal(strPath, &vecLines, &strError));

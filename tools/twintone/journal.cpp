@@ -139,6 +139,11 @@ bool ReadJournal(const std::string& strPath, std::vector<JsonValue>* pvecLines,
     pvecLines->push_back(std::move(line));
     nStart = nEnd + 1;
   }
+  // Stopped before its header was whole: a journal of nothing.
+  const std::string kHead = "{\"journal\": \"twintone\"";
+  if (pvecLines->empty() && kHead.compare(0, strText.size(), strText, 0, kHead.size()) == 0) {
+    return true;
+  }
   if (pvecLines->empty() || (*pvecLines)[0].Str("journal") != "twintone") {
     *pstrError = strPath + " is not a twintone journal";
     return false;

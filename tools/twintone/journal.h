@@ -65,7 +65,8 @@ class Journal {
 std::string DefaultJournalPath();
 
 // Reads every complete line of a journal; a last line cut short by a crash is ignored,
-// any other bad line fails. *pvecLines[0] is the header.
+// any other bad line fails. *pvecLines[0] is the header; no lines at all when the run
+// stopped before the header was whole (nothing was done then).
 bool ReadJournal(const std::string& strPath, std::vector<JsonValue>* pvecLines,
                  std::string* pstrError);
 

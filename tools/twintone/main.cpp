@@ -103,7 +103,7 @@ int Run(const Options& options) {
       report.bMoveRequested = true;
       std::fprintf(stderr, "twintone: stopped early, so nothing was changed\n");
     } else {
-      nFailedActions = RunRequestedAction(options, request, &report);
+      nFailedActions += RunRequestedAction(options, request, &report);
     }
   }
   switch (options.format) {

@@ -330,7 +330,9 @@ ParseOutcome ParseOptions(int argc, char* const argv[], Options* pOptions, std::
 std::string VersionText() { return std::string("twintone ") + TWINTONE_CLI_VERSION + "\n"; }
 
 std::string HelpText(const std::string& strProgram) {
-  return "Usage: " + strProgram + " [options] PATH...\n" +
+  return "Usage: " + strProgram + " [options] PATH...\n       " + strProgram +
+         " --apply PLAN (--move-duplicates DIR | --trash | --link KIND)\n       " + strProgram +
+         " --undo JOURNAL\n" +
          R"(Finds duplicate music files among the given files and folders.
 
 A folder contributes the audio files directly inside it (aac alac ac3 aif aiff ape flac

@@ -144,7 +144,7 @@ UndoOutcome UndoJournal(const std::string& strPath, FILE* pOut) {
   std::vector<JsonValue> vecLines;
   if (!ReadJournal(strPath, &vecLines, &outcome.strError)) return outcome;
   outcome.bRead = true;
-  std::string strStamp = vecLines[0].Str("stamp");
+  std::string strStamp = vecLines.empty() ? "" : vecLines[0].Str("stamp");
   std::map<int64_t, Entry> mapEntries;
   std::vector<std::string> vecMadeDirs;
   for (const JsonValue& line : vecLines) {
