@@ -233,7 +233,10 @@ std::string RecheckDuplicate(const Member& dup, const Member& keeper) {
   if (dup.nInode != 0 && (now.nDevice != dup.nDevice || now.nInode != dup.nInode)) {
     return "another file has taken its name since the scan";
   }
-  if (dup.nModifiedNs != 0 && !now.bSymlink && now.nModifiedNs != dup.nModifiedNs) {
+  // Compared to the second, whatever precision the scan recorded the time with.
+  constexpr int64_t kNsPerSecond = 1000000000;
+  if (dup.nModifiedNs != 0 && !now.bSymlink &&
+      now.nModifiedNs / kNsPerSecond != dup.nModifiedNs / kNsPerSecond) {
     return "it was modified since the scan";
   }
   FileFacts kept = FactsOf(keeper.strPath);
