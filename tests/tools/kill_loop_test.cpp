@@ -1,6 +1,6 @@
 // Moves killed at random moments, within one file system and across two: whatever
 // moment SIGKILL lands at, --undo from the journal puts every file back byte for byte,
-// leaves nothing in the target, and is safe to run twice.
+// leaves nothing in the target, is safe to run twice, and can itself be killed and rerun.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -125,6 +125,21 @@ class KillLoopTest : public ::testing::Test {
         std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count());
   }
 
+  // Starts --undo on strJournal and kills it nDelayUs after its first line of progress
+  // reaches the journal, so that an undo stopped part-way is undone again after.
+  void UndoKilledAfter(const std::string& strJournal, long nDelayUs) {
+    if (!twintone_cli::FactsOf(strJournal).bExists) return;
+    int64_t nSize = twintone_cli::FactsOf(strJournal).nSize;
+    CliProcess process({"--undo", strJournal});
+    Clock::time_point deadline = Clock::now() + std::chrono::seconds(10);
+    while (twintone_cli::FactsOf(strJournal).nSize == nSize && Clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(nDelayUs));
+    process.Signal(SIGKILL);
+    process.Finish();
+  }
+
   // Undoes strJournal (nRuns times; the first through the command when bCommand, else
   // in this process) and checks that everything is as it was before.
   void ExpectUndone(const std::string& strTarget, const std::string& strJournal, int nRuns,
@@ -177,8 +192,10 @@ TEST_F(KillLoopTest, EveryKilledMoveIsUndoneWithEveryByteAccountedFor) {
     ExpectUndone(strTarget, strJournal, 2, true);
     for (int nKill = 0; nKill < kKillsPerTarget; ++nKill) {
       long nDelayUs = std::uniform_int_distribution<long>(0, nWholeUs)(random);
-      // Every tenth kill lands before the journal can exist; every fifth undo runs twice.
+      // Every tenth kill lands before the journal can exist; every fourth undo is itself
+      // killed part-way first; every fifth runs twice.
       MoveKilledAfter(strTarget, strJournal, nDelayUs, nKill % 10 == 0);
+      if (nKill % 4 == 3) UndoKilledAfter(strJournal, nDelayUs / 2);
       ExpectUndone(strTarget, strJournal, nKill % 5 == 0 ? 2 : 1);
       if (HasFatalFailure()) {
         FAIL() << "after a kill at " << nDelayUs << " us of " << nWholeUs << " into " << strTarget;
