@@ -1,6 +1,8 @@
 // Acting on duplicates: moves keep their folder paths, the check just before each file
 // leaves alone what is not the scanned duplicate, a dry run fails where the action
 // fails, and --undo takes every action back to the last byte.
+#include "actions.h"
+
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -11,7 +13,6 @@
 #include <functional>
 #include <tuple>
 
-#include "actions.h"
 #include "cli_runner.h"
 #include "file_ops.h"
 #include "mover.h"
@@ -56,8 +57,8 @@ class ActionsTest : public ::testing::Test {
     return group;
   }
 
-  twintone_cli::ActionResult Act(const std::vector<twintone_cli::Group>& vecGroups,
-                                 ActionKind kind, bool bDryRun = false) {
+  twintone_cli::ActionResult Act(const std::vector<twintone_cli::Group>& vecGroups, ActionKind kind,
+                                 bool bDryRun = false) {
     twintone_cli::ActionRequest request;
     request.kind = kind;
     request.strMoveDir = dir.Path("dups");
@@ -87,8 +88,11 @@ class ActionsTest : public ::testing::Test {
 
 TEST_F(ActionsTest, NumberedNamesGoBeforeTheExtension) {
   const std::vector<std::tuple<std::string, int, std::string>> kCases = {
-      {"song.mp3", 0, "song.mp3"}, {"song.mp3", 2, "song (2).mp3"},
-      {"a.b.flac", 1, "a.b (1).flac"}, {".hidden", 1, ".hidden (1)"}, {"noext", 3, "noext (3)"}};
+      {"song.mp3", 0, "song.mp3"},
+      {"song.mp3", 2, "song (2).mp3"},
+      {"a.b.flac", 1, "a.b (1).flac"},
+      {".hidden", 1, ".hidden (1)"},
+      {"noext", 3, "noext (3)"}};
   for (const auto& c : kCases) {
     EXPECT_EQ(std::get<2>(c), twintone_cli::NumberedName(std::get<0>(c), std::get<1>(c)));
   }
@@ -103,9 +107,8 @@ TEST_F(ActionsTest, MovesKeepTheirFolderPathsAndUndoPutsEveryByteBack) {
   auto mapBefore = Snapshot(dir.Root());
   auto group = GroupOf({dir.Path("lib/a/song.mp3"), dir.Path("lib/b/song.mp3"),
                         dir.Path("lib/c/d/song.mp3"), dir.Path("loose/given.mp3")});
-  const std::vector<std::string> kTargets = {dir.Path("dups/b/song (1).mp3"),
-                                             dir.Path("dups/c/d/song.mp3"),
-                                             dir.Path("dups/given.mp3")};
+  const std::vector<std::string> kTargets = {
+      dir.Path("dups/b/song (1).mp3"), dir.Path("dups/c/d/song.mp3"), dir.Path("dups/given.mp3")};
   // The dry run names the same places and changes nothing, not even a journal.
   for (bool bDryRun : {true, false}) {
     auto result = Act({group}, ActionKind::kMove, bDryRun);
@@ -115,8 +118,8 @@ TEST_F(ActionsTest, MovesKeepTheirFolderPathsAndUndoPutsEveryByteBack) {
       EXPECT_EQ(bDryRun ? MoveStatus::kWouldMove : MoveStatus::kMoved, result.vecRecords[i].status);
     }
     if (bDryRun) {
-        EXPECT_EQ(mapBefore, Snapshot(dir.Root()));
-      }
+      EXPECT_EQ(mapBefore, Snapshot(dir.Root()));
+    }
   }
   EXPECT_EQ("copy c/d", TempDir::ReadFile(kTargets[1]));
   UndoTwice(dir.Path("journal-2.jsonl"));
@@ -142,10 +145,17 @@ TEST_F(ActionsTest, TheCheckBeforeEachFileLeavesAloneWhatIsNotTheScannedDuplicat
          rename((d + ".new").c_str(), d.c_str());
        },
        "another file has taken its name"},
-      {"keeper by another name", [](auto& k, auto& d) { unlink(d.c_str()); link(k.c_str(), d.c_str()); },
+      {"keeper by another name",
+       [](auto& k, auto& d) {
+         unlink(d.c_str());
+         link(k.c_str(), d.c_str());
+       },
        kNothing, "the kept copy under another name"},
       {"keeper links to it", kNothing,
-       [](auto& k, auto& d) { unlink(k.c_str()); symlink(d.c_str(), k.c_str()); },
+       [](auto& k, auto& d) {
+         unlink(k.c_str());
+         symlink(d.c_str(), k.c_str());
+       },
        "the kept copy is a link to it"},
       {"keeper gone", kNothing, [](auto& k, auto&) { unlink(k.c_str()); }, "is gone"},
   };

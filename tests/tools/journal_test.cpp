@@ -19,7 +19,8 @@ TEST(JournalTest, ALineCutShortByACrashIsIgnoredAndPathsComeBackAsBytes) {
     twintone_cli::Journal journal;
     std::string strError;
     ASSERT_TRUE(journal.Create(strPath, "move", &strError)) << strError;
-    ASSERT_TRUE(journal.Write(twintone_cli::JournalLine().Text("step", "intent").Path("from", kOddPath)));
+    ASSERT_TRUE(
+        journal.Write(twintone_cli::JournalLine().Text("step", "intent").Path("from", kOddPath)));
     ASSERT_FALSE(journal.Create(strPath, "move", &strError));  // never replaces a journal
   }
   std::string strText = TempDir::ReadFile(strPath) + "{\"step\": \"do";
@@ -70,7 +71,8 @@ TEST(ReviewPageTest, NoFileNameCanEndTheDataBlock) {
   }
   report.vecGroups.push_back(group);
   std::string strError;
-  ASSERT_TRUE(twintone_cli::WriteReviewPage(report, {dir.Root()}, dir.Path("page.html"), &strError));
+  ASSERT_TRUE(
+      twintone_cli::WriteReviewPage(report, {dir.Root()}, dir.Path("page.html"), &strError));
   std::string strPage = TempDir::ReadFile(dir.Path("page.html"));
   size_t nStart = strPage.find("<script type=\"application/json\" id=\"data\">");
   size_t nEnd = strPage.find("</script>", nStart);

@@ -41,9 +41,9 @@ class KillLoopTest : public ::testing::Test {
       for (const char* pszFolder : kFolders) {
         std::string strBytes(64 * 1024 + random() % (1400 * 1024), '\0');
         for (char& c : strBytes) c = static_cast<char>(random());
-        vecGroup.push_back(dir.WriteFile(std::string("near/lib/") + pszFolder + "/song" +
-                                             std::to_string(g) + ".flac",
-                                         strBytes));
+        vecGroup.push_back(dir.WriteFile(
+            std::string("near/lib/") + pszFolder + "/song" + std::to_string(g) + ".flac",
+            strBytes));
       }
       vecGroups.push_back(vecGroup);
     }
@@ -86,14 +86,13 @@ class KillLoopTest : public ::testing::Test {
         const std::string& strPath = vecGroups[g][i];
         twintone_cli::FileFacts facts = twintone_cli::FactsOf(strPath);
         std::string strRel = strPath.substr(dir.Path("near/lib/").size());
-        strJson += std::string(i == 0 ? "" : ", ") + "{\"path_hex\": \"" +
-                   twintone_cli::HexBytes(strPath) + "\", \"rel_hex\": \"" +
-                   twintone_cli::HexBytes(strRel) + "\", \"size\": \"" +
-                   std::to_string(facts.nSize) + "\", \"mtime_ns\": \"" +
-                   std::to_string(facts.nModifiedNs) + "\", \"dev\": \"" +
-                   std::to_string(facts.nDevice) + "\", \"ino\": \"" +
-                   std::to_string(facts.nInode) + "\", \"role\": \"" +
-                   (i == 0 ? "keep" : "duplicate") + "\"}";
+        strJson +=
+            std::string(i == 0 ? "" : ", ") + "{\"path_hex\": \"" +
+            twintone_cli::HexBytes(strPath) + "\", \"rel_hex\": \"" +
+            twintone_cli::HexBytes(strRel) + "\", \"size\": \"" + std::to_string(facts.nSize) +
+            "\", \"mtime_ns\": \"" + std::to_string(facts.nModifiedNs) + "\", \"dev\": \"" +
+            std::to_string(facts.nDevice) + "\", \"ino\": \"" + std::to_string(facts.nInode) +
+            "\", \"role\": \"" + (i == 0 ? "keep" : "duplicate") + "\"}";
       }
       strJson += "]}";
     }
@@ -103,11 +102,11 @@ class KillLoopTest : public ::testing::Test {
   // Runs the move into strTarget. With nDelayUs >= 0 it is killed that long after its
   // journal appears (at once when bEarly: before anything is written). Returns how long
   // it ran after its journal appeared.
-  long MoveKilledAfter(const std::string& strTarget, const std::string& strJournal,
-                       long nDelayUs, bool bEarly = false) {
+  long MoveKilledAfter(const std::string& strTarget, const std::string& strJournal, long nDelayUs,
+                       bool bEarly = false) {
     std::string strPlan = WritePlan();
-    CliProcess process({"-q", "--apply", strPlan, "--move-duplicates", strTarget, "--journal",
-                        strJournal});
+    CliProcess process(
+        {"-q", "--apply", strPlan, "--move-duplicates", strTarget, "--journal", strJournal});
     Clock::time_point deadline = Clock::now() + std::chrono::seconds(10);
     while (!bEarly && !twintone_cli::FactsOf(strJournal).bExists && Clock::now() < deadline) {
       std::this_thread::sleep_for(std::chrono::microseconds(100));
@@ -202,8 +201,7 @@ TEST_F(KillLoopTest, EveryKilledMoveIsUndoneWithEveryByteAccountedFor) {
       }
     }
   }
-  std::cout << nUndoneMidway << " of " << 2 * kKillsPerTarget
-            << " runs had files to put back\n";
+  std::cout << nUndoneMidway << " of " << 2 * kKillsPerTarget << " runs had files to put back\n";
   EXPECT_GT(nUndoneMidway, 0);
   if (strFar.empty()) GTEST_SKIP() << "no second file system: only moves within one were killed";
 }

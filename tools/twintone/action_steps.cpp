@@ -92,8 +92,8 @@ StepResult StepMove(Journal* pJournal, int nId, const Member& dup, const std::st
     if (nError != EXDEV || source.bSymlink) return Failed(pJournal, nId, Why(nError), pstrError);
   }
 
-  std::string strTemp = ParentDir(strTo) + "/.twintone-partial-" + pJournal->Stamp() + "-" +
-                        std::to_string(nId);
+  std::string strTemp =
+      ParentDir(strTo) + "/.twintone-partial-" + pJournal->Stamp() + "-" + std::to_string(nId);
   if (!pJournal->Write(Step("intent", nId)
                            .Text("op", "copy")
                            .Path("from", strFrom)
@@ -147,7 +147,8 @@ StepResult StepTrash(Journal* pJournal, int nId, const Member& dup, const TrashD
     return StepResult::kJournal;
   }
   int nError = WriteTrashInfo(dup, trash, strInfo);
-  if (nError != 0) return Failed(pJournal, nId, "cannot write " + strInfo + ": " + Why(nError), pstrError);
+  if (nError != 0)
+    return Failed(pJournal, nId, "cannot write " + strInfo + ": " + Why(nError), pstrError);
   nError = RenameNoReplace(dup.strPath, strTo);
   if (nError != 0) {
     unlink(strInfo.c_str());
@@ -158,13 +159,12 @@ StepResult StepTrash(Journal* pJournal, int nId, const Member& dup, const TrashD
   return pJournal->Write(Step("done", nId)) ? StepResult::kDone : StepResult::kJournal;
 }
 
-StepResult StepLink(Journal* pJournal, int nId, bool bHard, const Member& dup,
-                    const Member& keeper, const TrashDir& trash, const std::string& strName,
-                    std::string* pstrError) {
+StepResult StepLink(Journal* pJournal, int nId, bool bHard, const Member& dup, const Member& keeper,
+                    const TrashDir& trash, const std::string& strName, std::string* pstrError) {
   std::string strKept = trash.strFiles + "/" + strName;
   std::string strInfo = trash.strInfo + "/" + strName + ".trashinfo";
-  std::string strTemp = ParentDir(dup.strPath) + "/.twintone-link-" + pJournal->Stamp() + "-" +
-                        std::to_string(nId);
+  std::string strTemp =
+      ParentDir(dup.strPath) + "/.twintone-link-" + pJournal->Stamp() + "-" + std::to_string(nId);
   std::string strTarget = bHard ? keeper.strPath : AbsolutePath(keeper.strPath);
   FileFacts source = FactsOf(dup.strPath);
   if (!pJournal->Write(Step("intent", nId)
@@ -180,12 +180,14 @@ StepResult StepLink(Journal* pJournal, int nId, bool bHard, const Member& dup,
     return StepResult::kJournal;
   }
   int nError = WriteTrashInfo(dup, trash, strInfo);
-  if (nError != 0) return Failed(pJournal, nId, "cannot write " + strInfo + ": " + Why(nError), pstrError);
+  if (nError != 0)
+    return Failed(pJournal, nId, "cannot write " + strInfo + ": " + Why(nError), pstrError);
   // The original keeps a second name in the trash before its own name is replaced.
   if (link(dup.strPath.c_str(), strKept.c_str()) != 0) {
     nError = errno;
     unlink(strInfo.c_str());
-    return Failed(pJournal, nId, "cannot keep the original in the trash: " + Why(nError), pstrError);
+    return Failed(pJournal, nId, "cannot keep the original in the trash: " + Why(nError),
+                  pstrError);
   }
   SyncDir(trash.strFiles);
   int nResult = bHard ? link(strTarget.c_str(), strTemp.c_str())

@@ -31,9 +31,8 @@ StepResult StepTrash(Journal* pJournal, int nId, const Member& dup, const TrashD
 // Replaces dup by a hard (bHard) or symbolic link to keeper: the original goes to the
 // trash as files/strName (a second name on the same file system, so nothing is copied),
 // the link is made under a temporary name beside dup and renamed over it.
-StepResult StepLink(Journal* pJournal, int nId, bool bHard, const Member& dup,
-                    const Member& keeper, const TrashDir& trash, const std::string& strName,
-                    std::string* pstrError);
+StepResult StepLink(Journal* pJournal, int nId, bool bHard, const Member& dup, const Member& keeper,
+                    const TrashDir& trash, const std::string& strName, std::string* pstrError);
 
 // Makes strDir and its missing parents, each announced in the journal first, so --undo
 // can remove the ones it made once they are empty again. False with a reason.

@@ -90,7 +90,7 @@ class ActionRun {
     return Finish(&record, MoveStatus::kFailed, "no action");
   }
 
-  // Records what became of one file; false when the journal failed.
+  // Records what became of one file; true, so a caller may return it.
   bool Finish(MoveRecord* pRecord, MoveStatus status, const std::string& strError) {
     pRecord->status = status;
     pRecord->strError = strError;
@@ -154,7 +154,8 @@ class ActionRun {
   bool TrashOrLink(const Member& dup, const Member& keeper, MoveRecord* pRecord) {
     bool bLink = m_request.kind != ActionKind::kTrash;
     bool bHard = m_request.kind == ActionKind::kLinkHard;
-    if (bHard && FactsOf(keeper.strPath, true).nDevice != FactsOf(ParentDir(dup.strPath), true).nDevice) {
+    if (bHard &&
+        FactsOf(keeper.strPath, true).nDevice != FactsOf(ParentDir(dup.strPath), true).nDevice) {
       return Finish(pRecord, MoveStatus::kFailed,
                     "a hard link cannot reach across file systems (the kept copy " +
                         keeper.strPath + " is on another one)");
@@ -164,8 +165,8 @@ class ActionRun {
     if (!FindTrash(dup.strPath, !m_request.bDryRun, &trash, &strError)) {
       return Finish(pRecord, MoveStatus::kFailed, strError);
     }
-    std::string strName = FreeName(trash.strFiles, BaseName(dup.strPath), ".trashinfo",
-                                   trash.strInfo);
+    std::string strName =
+        FreeName(trash.strFiles, BaseName(dup.strPath), ".trashinfo", trash.strInfo);
     pRecord->strTo = bLink ? keeper.strPath : trash.strFiles + "/" + strName;
     if (m_request.bDryRun) return Finish(pRecord, MoveStatus::kWouldMove, "");
     StepResult result =

@@ -20,10 +20,10 @@ const char* ActionName(ActionKind kind);
 
 struct ActionRequest {
   ActionKind kind = ActionKind::kNone;
-  std::string strMoveDir;              // kMove: the folder duplicates go into
-  std::vector<std::string> vecRoots;   // the command line's paths, for relative names
+  std::string strMoveDir;             // kMove: the folder duplicates go into
+  std::vector<std::string> vecRoots;  // the command line's paths, for relative names
   bool bDryRun = false;
-  std::string strJournal;              // empty: DefaultJournalPath()
+  std::string strJournal;  // empty: DefaultJournalPath()
   // Relative names fixed beforehand (by a plan), by path; others come from vecRoots.
   std::map<std::string, std::string> mapRelative;
 };

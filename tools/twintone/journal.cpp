@@ -107,8 +107,8 @@ std::string DefaultJournalPath() {
   gmtime_r(&now.tv_sec, &utc);
   char szTime[40];
   std::strftime(szTime, sizeof(szTime), "%Y%m%dT%H%M%S", &utc);
-  return strCache + "/twintone/journals/" + szTime + "." +
-         std::to_string(now.tv_nsec / 1000000) + "Z-" + std::to_string(getpid()) + ".jsonl";
+  return strCache + "/twintone/journals/" + szTime + "." + std::to_string(now.tv_nsec / 1000000) +
+         "Z-" + std::to_string(getpid()) + ".jsonl";
 }
 
 bool ReadJournal(const std::string& strPath, std::vector<JsonValue>* pvecLines,

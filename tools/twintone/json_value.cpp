@@ -112,12 +112,26 @@ class Parser {
       if (m_nPos >= m_str.size()) break;
       char e = m_str[m_nPos++];
       switch (e) {
-        case '"': case '\\': case '/': *pstr += e; break;
-        case 'b': *pstr += '\b'; break;
-        case 'f': *pstr += '\f'; break;
-        case 'n': *pstr += '\n'; break;
-        case 'r': *pstr += '\r'; break;
-        case 't': *pstr += '\t'; break;
+        case '"':
+        case '\\':
+        case '/':
+          *pstr += e;
+          break;
+        case 'b':
+          *pstr += '\b';
+          break;
+        case 'f':
+          *pstr += '\f';
+          break;
+        case 'n':
+          *pstr += '\n';
+          break;
+        case 'r':
+          *pstr += '\r';
+          break;
+        case 't':
+          *pstr += '\t';
+          break;
         case 'u': {
           unsigned nCode = 0;
           if (!Hex4(&nCode)) return false;

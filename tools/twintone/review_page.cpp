@@ -178,7 +178,8 @@ std::string FormatOf(const Member& member) {
   return strExt;
 }
 
-std::string MemberJson(const Member& member, const std::string& strRole, const std::string& strRel) {
+std::string MemberJson(const Member& member, const std::string& strRole,
+                       const std::string& strRel) {
   FileFacts facts = FactsOf(member.strPath);
   char szSimilarity[32];
   std::snprintf(szSimilarity, sizeof(szSimilarity), "%.4f", member.fSimilarity);
@@ -192,8 +193,8 @@ std::string MemberJson(const Member& member, const std::string& strRole, const s
          ", \"dev\": " + Quoted(static_cast<int64_t>(facts.nDevice)) +
          ", \"ino\": " + Quoted(static_cast<int64_t>(facts.nInode)) +
          ", \"similarity\": " + szSimilarity +
-         ", \"passed_over\": " + JsonString(member.strPassedOver) +
-         ", \"role\": \"" + strRole + "\"}";
+         ", \"passed_over\": " + JsonString(member.strPassedOver) + ", \"role\": \"" + strRole +
+         "\"}";
 }
 
 // The page's data as JSON, with every '<' written as \u003c so nothing in it can end
@@ -202,9 +203,9 @@ std::string PageData(const RunReport& report, const std::vector<std::string>& ve
   std::string strJson = "{\"version\": 1, \"groups\": [";
   for (size_t g = 0; g < report.vecGroups.size(); ++g) {
     const Group& group = report.vecGroups[g];
-    strJson += std::string(g == 0 ? "" : ",") + "\n{\"reason\": " +
-               JsonString(group.strKeepReason) + ", \"unsure\": " +
-               (group.bUnsure ? "true" : "false") + ", \"members\": [";
+    strJson += std::string(g == 0 ? "" : ",") +
+               "\n{\"reason\": " + JsonString(group.strKeepReason) +
+               ", \"unsure\": " + (group.bUnsure ? "true" : "false") + ", \"members\": [";
     for (size_t i = 0; i < group.vecMembers.size(); ++i) {
       const Member& member = group.vecMembers[i];
       std::string strRole = i == 0 ? "keep" : group.bUnsure ? "leave" : "duplicate";

@@ -54,12 +54,11 @@ bool MakeTrashDir(const std::string& strDir, std::string* pstrError) {
   return true;
 }
 
-bool UseTrash(const std::string& strRoot, bool bCreate, TrashDir* pTrash,
-              std::string* pstrError) {
+bool UseTrash(const std::string& strRoot, bool bCreate, TrashDir* pTrash, std::string* pstrError) {
   pTrash->strFiles = strRoot + "/files";
   pTrash->strInfo = strRoot + "/info";
-  if (bCreate && !(MakeTrashDir(pTrash->strFiles, pstrError) &&
-                   MakeTrashDir(pTrash->strInfo, pstrError))) {
+  if (bCreate &&
+      !(MakeTrashDir(pTrash->strFiles, pstrError) && MakeTrashDir(pTrash->strInfo, pstrError))) {
     return false;
   }
   return true;
@@ -79,8 +78,7 @@ std::string AbsolutePath(const std::string& strPath) {
   return std::string(getcwd(szCwd, sizeof(szCwd)) != nullptr ? szCwd : ".") + "/" + strPath;
 }
 
-bool FindTrash(const std::string& strPath, bool bCreate, TrashDir* pTrash,
-               std::string* pstrError) {
+bool FindTrash(const std::string& strPath, bool bCreate, TrashDir* pTrash, std::string* pstrError) {
   std::string strAbs = AbsolutePath(strPath);
   std::string strHome = HomeTrash();
   uint64_t nFileDevice = FactsOf(ParentDir(strAbs), true).nDevice;
@@ -88,21 +86,21 @@ bool FindTrash(const std::string& strPath, bool bCreate, TrashDir* pTrash,
   if (DeviceOf(strHome) == nFileDevice) return UseTrash(strHome, bCreate, pTrash, pstrError);
 
   pTrash->strTop = MountPointOf(ParentDir(strAbs));
-  std::string strRoot = (pTrash->strTop == "/" ? "" : pTrash->strTop) + "/.Trash-" +
-                        std::to_string(getuid());
+  std::string strRoot =
+      (pTrash->strTop == "/" ? "" : pTrash->strTop) + "/.Trash-" + std::to_string(getuid());
   FileFacts facts = FactsOf(strRoot);
   if (facts.bExists && !facts.bDir) {
     *pstrError = strRoot + " is not a folder, so " + strPath + " cannot go to a trash";
     return false;
   }
   if (!facts.bExists && bCreate && mkdir(strRoot.c_str(), 0700) != 0) {
-    *pstrError = "no trash on the file system of " + strPath + " (cannot create " + strRoot +
-                 ": " + std::strerror(errno) + ")";
+    *pstrError = "no trash on the file system of " + strPath + " (cannot create " + strRoot + ": " +
+                 std::strerror(errno) + ")";
     return false;
   }
   if (!facts.bExists && !bCreate && access(pTrash->strTop.c_str(), W_OK) != 0) {
-    *pstrError = "no trash on the file system of " + strPath + " (" + pTrash->strTop +
-                 " is not writable)";
+    *pstrError =
+        "no trash on the file system of " + strPath + " (" + pTrash->strTop + " is not writable)";
     return false;
   }
   return UseTrash(strRoot, bCreate, pTrash, pstrError);
@@ -127,7 +125,8 @@ std::string PercentEncodePath(const std::string& strBytes) {
 
 std::string TrashInfoText(const std::string& strAbsolutePath, const std::string& strTop) {
   std::string strPath = strAbsolutePath;
-  if (!strTop.empty() && strTop != "/" && strPath.compare(0, strTop.size() + 1, strTop + "/") == 0) {
+  if (!strTop.empty() && strTop != "/" &&
+      strPath.compare(0, strTop.size() + 1, strTop + "/") == 0) {
     strPath = strPath.substr(strTop.size() + 1);
   } else if (strTop == "/") {
     strPath = strPath.substr(1);

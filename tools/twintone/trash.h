@@ -18,8 +18,7 @@ struct TrashDir {
 
 // Finds the trash for the file at strPath. With bCreate, missing trash folders are made
 // (mode 0700). False with a reason when there is none the file can be renamed into.
-bool FindTrash(const std::string& strPath, bool bCreate, TrashDir* pTrash,
-               std::string* pstrError);
+bool FindTrash(const std::string& strPath, bool bCreate, TrashDir* pTrash, std::string* pstrError);
 
 // strBytes with every byte but A-Z a-z 0-9 - . _ ~ / written as %XX, as file URLs and
 // the Path= key want it.

@@ -120,8 +120,8 @@ Undone UndoTrashOrLink(const Entry& entry, std::string* pstrWhy) {
     } else {
       std::string strKeeper = JournalPath(entry.intent, "keeper");
       FileFacts keeper = FactsOf(strKeeper, true);
-      bool bOurLink = from.bSymlink || (from.nDevice == keeper.nDevice &&
-                                        from.nInode == keeper.nInode);
+      bool bOurLink =
+          from.bSymlink || (from.nDevice == keeper.nDevice && from.nInode == keeper.nInode);
       if (entry.intent.Str("op") != "link" || !bOurLink) {
         *pstrWhy = "another file has taken its name; the original stays in the trash";
         return Undone::kProblem;

@@ -13,9 +13,9 @@ namespace twintone_cli {
 struct UndoOutcome {
   bool bRead = false;  // false: the journal could not be read (strError)
   std::string strError;
-  int nRestored = 0;   // files put back
-  int nInPlace = 0;    // files that were already where they had been
-  int nProblems = 0;   // files left as they are, each reported
+  int nRestored = 0;  // files put back
+  int nInPlace = 0;   // files that were already where they had been
+  int nProblems = 0;  // files left as they are, each reported
 };
 
 // Undoes the journal at strPath, newest step first, writing one line per file to pOut
