@@ -79,6 +79,10 @@ TEST_F(OptionsTest, RefusesWithAReasonNamingTheProblem) {
       {{"--keep", "", "x"}, "unknown policy ''"},
       {{"--legacy-encoding", "no-such-charset", "x"}, "unknown encoding 'no-such-charset'"},
       {{"--loose", "-f", "x"}, "cannot be combined"},
+      {{"--trash", "--link", "hard", "x"}, "choose one of --move-duplicates, --trash"},
+      {{"--link", "soft", "x"}, "hard or symbolic"},
+      {{"--undo", "j.jsonl", "x"}, "takes no paths"},
+      {{"--apply", "plan.json"}, "needs --move-duplicates DIR, --trash or --link"},
   };
   for (const auto& testCase : kCases) {
     EXPECT_EQ(ParseOutcome::kUsageError, Parse(testCase.first)) << testCase.second;

@@ -4,12 +4,14 @@
 #include <string>
 #include <vector>
 
+#include "actions.h"
 #include "dedupe_session.h"
 #include "fingerprint_cache.h"
 #include "interrupt.h"
-#include "mover.h"
 #include "options.h"
+#include "review_page.h"
 #include "report.h"
+#include "undo.h"
 
 namespace twintone_cli {
 namespace {
@@ -20,14 +22,54 @@ std::string ProgramName(const char* pszArgv0) {
   return nSlash == std::string::npos ? strName : strName.substr(nSlash + 1);
 }
 
-int Run(const Options& options) {
-  if (!options.strMoveDir.empty() && !options.bDryRun) {
-    std::string strError;
-    if (!EnsureDirectory(options.strMoveDir, &strError)) {
-      std::fprintf(stderr, "twintone: %s\n", strError.c_str());
-      return kExitFailure;
-    }
+ActionKind ActionKindOf(const Options& options) {
+  if (!options.strMoveDir.empty()) return ActionKind::kMove;
+  if (options.bTrash) return ActionKind::kTrash;
+  if (options.strLink == "hard") return ActionKind::kLinkHard;
+  if (options.strLink == "symbolic") return ActionKind::kLinkSymbolic;
+  return ActionKind::kNone;
+}
+
+int RunUndo(const std::string& strJournal) {
+  UndoOutcome outcome = UndoJournal(strJournal, stdout);
+  if (!outcome.bRead) std::fprintf(stderr, "twintone: %s\n", outcome.strError.c_str());
+  return outcome.bRead && outcome.nProblems == 0 ? kExitOk : kExitFailure;
+}
+
+// Carries out the requested action on report's groups; returns the number of files
+// that failed (a refused action counts as one).
+int RunRequestedAction(const Options& options, ActionRequest request, RunReport* pReport) {
+  request.kind = ActionKindOf(options);
+  request.strMoveDir = options.strMoveDir;
+  request.bDryRun = options.bDryRun;
+  request.strJournal = options.strJournal;
+  pReport->bMoveRequested = true;
+  pReport->bDryRun = options.bDryRun;
+  pReport->strMoveDir = options.strMoveDir;
+  pReport->strAction = ActionName(request.kind);
+  ActionResult result = RunActions(pReport->vecGroups, request, &InterruptRequested());
+  pReport->vecMoves = result.vecRecords;
+  pReport->strJournal = result.strJournal;
+  if (!result.strJournal.empty()) {
+    std::fprintf(stderr, "twintone: journal %s (twintone --undo %s takes it back)\n",
+                 result.strJournal.c_str(), result.strJournal.c_str());
   }
+  if (result.bRefused) {
+    std::fprintf(stderr, "twintone: %s\n", result.strError.c_str());
+    return 1;
+  }
+  int nFailed = result.bJournalFailed ? 1 : 0;
+  for (const MoveRecord& move : result.vecRecords) {
+    if (move.status != MoveStatus::kFailed) continue;
+    ++nFailed;
+    std::fprintf(stderr, "twintone: could not act on '%s': %s\n", move.strFrom.c_str(),
+                 move.strError.c_str());
+  }
+  return nFailed;
+}
+
+int Run(const Options& options) {
+  if (!options.strUndo.empty()) return RunUndo(options.strUndo);
   if (!InstallInterruptHandlers()) {
     std::fprintf(stderr, "twintone: cannot set up Ctrl-C handling\n");
     return kExitFailure;
@@ -42,34 +84,38 @@ int Run(const Options& options) {
   }
 
   RunReport report;
-  SessionOutcome outcome = RunDedupeSession(options, &report);
+  SessionOutcome outcome;
+  ActionRequest request;
+  request.vecRoots = options.vecPaths;
+  if (!options.strApply.empty()) {
+    std::string strError;
+    if (!LoadPlan(options.strApply, &report, &request.mapRelative, &strError)) {
+      std::fprintf(stderr, "twintone: %s\n", strError.c_str());
+      return kExitFailure;
+    }
+    outcome.bStarted = true;
+  } else {
+    outcome = RunDedupeSession(options, &report);
+  }
   if (!outcome.bStarted && !outcome.bInterrupted) return kExitFailure;
 
-  int nFailedMoves = 0;
-  if (!options.strMoveDir.empty()) {
-    report.bMoveRequested = true;
-    report.bDryRun = options.bDryRun;
-    report.strMoveDir = options.strMoveDir;
-    if (outcome.bInterrupted) {
-      std::fprintf(stderr, "twintone: stopped early, so nothing was moved\n");
-    } else {
-      // A group whose every copy looks damaged is unsure: the mover never sees it, so
-      // all its copies stay.
-      std::vector<Group> vecSure;
-      for (const Group& group : report.vecGroups) {
-        if (!group.bUnsure) vecSure.push_back(group);
-      }
-      report.vecMoves =
-          MoveDuplicates(vecSure, options.strMoveDir, options.bDryRun, &InterruptRequested());
-      for (const MoveRecord& move : report.vecMoves) {
-        if (move.status != MoveStatus::kFailed) continue;
-        ++nFailedMoves;
-        std::fprintf(stderr, "twintone: could not move '%s': %s\n", move.strFrom.c_str(),
-                     move.strError.c_str());
-      }
+  // The page shows the files as the scan found them, so it is written before any action.
+  int nFailedActions = 0;
+  if (!options.strHtml.empty()) {
+    std::string strError;
+    if (!WriteReviewPage(report, options.vecPaths, options.strHtml, &strError)) {
+      std::fprintf(stderr, "twintone: %s\n", strError.c_str());
+      ++nFailedActions;
     }
   }
-
+  if (ActionKindOf(options) != ActionKind::kNone) {
+    if (outcome.bInterrupted) {
+      report.bMoveRequested = true;
+      std::fprintf(stderr, "twintone: stopped early, so nothing was changed\n");
+    } else {
+      nFailedActions += RunRequestedAction(options, request, &report);
+    }
+  }
   if (options.bPrintFingerprints) {
     for (const std::string& strLine : outcome.vecFingerprintLines) {
       std::fprintf(stdout, "%s\n", strLine.c_str());
@@ -90,7 +136,7 @@ int Run(const Options& options) {
     std::fprintf(stderr, "twintone: interrupted; the results above are partial\n");
     return kExitInterrupted;
   }
-  return outcome.nPathErrors > 0 || nFailedMoves > 0 ? kExitFailure : kExitOk;
+  return outcome.nPathErrors > 0 || nFailedActions > 0 ? kExitFailure : kExitOk;
 }
 
 }  // namespace

@@ -62,6 +62,12 @@ enum class OptionId {
   kKeep,
   kLoose,
   kLegacyEncoding,
+  kTrash,
+  kLink,
+  kJournal,
+  kHtml,
+  kApply,
+  kUndo,
   kHelp,
   kVersion,
   kCache,
@@ -94,6 +100,12 @@ constexpr OptionDef kOptionDefs[] = {
     {"keep", 0, true, OptionId::kKeep},
     {"loose", 0, false, OptionId::kLoose},
     {"legacy-encoding", 0, true, OptionId::kLegacyEncoding},
+    {"trash", 0, false, OptionId::kTrash},
+    {"link", 0, true, OptionId::kLink},
+    {"journal", 0, true, OptionId::kJournal},
+    {"html", 0, true, OptionId::kHtml},
+    {"apply", 0, true, OptionId::kApply},
+    {"undo", 0, true, OptionId::kUndo},
     {"help", 'h', false, OptionId::kHelp},
     {"version", 'V', false, OptionId::kVersion},
     {"cache", 0, true, OptionId::kCache},
@@ -191,6 +203,31 @@ bool Apply(const OptionDef& def, const std::string& strValue, Options* pOptions,
       }
       pOptions->strLegacyEncoding = strValue;
       break;
+    case OptionId::kTrash:
+      pOptions->bTrash = true;
+      break;
+    case OptionId::kLink:
+      if (strValue != "hard" && strValue != "symbolic") {
+        *pstrError = "--link takes hard or symbolic, not '" + strValue + "'";
+        return false;
+      }
+      pOptions->strLink = strValue;
+      break;
+    case OptionId::kJournal:
+    case OptionId::kHtml:
+    case OptionId::kApply:
+    case OptionId::kUndo: {
+      std::string* pstrTarget = def.id == OptionId::kJournal ? &pOptions->strJournal
+                                : def.id == OptionId::kHtml  ? &pOptions->strHtml
+                                : def.id == OptionId::kApply ? &pOptions->strApply
+                                                             : &pOptions->strUndo;
+      if (strValue.empty()) {
+        *pstrError = std::string("--") + def.pszLong + " needs a file name";
+        return false;
+      }
+      *pstrTarget = strValue;
+      break;
+    }
     case OptionId::kHelp:
       *pOutcome = ParseOutcome::kHelp;
       break;
@@ -334,8 +371,10 @@ ParseOutcome ParseOptions(int argc, char* const argv[], Options* pOptions, std::
     return fail("--loose compares tags and cannot be combined with fingerprint options");
   }
   if (bJson && bCsv) return fail("choose one of --json and --csv");
-  if (pOptions->bDryRun && pOptions->strMoveDir.empty()) {
-    return fail("--dry-run only applies to --move-duplicates DIR");
+  int nActions = !pOptions->strMoveDir.empty() + pOptions->bTrash + !pOptions->strLink.empty();
+  if (nActions > 1) return fail("choose one of --move-duplicates, --trash and --link");
+  if (pOptions->bDryRun && nActions == 0) {
+    return fail("--dry-run only applies to --move-duplicates, --trash or --link");
   }
   if (pOptions->bNoCache && (pOptions->bPruneCache || !pOptions->strCacheFile.empty())) {
     return fail("--no-cache cannot be combined with --cache or --prune-cache");
@@ -343,9 +382,17 @@ ParseOutcome ParseOptions(int argc, char* const argv[], Options* pOptions, std::
   if (pOptions->bPrintFingerprints && (bJson || bCsv)) {
     return fail("--print-fingerprints replaces the report; leave out --json and --csv");
   }
-  if (pOptions->vecPaths.empty() && !pOptions->bPruneCache) {
-    return fail("no file or folder given");
+  if (!pOptions->strUndo.empty() && (nActions > 0 || !pOptions->vecPaths.empty() ||
+                                     !pOptions->strApply.empty())) {
+    return fail("--undo JOURNAL takes no paths and no other action");
   }
+  if (!pOptions->strApply.empty()) {
+    if (!pOptions->vecPaths.empty()) return fail("--apply PLAN takes no paths");
+    if (nActions == 0) return fail("--apply PLAN needs --move-duplicates DIR, --trash or --link");
+  }
+  bool bNoScan = !pOptions->strUndo.empty() || !pOptions->strApply.empty() ||
+                pOptions->bPruneCache;
+  if (pOptions->vecPaths.empty() && !bNoScan) return fail("no file or folder given");
   if (!pOptions->bFingerprint && !bBy) {
     pOptions->nMatchFlags = TWINTONE_MATCH_TITLE | TWINTONE_MATCH_ARTIST;
     pOptions->vecFields = {"title", "artist"};
@@ -360,7 +407,9 @@ ParseOutcome ParseOptions(int argc, char* const argv[], Options* pOptions, std::
 std::string VersionText() { return std::string("twintone ") + TWINTONE_CLI_VERSION + "\n"; }
 
 std::string HelpText(const std::string& strProgram) {
-  return "Usage: " + strProgram + " [options] PATH...\n" +
+  return "Usage: " + strProgram + " [options] PATH...\n       " + strProgram +
+         " --apply PLAN (--move-duplicates DIR | --trash | --link KIND)\n       " + strProgram +
+         " --undo JOURNAL\n" +
          R"(Finds duplicate music files among the given files and folders.
 
 A folder contributes the audio files directly inside it (aac alac ac3 aif aiff ape flac
@@ -426,12 +475,31 @@ The report lists each group, the files with no duplicate are counted, and every 
 skipped (and why) is named at the end. Sizes are in KiB, MiB and GiB (powers of 1024);
 similarity is the percentage of fingerprint agreement with the group's reference copy.
 
-Moving:
+Acting on the duplicates (every member but the first; choose one):
       --move-duplicates DIR
-                       move every member but the kept one into DIR (created if missing).
-                       Names are made unique ("song (1).mp3"); nothing is overwritten or
-                       deleted; a move that fails is reported and the others go on.
-  -n, --dry-run        show the moves without making them
+                       move them into DIR (created if missing), each at its path
+                       relative to the folder argument it was found under (a file
+                       given by name keeps only its name). A taken name gets a number,
+                       "song (1).mp3"; nothing is overwritten.
+      --trash          move them to the trash (freedesktop.org layout, so desktop
+                       trash tools can restore them)
+      --link hard|symbolic
+                       replace each by a link to the kept copy; the original goes to
+                       the trash (a hard link cannot cross file systems)
+  -n, --dry-run        make every check the action makes and show what it would do
+      --journal FILE   where the action's journal goes (default:
+                       $XDG_CACHE_HOME/twintone/journals/TIME.jsonl)
+      --undo JOURNAL   put every file the journalled action touched back; safe to run
+                       twice, and after an action that was stopped at any moment
+Just before each file the action checks it again and skips it (saying why) if it is
+gone, is not the file scanned, or is the kept copy under another name or behind a
+kept link. A failed file is reported and the others go on.
+
+Review:
+      --html FILE      write a review page: every group with players, to listen, pick
+                       the copy to keep or leave files out, and save a plan
+      --apply PLAN     carry out a saved plan with the action given beside it; refused
+                       when any file in it changed since the scan
 
 Fingerprint cache (fingerprint mode): fingerprints are kept in a cache, by default
 $XDG_CACHE_HOME/twintone/fingerprints.sqlite (else ~/.cache/twintone/...), so a file
@@ -451,8 +519,8 @@ that has not changed, or was only moved or renamed, is not decoded again.
 Ctrl-C stops the run after the file in hand and prints the groups found so far, marked
 as partial; a second Ctrl-C quits at once.
 
-Exit status: 0 done; 1 a path could not be read, a move failed or the library refused;
-2 wrong usage; 130 stopped by Ctrl-C (partial results).
+Exit status: 0 done; 1 a path could not be read, an action failed or was refused, or
+the library refused; 2 wrong usage; 130 stopped by Ctrl-C (partial results).
 
 Examples:
   )" + strProgram +
@@ -465,6 +533,10 @@ Examples:
          R"( -r --fingerprint --json ~/Music > groups.json
   )" + strProgram +
          R"( -r --fingerprint --move-duplicates ~/Duplicates --dry-run ~/Music
+  )" + strProgram +
+         R"( -r --fingerprint --html review.html ~/Music
+  )" + strProgram +
+         R"( --apply twintone-plan.json --trash
 )";
 }
 

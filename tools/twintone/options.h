@@ -40,6 +40,14 @@ struct Options {
   bool bVerbose = false;   // one line per scanned file on standard error
   std::string strMoveDir;  // empty: nothing is moved
   bool bDryRun = false;
+  // Actions on the duplicates besides --move-duplicates (at most one of the three), the
+  // journal they write, and the review page, plan and undo modes.
+  bool bTrash = false;
+  std::string strLink;     // "hard" or "symbolic"; empty: no links
+  std::string strJournal;  // empty: the default place
+  std::string strHtml;     // review page to write
+  std::string strApply;    // plan to carry out instead of a scan
+  std::string strUndo;     // journal to undo instead of a scan
   std::vector<std::string> vecPaths;
 
   // The fingerprint store (fingerprint mode): strCacheFile empty means the default

@@ -60,13 +60,15 @@ struct SkippedFile {
   bool bLeftOut = false;  // true: never handed to the library
 };
 
-enum class MoveStatus { kMoved, kWouldMove, kFailed };
+// kMoved: done (moved, trashed or linked); kSkipped: left where it is, because the
+// check just before the action found a reason (strError says which).
+enum class MoveStatus { kMoved, kWouldMove, kFailed, kSkipped };
 
 struct MoveRecord {
   std::string strFrom;
-  std::string strTo;  // empty when no destination name could be chosen
+  std::string strTo;  // the new place (the kept copy for a link); empty when none
   MoveStatus status = MoveStatus::kFailed;
-  std::string strError;  // set for kFailed
+  std::string strError;  // set for kFailed and kSkipped
 };
 
 struct RunReport {
@@ -86,10 +88,12 @@ struct RunReport {
   std::string strKeepPolicy = "best";    // --keep as given, for the reports
   bool bLoose = false;                   // tag mode: --loose
 
-  bool bMoveRequested = false;
+  bool bMoveRequested = false;  // any action: move, trash or link
   bool bDryRun = false;
   std::string strMoveDir;
   std::vector<MoveRecord> vecMoves;
+  std::string strAction;   // "move" (also when empty), "trash", "link-hard", "link-symbolic"
+  std::string strJournal;  // the action's journal; empty for a dry run
 
   // Members beyond the first, over all groups but unsure ones.
   int Duplicates() const;

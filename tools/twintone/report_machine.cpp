@@ -9,8 +9,8 @@
 //   bitrate_kbps, size_bytes, modified_ns, similarity? (percent, fingerprint mode),
 //   decoded_ms?, passed_over?}]}], files [{path, path_hex?, outcome, group?, reason?,
 //   left_out?}] (every file examined, once, in path order), and with
-//   --move-duplicates: moves {dir, dry_run, items [{from, from_hex?, to, to_hex?,
-//   status ("moved" | "would_move" | "failed"), error?}]}.
+//   an action: moves {action, dir, journal, dry_run, items [{from, from_hex?, to,
+//   to_hex?, status ("moved" | "would_move" | "failed" | "skipped"), error?}]}.
 //   Text is UTF-8; a path that is not valid UTF-8 is given with U+FFFD in "path" and
 //   exactly, as hex of its bytes, in "path_hex" (likewise from_hex, to_hex).
 // CSV: a header row, then one row per file examined: group members in group order,
@@ -86,6 +86,8 @@ const char* MoveStatusName(MoveStatus status) {
       return "would_move";
     case MoveStatus::kFailed:
       return "failed";
+    case MoveStatus::kSkipped:
+      return "skipped";
   }
   return "failed";
 }
@@ -132,14 +134,17 @@ void WriteJsonFiles(const RunReport& report, FILE* pOut) {
 }
 
 void WriteJsonMoves(const RunReport& report, FILE* pOut) {
-  std::fprintf(pOut, ",\n  \"moves\": {\"dir\": %s, \"dry_run\": %s, \"items\": [",
-               JsonString(report.strMoveDir).c_str(), report.bDryRun ? "true" : "false");
+  std::fprintf(pOut,
+               ",\n  \"moves\": {\"action\": %s, \"dir\": %s, \"journal\": %s, \"dry_run\": %s, "
+               "\"items\": [",
+               JsonString(report.strAction).c_str(), JsonString(report.strMoveDir).c_str(),
+               JsonString(report.strJournal).c_str(), report.bDryRun ? "true" : "false");
   for (size_t i = 0; i < report.vecMoves.size(); ++i) {
     const MoveRecord& move = report.vecMoves[i];
     std::fprintf(pOut, "%s\n    {%s, %s, \"status\": \"%s\"", i == 0 ? "" : ",",
                  JsonPathFields("from", move.strFrom).c_str(),
                  JsonPathFields("to", move.strTo).c_str(), MoveStatusName(move.status));
-    if (move.status == MoveStatus::kFailed) {
+    if (move.status == MoveStatus::kFailed || move.status == MoveStatus::kSkipped) {
       std::fprintf(pOut, ", \"error\": %s", JsonString(move.strError).c_str());
     }
     std::fprintf(pOut, "}");

@@ -144,20 +144,36 @@ void WriteGroup(const Group& group, bool bFingerprint, size_t nNumber, size_t nT
 }
 
 void WriteMoves(const RunReport& report, FILE* pOut) {
-  std::fprintf(pOut, "\n%s into %s:\n", report.bDryRun ? "Moves (dry run, nothing moved)" : "Moves",
-               TerminalSafe(report.strMoveDir).c_str());
+  const std::string& strAction = report.strAction;
+  bool bLink = strAction.compare(0, 4, "link") == 0;
+  if (strAction == "trash" || bLink) {
+    std::fprintf(pOut, "\n%s%s:\n",
+                 bLink ? (strAction == "link-hard" ? "Replaced by hard links"
+                                                   : "Replaced by symbolic links")
+                       : "To the trash",
+                 report.bDryRun ? " (dry run, nothing changed)" : "");
+  } else {
+    std::fprintf(pOut, "\n%s into %s:\n",
+                 report.bDryRun ? "Moves (dry run, nothing moved)" : "Moves",
+                 TerminalSafe(report.strMoveDir).c_str());
+  }
   if (report.vecMoves.empty()) std::fprintf(pOut, "  nothing to move\n");
   for (const MoveRecord& move : report.vecMoves) {
     switch (move.status) {
       case MoveStatus::kMoved:
       case MoveStatus::kWouldMove:
         std::fprintf(pOut, "  %s %s -> %s\n",
-                     move.status == MoveStatus::kMoved ? "moved     " : "would move",
+                     move.status == MoveStatus::kMoved ? (bLink ? "linked    " : "moved     ")
+                                                       : (bLink ? "would link" : "would move"),
                      TerminalSafe(move.strFrom).c_str(), TerminalSafe(move.strTo).c_str());
         break;
       case MoveStatus::kFailed:
         std::fprintf(pOut, "  FAILED     %s: %s (left in place)\n",
                      TerminalSafe(move.strFrom).c_str(), move.strError.c_str());
+        break;
+      case MoveStatus::kSkipped:
+        std::fprintf(pOut, "  skipped    %s: %s\n", TerminalSafe(move.strFrom).c_str(),
+                     move.strError.c_str());
         break;
     }
   }

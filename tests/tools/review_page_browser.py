@@ -1,0 +1,145 @@
+#!/usr/bin/python3
+"""The review page in a real browser (headless Chromium through chromedriver).
+
+  review_page_browser.py TWINTONE OUT_DIR            the test: make a small tagged
+      library, write its page, check groups and players, pick another keeper with the
+      keyboard, save the plan, --apply it, check the files on disk; screenshot in OUT_DIR
+  review_page_browser.py TWINTONE OUT_DIR --shoot PAGE PNG
+      only a screenshot of an existing page (for the README's picture)
+Exit 0 on success, 77 when no browser is installed (ctest reports a skip).
+"""
+import json, os, shutil, subprocess, sys, tempfile, time
+
+try:
+    from selenium import webdriver
+    from selenium.webdriver.chrome.service import Service
+    from selenium.webdriver.common.by import By
+    from selenium.webdriver.common.keys import Keys
+except ImportError:
+    sys.exit(77)
+
+FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+         "--disable-background-networking", "--disable-component-update", "--disable-sync",
+         "--autoplay-policy=user-gesture-required"]
+
+
+def browser(profile, downloads, width=1000, height=900):
+    if not os.path.exists("/usr/bin/chromedriver"):
+        sys.exit(77)
+    options = webdriver.ChromeOptions()
+    for flag in FLAGS + [f"--user-data-dir={profile}", f"--window-size={width},{height}"]:
+        options.add_argument(flag)
+    options.add_experimental_option("prefs", {"download.default_directory": downloads,
+                                              "download.prompt_for_download": False})
+    return webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+
+
+def shoot(page, png, work):
+    driver = browser(os.path.join(work, "profile"), work, 1100, 1400)
+    try:
+        driver.get("file://" + os.path.abspath(page))
+        height = driver.execute_script("return document.body.scrollHeight")
+        driver.set_window_size(1100, min(max(height + 40, 600), 2400))
+        driver.save_screenshot(png)
+    finally:
+        driver.quit()
+
+
+def tone(path, hz, title, artist="Tester"):
+    subprocess.run(["ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+                    f"sine=frequency={hz}:duration=2", "-metadata", f"title={title}",
+                    "-metadata", f"artist={artist}", "-b:a", "64k", path], check=True)
+
+
+def check(condition, message):
+    if not condition:
+        raise AssertionError(message)
+
+
+def main():
+    twintone, out_dir = sys.argv[1], sys.argv[2]
+    work = tempfile.mkdtemp(prefix="twintone-browser-")
+    try:
+        if len(sys.argv) == 6 and sys.argv[3] == "--shoot":
+            shoot(sys.argv[4], sys.argv[5], work)
+            return 0
+        lib = os.path.join(work, "lib")
+        os.makedirs(os.path.join(lib, "A"))
+        os.makedirs(os.path.join(lib, "B"))
+        # A name that is markup: it must show as text and never run.
+        hostile = "<script>window.ran=1<.script> 100%.mp3"
+        tone(os.path.join(lib, "A", "song.mp3"), 440, "Song")
+        tone(os.path.join(lib, "B", hostile), 440, "Song")
+        tone(os.path.join(lib, "A", "other.mp3"), 660, "Other")
+        tone(os.path.join(lib, "B", "other.mp3"), 660, "Other")
+        page = os.path.join(work, "review.html")
+        subprocess.run([twintone, "-q", "-r", "--html", page, lib], check=True,
+                       stdout=subprocess.DEVNULL)
+
+        downloads = os.path.join(work, "downloads")
+        os.makedirs(downloads)
+        driver = browser(os.path.join(work, "profile"), downloads, 420, 900)  # a narrow window
+        try:
+            driver.get("file://" + page)
+            groups = driver.find_elements(By.CSS_SELECTOR, "section.group")
+            check(len(groups) == 2, f"2 groups expected, saw {len(groups)}")
+            players = driver.find_elements(By.TAG_NAME, "audio")
+            check(len(players) == 4, "one player per file")
+            check(all(p.get_attribute("src").startswith("file:///") for p in players), "file URLs")
+            names = [n.text for n in driver.find_elements(By.CSS_SELECTOR, ".name")]
+            check(any(name.endswith(hostile) for name in names), f"name shown as text: {names}")
+            check(driver.execute_script("return window.ran === undefined"), "a name ran as script")
+            widths = driver.execute_script(
+                "return [document.documentElement.scrollWidth, window.innerWidth]")
+            check(widths[0] <= widths[1], f"the page fits a narrow window: {widths}")
+
+            # Keep the second copy of the group holding the hostile name, by keyboard.
+            group = next(g for g in groups if hostile in g.text)
+            radios = group.find_elements(By.CSS_SELECTOR, "input[type=radio]")
+            check(radios[0].is_selected(), "the first copy is kept by default")
+            radios[0].send_keys(Keys.ARROW_DOWN)
+            check(radios[1].is_selected(), "arrow keys move the keeper")
+            driver.save_screenshot(os.path.join(out_dir, "review-page-test.png"))
+            driver.find_element(By.ID, "save").send_keys(Keys.ENTER)
+            plan_text = driver.find_element(By.ID, "plan").get_attribute("value")
+        finally:
+            driver.quit()
+
+        plan = json.loads(plan_text)
+        plan_path = os.path.join(work, "plan.json")
+        with open(plan_path, "w") as f:
+            f.write(plan_text)
+        roles = [m["role"] for g in plan["groups"] for m in g["members"]]
+        check(sorted(roles) == ["duplicate", "duplicate", "keep", "keep"], f"roles {roles}")
+        for _ in range(50):  # the download lands a moment later
+            if os.path.exists(os.path.join(downloads, "twintone-plan.json")):
+                break
+            time.sleep(0.1)
+        check(os.path.exists(os.path.join(downloads, "twintone-plan.json")), "plan downloaded")
+
+        # A file that changed since the page was made refuses the whole plan.
+        moved = os.path.join(work, "moved")
+        other = os.path.join(lib, "A", "other.mp3")
+        stat = os.stat(other)
+        os.utime(other, ns=(stat.st_atime_ns, stat.st_mtime_ns + 1))
+        refused = subprocess.run([twintone, "--apply", plan_path, "--move-duplicates", moved],
+                                 capture_output=True, text=True)
+        check(refused.returncode == 1 and "changed" in refused.stderr, refused.stderr)
+        check(not os.path.exists(moved), "a refused plan touches nothing")
+        os.utime(other, ns=(stat.st_atime_ns, stat.st_mtime_ns))
+
+        subprocess.run([twintone, "--apply", plan_path, "--move-duplicates", moved,
+                        "--journal", os.path.join(work, "journal.jsonl")], check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        check(os.path.exists(os.path.join(lib, "B", hostile)), "the chosen keeper stays")
+        check(os.path.exists(os.path.join(moved, "A", "song.mp3")), "the old keeper moved, path kept")
+        check(os.path.exists(os.path.join(moved, "B", "other.mp3")), "the other duplicate moved")
+        check(os.path.exists(other), "the other group's keeper stays")
+        print("review page test passed")
+        return 0
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
