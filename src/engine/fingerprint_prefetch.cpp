@@ -23,8 +23,12 @@ FingerprintPrefetch::FingerprintPrefetch(const std::vector<InerMusicDedupInfo*>&
 }
 
 FingerprintPrefetch::~FingerprintPrefetch() {
-  StopThreads(&vecThreads_, [this] { Cancel(); });
+  Stop();
   for (Job& job : vecJobs_) free(job.result.pFinger);
+}
+
+void FingerprintPrefetch::Stop() {
+  StopThreads(&vecThreads_, [this] { Cancel(); });
 }
 
 void FingerprintPrefetch::Cancel() {

@@ -52,6 +52,13 @@ class FingerprintPrefetch {
   // false: the worker then keys it itself.
   bool Take(InerMusicDedupInfo* pRecord, int* pnResult);
 
+  // Any thread while this object lives: sets the cancel flag under mutex_ and wakes
+  // the pool; decodes in flight stop at their next buffer, and no new one starts.
+  void Cancel();
+  // Cancel, then joins the pool (as the destructor does; a second call finds nothing
+  // to join). For the thread that owns this object.
+  void Stop();
+
   // How many records ahead of the worker the pool may run.
   static constexpr size_t kWindowPerThread = 2;
 
@@ -68,9 +75,6 @@ class FingerprintPrefetch {
 
   void PoolLoop();
   void Compute(Job* pJob);
-  // Sets bCancel_ under mutex_ and wakes the pool; decodes in flight stop at their
-  // next buffer.
-  void Cancel();
 
   const int nSeconds_;
   std::vector<Job> vecJobs_;

@@ -54,10 +54,14 @@ std::unique_ptr<ParallelGroupScan> StartGroupScan() {
 }  // namespace
 
 void CDedupeMusic::Run() {
-  pthread_mutex_lock(&hDataLock);
-  t_bWorkerHoldsData = true;
+  // The configuration was stored before this thread was started, under the run's
+  // reservation; nothing changes it until the run ends.
   DedupeNotifyProc pfn = pfnNotify;
   void* pUserArg = pUser;
+  // Not while holding hDataLock: the previous end event may read the results.
+  if (pfn != nullptr) WaitForEndEvent();
+  pthread_mutex_lock(&hDataLock);
+  t_bWorkerHoldsData = true;
 
   int nCount = static_cast<int>(mapLoaded.size());
   g_log.lg("获取数目%d", nCount);
@@ -68,7 +72,7 @@ void CDedupeMusic::Run() {
   std::unique_ptr<ParallelGroupScan> pScan;
   if ((nMatchFlags & TWINTONE_MATCH_FINGERPRINT) != 0) {
     pAhead = StartPrefetch(mapLoaded, nFingerSeconds);
-    pPrefetch = pAhead.get();
+    PublishPrefetch(pAhead.get());
     pScan = StartGroupScan();
     pGroupScan = pScan.get();
   }
@@ -98,7 +102,7 @@ void CDedupeMusic::Run() {
   }
 
   // Fingerprints computed ahead but not filed are abandoned.
-  pPrefetch = nullptr;
+  PublishPrefetch(nullptr);
   pAhead.reset();
   pGroupScan = nullptr;
   pScan.reset();
@@ -109,10 +113,18 @@ void CDedupeMusic::Run() {
   }
   t_bWorkerHoldsData = false;
   pthread_mutex_unlock(&hDataLock);
+  // The next run may be started from here on, also from inside the end event; one
+  // with a callback waits until the end event has returned (WaitForEndEvent).
   {
     MutexHold hold(&hStateLock);
     bRunning = false;
+    if (pfn != nullptr) bEnding = true;
   }
   int nEndData = 0;
   Notify(pfn, &nEndData, nCount + 1, "", pUserArg);
+  if (pfn != nullptr) {
+    MutexHold hold(&hStateLock);
+    bEnding = false;
+    pthread_cond_broadcast(&hStateChanged);
+  }
 }
