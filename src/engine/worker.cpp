@@ -9,7 +9,6 @@
 #include "engine/dedupe_music.h"
 #include "engine/fingerprint_prefetch.h"
 #include "engine/log.h"
-#include "grouping/group_scan.h"
 
 namespace {
 
@@ -25,7 +24,7 @@ void Notify(DedupeNotifyProc pfn, void* pData, int nCode, const char* pszText, v
 }
 
 // Fingerprints are computed ahead of the filing loop, one thread per core; the
-// worker itself mostly waits for them.
+// worker itself mostly waits for them, and the same threads help its group searches.
 std::unique_ptr<FingerprintPrefetch> StartPrefetch(
     const std::map<std::string, InerMusicDedupInfo*>& mapLoaded, int nSeconds) {
   unsigned nCores = std::thread::hardware_concurrency();
@@ -37,17 +36,6 @@ std::unique_ptr<FingerprintPrefetch> StartPrefetch(
     return std::make_unique<FingerprintPrefetch>(vecOrder, nSeconds, nCores == 0 ? 2 : nCores);
   } catch (...) {
     return nullptr;  // without threads the worker computes each fingerprint itself
-  }
-}
-
-// Helpers for the group search: one per further core.
-std::unique_ptr<ParallelGroupScan> StartGroupScan() {
-  unsigned nCores = std::thread::hardware_concurrency();
-  if (nCores < 2) return nullptr;
-  try {
-    return std::make_unique<ParallelGroupScan>(nCores - 1);
-  } catch (...) {
-    return nullptr;  // the worker searches alone
   }
 }
 
@@ -69,12 +57,11 @@ void CDedupeMusic::Run() {
   Notify(pfn, &nStartData, -1, "", pUserArg);
 
   std::unique_ptr<FingerprintPrefetch> pAhead;
-  std::unique_ptr<ParallelGroupScan> pScan;
   if ((nMatchFlags & TWINTONE_MATCH_FINGERPRINT) != 0) {
     pAhead = StartPrefetch(mapLoaded, nFingerSeconds);
     PublishPrefetch(pAhead.get());
-    pScan = StartGroupScan();
-    pGroupScan = pScan.get();
+    // Without the pool the worker searches alone.
+    pGroupScan = pAhead != nullptr ? pAhead->Scan() : nullptr;
   }
 
   int k = 1;
@@ -102,10 +89,9 @@ void CDedupeMusic::Run() {
   }
 
   // Fingerprints computed ahead but not filed are abandoned.
+  pGroupScan = nullptr;
   PublishPrefetch(nullptr);
   pAhead.reset();
-  pGroupScan = nullptr;
-  pScan.reset();
   try {
     BuildResultGroups();
   } catch (...) {
