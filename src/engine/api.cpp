@@ -1,5 +1,6 @@
 // The exported entry points: each checks, forwards to the engine and returns its
 // int. No exception leaves this file; a failure to allocate becomes -1.
+#include <cstdlib>
 #include <new>
 
 #include "engine/dedupe_music.h"
@@ -9,10 +10,23 @@ CDedupeMusic* g_pCDeDup = nullptr;
 
 namespace {
 
+void StopEngineAtExit() { g_pCDeDup->StopForExit(); }
+
 // Creates the engine on first need. Unguarded: the host makes its first call from
 // one thread. Returns null when it cannot be allocated.
+//
+// A host may return from main, or call exit, while a run is active. exit runs its
+// handlers and the destructors of static objects in the reverse order of their
+// registration, so StopEngineAtExit, registered here, runs before the destructors
+// of TagLib's, Chromaprint's and this library's static objects, which were
+// registered as the libraries were loaded, before any engine could exist: the
+// workers have stopped before anything they use is destroyed. (An atexit handler of
+// a shared library also runs when the library is unloaded.)
 CDedupeMusic* CreatedEngine() {
-  if (g_pCDeDup == nullptr) g_pCDeDup = new (std::nothrow) CDedupeMusic();
+  if (g_pCDeDup == nullptr) {
+    g_pCDeDup = new (std::nothrow) CDedupeMusic();
+    if (g_pCDeDup != nullptr) atexit(StopEngineAtExit);
+  }
   return g_pCDeDup;
 }
 

@@ -2,13 +2,25 @@
 // requests, counting and clearing.
 #include "engine/dedupe_music.h"
 
+#include <errno.h>
+#include <time.h>
+
+#include "engine/fingerprint_prefetch.h"
 #include "engine/log.h"
 
 thread_local bool t_bWorkerHoldsData = false;
 
+namespace {
+
+// True on a worker thread for its whole life.
+thread_local bool t_bOnWorker = false;
+
+}  // namespace
+
 CDedupeMusic::CDedupeMusic() {
   pthread_mutex_init(&hDataLock, nullptr);
   pthread_mutex_init(&hStateLock, nullptr);
+  pthread_cond_init(&hStateChanged, nullptr);
 }
 
 int CDedupeMusic::SetConfig(DedupeNotifyProc pfn, void* pUserArg, int nFlags, int nSeconds,
@@ -30,7 +42,7 @@ bool CDedupeMusic::ReserveRun() {
   MutexHold hold(&hStateLock);
   // One worker at a time: a second one would only wait for the data lock and then
   // file every record a second time. A refused start leaves the run's flags alone.
-  if (bRunning) return false;
+  if (bRunning || bClosing) return false;
   bRunning = true;
   return true;
 }
@@ -42,13 +54,18 @@ int CDedupeMusic::LaunchReserved(int bJoin) {
     bPause = false;
     bQuit = false;
   }
+  {
+    MutexHold hold(&hStateLock);
+    ++nLiveWorkers;
+  }
   pthread_t hNew;
   if (pthread_create(&hNew, nullptr, &CDedupeMusic::PthreadRunDedupe, this) != 0) {
     MutexHold hold(&hStateLock);
     bRunning = false;
+    --nLiveWorkers;
+    pthread_cond_broadcast(&hStateChanged);
     return -1;
   }
-  hThread = hNew;
   if (bJoin) {
     pthread_join(hNew, nullptr);
   } else {
@@ -59,8 +76,52 @@ int CDedupeMusic::LaunchReserved(int bJoin) {
 }
 
 void* CDedupeMusic::PthreadRunDedupe(void* p) {
-  if (p != nullptr) static_cast<CDedupeMusic*>(p)->Run();
+  t_bOnWorker = true;
+  if (p != nullptr) {
+    auto* pEngine = static_cast<CDedupeMusic*>(p);
+    pEngine->Run();
+    pEngine->WorkerEnded();
+  }
   return nullptr;
+}
+
+void CDedupeMusic::WaitForEndEvent() {
+  MutexHold hold(&hStateLock);
+  while (bEnding && !bClosing) pthread_cond_wait(&hStateChanged, &hStateLock);
+}
+
+void CDedupeMusic::WorkerEnded() {
+  MutexHold hold(&hStateLock);
+  --nLiveWorkers;
+  pthread_cond_broadcast(&hStateChanged);
+}
+
+void CDedupeMusic::PublishPrefetch(FingerprintPrefetch* pAhead) {
+  MutexHold hold(&hStateLock);
+  pPrefetch = pAhead;
+}
+
+void CDedupeMusic::StopForExit() {
+  timespec deadline{};
+  clock_gettime(CLOCK_REALTIME, &deadline);
+  deadline.tv_sec += kExitWaitSeconds;
+  MutexHold hold(&hStateLock);
+  bClosing = true;
+  bQuit = true;
+  pthread_cond_broadcast(&hStateChanged);  // a run waiting for an end event goes on
+  if (pPrefetch != nullptr) {
+    // On the worker (exit called from inside an event) the pool is joined here, as
+    // the worker never gets back to join it; elsewhere the worker joins it as it ends.
+    if (t_bOnWorker) {
+      pPrefetch->Stop();
+    } else {
+      pPrefetch->Cancel();
+    }
+  }
+  const int nOwn = t_bOnWorker ? 1 : 0;
+  while (nLiveWorkers > nOwn) {
+    if (pthread_cond_timedwait(&hStateChanged, &hStateLock, &deadline) == ETIMEDOUT) break;
+  }
 }
 
 int CDedupeMusic::PauseDedupeThread() {

@@ -26,16 +26,18 @@ using RecordList = std::list<InerMusicDedupInfo*>;
 using GroupMap = std::map<GroupKey, RecordList*>;
 using ResultGroup = std::vector<tagInMusicDedupInfo*>;
 
-// Lock order: hDataLock before hStateLock; nothing takes hDataLock while holding
-// hStateLock.
+// Lock order: hDataLock before hStateLock before a pool's own mutex; nothing takes
+// hDataLock while holding hStateLock.
 class CDedupeMusic {
  public:
   bool bPause = false;  // guarded by hStateLock; read by the worker before each file
   bool bQuit = false;   // guarded by hStateLock; read by the worker before each file
-  pthread_t hThread{};  // the last worker started
   pthread_mutex_t hDataLock;   // guards the three tables and their records; held
                                // by the worker for a whole run
-  pthread_mutex_t hStateLock;  // guards bPause, bQuit and bRunning
+  pthread_mutex_t hStateLock;  // guards bPause, bQuit, bRunning and the worker
+                               // bookkeeping below
+  pthread_cond_t hStateChanged;  // with hStateLock: signalled when an end event has
+                                 // returned and when a worker thread ends
   std::map<std::string, InerMusicDedupInfo*> mapLoaded;  // load table; owns records
   std::vector<ResultGroup*> vecGroups;  // result groups; owns vectors and records
   GroupMap mapGroups;                   // group map; owns the lists, not the records
@@ -46,6 +48,16 @@ class CDedupeMusic {
   float fThreshold = 0.8f;
   bool bRunning = false;  // guarded by hStateLock; a worker exists and holds or
                           // waits for hDataLock
+  // Guarded by hStateLock. Worker threads started and not yet past their end event;
+  // the exit handler waits for them, as nobody joins an asynchronous worker.
+  int nLiveWorkers = 0;
+  // Guarded by hStateLock. The last run's end event is being sent. A run with a
+  // callback that starts meanwhile sends nothing before it has returned, so the
+  // host's callback is never entered twice at once.
+  bool bEnding = false;
+  // Guarded by hStateLock. Set once the process exits or the library is unloaded:
+  // starts are refused from then on.
+  bool bClosing = false;
 
   // What the extension header's setters chose. Guarded by hDataLock: the setters
   // write under a non-blocking try of it; a run reads them while it holds it.
@@ -128,7 +140,8 @@ class CDedupeMusic {
   std::vector<InerMusicDedupInfo*> vecFileOrder;
 
   // Set by the worker for the length of a fingerprint run; GetDeepKey takes
-  // fingerprints computed ahead from it. Null otherwise.
+  // fingerprints computed ahead from it. Null otherwise. Written by the worker under
+  // hStateLock (StopForExit reads it there); the worker reads it without.
   FingerprintPrefetch* pPrefetch = nullptr;
   // Set by the worker for the length of a fingerprint run (and by benchmarks):
   // AddToReaptList spreads its search for a record's group over these threads.
@@ -142,9 +155,26 @@ class CDedupeMusic {
   std::unique_ptr<FilingIndex> pFilingIndex;
   std::vector<GroupMap::iterator> vecIndexedGroups;
 
+  // Called once as the process exits (or the library is unloaded), on whatever
+  // thread runs exit: refuses further starts, sets the stop request, cancels the
+  // decodes computed ahead and waits for every worker thread but the calling one to
+  // end, so that none is inside TagLib, Chromaprint or the decoder when their static
+  // objects are destroyed. Gives up after kExitWaitSeconds: a host callback that never
+  // returns must not hang the exit.
+  void StopForExit();
+  static constexpr int kExitWaitSeconds = 10;
+
  private:
   // Sets bQuit under hStateLock.
   void RequestStop();
+  // Worker thread, before a run with a callback takes hDataLock: waits until the
+  // previous run's end event has returned.
+  void WaitForEndEvent();
+  // Worker thread, last: the end event has returned and the thread ends.
+  void WorkerEnded();
+  // Worker thread: sets pPrefetch under hStateLock, so that StopForExit can cancel
+  // the run's decodes.
+  void PublishPrefetch(FingerprintPrefetch* pAhead);
 };
 
 // The short English text of a TWINTONE_SKIP_* reason; "" for none. Static.

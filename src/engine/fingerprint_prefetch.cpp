@@ -12,7 +12,13 @@ FingerprintPrefetch::FingerprintPrefetch(const std::vector<InerMusicDedupInfo*>&
     : nSeconds_(nSeconds),
       tagText_(tagText),
       vecJobs_(vecOrder.size()),
-      nWindow_(nThreads * kWindowPerThread) {
+      nWindow_(nThreads * kWindowPerThread),
+      scan_(0, [this] {
+        // Under mutex_, so a pool thread between its predicate and its sleep
+        // cannot miss the search.
+        { std::lock_guard<std::mutex> lock(mutex_); }
+        cvChanged_.notify_all();
+      }) {
   mapIndex_.reserve(vecOrder.size());
   for (size_t i = 0; i < vecOrder.size(); ++i) {
     const InerMusicDedupInfo* pRecord = vecOrder[i];
@@ -27,8 +33,12 @@ FingerprintPrefetch::FingerprintPrefetch(const std::vector<InerMusicDedupInfo*>&
 }
 
 FingerprintPrefetch::~FingerprintPrefetch() {
-  StopThreads(&vecThreads_, [this] { Cancel(); });
+  Stop();
   for (Job& job : vecJobs_) free(job.result.pFinger);
+}
+
+void FingerprintPrefetch::Stop() {
+  StopThreads(&vecThreads_, [this] { Cancel(); });
 }
 
 void FingerprintPrefetch::Cancel() {
@@ -43,9 +53,16 @@ void FingerprintPrefetch::PoolLoop() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     cvChanged_.wait(lock, [this] {
-      return bCancel_ || nNext_ >= vecJobs_.size() || nNext_ < nTaken_ + nWindow_;
+      return bCancel_ || scan_.SearchOpen() ||
+             (nNext_ < vecJobs_.size() && nNext_ < nTaken_ + nWindow_);
     });
-    if (bCancel_ || nNext_ >= vecJobs_.size()) return;
+    if (bCancel_) return;
+    if (scan_.SearchOpen()) {
+      lock.unlock();
+      scan_.Help();
+      lock.lock();
+      continue;
+    }
     Job& job = vecJobs_[nNext_++];
     if (job.state != JobState::kWaiting) continue;  // the worker claimed it
     job.state = JobState::kRunning;

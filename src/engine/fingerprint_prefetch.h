@@ -16,6 +16,7 @@
 #include "analysis/tag_reader.h"
 #include "engine/records.h"
 #include "engine/store_use.h"
+#include "grouping/group_scan.h"
 #include "twintone.h"
 
 // What the fingerprint key of one record needs, computed away from the record.
@@ -38,11 +39,17 @@ void ApplyPrefetchedTags(const PrefetchedKey& ahead, InerMusicDedupInfo* pRecord
 // thread under hDataLock. The pool threads read only a snapshot of each record
 // (path, duration, whether it needs tags or a fingerprint) taken at construction,
 // and never touch a record, so records may be freed once this object is gone.
+//
+// The same threads help the worker's group searches (Scan): a thread between two
+// decodes, or with no record left in its window, joins an open search first. So a
+// run keeps about one busy thread per core, decoding or comparing, whichever the
+// worker waits for.
 class FingerprintPrefetch {
  public:
   // vecOrder: the records in the order the worker visits them. Starts nThreads
   // threads that each take the next unclaimed record at most kWindow ahead of the
-  // worker; tags are read as tagText says. Throws std::system_error or
+  // worker, and help searches until this object goes; tags are read as tagText says.
+  // Throws std::system_error or
   // std::bad_alloc.
   FingerprintPrefetch(const std::vector<InerMusicDedupInfo*>& vecOrder, int nSeconds,
                       unsigned nThreads,
@@ -57,6 +64,16 @@ class FingerprintPrefetch {
   // true. Otherwise claims the record so no pool thread starts it, and returns
   // false: the worker then keys it itself.
   bool Take(InerMusicDedupInfo* pRecord, int* pnResult);
+
+  // The group search the pool helps, for the worker's filing during this run.
+  ParallelGroupScan* Scan() { return &scan_; }
+
+  // Any thread while this object lives: sets the cancel flag under mutex_ and wakes
+  // the pool; decodes in flight stop at their next buffer, and no new one starts.
+  void Cancel();
+  // Cancel, then joins the pool (as the destructor does; a second call finds nothing
+  // to join). For the thread that owns this object.
+  void Stop();
 
   // How many records ahead of the worker the pool may run.
   static constexpr size_t kWindowPerThread = 2;
@@ -74,9 +91,6 @@ class FingerprintPrefetch {
 
   void PoolLoop();
   void Compute(Job* pJob);
-  // Sets bCancel_ under mutex_ and wakes the pool; decodes in flight stop at their
-  // next buffer.
-  void Cancel();
 
   const int nSeconds_;
   const twintone::TagTextOptions tagText_;
@@ -88,6 +102,7 @@ class FingerprintPrefetch {
   size_t nNext_ = 0;   // first job no pool thread has looked at
   size_t nTaken_ = 0;  // jobs the worker has taken so far
   std::atomic<bool> bCancel_{false};
+  ParallelGroupScan scan_;  // wakes the pool through cvChanged_; outlives the threads
   std::vector<std::thread> vecThreads_;
 };
 

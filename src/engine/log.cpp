@@ -70,7 +70,7 @@ void CCLog::lg(const char* pszFormat, ...) {
   fflush(pFile);
 }
 
-// The worker calls this before each start; logging stays as it is.
+// Logging stays as it is: see log.h.
 void CCLog::setlog() {}
 
 void CCLog::EnableForTesting(const std::string& strDir) {

@@ -22,7 +22,11 @@ class CCLog {
   // bytes of text. Opens (truncates) the file at the first message once enabled.
   // Takes no lock: callers on several threads serialise their calls.
   void lg(const char* pszFormat, ...) __attribute__((format(printf, 2, 3)));
-  // Called before every start of the worker thread; changes nothing.
+  // The hook CDedupeMusic::LaunchReserved calls on the starting host thread before
+  // each worker is created. It deliberately changes nothing: the log's contract is
+  // that nothing in the library turns logging on, so a host never finds a log file,
+  // and a log that EnableForTesting opened stays open across runs. It is the one
+  // place where a build that wants a log at every run would turn it on.
   void setlog();
   // Turns logging on, with the file in strDir (no trailing "/"), or in the host
   // executable's folder when strDir is empty. Takes effect at the next message;

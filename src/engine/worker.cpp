@@ -10,7 +10,6 @@
 #include "engine/fingerprint_prefetch.h"
 #include "engine/log.h"
 #include "engine/store_use.h"
-#include "grouping/group_scan.h"
 
 namespace {
 
@@ -26,7 +25,7 @@ void Notify(DedupeNotifyProc pfn, void* pData, int nCode, const char* pszText, v
 }
 
 // Fingerprints are computed ahead of the filing loop, one thread per core; the
-// worker itself mostly waits for them.
+// worker itself mostly waits for them, and the same threads help its group searches.
 std::unique_ptr<FingerprintPrefetch> StartPrefetch(
     const std::map<std::string, InerMusicDedupInfo*>& mapLoaded, int nSeconds,
     const twintone::TagTextOptions& tagText) {
@@ -43,24 +42,17 @@ std::unique_ptr<FingerprintPrefetch> StartPrefetch(
   }
 }
 
-// Helpers for the group search: one per further core.
-std::unique_ptr<ParallelGroupScan> StartGroupScan() {
-  unsigned nCores = std::thread::hardware_concurrency();
-  if (nCores < 2) return nullptr;
-  try {
-    return std::make_unique<ParallelGroupScan>(nCores - 1);
-  } catch (...) {
-    return nullptr;  // the worker searches alone
-  }
-}
-
 }  // namespace
 
 void CDedupeMusic::Run() {
-  pthread_mutex_lock(&hDataLock);
-  t_bWorkerHoldsData = true;
+  // The configuration was stored before this thread was started, under the run's
+  // reservation; nothing changes it until the run ends.
   DedupeNotifyProc pfn = pfnNotify;
   void* pUserArg = pUser;
+  // Not while holding hDataLock: the previous end event may read the results.
+  if (pfn != nullptr) WaitForEndEvent();
+  pthread_mutex_lock(&hDataLock);
+  t_bWorkerHoldsData = true;
 
   ResetOutcomes();
   int nCount = static_cast<int>(mapLoaded.size());
@@ -69,13 +61,12 @@ void CDedupeMusic::Run() {
   Notify(pfn, &nStartData, -1, "", pUserArg);
 
   std::unique_ptr<FingerprintPrefetch> pAhead;
-  std::unique_ptr<ParallelGroupScan> pScan;
   if ((nMatchFlags & TWINTONE_MATCH_FINGERPRINT) != 0) {
     twintone::BeginStoreRun();
     pAhead = StartPrefetch(mapLoaded, nFingerSeconds, TagTextSettings());
-    pPrefetch = pAhead.get();
-    pScan = StartGroupScan();
-    pGroupScan = pScan.get();
+    PublishPrefetch(pAhead.get());
+    // Without the pool the worker searches alone.
+    pGroupScan = pAhead != nullptr ? pAhead->Scan() : nullptr;
   }
 
   int k = 1;
@@ -108,10 +99,9 @@ void CDedupeMusic::Run() {
   }
 
   // Fingerprints computed ahead but not filed are abandoned.
-  pPrefetch = nullptr;
-  pAhead.reset();
   pGroupScan = nullptr;
-  pScan.reset();
+  PublishPrefetch(nullptr);
+  pAhead.reset();
   if ((nMatchFlags & TWINTONE_MATCH_FINGERPRINT) != 0) twintone::EndStoreRun();
   const size_t nFirstGroup = vecGroups.size();
   try {
@@ -126,10 +116,18 @@ void CDedupeMusic::Run() {
   }
   t_bWorkerHoldsData = false;
   pthread_mutex_unlock(&hDataLock);
+  // The next run may be started from here on, also from inside the end event; one
+  // with a callback waits until the end event has returned (WaitForEndEvent).
   {
     MutexHold hold(&hStateLock);
     bRunning = false;
+    if (pfn != nullptr) bEnding = true;
   }
   int nEndData = 0;
   Notify(pfn, &nEndData, nCount + 1, "", pUserArg);
+  if (pfn != nullptr) {
+    MutexHold hold(&hStateLock);
+    bEnding = false;
+    pthread_cond_broadcast(&hStateChanged);
+  }
 }

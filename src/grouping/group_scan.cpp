@@ -1,10 +1,12 @@
 #include "grouping/group_scan.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "support/thread_start.h"
 
-ParallelGroupScan::ParallelGroupScan(unsigned nHelpers) {
+ParallelGroupScan::ParallelGroupScan(unsigned nHelpers, std::function<void()> pfnWake)
+    : pfnWake_(std::move(pfnWake)) {
   StartThreads(&vecHelpers_, nHelpers, [this] { HelperLoop(); }, [this] { Stop(); });
 }
 
@@ -45,14 +47,24 @@ void ParallelGroupScan::HelperLoop() {
     if (bStop_) return;
     nSeen = nGeneration_;
     lock.unlock();
-    Work();
+    Help();
     lock.lock();
-    if (--nBusy_ == 0) cvDone_.notify_one();
   }
 }
 
+void ParallelGroupScan::Help() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!bOpen_.load(std::memory_order_relaxed)) return;
+    ++nBusy_;
+  }
+  Work();
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (--nBusy_ == 0) cvDone_.notify_one();
+}
+
 size_t ParallelGroupScan::FindFirst(size_t n, const std::function<bool(size_t)>& test) {
-  if (n < kMinParallel || vecHelpers_.empty()) {
+  if (n < kMinParallel || (vecHelpers_.empty() && !pfnWake_)) {
     for (size_t i = 0; i < n; ++i) {
       if (test(i)) return i;
     }
@@ -64,12 +76,16 @@ size_t ParallelGroupScan::FindFirst(size_t n, const std::function<bool(size_t)>&
     pTest_ = &test;
     nNextBlock_.store(0, std::memory_order_relaxed);
     nFound_.store(n, std::memory_order_release);
-    nBusy_ = static_cast<unsigned>(vecHelpers_.size());
+    bOpen_.store(true, std::memory_order_release);
     ++nGeneration_;
   }
   cvWork_.notify_all();
+  if (pfnWake_) pfnWake_();
   Work();
+  // Every block is handed out: helpers that come later find nothing to do, so the
+  // search closes and waits only for those still testing a block.
   std::unique_lock<std::mutex> lock(mutex_);
+  bOpen_.store(false, std::memory_order_relaxed);
   cvDone_.wait(lock, [this] { return nBusy_ == 0; });
   pTest_ = nullptr;
   return nFound_.load(std::memory_order_acquire);

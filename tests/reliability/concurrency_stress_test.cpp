@@ -5,9 +5,11 @@
 // the groups of an uninterrupted run.
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <random>
 #include <string>
 #include <thread>
@@ -24,6 +26,10 @@
 
 namespace twintone_test {
 namespace {
+
+// The callback of ConsecutiveRunsNeverOverlapTheirCallbacks, for the runs it
+// starts from inside itself.
+DedupeNotifyProc g_pfnChained = nullptr;
 
 constexpr int kRunBoundSeconds = 120;
 
@@ -190,6 +196,54 @@ TEST_F(ConcurrencyStressTest, RunAgainAfterAStopGivesTheGroupsOfAnUninterruptedR
       }
     }
   }
+}
+
+// The host's callback is entered by one run at a time: a run started the moment the
+// previous end event begins, from a host thread or from inside that end event, sends
+// nothing until the end event has returned.
+TEST_F(ConcurrencyStressTest, ConsecutiveRunsNeverOverlapTheirCallbacks) {
+  constexpr int kFromHost = 10, kChained = 10;
+  Load(false);
+  struct Host {
+    std::atomic<int> nInside{0}, nOverlaps{0}, nFiles{0}, nEnds{0}, nRefused{0};
+    std::mutex mutex;
+    std::condition_variable cvEnd;
+  } host;
+  static Host* s_pHost = &host;
+  DedupeNotifyProc pfn = [](void* pData, int nCode, const char*, void*) {
+    Host& h = *s_pHost;
+    if (h.nInside.fetch_add(1) != 0) ++h.nOverlaps;
+    if (nCode == -1) h.nFiles = *static_cast<int*>(pData);
+    if (nCode == h.nFiles.load() + 1) {
+      {
+        std::lock_guard<std::mutex> lock(h.mutex);
+        ++h.nEnds;
+      }
+      h.cvEnd.notify_all();
+      // The later runs are each started from inside the end event before them.
+      const int nEnds = h.nEnds.load();
+      if (nEnds >= kFromHost && nEnds < kFromHost + kChained) {
+        if (StartDedupeThread(g_pfnChained, nullptr, TWINTONE_MATCH_TITLE, 0, 0) != 0) ++h.nRefused;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(3));
+    }
+    --h.nInside;
+  };
+  g_pfnChained = pfn;
+  auto waitForEnds = [&](int nEnds) {
+    std::unique_lock<std::mutex> lock(host.mutex);
+    return host.cvEnd.wait_for(lock, std::chrono::seconds(kRunBoundSeconds),
+                               [&] { return host.nEnds.load() >= nEnds; });
+  };
+  for (int nRun = 0; nRun < kFromHost; ++nRun) {
+    ASSERT_TRUE(nRun == 0 || waitForEnds(nRun));
+    // From the second run on, the previous end event is still running.
+    ASSERT_EQ(StartDedupeThread(pfn, nullptr, TWINTONE_MATCH_TITLE, 0, 0), 0) << "run " << nRun;
+  }
+  ASSERT_TRUE(waitForEnds(kFromHost + kChained));
+  while (host.nInside.load() != 0) std::this_thread::yield();  // the last end event returns
+  EXPECT_EQ(host.nOverlaps.load(), 0);
+  EXPECT_EQ(host.nRefused.load(), 0);
 }
 
 }  // namespace

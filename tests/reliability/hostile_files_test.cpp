@@ -1,10 +1,15 @@
 // Runs over everything a music folder may hold besides music, in both modes: every
-// entry gets its progress event, the run ends within a bound, and the good files
-// among the hostile ones are still grouped.
+// entry gets its progress event, the run ends within a bound, the good files among
+// the hostile ones are still grouped, and the library writes nothing to the host's
+// standard streams but the directory scan's "load[...]" lines (TagLib, FFmpeg and
+// Chromaprint included).
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,6 +23,51 @@
 
 namespace twintone_test {
 namespace {
+
+// Sends what is written to standard output and standard error, at the descriptor
+// level, to files of their own until Stop.
+class StreamCapture {
+ public:
+  explicit StreamCapture(const TempDir& dir)
+      : strOut_(dir.Path("stdout.txt")), strErr_(dir.Path("stderr.txt")) {
+    fflush(nullptr);
+    nSavedOut_ = Redirect(STDOUT_FILENO, strOut_);
+    nSavedErr_ = Redirect(STDERR_FILENO, strErr_);
+  }
+  ~StreamCapture() { Stop(); }
+
+  void Stop() {
+    if (nSavedOut_ < 0) return;
+    fflush(nullptr);
+    dup2(nSavedOut_, STDOUT_FILENO);
+    dup2(nSavedErr_, STDERR_FILENO);
+    close(nSavedOut_);
+    close(nSavedErr_);
+    nSavedOut_ = nSavedErr_ = -1;
+  }
+  std::string Out() const { return TempDir::ReadFile(strOut_); }
+  std::string Err() const { return TempDir::ReadFile(strErr_); }
+
+ private:
+  static int Redirect(int nFd, const std::string& strPath) {
+    int nSaved = dup(nFd);
+    int nFile = open(strPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(nFile, nFd);
+    close(nFile);
+    return nSaved;
+  }
+
+  std::string strOut_, strErr_;
+  int nSavedOut_ = -1, nSavedErr_ = -1;
+};
+
+std::vector<std::string> Lines(const std::string& strText) {
+  std::vector<std::string> vecLines;
+  std::istringstream in(strText);
+  for (std::string strLine; std::getline(in, strLine);) vecLines.push_back(strLine);
+  std::sort(vecLines.begin(), vecLines.end());
+  return vecLines;
+}
 
 class HostileFilesTest : public ::testing::TestWithParam<int> {
  protected:
@@ -61,6 +111,14 @@ class HostileFilesTest : public ::testing::TestWithParam<int> {
 
 TEST_P(HostileFilesTest, EveryHostileEntryIsSkippedWithItsEventAndTheGoodFilesStillGroup) {
   const AudioCorpus& corpus = SharedAudioCorpus();
+  StreamCapture capture(dir_);
+  // A scanned folder: a good file and a damaged one, each announced on stdout.
+  dir_.MakeDir("scan");
+  CopyFile(corpus.Path(3, AudioEncoding::kMp3At128), dir_.Path("scan/a.mp3"));
+  WriteDamagedCopy(corpus.Path(3, AudioEncoding::kAacM4a), dir_.Path("scan/b.m4a"));
+  ASSERT_EQ(AddToDedupeLists(dir_.Path("scan").c_str(), 0), 0);
+  const std::vector<std::string> vecScanned = {dir_.Path("scan/a.mp3"), dir_.Path("scan/b.m4a")};
+  vecLoaded_.insert(vecLoaded_.end(), vecScanned.begin(), vecScanned.end());
   WriteTextFile(dir_.Path("empty.mp3"), "");
   for (AudioEncoding encoding : {AudioEncoding::kMp3At128, AudioEncoding::kFlac}) {
     const std::string& strSource = corpus.Path(0, encoding);
@@ -112,6 +170,10 @@ TEST_P(HostileFilesTest, EveryHostileEntryIsSkippedWithItsEventAndTheGoodFilesSt
   // The whole file is fingerprinted, so no reader stops early on the pipe or device.
   ASSERT_EQ(StartDedupeThread(&EventRecorder::Callback, &recorder, GetParam(), 0, 0), 0);
   WaitForEndOrDie(&recorder, 300, "a run over hostile files");
+  capture.Stop();
+  EXPECT_EQ(Lines(capture.Out()),
+            Lines("load[" + vecScanned[0] + "]\nload[" + vecScanned[1] + "]\n"));
+  EXPECT_EQ(capture.Err(), "");
 
   // Start with N, progress 1..N carrying each loaded path once, end with N + 1.
   const std::vector<RecordedEvent> events = recorder.Events();
