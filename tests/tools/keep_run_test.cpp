@@ -91,9 +91,11 @@ TEST_F(KeepRunTest, TruncatedCopiesAreNeverKeptAndAGroupOfThemMovesNothing) {
   EXPECT_EQ("true", doc["groups.1.unsure"]);
   EXPECT_EQ("true", doc["groups.1.members.1.keep"]);
   EXPECT_EQ("1", doc["summary.duplicates"]);
-  // Only the stub of piece 0 moved; both stubs of piece 1 stayed.
-  ASSERT_EQ("1", doc["moves.items#"]);
+  // Only the stub of piece 0 moved; both stubs of piece 1 stayed, the second said so.
+  ASSERT_EQ("2", doc["moves.items#"]);
   EXPECT_EQ(strLib + "/p0-cut.mp3", doc["moves.items.0.from"]);
+  EXPECT_EQ("moved", doc["moves.items.0.status"]);
+  EXPECT_EQ("skipped", doc["moves.items.1.status"]);
   mapBefore.erase(strLib + "/p0-cut.mp3");
   EXPECT_EQ(mapBefore, Snapshot(strLib));
 }
