@@ -16,6 +16,7 @@
 #include "cli_runner.h"
 #include "file_ops.h"
 #include "mover.h"
+#include "text_escape.h"
 #include "undo.h"
 
 namespace twintone_cli_test {
@@ -227,6 +228,30 @@ TEST_F(ActionsTest, TrashAndLinksAreUndoneToTheLastByte) {
     EXPECT_EQ(mapBefore, Snapshot(dir.Path("lib")));
     EXPECT_TRUE(Snapshot(dir.Path("data/Trash")).empty());
   }
+}
+
+TEST_F(ActionsTest, UndoOfAForeignJournalDeletesNoUserFile) {
+  std::string strSong = Put("lib/song.mp3", "song");
+  std::string strOther = Put("lib/other.mp3", "other");
+  twintone_cli::FileFacts facts = twintone_cli::FactsOf(strOther);
+  auto Hex = [](const std::string& strPath) { return twintone_cli::HexBytes(strPath); };
+  std::string strIds = "\"dev\": " + std::to_string(facts.nDevice) +
+                       ", \"ino\": " + std::to_string(facts.nInode) + ", \"size\": 5";
+  std::string strJournal =
+      Put("foreign.jsonl",
+          "{\"journal\": \"twintone\", \"version\": 1, \"stamp\": \"x\"}\n"
+          "{\"step\": \"intent\", \"id\": 1, \"op\": \"copy\", \"from_hex\": \"" +
+              Hex("/none") + "\", \"to_hex\": \"" + Hex("/none2") + "\", \"temp_hex\": \"" +
+              Hex(strSong) + "\", " + strIds +
+              "}\n"
+              "{\"step\": \"intent\", \"id\": 2, \"op\": \"trash\", \"from_hex\": \"" +
+              Hex(strOther) + "\", \"to_hex\": \"" + Hex("/none3") + "\", \"info_hex\": \"" +
+              Hex(strSong) + "\", " + strIds + "}\n");
+  FILE* pSink = std::fopen("/dev/null", "w");
+  twintone_cli::UndoJournal(strJournal, pSink);
+  std::fclose(pSink);
+  EXPECT_EQ("song", TempDir::ReadFile(strSong));
+  EXPECT_EQ("other", TempDir::ReadFile(strOther));
 }
 
 TEST_F(ActionsTest, CrossFileSystemActionsRefuseOrLeaveNoCopyBehind) {

@@ -35,6 +35,28 @@ void RemoveIfPresent(const std::string& strPath) {
   }
 }
 
+// Only names this program makes are removed on a journal's word: a damaged or foreign
+// journal must not be able to delete a user's file through its "temp" or "info" entry.
+bool NameStartsWith(const std::string& strPath, const std::string& strPrefix) {
+  size_t nSlash = strPath.rfind('/');
+  return strPath.compare(nSlash == std::string::npos ? 0 : nSlash + 1, strPrefix.size(),
+                         strPrefix) == 0;
+}
+
+void RemoveScratch(const std::string& strPath) {
+  if (NameStartsWith(strPath, ".twintone-partial-") || NameStartsWith(strPath, ".twintone-link-")) {
+    RemoveIfPresent(strPath);
+  }
+}
+
+void RemoveTrashInfo(const std::string& strPath) {
+  const std::string kSuffix = ".trashinfo";
+  if (strPath.size() > kSuffix.size() &&
+      strPath.compare(strPath.size() - kSuffix.size(), kSuffix.size(), kSuffix) == 0) {
+    RemoveIfPresent(strPath);
+  }
+}
+
 // Gives strFrom the name strTo again (its folder made if it went).
 bool PutBack(const std::string& strFrom, const std::string& strTo, bool bReplace,
              std::string* pstrWhy) {
@@ -65,7 +87,7 @@ Undone UndoRename(const Entry& entry, std::string* pstrWhy) {
 Undone UndoCopy(const Entry& entry, const std::string& strStamp, std::string* pstrWhy) {
   std::string strFrom = JournalPath(entry.intent, "from");
   std::string strTo = JournalPath(entry.intent, "to");
-  RemoveIfPresent(JournalPath(entry.intent, "temp"));
+  RemoveScratch(JournalPath(entry.intent, "temp"));
   std::string strBack = ParentDir(strFrom) + "/.twintone-undo-" + strStamp + "-" +
                         std::to_string(entry.intent.Int("id"));
   RemoveIfPresent(strBack);
@@ -107,7 +129,7 @@ Undone UndoTrashOrLink(const Entry& entry, std::string* pstrWhy) {
   std::string strFrom = JournalPath(entry.intent, "from");
   std::string strKept = JournalPath(entry.intent, "to");
   std::string strInfo = JournalPath(entry.intent, "info");
-  RemoveIfPresent(JournalPath(entry.intent, "temp"));
+  RemoveScratch(JournalPath(entry.intent, "temp"));
   FileFacts from = FactsOf(strFrom);
   FileFacts kept = FactsOf(strKept);
   Undone result = Undone::kInPlace;
@@ -133,7 +155,7 @@ Undone UndoTrashOrLink(const Entry& entry, std::string* pstrWhy) {
     *pstrWhy = "the file is neither at its old place nor in the trash";
     return Undone::kProblem;
   }
-  RemoveIfPresent(strInfo);
+  RemoveTrashInfo(strInfo);
   return result;
 }
 
