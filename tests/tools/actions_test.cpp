@@ -254,6 +254,29 @@ TEST_F(ActionsTest, UndoOfAForeignJournalDeletesNoUserFile) {
   EXPECT_EQ("other", TempDir::ReadFile(strOther));
 }
 
+TEST_F(ActionsTest, APlanCannotSendAFileOutsideTheTarget) {
+  std::string strKeep = Put("lib/keep.mp3", "same");
+  std::string strDup = Put("lib/dup.mp3", "same");
+  for (std::string strRel : {"../out.mp3", "a/../../out.mp3", "/tmp/out.mp3"}) {
+    std::string strJson = "{\"twintone_plan\": 1, \"groups\": [{\"members\": [";
+    for (const std::string& strPath : {strKeep, strDup}) {
+      twintone_cli::FileFacts facts = twintone_cli::FactsOf(strPath);
+      strJson += std::string(strPath == strKeep ? "" : ", ") + "{\"path_hex\": \"" +
+                 twintone_cli::HexBytes(strPath) + "\", \"rel_hex\": \"" +
+                 twintone_cli::HexBytes(strRel) + "\", \"size\": \"" + std::to_string(facts.nSize) +
+                 "\", \"mtime_ns\": \"" + std::to_string(facts.nModifiedNs) + "\", \"dev\": \"" +
+                 std::to_string(facts.nDevice) + "\", \"ino\": \"" + std::to_string(facts.nInode) +
+                 "\", \"role\": \"" + (strPath == strKeep ? "keep" : "duplicate") + "\"}";
+    }
+    std::string strPlan = dir.WriteFile("plan.json", strJson + "]}]}");
+    CliResult result =
+        RunCli({"-q", "--apply", strPlan, "--move-duplicates", dir.Path("dups"), "--journal",
+                dir.Path("plan-" + std::to_string(++nRuns) + ".jsonl")});
+    EXPECT_EQ(1, result.nExitCode) << strRel;
+    EXPECT_EQ("same", TempDir::ReadFile(strDup)) << strRel;
+  }
+}
+
 TEST_F(ActionsTest, CrossFileSystemActionsRefuseOrLeaveNoCopyBehind) {
   std::string strShm = "/dev/shm/twintone-actions-" + std::to_string(getpid());
   if (mkdir(strShm.c_str(), 0700) != 0 ||

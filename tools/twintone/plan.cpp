@@ -23,6 +23,20 @@ std::string Changed(const std::string& strPath, const JsonValue& member) {
   return "";
 }
 
+// A place below the move target: not absolute and never climbing out with "..". A
+// plan edited by hand must not send a file outside the folder the user named.
+bool StaysBelow(const std::string& strRel) {
+  if (!strRel.empty() && strRel[0] == '/') return false;
+  size_t nStart = 0;
+  while (nStart <= strRel.size()) {
+    size_t nSlash = strRel.find('/', nStart);
+    if (nSlash == std::string::npos) nSlash = strRel.size();
+    if (strRel.compare(nStart, nSlash - nStart, "..") == 0) return false;
+    nStart = nSlash + 1;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool LoadPlan(const std::string& strPath, RunReport* pReport,
@@ -53,6 +67,11 @@ bool LoadPlan(const std::string& strPath, RunReport* pReport,
       if (!UnhexBytes(item.Str("path_hex"), &member.strPath) || member.strPath.empty() ||
           !UnhexBytes(item.Str("rel_hex"), &strRel)) {
         *pstrError = strPath + ": a file of group " + std::to_string(g + 1) + " has no path";
+        return false;
+      }
+      if (!StaysBelow(strRel)) {
+        *pstrError = strPath + ": a file of group " + std::to_string(g + 1) +
+                     " would be moved outside the target folder";
         return false;
       }
       std::string strWhy = Changed(member.strPath, item);
