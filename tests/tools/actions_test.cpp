@@ -277,6 +277,33 @@ TEST_F(ActionsTest, APlanCannotSendAFileOutsideTheTarget) {
   }
 }
 
+TEST_F(ActionsTest, ADryRunFailsWhereTheSourceFolderCannotLetGo) {
+  std::string strKeep = Put("lib/keep.mp3", "same");
+  std::string strLocked = dir.MakeDir("lib/locked");
+  // Permissions do not stop root: a read-only mount does.
+  bool bRoot = geteuid() == 0;
+  if (bRoot && std::system(("mount -t tmpfs tmpfs '" + strLocked + "'").c_str()) != 0) {
+    GTEST_SKIP() << "cannot mount a tmpfs";
+  }
+  std::string strDup = Put("lib/locked/dup.mp3", "same");
+  if (bRoot) {
+    std::system(("mount -o remount,ro '" + strLocked + "'").c_str());
+  } else {
+    chmod(strLocked.c_str(), 0555);
+  }
+  for (ActionKind kind : {ActionKind::kMove, ActionKind::kTrash}) {
+    for (bool bDryRun : {true, false}) {
+      auto result = Act({GroupOf({strKeep, strDup})}, kind, bDryRun);
+      EXPECT_EQ(MoveStatus::kFailed, result.vecRecords.at(0).status) << bDryRun;
+    }
+  }
+  if (bRoot) {
+    std::system(("umount '" + strLocked + "'").c_str());
+  } else {
+    chmod(strLocked.c_str(), 0755);
+  }
+}
+
 TEST_F(ActionsTest, CrossFileSystemActionsRefuseOrLeaveNoCopyBehind) {
   std::string strShm = "/dev/shm/twintone-actions-" + std::to_string(getpid());
   if (mkdir(strShm.c_str(), 0700) != 0 ||

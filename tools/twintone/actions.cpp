@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <memory>
 #include <set>
 
@@ -45,6 +47,23 @@ std::string FolderProblem(const std::string& strDir) {
     if (facts.bExists) return facts.bDir ? "" : strPath + " is a file, not a folder";
     if (strPath == "/" || strPath == ".") return "";
   }
+}
+
+// What a dry run can foresee of the permissions an action needs: the duplicate's
+// folder must let it go, and the nearest folder that exists on the way to strTarget
+// must take new names. Empty when both do, else why not.
+std::string PermissionProblem(const std::string& strSourceDir, const std::string& strTarget) {
+  if (access(strSourceDir.c_str(), W_OK | X_OK) != 0) {
+    return std::string("the source cannot be removed: ") + std::strerror(errno);
+  }
+  std::string strPath = strTarget;
+  while (!FactsOf(strPath, true).bExists && strPath != "/" && strPath != ".") {
+    strPath = ParentDir(strPath);
+  }
+  if (access(strPath.c_str(), W_OK | X_OK) != 0) {
+    return "cannot write in " + strPath + ": " + std::strerror(errno);
+  }
+  return "";
 }
 
 // Runs one whole action: owns the journal and the names handed out so far.
@@ -142,7 +161,11 @@ class ActionRun {
     std::string strProblem = FolderProblem(strDir);
     if (!strProblem.empty()) return Finish(pRecord, MoveStatus::kFailed, strProblem);
     pRecord->strTo = strDir + "/" + FreeName(strDir, BaseName(strRel), nullptr, "");
-    if (m_request.bDryRun) return Finish(pRecord, MoveStatus::kWouldMove, "");
+    if (m_request.bDryRun) {
+      strProblem = PermissionProblem(ParentDir(dup.strPath), strDir);
+      return Finish(pRecord, strProblem.empty() ? MoveStatus::kWouldMove : MoveStatus::kFailed,
+                    strProblem);
+    }
     std::string strError;
     if (!MakeDirsJournalled(&m_journal, strDir, &strError)) {
       return Finish(pRecord, MoveStatus::kFailed, strError);
@@ -168,7 +191,11 @@ class ActionRun {
     std::string strName =
         FreeName(trash.strFiles, BaseName(dup.strPath), ".trashinfo", trash.strInfo);
     pRecord->strTo = bLink ? keeper.strPath : trash.strFiles + "/" + strName;
-    if (m_request.bDryRun) return Finish(pRecord, MoveStatus::kWouldMove, "");
+    if (m_request.bDryRun) {
+      std::string strProblem = PermissionProblem(ParentDir(dup.strPath), trash.strFiles);
+      return Finish(pRecord, strProblem.empty() ? MoveStatus::kWouldMove : MoveStatus::kFailed,
+                    strProblem);
+    }
     StepResult result =
         bLink ? StepLink(&m_journal, ++m_nId, bHard, dup, keeper, trash, strName, &strError)
               : StepTrash(&m_journal, ++m_nId, dup, trash, strName, &strError);
