@@ -10,8 +10,8 @@
 #include <cstring>
 #include <memory>
 
-#include "engine/dedupe_music.h"
-#include "engine/records.h"
+
+namespace twintone {
 
 namespace {
 
@@ -152,11 +152,4 @@ int ExtractFingerprint(const char* pszPath, int nDurationMs, tagCChromaPrintInfo
   return 0;
 }
 
-int CDedupeMusic::GetMusicFinger(InerMusicDedupInfo* pRecord, tagCChromaPrintInfo* pInfo,
-                                 int nSeconds) {
-  if (pRecord == nullptr || pRecord->pGroupKey == nullptr) return -11;
-  GroupKey* pKey = pRecord->pGroupKey;
-  if (pKey->nFingerLen >= 1) return 0;
-  return ExtractFingerprint(pRecord->strPath.c_str(), pRecord->nDuration, pInfo, nSeconds, nullptr,
-                            &pKey->pFinger, &pKey->nFingerLen, &pRecord->nDecodedMs);
-}
+}  // namespace twintone

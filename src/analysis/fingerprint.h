@@ -20,6 +20,8 @@ struct tagCChromaPrintInfo {
   int nSeconds;  // seconds to decode, set before decoding starts
 };
 
+namespace twintone {
+
 // Seconds to decode for a request and a duration in milliseconds: above 600 becomes
 // 600, then below 1 becomes nDurationMs / 1000.
 int FingerprintSeconds(int nRequested, int nDurationMs);
@@ -46,5 +48,7 @@ int32_t DecodedMs(int64_t nSamples, int nSampleRate, int nChannels);
 // samples to it (0 fed, 1 failed or the extraction was cancelled).
 GetAudioInfoProc FingerprintInfoCallback();
 GetDecoderDataProc FingerprintDataCallback();
+
+}  // namespace twintone
 
 #endif  // TWINTONE_ANALYSIS_FINGERPRINT_H

@@ -81,6 +81,13 @@ std::string& trim(std::string& s) {
   return s;
 }
 
+void twintone::FallBackToFileName(std::string* pTitle, const std::string& strPath) {
+  std::string strTrimmed = *pTitle;
+  if (!pTitle->empty() && !trim(strTrimmed).empty()) return;
+  *pTitle = strPath;
+  GetPathShortName(*pTitle);
+}
+
 int GetDupMusicInfo(const char* path, DupMusicInfo* info) {
   return twintone::ReadDupMusicInfo(path, info, TagTextOptions());
 }
@@ -104,11 +111,7 @@ int twintone::ReadDupMusicInfo(const char* path, DupMusicInfo* info,
 
     TagLib::File* pFile = file.file();
     ReadTagText(pFile, TagField::kTitle, pTag->title(), options, &info->strTitle);
-    std::string strTrimmed = info->strTitle;
-    if (info->strTitle.empty() || trim(strTrimmed).empty()) {
-      info->strTitle = path;
-      GetPathShortName(info->strTitle);
-    }
+    FallBackToFileName(&info->strTitle, path);
     ReadTagText(pFile, TagField::kArtist, pTag->artist(), options, &info->strArtist);
     ReadTagText(pFile, TagField::kAlbum, pTag->album(), options, &info->strAlbum);
     ReadTagText(pFile, TagField::kGenre, pTag->genre(), options, &info->strGenre);

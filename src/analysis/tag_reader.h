@@ -27,6 +27,12 @@ struct TagTextOptions {
 // GetDupMusicInfo with the given text options; same results and contract.
 int ReadDupMusicInfo(const char* pszPath, DupMusicInfo* pInfo, const TagTextOptions& options);
 
+// The one title fallback: a title that is empty, or holds nothing but blanks
+// (trim leaves nothing), becomes the file's bare name (GetPathShortName of strPath).
+// Any other title stays as it is, its blanks included. The tag reader applies it to
+// every title it reads; a title a host supplies is never passed through it.
+void FallBackToFileName(std::string* pTitle, const std::string& strPath);
+
 // The four text fields a record takes from the tags.
 enum class TagField { kTitle, kArtist, kAlbum, kGenre };
 

@@ -6,9 +6,16 @@
 #include <time.h>
 
 #include "engine/fingerprint_prefetch.h"
-#include "engine/log.h"
+#include "support/log.h"
 
+namespace twintone {
 thread_local bool t_bWorkerHoldsData = false;
+}  // namespace twintone
+
+using twintone::FingerprintPrefetch;
+using twintone::MutexHold;
+using twintone::ResultGroup;
+using twintone::t_bWorkerHoldsData;
 
 namespace {
 
@@ -20,7 +27,7 @@ thread_local bool t_bOnWorker = false;
 CDedupeMusic::CDedupeMusic() {
   pthread_mutex_init(&hDataLock, nullptr);
   pthread_mutex_init(&hStateLock, nullptr);
-  pthread_cond_init(&hStateChanged, nullptr);
+  pthread_cond_init(&hStateChanged_, nullptr);
 }
 
 int CDedupeMusic::SetConfig(DedupeNotifyProc pfn, void* pUserArg, int nFlags, int nSeconds,
@@ -38,12 +45,17 @@ int CDedupeMusic::StartThread(int bJoin) {
   return LaunchReserved(bJoin);
 }
 
+bool CDedupeMusic::RunActive() {
+  MutexHold hold(&hStateLock);
+  return bRunning_;
+}
+
 bool CDedupeMusic::ReserveRun() {
   MutexHold hold(&hStateLock);
   // One worker at a time: a second one would only wait for the data lock and then
   // file every record a second time. A refused start leaves the run's flags alone.
-  if (bRunning || bClosing) return false;
-  bRunning = true;
+  if (bRunning_ || bClosing_) return false;
+  bRunning_ = true;
   return true;
 }
 
@@ -56,14 +68,14 @@ int CDedupeMusic::LaunchReserved(int bJoin) {
   }
   {
     MutexHold hold(&hStateLock);
-    ++nLiveWorkers;
+    ++nLiveWorkers_;
   }
   pthread_t hNew;
   if (pthread_create(&hNew, nullptr, &CDedupeMusic::PthreadRunDedupe, this) != 0) {
     MutexHold hold(&hStateLock);
-    bRunning = false;
-    --nLiveWorkers;
-    pthread_cond_broadcast(&hStateChanged);
+    bRunning_ = false;
+    --nLiveWorkers_;
+    pthread_cond_broadcast(&hStateChanged_);
     return -1;
   }
   if (bJoin) {
@@ -87,18 +99,18 @@ void* CDedupeMusic::PthreadRunDedupe(void* p) {
 
 void CDedupeMusic::WaitForEndEvent() {
   MutexHold hold(&hStateLock);
-  while (bEnding && !bClosing) pthread_cond_wait(&hStateChanged, &hStateLock);
+  while (bEnding_ && !bClosing_) pthread_cond_wait(&hStateChanged_, &hStateLock);
 }
 
 void CDedupeMusic::WorkerEnded() {
   MutexHold hold(&hStateLock);
-  --nLiveWorkers;
-  pthread_cond_broadcast(&hStateChanged);
+  --nLiveWorkers_;
+  pthread_cond_broadcast(&hStateChanged_);
 }
 
 void CDedupeMusic::PublishPrefetch(FingerprintPrefetch* pAhead) {
   MutexHold hold(&hStateLock);
-  pPrefetch = pAhead;
+  pPrefetch_ = pAhead;
 }
 
 void CDedupeMusic::StopForExit() {
@@ -106,21 +118,21 @@ void CDedupeMusic::StopForExit() {
   clock_gettime(CLOCK_REALTIME, &deadline);
   deadline.tv_sec += kExitWaitSeconds;
   MutexHold hold(&hStateLock);
-  bClosing = true;
+  bClosing_ = true;
   bQuit = true;
-  pthread_cond_broadcast(&hStateChanged);  // a run waiting for an end event goes on
-  if (pPrefetch != nullptr) {
+  pthread_cond_broadcast(&hStateChanged_);  // a run waiting for an end event goes on
+  if (pPrefetch_ != nullptr) {
     // On the worker (exit called from inside an event) the pool is joined here, as
     // the worker never gets back to join it; elsewhere the worker joins it as it ends.
     if (t_bOnWorker) {
-      pPrefetch->Stop();
+      pPrefetch_->Stop();
     } else {
-      pPrefetch->Cancel();
+      pPrefetch_->Cancel();
     }
   }
   const int nOwn = t_bOnWorker ? 1 : 0;
-  while (nLiveWorkers > nOwn) {
-    if (pthread_cond_timedwait(&hStateChanged, &hStateLock, &deadline) == ETIMEDOUT) break;
+  while (nLiveWorkers_ > nOwn) {
+    if (pthread_cond_timedwait(&hStateChanged_, &hStateLock, &deadline) == ETIMEDOUT) break;
   }
 }
 
@@ -153,13 +165,11 @@ int CDedupeMusic::DedupeDealloc() {
     delete pGroup;
   }
   vecGroups.clear();
-  vecFileOrder.clear();
+  vecFileOrder_.clear();
   for (auto& entry : mapLoaded) delete entry.second;
   mapLoaded.clear();
-  for (auto& entry : mapGroups) delete entry.second;
-  mapGroups.clear();
-  pFilingIndex.reset();
-  vecIndexedGroups.clear();
+  twintone::ReleaseGroups(&mapGroups);
+  filingIndex_.Drop();
   pthread_mutex_unlock(&hDataLock);
   return 0;
 }

@@ -11,21 +11,22 @@
 #include <string>
 #include <vector>
 
-#include "analysis/tag_reader.h"
-#include "engine/records.h"
-#include "grouping/acoustid_compare.h"
-#include "grouping/filing_index.h"
+#include "analysis/records.h"
+#include "grouping/duplicate_filing.h"
+#include "grouping/record_key.h"
 #include "twintone.h"
 #include "twintone_ext.h"
 
 struct tagCChromaPrintInfo;
+
+namespace twintone {
 class FingerprintPrefetch;
-class ParallelGroupScan;
-
-using RecordList = std::list<InerMusicDedupInfo*>;
-using GroupMap = std::map<GroupKey, RecordList*>;
 using ResultGroup = std::vector<tagInMusicDedupInfo*>;
+}  // namespace twintone
 
+// The engine. Its public fields are the ones hosts know, in their order; what the
+// library added beyond them is private.
+//
 // Lock order: hDataLock before hStateLock before a pool's own mutex; nothing takes
 // hDataLock while holding hStateLock.
 class CDedupeMusic {
@@ -34,50 +35,33 @@ class CDedupeMusic {
   bool bQuit = false;   // guarded by hStateLock; read by the worker before each file
   pthread_mutex_t hDataLock;   // guards the three tables and their records; held
                                // by the worker for a whole run
-  pthread_mutex_t hStateLock;  // guards bPause, bQuit, bRunning and the worker
-                               // bookkeeping below
-  pthread_cond_t hStateChanged;  // with hStateLock: signalled when an end event has
-                                 // returned and when a worker thread ends
+  pthread_mutex_t hStateLock;  // guards bPause, bQuit, and the run's bookkeeping
   std::map<std::string, InerMusicDedupInfo*> mapLoaded;  // load table; owns records
-  std::vector<ResultGroup*> vecGroups;  // result groups; owns vectors and records
-  GroupMap mapGroups;                   // group map; owns the lists, not the records
+  std::vector<twintone::ResultGroup*> vecGroups;  // result groups; owns vectors and records
+  twintone::GroupMap mapGroups;  // group map; owns the lists, not the records
   DedupeNotifyProc pfnNotify = nullptr;
   void* pUser = nullptr;
   int32_t nMatchFlags = 0;
   int32_t nFingerSeconds = 0;
   float fThreshold = 0.8f;
-  bool bRunning = false;  // guarded by hStateLock; a worker exists and holds or
-                          // waits for hDataLock
-  // Guarded by hStateLock. Worker threads started and not yet past their end event;
-  // the exit handler waits for them, as nobody joins an asynchronous worker.
-  int nLiveWorkers = 0;
-  // Guarded by hStateLock. The last run's end event is being sent. A run with a
-  // callback that starts meanwhile sends nothing before it has returned, so the
-  // host's callback is never entered twice at once.
-  bool bEnding = false;
-  // Guarded by hStateLock. Set once the process exits or the library is unloaded:
-  // starts are refused from then on.
-  bool bClosing = false;
 
-  // What the extension header's setters chose. Guarded by hDataLock: the setters
-  // write under a non-blocking try of it; a run reads them while it holds it.
+  // What the extension header's setters chose. Read and written under hDataLock:
+  // the setters write under a non-blocking try of it; a run reads them while it
+  // holds it.
   struct ExtSettings {
     int nTagTextMode = TWINTONE_TAGTEXT_LEGACY;
     std::string strLegacyEncoding = "gbk";
     int nFiling = TWINTONE_FILING_EXACT;
     int nKeyCompare = TWINTONE_KEY_EXACT;
   };
-  ExtSettings ext;
-  // How the tags of this run are read, from ext; under hDataLock.
-  twintone::TagTextOptions TagTextSettings() const {
-    return {ext.nTagTextMode, ext.strLegacyEncoding};
-  }
+  const ExtSettings& Settings() const { return ext_; }
+  void SetSettings(const ExtSettings& settings) { ext_ = settings; }
 
   CDedupeMusic();
   CDedupeMusic(const CDedupeMusic&) = delete;
   CDedupeMusic& operator=(const CDedupeMusic&) = delete;
 
-  // Lifecycle (engine.cpp).
+  // Lifecycle (dedupe_music.cpp).
   int SetConfig(DedupeNotifyProc pfn, void* pUserArg, int nFlags, int nSeconds, int nPercent);
   // Starts the worker; with bJoin waits for it. 0, or -1 when the thread cannot be
   // created or a run is already active.
@@ -88,6 +72,9 @@ class CDedupeMusic {
   // cannot.
   bool ReserveRun();
   int LaunchReserved(int bJoin);
+  // True from a reservation until the worker has let go of hDataLock. Takes
+  // hStateLock.
+  bool RunActive();
   static void* PthreadRunDedupe(void* p);
   int PauseDedupeThread();
   int ContinueDedupeThread();
@@ -109,20 +96,18 @@ class CDedupeMusic {
   void BuildResultGroups();  // worker thread, under hDataLock
   int GetGroupRef(unsigned int nGroup, tagInMusicDedupInfo** ppInfo, int* pnCount, int nIndex);
 
-  // Keys (grouping/group_key.cpp); worker thread, under hDataLock.
+  // A run's two steps for one record, with this engine's settings (run_steps.cpp);
+  // worker thread, under hDataLock.
+  twintone::KeyOutcome KeyRecord(InerMusicDedupInfo* pRecord);
+  twintone::KeyOutcome DeepKeyRecord(InerMusicDedupInfo* pRecord, int nSeconds);
+  twintone::FilingOutcome FileRecord(InerMusicDedupInfo* pRecord);
+  twintone::KeyRules KeyRulesOfRun() const;
+  twintone::FilingRules FilingRulesOfRun() const;
+
+  // The exported steps, forwarding to the three above (compat_members.cpp).
   TWINTONE_EXPORT int GetGroupKey(InerMusicDedupInfo* pRecord);
   TWINTONE_EXPORT int GetDeepKey(InerMusicDedupInfo* pRecord, int nSeconds);
-  // Filing (grouping/duplicate_groups.cpp); worker thread, under hDataLock.
-  // FileRecord files a keyed record and says what became of it; the exported
-  // AddToReaptList forwards to it.
-  enum class FilingResult {
-    kFiled,         // joined a group or started one
-    kTooShort,      // fingerprint mode: too few words to compare
-    kKeyCollision,  // fingerprint mode: an equal map key holds another group
-  };
-  FilingResult FileRecord(InerMusicDedupInfo* pRecord);
   TWINTONE_EXPORT void AddToReaptList(InerMusicDedupInfo* pRecord);
-  // Fingerprint extraction (analysis/fingerprint.cpp); touches no engine state.
   TWINTONE_EXPORT int GetMusicFinger(InerMusicDedupInfo* pRecord, tagCChromaPrintInfo* pInfo,
                                      int nSeconds);
 
@@ -130,30 +115,17 @@ class CDedupeMusic {
   // start, notes each record's key failure or filing, then the result groups built
   // from nFirstGroup on.
   void ResetOutcomes();
-  void NoteKeyFailure(InerMusicDedupInfo* pRecord, int nKeyResult);
-  void NoteFiling(InerMusicDedupInfo* pRecord, FilingResult result);
+  void NoteKeyFailure(InerMusicDedupInfo* pRecord, twintone::KeyOutcome outcome);
+  void NoteFiling(InerMusicDedupInfo* pRecord, twintone::FilingOutcome outcome);
   void NoteResultGroups(size_t nFirstGroup);
   // Fills *pInfo for the nIndex-th record in load-table order: 0, or -2 out of range.
   int FileInfoAt(int nIndex, twintone_file_info* pInfo);
-  // mapLoaded's records in its order, for FileInfoAt; guarded by hDataLock, rebuilt
-  // when its size differs from the table's, cleared by DedupeDealloc.
-  std::vector<InerMusicDedupInfo*> vecFileOrder;
 
-  // Set by the worker for the length of a fingerprint run; GetDeepKey takes
-  // fingerprints computed ahead from it. Null otherwise. Written by the worker under
-  // hStateLock (StopForExit reads it there); the worker reads it without.
-  FingerprintPrefetch* pPrefetch = nullptr;
-  // Set by the worker for the length of a fingerprint run (and by benchmarks):
-  // AddToReaptList spreads its search for a record's group over these threads.
-  ParallelGroupScan* pGroupScan = nullptr;
-  // How AddToReaptList scores a fingerprint against a group's key; benchmarks swap
-  // in the reference scorer as their baseline.
-  ThresholdScorer pfnFileScorer = MatchAboveThreshold;
-  // Fast filing (ext.nFiling): the index over the group keys, and the group of each
-  // index id. Made on first use, kept in step with mapGroups while fast filing runs
-  // (and rebuilt when it is not), dropped by DedupeDealloc. Guarded by hDataLock.
-  std::unique_ptr<FilingIndex> pFilingIndex;
-  std::vector<GroupMap::iterator> vecIndexedGroups;
+  // For benchmarks, outside runs: how filing scores a fingerprint against a group's
+  // key (the reference scorer is their baseline), and the threads that spread the
+  // search (null: none). A run sets the scan to its prefetch pool's for its length.
+  void UseFilingScorer(twintone::ThresholdScorer pfn) { pfnFileScorer_ = pfn; }
+  void UseGroupScan(twintone::ParallelGroupScan* pScan) { pGroupScan_ = pScan; }
 
   // Called once as the process exits (or the library is unloaded), on whatever
   // thread runs exit: refuses further starts, sets the stop request, cancels the
@@ -172,16 +144,44 @@ class CDedupeMusic {
   void WaitForEndEvent();
   // Worker thread, last: the end event has returned and the thread ends.
   void WorkerEnded();
-  // Worker thread: sets pPrefetch under hStateLock, so that StopForExit can cancel
+  // Worker thread: sets pPrefetch_ under hStateLock, so that StopForExit can cancel
   // the run's decodes.
-  void PublishPrefetch(FingerprintPrefetch* pAhead);
-};
+  void PublishPrefetch(twintone::FingerprintPrefetch* pAhead);
 
-// The short English text of a TWINTONE_SKIP_* reason; "" for none. Static.
-const char* SkipReasonText(int32_t nReason);
+  pthread_cond_t hStateChanged_;  // with hStateLock: signalled when an end event has
+                                  // returned and when a worker thread ends
+  bool bRunning_ = false;  // guarded by hStateLock; a worker exists and holds or
+                           // waits for hDataLock
+  // Guarded by hStateLock. Worker threads started and not yet past their end event;
+  // the exit handler waits for them, as nobody joins an asynchronous worker.
+  int nLiveWorkers_ = 0;
+  // Guarded by hStateLock. The last run's end event is being sent. A run with a
+  // callback that starts meanwhile sends nothing before it has returned, so the
+  // host's callback is never entered twice at once.
+  bool bEnding_ = false;
+  // Guarded by hStateLock. Set once the process exits or the library is unloaded:
+  // starts are refused from then on.
+  bool bClosing_ = false;
+  ExtSettings ext_;  // under hDataLock
+  // mapLoaded's records in its order, for FileInfoAt; guarded by hDataLock, rebuilt
+  // when its size differs from the table's, cleared by DedupeDealloc.
+  std::vector<InerMusicDedupInfo*> vecFileOrder_;
+  // Set by the worker for the length of a fingerprint run; DeepKeyRecord takes
+  // fingerprints computed ahead from it. Null otherwise. Written by the worker under
+  // hStateLock (StopForExit reads it there); the worker reads it without.
+  twintone::FingerprintPrefetch* pPrefetch_ = nullptr;
+  twintone::ParallelGroupScan* pGroupScan_ = nullptr;  // under hDataLock
+  twintone::ThresholdScorer pfnFileScorer_ = twintone::MatchAboveThreshold;
+  twintone::FilingIndexCache filingIndex_;  // fast filing's; under hDataLock
+};
 
 // The engine, created by the first creating entry point; never destroyed.
 extern CDedupeMusic* g_pCDeDup;
+
+namespace twintone {
+
+// The short English text of a TWINTONE_SKIP_* reason; "" for none. Static.
+const char* SkipReasonText(int32_t nReason);
 
 // True on the worker thread while it holds hDataLock. The reading operations
 // refuse with -1 there instead of waiting for a lock their own thread holds.
@@ -198,5 +198,7 @@ class MutexHold {
  private:
   pthread_mutex_t* pMutex_;
 };
+
+}  // namespace twintone
 
 #endif  // TWINTONE_ENGINE_DEDUPE_MUSIC_H

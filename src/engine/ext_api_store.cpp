@@ -9,6 +9,9 @@
 #include "engine/store_use.h"
 #include "twintone_ext.h"
 
+using twintone::t_bWorkerHoldsData;
+using twintone::MutexHold;
+
 namespace {
 
 // Runs op with hDataLock held, creating the engine if needed. -1 when there is no

@@ -28,12 +28,9 @@ int WithIdleEngine(Op op) {
   if (pthread_mutex_trylock(&pEngine->hDataLock) != 0) return -1;
   int nResult = -1;
   try {
-    bool bRunning;
-    {
-      MutexHold hold(&pEngine->hStateLock);  // lock order: data, then state
-      bRunning = pEngine->bRunning;
-    }
-    if (!bRunning) nResult = op(*pEngine);
+    // A run holds hDataLock from its start to its end; a reserved run that has not
+    // taken it yet is still active.
+    if (!pEngine->RunActive()) nResult = op(*pEngine);
   } catch (...) {
     nResult = -1;
   }

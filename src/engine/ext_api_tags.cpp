@@ -10,7 +10,9 @@ extern "C" {
 TWINTONE_EXPORT int twintone_set_tag_text_mode(int nMode) {
   if (nMode != TWINTONE_TAGTEXT_LEGACY && nMode != TWINTONE_TAGTEXT_AS_STORED) return -1;
   return twintone::WithIdleEngine([&](CDedupeMusic& e) {
-    e.ext.nTagTextMode = nMode;
+    CDedupeMusic::ExtSettings settings = e.Settings();
+    settings.nTagTextMode = nMode;
+    e.SetSettings(settings);
     return 0;
   });
 }
@@ -21,7 +23,9 @@ TWINTONE_EXPORT int twintone_set_legacy_encoding(const char* pszIconvName) {
                               ? pszIconvName
                               : twintone::kDefaultLegacyEncoding;
     if (!twintone::IsKnownLegacyEncoding(strName)) return -2;
-    e.ext.strLegacyEncoding = strName;
+    CDedupeMusic::ExtSettings settings = e.Settings();
+    settings.strLegacyEncoding = strName;
+    e.SetSettings(settings);
     return 0;
   });
 }
@@ -29,7 +33,9 @@ TWINTONE_EXPORT int twintone_set_legacy_encoding(const char* pszIconvName) {
 TWINTONE_EXPORT int twintone_set_key_compare(int nMode) {
   if (nMode != TWINTONE_KEY_EXACT && nMode != TWINTONE_KEY_LOOSE) return -1;
   return twintone::WithIdleEngine([&](CDedupeMusic& e) {
-    e.ext.nKeyCompare = nMode;
+    CDedupeMusic::ExtSettings settings = e.Settings();
+    settings.nKeyCompare = nMode;
+    e.SetSettings(settings);
     return 0;
   });
 }

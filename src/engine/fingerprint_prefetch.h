@@ -13,27 +13,10 @@
 #include <unordered_map>
 #include <vector>
 
-#include "analysis/tag_reader.h"
-#include "engine/records.h"
-#include "engine/store_use.h"
 #include "grouping/group_scan.h"
-#include "twintone.h"
+#include "grouping/record_key.h"
 
-// What the fingerprint key of one record needs, computed away from the record.
-struct PrefetchedKey {
-  bool bReadTags = false;  // the record lacked a title or a duration
-  int nTagResult = -1;     // GetDupMusicInfo's result when bReadTags
-  DupMusicInfo tags;
-  int nFingerResult = 0;    // GetMusicFinger's result
-  int32_t* pFinger = nullptr;  // malloc'ed; handed to the record's key or freed
-  int32_t nFingerLen = 0;
-  int32_t nDecodedMs = -1;  // audio fed to Chromaprint when a decode ran
-  twintone::StoreLookup stored;  // taken before decoding; on a hit pFinger holds its words
-};
-
-// Tags the prefetched result into the record as the worker itself would (the
-// seven fields on success, then the file-name title when it is still empty).
-void ApplyPrefetchedTags(const PrefetchedKey& ahead, InerMusicDedupInfo* pRecord);
+namespace twintone {
 
 // Owned by the worker for one fingerprint run; created and destroyed on the worker
 // thread under hDataLock. The pool threads read only a snapshot of each record
@@ -51,19 +34,20 @@ class FingerprintPrefetch {
   // worker, and help searches until this object goes; tags are read as tagText says.
   // Throws std::system_error or
   // std::bad_alloc.
+  // pCache (may be null) is asked before each decode.
   FingerprintPrefetch(const std::vector<InerMusicDedupInfo*>& vecOrder, int nSeconds,
-                      unsigned nThreads,
-                      const twintone::TagTextOptions& tagText = twintone::TagTextOptions());
+                      unsigned nThreads, const TagTextOptions& tagText = TagTextOptions(),
+                      FingerprintCache* pCache = nullptr);
   // Cancels decodes in flight (they stop at their next buffer) and joins the pool.
   ~FingerprintPrefetch();
   FingerprintPrefetch(const FingerprintPrefetch&) = delete;
   FingerprintPrefetch& operator=(const FingerprintPrefetch&) = delete;
 
   // Worker thread. When the record's key was (or is being) computed ahead, waits
-  // for it, applies it to the record, stores 0 or -23 in *pnResult and returns
+  // for it, applies it to the record, stores the outcome in *pOutcome and returns
   // true. Otherwise claims the record so no pool thread starts it, and returns
   // false: the worker then keys it itself.
-  bool Take(InerMusicDedupInfo* pRecord, int* pnResult);
+  bool Take(InerMusicDedupInfo* pRecord, KeyOutcome* pOutcome);
 
   // The group search the pool helps, for the worker's filing during this run.
   ParallelGroupScan* Scan() { return &scan_; }
@@ -81,19 +65,16 @@ class FingerprintPrefetch {
  private:
   enum class JobState { kWaiting, kRunning, kDone, kClaimed };
   struct Job {
-    std::string strPath;
-    int32_t nDuration = 0;
-    bool bReadTags = false;
-    bool bHasFinger = false;
+    DeepKeyJob key;
     JobState state = JobState::kWaiting;
-    PrefetchedKey result;
+    DeepKeyParts result;
   };
 
   void PoolLoop();
-  void Compute(Job* pJob);
 
   const int nSeconds_;
-  const twintone::TagTextOptions tagText_;
+  const TagTextOptions tagText_;
+  FingerprintCache* const pCache_;
   std::vector<Job> vecJobs_;
   std::unordered_map<const InerMusicDedupInfo*, size_t> mapIndex_;
   size_t nWindow_;
@@ -105,5 +86,7 @@ class FingerprintPrefetch {
   ParallelGroupScan scan_;  // wakes the pool through cvChanged_; outlives the threads
   std::vector<std::thread> vecThreads_;
 };
+
+}  // namespace twintone
 
 #endif  // TWINTONE_ENGINE_FINGERPRINT_PREFETCH_H

@@ -6,9 +6,13 @@
 #include "engine/dedupe_music.h"
 #include "support/file_probe.h"
 
+using twintone::ResultGroup;
+
 namespace {
 
 using twintone::FileAccess;
+using twintone::FilingOutcome;
+using twintone::KeyOutcome;
 
 void Skip(InerMusicDedupInfo* pRecord, int32_t nReason) {
   pRecord->outcome.nOutcome = TWINTONE_OUTCOME_SKIPPED;
@@ -32,7 +36,7 @@ int32_t AccessReason(const std::string& strPath, int32_t nOtherwise) {
 
 }  // namespace
 
-const char* SkipReasonText(int32_t nReason) {
+const char* twintone::SkipReasonText(int32_t nReason) {
   switch (nReason) {
     case TWINTONE_SKIP_MISSING:
       return "missing";
@@ -63,12 +67,12 @@ void CDedupeMusic::ResetOutcomes() {
   }
 }
 
-void CDedupeMusic::NoteKeyFailure(InerMusicDedupInfo* pRecord, int nKeyResult) {
+void CDedupeMusic::NoteKeyFailure(InerMusicDedupInfo* pRecord, KeyOutcome outcome) {
   const std::string& strPath = pRecord->strPath;
-  if (nKeyResult == -2) {
+  if (outcome == KeyOutcome::kMissing) {
     // Nothing answered at the path; a file that appeared since counts as missing.
     Skip(pRecord, AccessReason(strPath, TWINTONE_SKIP_MISSING));
-  } else if (nKeyResult == -23) {
+  } else if (outcome == KeyOutcome::kNoFingerprint) {
     Skip(pRecord, AccessReason(strPath, TWINTONE_SKIP_UNDECODABLE));
   } else if ((pRecord->outcome.nFlags & TWINTONE_FILE_TAGS_UNREAD) != 0) {
     Skip(pRecord, AccessReason(strPath, TWINTONE_SKIP_NO_TAGS));
@@ -77,16 +81,16 @@ void CDedupeMusic::NoteKeyFailure(InerMusicDedupInfo* pRecord, int nKeyResult) {
   }
 }
 
-void CDedupeMusic::NoteFiling(InerMusicDedupInfo* pRecord, FilingResult result) {
-  switch (result) {
-    case FilingResult::kFiled:
+void CDedupeMusic::NoteFiling(InerMusicDedupInfo* pRecord, FilingOutcome outcome) {
+  switch (outcome) {
+    case FilingOutcome::kFiled:
       // Alone until the result groups show it in one.
       pRecord->outcome.nOutcome = TWINTONE_OUTCOME_ALONE;
       break;
-    case FilingResult::kTooShort:
+    case FilingOutcome::kTooShort:
       Skip(pRecord, TWINTONE_SKIP_TOO_SHORT);
       break;
-    case FilingResult::kKeyCollision:
+    case FilingOutcome::kKeyCollision:
       Skip(pRecord, TWINTONE_SKIP_KEY_COLLISION);
       break;
   }
@@ -111,21 +115,21 @@ int CDedupeMusic::FileInfoAt(int nIndex, twintone_file_info* pInfo) {
   if (nIndex < 0 || static_cast<size_t>(nIndex) >= mapLoaded.size()) return -2;
   // Intake only adds records and DedupeDealloc clears this cache, so an order of the
   // table's size (with the same ends, compared as addresses only) is the table's order.
-  if (vecFileOrder.size() != mapLoaded.size() ||
-      vecFileOrder.front() != mapLoaded.begin()->second ||
-      vecFileOrder.back() != mapLoaded.rbegin()->second) {
-    vecFileOrder.clear();
-    vecFileOrder.reserve(mapLoaded.size());
-    for (const auto& entry : mapLoaded) vecFileOrder.push_back(entry.second);
+  if (vecFileOrder_.size() != mapLoaded.size() ||
+      vecFileOrder_.front() != mapLoaded.begin()->second ||
+      vecFileOrder_.back() != mapLoaded.rbegin()->second) {
+    vecFileOrder_.clear();
+    vecFileOrder_.reserve(mapLoaded.size());
+    for (const auto& entry : mapLoaded) vecFileOrder_.push_back(entry.second);
   }
-  const InerMusicDedupInfo& record = *vecFileOrder[static_cast<size_t>(nIndex)];
+  const InerMusicDedupInfo& record = *vecFileOrder_[static_cast<size_t>(nIndex)];
   const uint32_t nStructSize = pInfo->nStructSize;
   memset(pInfo, 0, sizeof(*pInfo));
   pInfo->nStructSize = nStructSize;
   pInfo->pszPath = record.strPath.c_str();
   pInfo->nOutcome = record.outcome.nOutcome;
   pInfo->nReason = record.outcome.nReason;
-  pInfo->pszReason = SkipReasonText(record.outcome.nReason);
+  pInfo->pszReason = twintone::SkipReasonText(record.outcome.nReason);
   pInfo->nGroup = record.outcome.nGroup;
   pInfo->nMember = record.outcome.nMember;
   pInfo->nDecodedMs = record.nDecodedMs;

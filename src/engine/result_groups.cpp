@@ -4,6 +4,10 @@
 
 #include "engine/dedupe_music.h"
 
+using twintone::RecordList;
+using twintone::ResultGroup;
+using twintone::t_bWorkerHoldsData;
+
 void CDedupeMusic::BuildResultGroups() {
   for (const auto& entry : mapGroups) {
     const RecordList& members = *entry.second;

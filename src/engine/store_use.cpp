@@ -23,13 +23,18 @@ constexpr int kDecoderRevision = 1;
 
 }  // namespace
 
+EngineStoreCache* EngineCache() {
+  static EngineStoreCache cache;
+  return &cache;
+}
+
 std::string FingerprintVersionText() {
   return "decoder " + std::to_string(kDecoderRevision) + "; chromaprint " +
          chromaprint_get_version() + " algorithm " +
          std::to_string(static_cast<int>(CHROMAPRINT_ALGORITHM_TEST2));
 }
 
-StoreLookup LookUpStore(const std::string& strPath, int nRequestedSeconds, int nDurationMs,
+StoreLookup EngineStoreCache::LookUp(const std::string& strPath, int nRequestedSeconds, int nDurationMs,
                         int32_t** ppFinger, int32_t* pnLen) {
   StoreLookup lookup;
   FingerprintStore* pStore = g_pStore.get();
@@ -52,7 +57,7 @@ StoreLookup LookUpStore(const std::string& strPath, int nRequestedSeconds, int n
   return lookup;
 }
 
-void SettleStoreLookup(const StoreLookup& lookup, InerMusicDedupInfo* pRecord, bool bKeyed) {
+void EngineStoreCache::Settle(const StoreLookup& lookup, InerMusicDedupInfo* pRecord, bool bKeyed) {
   if (lookup.bHit) {
     pRecord->nDecodedMs = lookup.nDecodedMs;
     pRecord->bFromStore = true;

@@ -10,32 +10,22 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/records.h"
-#include "support/file_identity.h"
+#include "grouping/record_key.h"
 
 namespace twintone {
 
-// What the store said about one file, taken before the file is decoded.
-struct StoreLookup {
-  bool bHit = false;       // the fingerprint came from the store
-  bool bIdentity = false;  // identity was taken, so a fresh fingerprint may be filed
-  FileIdentity identity;
-  int nSeconds = 0;  // the seconds the run fingerprints this file for
-  int32_t nDecodedMs = -1;
+// The open store as the keys see it. Without an open store every lookup misses and
+// nothing is read or filed.
+class EngineStoreCache final : public FingerprintCache {
+ public:
+  StoreLookup LookUp(const std::string& strPath, int nRequestedSeconds, int nDurationMs,
+                     int32_t** ppFinger, int32_t* pnLen) override;
+  // Worker thread, under hDataLock. Call it after anything else that sets the
+  // record's nDecodedMs.
+  void Settle(const StoreLookup& lookup, InerMusicDedupInfo* pRecord, bool bKeyed) override;
 };
-
-// Any thread during a fingerprint run. Looks up the file at strPath, fingerprinted
-// for nRequestedSeconds as FingerprintSeconds resolves them with nDurationMs. On a
-// hit frees *ppFinger and stores there a malloc'ed copy of the words, and their
-// number in *pnLen. Without an open store: a miss, and nothing is read.
-StoreLookup LookUpStore(const std::string& strPath, int nRequestedSeconds, int nDurationMs,
-                        int32_t** ppFinger, int32_t* pnLen);
-
-// Worker thread, under hDataLock, once the record's key is settled (bKeyed: it holds
-// a fingerprint). After a hit, gives the record what the entry carries; after a miss,
-// files the record's fresh fingerprint. Call it after anything else that sets the
-// record's nDecodedMs.
-void SettleStoreLookup(const StoreLookup& lookup, InerMusicDedupInfo* pRecord, bool bKeyed);
+// The one EngineStoreCache; static, never null.
+EngineStoreCache* EngineCache();
 
 // Worker thread, around the records of a fingerprint run: the counts start at zero,
 // and at the end what is pending is written.

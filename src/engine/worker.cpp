@@ -8,8 +8,13 @@
 
 #include "engine/dedupe_music.h"
 #include "engine/fingerprint_prefetch.h"
-#include "engine/log.h"
+#include "support/log.h"
 #include "engine/store_use.h"
+
+using twintone::FingerprintPrefetch;
+using twintone::KeyOutcome;
+using twintone::MutexHold;
+using twintone::t_bWorkerHoldsData;
 
 namespace {
 
@@ -36,7 +41,7 @@ std::unique_ptr<FingerprintPrefetch> StartPrefetch(
   for (const auto& entry : mapLoaded) vecOrder.push_back(entry.second);
   try {
     return std::make_unique<FingerprintPrefetch>(vecOrder, nSeconds, nCores == 0 ? 2 : nCores,
-                                                 tagText);
+                                                 tagText, twintone::EngineCache());
   } catch (...) {
     return nullptr;  // without threads the worker computes each fingerprint itself
   }
@@ -63,10 +68,10 @@ void CDedupeMusic::Run() {
   std::unique_ptr<FingerprintPrefetch> pAhead;
   if ((nMatchFlags & TWINTONE_MATCH_FINGERPRINT) != 0) {
     twintone::BeginStoreRun();
-    pAhead = StartPrefetch(mapLoaded, nFingerSeconds, TagTextSettings());
+    pAhead = StartPrefetch(mapLoaded, nFingerSeconds, KeyRulesOfRun().tagText);
     PublishPrefetch(pAhead.get());
     // Without the pool the worker searches alone.
-    pGroupScan = pAhead != nullptr ? pAhead->Scan() : nullptr;
+    pGroupScan_ = pAhead != nullptr ? pAhead->Scan() : nullptr;
   }
 
   int k = 1;
@@ -84,11 +89,11 @@ void CDedupeMusic::Run() {
     }
     InerMusicDedupInfo* pRecord = it->second;
     try {
-      int nKeyResult = GetGroupKey(pRecord);
-      if (nKeyResult == 0) {
+      const KeyOutcome keyed = KeyRecord(pRecord);
+      if (keyed == KeyOutcome::kKeyed) {
         NoteFiling(pRecord, FileRecord(pRecord));
       } else {
-        NoteKeyFailure(pRecord, nKeyResult);
+        NoteKeyFailure(pRecord, keyed);
       }
     } catch (...) {
       // Out of memory while keying or filing: the file stays out of the groups.
@@ -99,7 +104,7 @@ void CDedupeMusic::Run() {
   }
 
   // Fingerprints computed ahead but not filed are abandoned.
-  pGroupScan = nullptr;
+  pGroupScan_ = nullptr;
   PublishPrefetch(nullptr);
   pAhead.reset();
   if ((nMatchFlags & TWINTONE_MATCH_FINGERPRINT) != 0) twintone::EndStoreRun();
@@ -120,14 +125,14 @@ void CDedupeMusic::Run() {
   // with a callback waits until the end event has returned (WaitForEndEvent).
   {
     MutexHold hold(&hStateLock);
-    bRunning = false;
-    if (pfn != nullptr) bEnding = true;
+    bRunning_ = false;
+    if (pfn != nullptr) bEnding_ = true;
   }
   int nEndData = 0;
   Notify(pfn, &nEndData, nCount + 1, "", pUserArg);
   if (pfn != nullptr) {
     MutexHold hold(&hStateLock);
-    bEnding = false;
-    pthread_cond_broadcast(&hStateChanged);
+    bEnding_ = false;
+    pthread_cond_broadcast(&hStateChanged_);
   }
 }

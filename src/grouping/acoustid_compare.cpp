@@ -10,6 +10,8 @@
 
 #include "grouping/match_kernels.h"
 
+namespace twintone {
+
 namespace {
 
 // match_fingerprints counts the diagonals from -119 to +120.
@@ -205,21 +207,25 @@ bool MatchAboveThreshold(const uint32_t* a, int asize, const uint32_t* b, int bs
                                  pfScore);
 }
 
+}  // namespace twintone
+
+using twintone::ActiveMatchKernel;
+
 extern "C" {
 
 TWINTONE_EXPORT float match_fingerprints(const uint32_t* a, int asize, const uint32_t* b,
                                          int bsize) {
-  return MatchFingerprintsWith(ActiveMatchKernel(), a, asize, b, bsize);
+  return twintone::MatchFingerprintsWith(ActiveMatchKernel(), a, asize, b, bsize);
 }
 
 TWINTONE_EXPORT float match_fingerprints2(const uint32_t* a, int asize, const uint32_t* b,
                                           int bsize, int maxoffset) {
-  return reference::match_fingerprints2(a, asize, b, bsize, maxoffset);
+  return twintone::reference::match_fingerprints2(a, asize, b, bsize, maxoffset);
 }
 
 TWINTONE_EXPORT float match_fingerprints3(const uint32_t* a, int asize, const uint32_t* b,
                                           int bsize, int maxoffset) {
-  return MatchFingerprints3With(ActiveMatchKernel(), a, asize, b, bsize, maxoffset);
+  return twintone::MatchFingerprints3With(ActiveMatchKernel(), a, asize, b, bsize, maxoffset);
 }
 
 }  // extern "C"

@@ -7,6 +7,8 @@
 
 #include "twintone.h"
 
+namespace twintone {
+
 // The straightforward versions, kept as the reference for benchmarks and
 // differential tests. Same contracts and results as the exported functions.
 namespace reference {
@@ -28,5 +30,7 @@ bool MatchAboveThreshold(const uint32_t* a, int asize, const uint32_t* b, int bs
 // The same decision through reference::match_fingerprints3, the baseline.
 bool ReferenceMatchAboveThreshold(const uint32_t* a, int asize, const uint32_t* b, int bsize,
                                   int maxoffset, float fThreshold, float* pfScore);
+
+}  // namespace twintone
 
 #endif  // TWINTONE_GROUPING_ACOUSTID_COMPARE_H

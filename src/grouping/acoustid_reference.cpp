@@ -9,6 +9,8 @@
 #include "grouping/acoustid_compare.h"
 #include "grouping/popcount.h"
 
+namespace twintone {
+
 namespace {
 
 // The top 14 bits of a word: match_fingerprints2's alignment key.
@@ -164,3 +166,5 @@ bool ReferenceMatchAboveThreshold(const uint32_t* a, int asize, const uint32_t* 
   if (pfScore != nullptr) *pfScore = fScore;
   return true;
 }
+
+}  // namespace twintone

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <stdexcept>
 
+namespace twintone {
+
 namespace {
 
 constexpr uint32_t kMultiplier = 0x9e3779b1u;
@@ -129,3 +131,5 @@ size_t FilingIndex::MemoryBytes() const {
   for (const auto& vecBucket : vecBuckets_) nBytes += vecBucket.capacity() * sizeof(uint64_t);
   return nBytes;
 }
+
+}  // namespace twintone

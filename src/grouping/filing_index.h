@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace twintone {
+
 class FilingIndex {
  public:
   // Every kStride-th word of a key is indexed (positions 0, kStride, ...).
@@ -70,5 +72,7 @@ class FilingIndex {
   mutable std::vector<uint64_t> vecHits_;          // scratch of FindCandidates
   mutable std::vector<uint64_t> vecWordHits_;      // scratch of FindCandidates
 };
+
+}  // namespace twintone
 
 #endif  // TWINTONE_GROUPING_FILING_INDEX_H

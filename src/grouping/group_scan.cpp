@@ -5,6 +5,8 @@
 
 #include "support/thread_start.h"
 
+namespace twintone {
+
 ParallelGroupScan::ParallelGroupScan(unsigned nHelpers, std::function<void()> pfnWake)
     : pfnWake_(std::move(pfnWake)) {
   StartThreads(&vecHelpers_, nHelpers, [this] { HelperLoop(); }, [this] { Stop(); });
@@ -90,3 +92,5 @@ size_t ParallelGroupScan::FindFirst(size_t n, const std::function<bool(size_t)>&
   pTest_ = nullptr;
   return nFound_.load(std::memory_order_acquire);
 }
+
+}  // namespace twintone

@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+namespace twintone {
+
 class ParallelGroupScan {
  public:
   // Starts nHelpers threads of its own that join the caller in every search. With
@@ -65,5 +67,7 @@ class ParallelGroupScan {
   std::atomic<size_t> nFound_{0};
   std::vector<std::thread> vecHelpers_;
 };
+
+}  // namespace twintone
 
 #endif  // TWINTONE_GROUPING_GROUP_SCAN_H

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace twintone {
+
 namespace {
 
 // Pairs between two budget checks of the scalar loss kernels.
@@ -130,3 +132,5 @@ const std::vector<MatchKernel>& AvailableMatchKernels() {
   }();
   return vecKernels;
 }
+
+}  // namespace twintone

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace twintone {
+
 struct MatchKernel {
   const char* pszName;  // "avx512", "avx2", "popcnt" or "portable"
 
@@ -72,5 +74,7 @@ void Avx2BlockLoss(const uint32_t* a, int64_t asize, const uint32_t* b, int64_t 
 void Avx512BlockLoss(const uint32_t* a, int64_t asize, const uint32_t* b, int64_t bsize,
                      int64_t nTop, const int64_t* pnBudget, uint64_t* pnLoss);
 #endif
+
+}  // namespace twintone
 
 #endif  // TWINTONE_GROUPING_MATCH_KERNELS_H

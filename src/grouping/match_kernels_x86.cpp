@@ -18,6 +18,8 @@
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 #include <immintrin.h>
+
+namespace twintone {
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
 #endif
@@ -364,3 +366,5 @@ TWINTONE_AVX2 void Avx2BlockLoss(const uint32_t* a, int64_t asize, const uint32_
 }
 
 #endif  // TWINTONE_X86_KERNELS
+
+}  // namespace twintone

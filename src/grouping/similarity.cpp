@@ -5,7 +5,7 @@
 #include <new>
 #include <vector>
 
-#include "engine/records.h"
+#include "analysis/records.h"
 #include "twintone.h"
 
 namespace {

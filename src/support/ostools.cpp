@@ -59,7 +59,7 @@ bool IsSupportPos(const std::string& ext, const std::string& list) {
   return list.find(";" + ext + ";") != std::string::npos;
 }
 
-std::string GetLinkTargetDir(const char* pszLink) {
+std::string twintone::GetLinkTargetDir(const char* pszLink) {
   char szPath[OSTOOLS_EXE_PATH_MAX];
   ssize_t nLen = readlink(pszLink, szPath, sizeof(szPath));
   // readlink writes no terminator and silently truncates, so a result that fills the
@@ -74,4 +74,4 @@ std::string GetLinkTargetDir(const char* pszLink) {
 // The folder of the running executable as the kernel reports it (symbolic links
 // resolved by the kernel, nothing else normalised), without a trailing "/"; empty for
 // an executable directly in "/" or when its path needs more than 1024 bytes.
-std::string GetAppPath() { return GetLinkTargetDir("/proc/self/exe"); }
+std::string GetAppPath() { return twintone::GetLinkTargetDir("/proc/self/exe"); }

@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace twintone {
+
 // Bytes of the buffer that receives the executable's path, terminator included.
 #define OSTOOLS_EXE_PATH_MAX 1024
 
@@ -12,5 +14,7 @@
 // when it has no "/". Empty when the link cannot be read or when its target plus a
 // terminator does not fit in OSTOOLS_EXE_PATH_MAX bytes. Keeps no state.
 std::string GetLinkTargetDir(const char* pszLink);
+
+}  // namespace twintone
 
 #endif  // TWINTONE_SUPPORT_OSTOOLS_H

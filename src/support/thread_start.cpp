@@ -1,5 +1,7 @@
 #include "support/thread_start.h"
 
+namespace twintone {
+
 void StopThreads(std::vector<std::thread>* pThreads, const std::function<void()>& stop) {
   stop();
   for (std::thread& t : *pThreads) {
@@ -16,3 +18,5 @@ void StartThreads(std::vector<std::thread>* pThreads, unsigned nThreads,
     throw;
   }
 }
+
+}  // namespace twintone

@@ -7,6 +7,8 @@
 #include <thread>
 #include <vector>
 
+namespace twintone {
+
 // Calls stop(), which must set the threads' stop flag under their mutex and wake
 // them, then joins every thread in *pThreads.
 void StopThreads(std::vector<std::thread>* pThreads, const std::function<void()>& stop);
@@ -16,5 +18,7 @@ void StopThreads(std::vector<std::thread>* pThreads, const std::function<void()>
 // std::system_error.
 void StartThreads(std::vector<std::thread>* pThreads, unsigned nThreads,
                   const std::function<void()>& body, const std::function<void()>& stop);
+
+}  // namespace twintone
 
 #endif  // TWINTONE_SUPPORT_THREAD_START_H

@@ -9,10 +9,12 @@
 #include <vector>
 
 #include "engine/dedupe_music.h"
-#include "engine/records.h"
+#include "analysis/records.h"
 #include "fixtures/audio_fixtures.h"
 #include "fixtures/temp_dir.h"
 #include "twintone.h"
+
+using namespace twintone;
 
 namespace {
 

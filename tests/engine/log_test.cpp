@@ -1,4 +1,4 @@
-#include "engine/log.h"
+#include "support/log.h"
 
 #include <gtest/gtest.h>
 

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/records.h"
+#include "analysis/records.h"
 
 namespace {
 

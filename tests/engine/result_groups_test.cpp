@@ -5,6 +5,8 @@
 #include "fixtures/host_records.h"
 #include "twintone.h"
 
+using namespace twintone;
+
 namespace {
 
 class ResultGroupsTest : public ::testing::Test {

@@ -15,6 +15,8 @@
 #include "fixtures/temp_dir.h"
 #include "twintone.h"
 
+using namespace twintone;
+
 namespace {
 
 class WorkerLoopTest : public ::testing::Test {

@@ -8,6 +8,8 @@
 
 #include "fixtures/fingerprints.h"
 
+using namespace twintone;
+
 namespace {
 
 constexpr int kWords = 500;

@@ -15,6 +15,8 @@
 #include "grouping/acoustid_compare.h"
 #include "grouping/match_kernels.h"
 
+using namespace twintone;
+
 // Failure messages name the kernel instead of dumping its bytes.
 void PrintTo(const MatchKernel& kernel, std::ostream* pOut) { *pOut << kernel.pszName; }
 

@@ -5,9 +5,11 @@
 #include <tuple>
 
 #include "engine/dedupe_music.h"
-#include "engine/log.h"
+#include "support/log.h"
 #include "fixtures/fingerprints.h"
 #include "fixtures/temp_dir.h"
+
+using namespace twintone;
 
 namespace {
 

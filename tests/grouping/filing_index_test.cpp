@@ -14,7 +14,15 @@
 #include "fixtures/fingerprints.h"
 #include "twintone_ext.h"
 
+using namespace twintone;
+
 namespace {
+
+void SetFiling(CDedupeMusic* pEngine, int nFiling) {
+  CDedupeMusic::ExtSettings settings = pEngine->Settings();
+  settings.nFiling = nFiling;
+  pEngine->SetSettings(settings);
+}
 
 class FastFilingTest : public ::testing::Test {
  protected:
@@ -25,7 +33,7 @@ class FastFilingTest : public ::testing::Test {
   }
   void SetUp() override {
     exact_.nMatchFlags = fast_.nMatchFlags = TWINTONE_MATCH_FINGERPRINT;
-    fast_.ext.nFiling = TWINTONE_FILING_FAST;
+    SetFiling(&fast_, TWINTONE_FILING_FAST);
   }
   // Files a record named by its place in the library.
   InerMusicDedupInfo* File(CDedupeMusic* pEngine, const Words& words, size_t nPlace = 0) {
@@ -150,12 +158,11 @@ TEST_F(FastFilingTest, IndexNamesTheSameGroupAfterItsListsGrow) {
 TEST_F(FastFilingTest, IndexFollowsTheGroupMapAcrossModesAndDeallocation) {
   const Words a = maker_.Random(300), b = maker_.Random(300);
   InerMusicDedupInfo* pA = File(&exact_, a);
-  exact_.ext.nFiling = TWINTONE_FILING_FAST;
+  SetFiling(&exact_, TWINTONE_FILING_FAST);
   File(&exact_, maker_.Flipped(a, 2, 4));
   EXPECT_EQ(2u, exact_.mapGroups.at(*pA->pGroupKey)->size());
 
   ASSERT_EQ(0, exact_.DedupeDealloc());
-  EXPECT_EQ(nullptr, exact_.pFilingIndex);
   InerMusicDedupInfo* pB = File(&exact_, b);
   File(&exact_, a);  // founds its own group: a's old group is gone
   File(&exact_, maker_.Flipped(b, 2, 4));
@@ -167,9 +174,9 @@ TEST(FilingStrategyApiTest, SetterTakesTheTwoStrategiesOnly) {
   EXPECT_EQ(-1, twintone_set_filing(2));
   EXPECT_EQ(0, twintone_set_filing(TWINTONE_FILING_FAST));
   ASSERT_NE(nullptr, g_pCDeDup);
-  EXPECT_EQ(TWINTONE_FILING_FAST, g_pCDeDup->ext.nFiling);
+  EXPECT_EQ(TWINTONE_FILING_FAST, g_pCDeDup->Settings().nFiling);
   EXPECT_EQ(0, twintone_set_filing(TWINTONE_FILING_EXACT));
-  EXPECT_EQ(TWINTONE_FILING_EXACT, g_pCDeDup->ext.nFiling);
+  EXPECT_EQ(TWINTONE_FILING_EXACT, g_pCDeDup->Settings().nFiling);
 }
 
 }  // namespace

@@ -13,6 +13,8 @@
 #include "engine/dedupe_music.h"
 #include "fixtures/fingerprints.h"
 
+using namespace twintone;
+
 namespace {
 
 void ExpectFirstPassingIndices(ParallelGroupScan* pScan) {
@@ -76,7 +78,7 @@ TEST(GroupScanTest, FilingWithTheParallelSearchGivesTheSameGroupsAndScores) {
   auto file = [&](ParallelGroupScan* pScan) {
     CDedupeMusic engine;
     engine.nMatchFlags = TWINTONE_MATCH_FINGERPRINT;
-    engine.pGroupScan = pScan;
+    engine.UseGroupScan(pScan);
     std::vector<InerMusicDedupInfo> vecRecords(vecFingers.size());
     for (size_t i = 0; i < vecFingers.size(); ++i) {
       vecRecords[i].strPath = std::to_string(i);

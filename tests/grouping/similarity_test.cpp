@@ -6,7 +6,7 @@
 #include <tuple>
 #include <vector>
 
-#include "engine/records.h"
+#include "analysis/records.h"
 #include "fixtures/fingerprints.h"
 #include "twintone.h"
 

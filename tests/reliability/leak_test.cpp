@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "fixtures/audio_fixtures.h"
-#include "engine/records.h"
+#include "analysis/records.h"
 #include "fixtures/event_recorder.h"
 #include "reliability/run_watch.h"
 #include "twintone.h"

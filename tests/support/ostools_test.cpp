@@ -14,6 +14,8 @@
 #include "support/tinydir.h"
 #include "twintone.h"
 
+using namespace twintone;
+
 namespace {
 
 using Cases = std::vector<std::pair<std::string, std::string>>;

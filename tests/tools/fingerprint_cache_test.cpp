@@ -19,6 +19,8 @@
 #include "support/fingerprint_store.h"
 #include "support/word_codec.h"
 
+using namespace twintone;
+
 namespace twintone_cli_test {
 namespace {
 

@@ -1,6 +1,6 @@
 // The engine's internal record of one loaded file and its grouping key.
-#ifndef TWINTONE_ENGINE_RECORDS_H
-#define TWINTONE_ENGINE_RECORDS_H
+#ifndef TWINTONE_ANALYSIS_RECORDS_H
+#define TWINTONE_ANALYSIS_RECORDS_H
 
 #include <cstdint>
 #include <string>
@@ -81,4 +81,4 @@ InerMusicDedupInfo* NewRecordFromInfo(const tagInMusicDedupInfo& info);
 // (valid while pRecord lives). Throws std::bad_alloc.
 tagInMusicDedupInfo* NewInfoFromRecord(const InerMusicDedupInfo& record);
 
-#endif  // TWINTONE_ENGINE_RECORDS_H
+#endif  // TWINTONE_ANALYSIS_RECORDS_H

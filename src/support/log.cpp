@@ -1,7 +1,7 @@
 // The diagnostic log. The stream is unbuffered and flushed after every message, so
 // each line is on disk when lg returns and a killed process loses nothing but the end
 // line. No lock: see log.h.
-#include "engine/log.h"
+#include "support/log.h"
 
 #include <cstdarg>
 #include <cstring>

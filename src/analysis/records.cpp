@@ -1,4 +1,4 @@
-#include "engine/records.h"
+#include "analysis/records.h"
 
 #include <cstdlib>
 #include <cstring>

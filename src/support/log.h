@@ -1,8 +1,8 @@
 // The library's diagnostic log: "dedupe.log" in the host executable's directory.
 // Disabled from construction; nothing in the library enables it, so no file is
 // written unless EnableForTesting is called (only the tests call it).
-#ifndef TWINTONE_ENGINE_LOG_H
-#define TWINTONE_ENGINE_LOG_H
+#ifndef TWINTONE_SUPPORT_LOG_H
+#define TWINTONE_SUPPORT_LOG_H
 
 #include <cstdio>
 #include <string>
@@ -37,4 +37,4 @@ class CCLog {
 // The one log of the process; hidden from hosts.
 extern CCLog g_log;
 
-#endif  // TWINTONE_ENGINE_LOG_H
+#endif  // TWINTONE_SUPPORT_LOG_H

@@ -1,0 +1,170 @@
+// Filing records into duplicate groups.
+#include "grouping/duplicate_filing.h"
+
+#include <algorithm>
+
+#include "support/log.h"
+#include "twintone.h"
+
+namespace twintone {
+
+namespace {
+
+// Fingerprints shorter than this are filed nowhere.
+constexpr int32_t kMinFingerWords = 20;
+
+const uint32_t* Words(const GroupKey& key) {
+  return reinterpret_cast<const uint32_t*>(key.pFinger);
+}
+
+// Whether the newcomer's key scores above the threshold against a group's key,
+// with the score in *pfScore when it does.
+bool Passes(const FilingRules& rules, const GroupKey& groupKey, const GroupKey& key,
+            float* pfScore) {
+  const int nMaxOffset = std::min(groupKey.nFingerLen, key.nFingerLen) / 3;
+  return rules.pfnScorer(Words(groupKey), groupKey.nFingerLen, Words(key), key.nFingerLen,
+                         nMaxOffset, rules.fThreshold, pfScore);
+}
+
+using GroupOrder = std::vector<GroupMap::const_iterator>;
+
+// The first of vecOrder (groups in map order) that key passes, with its score in
+// *pfScore; vecOrder.size() when none does. Spread over the rules' group scan when
+// there is one and there are enough groups.
+size_t FirstPassing(const FilingRules& rules, const GroupOrder& vecOrder, const GroupKey& key,
+                    float* pfScore) {
+  if (rules.pScan != nullptr && vecOrder.size() >= ParallelGroupScan::kMinParallel) {
+    size_t nFirst = rules.pScan->FindFirst(vecOrder.size(), [&](size_t i) {
+      float fIgnored = 0.0f;
+      return Passes(rules, vecOrder[i]->first, key, &fIgnored);
+    });
+    // The score is taken again on this thread.
+    if (nFirst < vecOrder.size() && Passes(rules, vecOrder[nFirst]->first, key, pfScore)) {
+      return nFirst;
+    }
+    return vecOrder.size();
+  }
+  for (size_t i = 0; i < vecOrder.size(); ++i) {
+    if (Passes(rules, vecOrder[i]->first, key, pfScore)) return i;
+  }
+  return vecOrder.size();
+}
+
+// The group a fingerprint joins, or the map's end.
+GroupMap::iterator MatchingGroup(GroupMap* pGroups, const GroupKey& key, const FilingRules& rules,
+                                 FilingIndexCache* pIndex, float* pfScore) {
+  GroupOrder vecOrder;
+  if (rules.bFast) {
+    vecOrder = pIndex->CandidatesFor(key);
+  } else {
+    vecOrder.reserve(pGroups->size());
+    for (auto it = pGroups->cbegin(); it != pGroups->cend(); ++it) vecOrder.push_back(it);
+  }
+  const size_t nFound = FirstPassing(rules, vecOrder, key, pfScore);
+  if (nFound == vecOrder.size()) return pGroups->end();
+  return pGroups->erase(vecOrder[nFound], vecOrder[nFound]);  // the same, not const
+}
+
+// Ranks the record into a group: first when it outranks every member.
+void JoinGroup(RecordList* pMembers, InerMusicDedupInfo* pRecord) {
+  size_t nOutranked = 0;
+  for (InerMusicDedupInfo* pMember : *pMembers) {
+    if (IsMaxFinger(pMember, pRecord)) ++nOutranked;
+  }
+  if (nOutranked == pMembers->size()) {
+    pMembers->front()->fSimilarity = pRecord->fSimilarity;
+    pRecord->fSimilarity = 1.0f;
+    pMembers->push_front(pRecord);
+  } else {
+    pMembers->push_back(pRecord);
+  }
+}
+
+}  // namespace
+
+FilingIndex& FilingIndexCache::Current(const GroupMap& groups) {
+  // The map only grows between releases, which drop the index, so a count that
+  // matches means the index is current.
+  if (pIndex_ != nullptr && pIndex_->Size() == groups.size() &&
+      vecGroups_.size() == groups.size()) {
+    return *pIndex_;
+  }
+  Drop();
+  auto pIndex = std::make_unique<FilingIndex>();
+  for (auto it = groups.cbegin(); it != groups.cend(); ++it) {
+    pIndex->Add(Words(it->first), it->first.nFingerLen);
+    vecGroups_.push_back(it);
+  }
+  pIndex_ = std::move(pIndex);
+  return *pIndex_;
+}
+
+void FilingIndexCache::Added(GroupMap::const_iterator group) {
+  // An index left half-updated is dropped and rebuilt on next use.
+  try {
+    vecGroups_.push_back(group);
+    pIndex_->Add(Words(group->first), group->first.nFingerLen);
+  } catch (...) {
+    Drop();
+    throw;
+  }
+}
+
+std::vector<GroupMap::const_iterator> FilingIndexCache::CandidatesFor(const GroupKey& key) {
+  std::vector<uint32_t> vecIds;
+  pIndex_->FindCandidates(Words(key), key.nFingerLen, &vecIds);
+  std::vector<GroupMap::const_iterator> vecOrder;
+  vecOrder.reserve(vecIds.size());
+  for (uint32_t nId : vecIds) vecOrder.push_back(vecGroups_[nId]);
+  std::sort(vecOrder.begin(), vecOrder.end(),
+            [](GroupMap::const_iterator x, GroupMap::const_iterator y) { return x->first < y->first; });
+  return vecOrder;
+}
+
+void FilingIndexCache::Drop() {
+  pIndex_.reset();
+  vecGroups_.clear();
+}
+
+FilingOutcome FileRecord(GroupMap* pGroups, InerMusicDedupInfo* pRecord, const FilingRules& rules,
+                         FilingIndexCache* pIndex) {
+  const GroupKey& key = *pRecord->pGroupKey;
+  GroupMap::iterator found = pGroups->end();
+  const bool bFast = rules.bFingerprint && rules.bFast;
+
+  if (rules.bFingerprint) {
+    if (key.nFingerLen < kMinFingerWords) return FilingOutcome::kTooShort;
+    if (bFast) pIndex->Current(*pGroups);
+    float fScore = 0.0f;
+    found = MatchingGroup(pGroups, key, rules, pIndex, &fScore);
+    if (found != pGroups->end()) pRecord->fSimilarity = fScore;
+  } else {
+    found = pGroups->find(key);
+  }
+
+  if (found != pGroups->end()) {
+    g_log.lg("找到重复[%s]", pRecord->strPath.c_str());
+    JoinGroup(found->second, pRecord);
+    return FilingOutcome::kFiled;
+  }
+
+  auto pList = std::make_unique<RecordList>(1, pRecord);
+  pRecord->fSimilarity = 1.0f;
+  if (pGroups->count(key) != 0) {
+    g_log.lg("\n\ninsert bug[%s]!!!!\n\n", pRecord->strPath.c_str());
+    // The map keeps its entry; this record belongs to no group.
+    return FilingOutcome::kKeyCollision;
+  }
+  auto inserted = pGroups->emplace(key, pList.get());
+  pList.release();
+  // Current saw the map without this group; it is indexed under the next id.
+  if (bFast) pIndex->Added(inserted.first);
+  return FilingOutcome::kFiled;
+}
+
+void ReleaseGroups(GroupMap* pGroups) {
+  for (auto& entry : *pGroups) delete entry.second;
+  pGroups->clear();
+}
+
+}  // namespace twintone
