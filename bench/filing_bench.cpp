@@ -25,6 +25,8 @@
 #include "grouping/acoustid_compare.h"
 #include "grouping/group_scan.h"
 
+using namespace twintone;
+
 namespace {
 
 constexpr int kBases = 16;
@@ -76,10 +78,12 @@ class Library {
 size_t FileAll(Library& library, ThresholdScorer pfnScorer, ParallelGroupScan* pScan,
                int nFiling) {
   CDedupeMusic engine;
-  engine.ext.nFiling = nFiling;
-  engine.pGroupScan = pScan;
+  CDedupeMusic::ExtSettings settings = engine.Settings();
+  settings.nFiling = nFiling;
+  engine.SetSettings(settings);
+  engine.UseGroupScan(pScan);
   engine.nMatchFlags = TWINTONE_MATCH_FINGERPRINT;
-  engine.pfnFileScorer = pfnScorer;
+  engine.UseFilingScorer(pfnScorer);
   for (auto& pRecord : library.vecRecords) engine.AddToReaptList(pRecord.get());
   size_t nGroups = engine.mapGroups.size();
   for (auto& entry : engine.mapGroups) delete entry.second;

@@ -14,6 +14,8 @@
 #include "grouping/acoustid_compare.h"
 #include "grouping/match_kernels.h"
 
+using namespace twintone;
+
 namespace {
 
 constexpr int kWords = 1000;

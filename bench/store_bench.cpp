@@ -28,6 +28,8 @@
 #include "twintone.h"
 #include "twintone_ext.h"
 
+using namespace twintone;
+
 namespace {
 
 constexpr int kMelodies = 70;

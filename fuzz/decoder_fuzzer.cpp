@@ -9,6 +9,8 @@
 #include "audio_decoder.h"
 #include "fuzz_file.h"
 
+using namespace twintone;
+
 namespace {
 
 // Enough audio for Chromaprint to produce words; the decode stops there.

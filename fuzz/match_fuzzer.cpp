@@ -13,6 +13,8 @@
 #include "grouping/acoustid_compare.h"
 #include "twintone.h"
 
+using namespace twintone;
+
 namespace {
 
 bool SameFloat(float x, float y) { return memcmp(&x, &y, sizeof x) == 0; }

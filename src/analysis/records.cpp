@@ -43,30 +43,25 @@ InerMusicDedupInfo::InerMusicDedupInfo() : pGroupKey(new GroupKey()) {}
 
 InerMusicDedupInfo::~InerMusicDedupInfo() { delete pGroupKey; }
 
-InerMusicDedupInfo* NewRecordFromInfo(const tagInMusicDedupInfo& info) {
+std::unique_ptr<InerMusicDedupInfo> twintone::NewRecordFromInfo(const tagInMusicDedupInfo& info) {
   auto text = [](const char* psz) { return psz != nullptr ? psz : ""; };
-  auto* pRecord = new InerMusicDedupInfo();
+  auto pRecord = std::make_unique<InerMusicDedupInfo>();
   pRecord->nUserTag = info.nUserTag;
   pRecord->nFileSize = info.nFileSize;
   pRecord->fSimilarity = info.fSimilarity;
   pRecord->nUserData = info.nUserData;
   pRecord->nDuration = info.nDuration;
   pRecord->nBitrate = info.nBitrate;
-  try {
-    pRecord->strAlbum = text(info.pszAlbum);
-    pRecord->strGenre = text(info.pszGenre);
-    pRecord->strArtist = text(info.pszArtist);
-    pRecord->strPath = text(info.pszPath);
-    pRecord->strTitle = text(info.pszTitle);
-  } catch (...) {
-    delete pRecord;
-    throw;
-  }
+  pRecord->strAlbum = text(info.pszAlbum);
+  pRecord->strGenre = text(info.pszGenre);
+  pRecord->strArtist = text(info.pszArtist);
+  pRecord->strPath = text(info.pszPath);
+  pRecord->strTitle = text(info.pszTitle);
   return pRecord;
 }
 
-tagInMusicDedupInfo* NewInfoFromRecord(const InerMusicDedupInfo& record) {
-  auto* pInfo = new tagInMusicDedupInfo();
+std::unique_ptr<tagInMusicDedupInfo> twintone::NewInfoFromRecord(const InerMusicDedupInfo& record) {
+  auto pInfo = std::make_unique<tagInMusicDedupInfo>();
   pInfo->pszTitle = record.strTitle.c_str();
   pInfo->pszArtist = record.strArtist.c_str();
   pInfo->pszAlbum = record.strAlbum.c_str();

@@ -3,6 +3,7 @@
 #define TWINTONE_ANALYSIS_RECORDS_H
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "twintone.h"
@@ -73,12 +74,16 @@ class InerMusicDedupInfo {
   ~InerMusicDedupInfo();
 };
 
+namespace twintone {
+
 // Public to internal: a new record holding copies of every field of pInfo. A null
 // text pointer is taken as "". Throws std::bad_alloc.
-InerMusicDedupInfo* NewRecordFromInfo(const tagInMusicDedupInfo& info);
+std::unique_ptr<InerMusicDedupInfo> NewRecordFromInfo(const tagInMusicDedupInfo& info);
 
 // Internal to public: a new public record whose texts point into pRecord's strings
 // (valid while pRecord lives). Throws std::bad_alloc.
-tagInMusicDedupInfo* NewInfoFromRecord(const InerMusicDedupInfo& record);
+std::unique_ptr<tagInMusicDedupInfo> NewInfoFromRecord(const InerMusicDedupInfo& record);
+
+}  // namespace twintone
 
 #endif  // TWINTONE_ANALYSIS_RECORDS_H

@@ -76,7 +76,7 @@ int CDedupeMusic::AddToDedupeListsByInfo(const tagInMusicDedupInfo* pInfo) {
   if (!hold.Held() || pInfo == nullptr) return -1;
   std::string strPath = pInfo->pszPath != nullptr ? pInfo->pszPath : "";
   if (mapLoaded.count(strPath) != 0) return -2;
-  std::unique_ptr<InerMusicDedupInfo> pRecord(NewRecordFromInfo(*pInfo));
+  std::unique_ptr<InerMusicDedupInfo> pRecord = twintone::NewRecordFromInfo(*pInfo);
   mapLoaded.emplace(strPath, pRecord.get());
   pRecord.release();
   return 0;

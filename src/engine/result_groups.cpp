@@ -16,7 +16,7 @@ void CDedupeMusic::BuildResultGroups() {
     pGroup->reserve(members.size());
     try {
       for (const InerMusicDedupInfo* pRecord : members) {
-        pGroup->push_back(NewInfoFromRecord(*pRecord));
+        pGroup->push_back(twintone::NewInfoFromRecord(*pRecord).release());
       }
       vecGroups.push_back(pGroup.get());
     } catch (...) {

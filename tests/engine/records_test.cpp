@@ -82,10 +82,10 @@ TEST_F(RecordsTest, PublicRecordMirrorsTheInternalOneAndBack) {
   record.nBitrate = 4;
   record.fSimilarity = 0.5f;
   record.nUserData = 6;
-  std::unique_ptr<tagInMusicDedupInfo> pInfo(NewInfoFromRecord(record));
+  std::unique_ptr<tagInMusicDedupInfo> pInfo = twintone::NewInfoFromRecord(record);
   EXPECT_EQ(pInfo->pszTitle, record.strTitle.c_str());  // points into the record
   EXPECT_EQ(pInfo->pszPath, record.strPath.c_str());
-  std::unique_ptr<InerMusicDedupInfo> pBack(NewRecordFromInfo(*pInfo));
+  std::unique_ptr<InerMusicDedupInfo> pBack = twintone::NewRecordFromInfo(*pInfo);
   EXPECT_EQ(pBack->strArtist, "ar");
   EXPECT_EQ(pBack->strPath, "/p.mp3");
   EXPECT_EQ(std::make_tuple(pBack->nFileSize, pBack->nDuration, pBack->nUserTag, pBack->nBitrate,
