@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
   // Read-only queries of the file system on whatever the text names.
   const bool bDir = IsDirExits(strPath);
   if (bDir && !IsFileExists(strPath)) abort();
-  GetLinkTargetDir(strPath.c_str());
+  twintone::GetLinkTargetDir(strPath.c_str());
 
   std::string strTrimmed = strPath;
   trim(strTrimmed);

@@ -152,4 +152,14 @@ int ExtractFingerprint(const char* pszPath, int nDurationMs, tagCChromaPrintInfo
   return 0;
 }
 
+int FingerprintFile(const char* pszPath, int nDurationMs, int nSeconds,
+                    const std::atomic<bool>* pbCancel, int32_t** ppFinger, int32_t* pnLen,
+                    int32_t* pnDecodedMs) {
+  tagCChromaPrintInfo info{};
+  const int nResult = ExtractFingerprint(pszPath, nDurationMs, &info, nSeconds, pbCancel,
+                                         ppFinger, pnLen, pnDecodedMs);
+  if (info.handle != nullptr) DestroyConvertTask(&info.handle);
+  return nResult;
+}
+
 }  // namespace twintone

@@ -38,6 +38,12 @@ int ExtractFingerprint(const char* pszPath, int nDurationMs, tagCChromaPrintInfo
                        int nSeconds, const std::atomic<bool>* pbCancel, int32_t** ppFinger,
                        int32_t* pnLen, int32_t* pnDecodedMs = nullptr);
 
+// ExtractFingerprint with a context of its own, the decoder task released on every
+// path, failed decodes included. Any thread.
+int FingerprintFile(const char* pszPath, int nDurationMs, int nSeconds,
+                    const std::atomic<bool>* pbCancel, int32_t** ppFinger, int32_t* pnLen,
+                    int32_t* pnDecodedMs);
+
 // Milliseconds of interleaved PCM: nSamples / (rate x channels), rounded down; 0 for
 // no samples, -1 for samples of an unknown format.
 int32_t DecodedMs(int64_t nSamples, int nSampleRate, int nChannels);

@@ -1,8 +1,6 @@
 // Grouping keys: the key text of text mode and the fingerprint of fingerprint mode.
 #include "grouping/record_key.h"
 
-#include <audio_decoder.h>
-
 #include <cstdio>
 #include <cstdlib>
 
@@ -132,12 +130,9 @@ void ComputeDeepKeyParts(const DeepKeyJob& job, int nSeconds, const TagTextOptio
         pCache->LookUp(job.strPath, nSeconds, nDuration, &pParts->pFinger, &pParts->nFingerLen);
     if (pParts->stored.bHit) return;
   }
-  tagCChromaPrintInfo info{};
-  pParts->nFingerResult =
-      ExtractFingerprint(job.strPath.c_str(), nDuration, &info, nSeconds, pbCancel,
-                         &pParts->pFinger, &pParts->nFingerLen, &pParts->nDecodedMs);
-  // The decoder task is released on every path, failed decodes included.
-  if (info.handle != nullptr) DestroyConvertTask(&info.handle);
+  pParts->nFingerResult = FingerprintFile(job.strPath.c_str(), nDuration, nSeconds, pbCancel,
+                                          &pParts->pFinger, &pParts->nFingerLen,
+                                          &pParts->nDecodedMs);
 }
 
 KeyOutcome ApplyDeepKeyParts(const DeepKeyJob& job, DeepKeyParts* pParts,
