@@ -117,14 +117,22 @@ cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DTWINTONE_BUILD_BENCHMARKS=OFF -DTWINTONE_BUILD_FUZZERS=OFF >"$work/configure.log" 2>&1 \
   || { cat "$work/configure.log" >&2; exit 1; }
 build_copy || { tail -n 40 "$work/build.log" >&2; echo "seed-faults: baseline does not build" >&2; exit 1; }
-if ! run_suite; then
+# A kept build remembers the sources it last found green, and skips the suite for them.
+sources_sum=$(cd "$pristine" && find . -path ./scripts -prune -o -type f -print0 | sort -z \
+  | xargs -0 sha1sum | sha1sum | cut -d' ' -f1)
+if [[ -n $keep && -f $work/green && $(cat "$work/green") == "$sources_sum" ]]; then
+  echo "   green before, for these very sources"
+elif ! run_suite; then
   tail -n 40 "$work/ctest.log" >&2
   echo "seed-faults: the baseline suite fails ($(first_failure)); no fault can be judged" >&2
   exit 1
+else
+  echo "$sources_sum" >"$work/green"
+  echo "   green after $(($(date +%s) - started)) s"
 fi
-echo "   green after $(($(date +%s) - started)) s"
 
 rows=()
+: >"$out"
 for p in "${patches[@]}"; do
   name=$(basename "$p") t0=$(date +%s) failed=""
   # The files the patch touches, to check they come back exactly.
@@ -144,12 +152,12 @@ for p in "${patches[@]}"; do
   done
   secs=$(($(date +%s) - t0))
   rows+=("$name"$'\t'"$(describe "$p")"$'\t'"$result"$'\t'"${failed:--}"$'\t'"$secs")
+  printf '%s\n' "${rows[-1]}" >>"$out"  # row by row, so a stopped run keeps its results
   printf '   %-45s %-14s %s (%d s)\n' "$name" "$result" "$failed" "$secs"
 done
 # Leaves the kept build matching HEAD again.
 build_copy || true
 
-printf '%s\n' "${rows[@]}" >"$out"
 echo
 echo "| Fault | Description | Result | First failing test |"
 echo "|---|---|---|---|"
