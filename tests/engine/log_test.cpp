@@ -62,32 +62,4 @@ TEST(LogTest, LinesAreWrittenByteForByteBetweenStartAndEndLines) {
   EXPECT_EQ(AfterTimeLine(strRest.substr(strBody.size()), "end"), "");
 }
 
-TEST(LogTest, FailedOpenDropsTheMessageAndTheNextOneRetries) {
-  TempDir tmp;
-  CCLog log;
-  // A plain file where the folder should be: the open fails, even for root.
-  log.EnableForTesting(tmp.WriteFile("blocked"));
-  log.lg("lost");
-  log.EnableForTesting(tmp.Path("later"));
-  log.lg("also lost");
-  EXPECT_EQ(log.pFile, nullptr);
-  tmp.MakeDir("later");
-  log.lg("kept");
-  EXPECT_EQ(AfterTimeLine(TempDir::ReadFile(tmp.Path("later/dedupe.log")), "start"), "kept\r\n");
-}
-
-TEST(LogTest, DefaultLocationIsTheExecutableFolder) {
-  const std::string strPath = GetAppPath() + "/dedupe.log";
-  std::remove(strPath.c_str());
-  {
-    CCLog log;
-    log.EnableForTesting("");
-    log.lg("here");
-  }
-  std::string strRest = AfterTimeLine(TempDir::ReadFile(strPath), "start");
-  std::remove(strPath.c_str());
-  ASSERT_EQ(strRest.substr(0, 6), "here\r\n");
-  EXPECT_EQ(AfterTimeLine(strRest.substr(6), "end"), "");
-}
-
 }  // namespace

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -55,37 +56,30 @@ TEST_F(WorkerLoopTest, FilesAreVisitedInPathOrderNotIntakeOrder) {
   ASSERT_TRUE(recorder_.WaitForEnd());
   std::vector<RecordedEvent> events = recorder_.Events();
   ASSERT_EQ(events.size(), 5u);
-  EXPECT_EQ(events[0].nCode, -1);
-  EXPECT_EQ(events[0].nData, 3);
+  EXPECT_EQ(std::make_pair(events[0].nCode, events[0].nData), std::make_pair(-1, 3));
   const char* expected[] = {"alpha.mp3", "beta.mp3", "gamma.mp3"};
   for (int k = 1; k <= 3; ++k) {
     EXPECT_EQ(events[k].nCode, k);
     EXPECT_EQ(events[k].strText, dir_.Path(expected[k - 1]));
     EXPECT_EQ(events[k].nData, expected[k - 1][0]);
   }
-  EXPECT_EQ(events[4].nCode, 4);
-  EXPECT_EQ(events[4].nData, 0);
-  EXPECT_EQ(events[4].strText, "");
+  EXPECT_EQ(std::make_tuple(events[4].nCode, events[4].nData, events[4].strText),
+            std::make_tuple(4, 0, std::string()));
 }
 
-TEST_F(WorkerLoopTest, FileThatCannotBeKeyedStillGetsItsProgressEvent) {
+// A file that cannot be keyed still gets its progress event; a stop during the
+// second file ends the run with N + 1.
+TEST_F(WorkerLoopTest, EveryVisitedFileGetsItsEventAndStopEndsWithNPlusOne) {
   HostRecord gone;
-  gone.strPath = dir_.Path("missing.mp3");
+  gone.strPath = dir_.Path("afile-missing.mp3");
   ASSERT_EQ(AddHostRecord(gone), 0);
-  LoadFiles(1);
-  StartAsync();
-  ASSERT_TRUE(recorder_.WaitForEnd());
-  EXPECT_EQ(recorder_.Codes(), (std::vector<int>{-1, 1, 2, 3}));
-}
-
-TEST_F(WorkerLoopTest, StopDuringTheSecondFileEndsWithNPlusOne) {
-  LoadFiles(5);
+  LoadFiles(4);
   recorder_.onEvent = [](int nCode) {
-    if (nCode == 2) QuitDedupeThread();
+    if (nCode == 3) QuitDedupeThread();
   };
   StartAsync();
   ASSERT_TRUE(recorder_.WaitForEnd());
-  EXPECT_EQ(recorder_.Codes(), (std::vector<int>{-1, 1, 2, 6}));
+  EXPECT_EQ(recorder_.Codes(), (std::vector<int>{-1, 1, 2, 3, 6}));
 }
 
 TEST_F(WorkerLoopTest, PauseHoldsTheRunWithTheDataLockUntilContinue) {
@@ -131,10 +125,8 @@ TEST_F(WorkerLoopTest, InsideTheCallbackIntakeAndReadingRefuseInsteadOfDeadlocki
   };
   StartAsync();
   ASSERT_TRUE(recorder_.WaitForEnd());
-  EXPECT_EQ(nIntake, -1);
-  EXPECT_EQ(nDealloc, -1);
-  EXPECT_EQ(nCounts, -1);
-  EXPECT_EQ(nGroups, -1);
+  EXPECT_EQ(std::make_tuple(nIntake.load(), nDealloc.load(), nCounts.load(), nGroups.load()),
+            std::make_tuple(-1, -1, -1, -1));
   // DedupeDealloc's stop request ended the run after the first file.
   EXPECT_EQ(recorder_.Codes(), (std::vector<int>{-1, 1, 3}));
 }

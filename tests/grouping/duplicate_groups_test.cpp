@@ -1,13 +1,11 @@
-// Filing records into duplicate groups in both modes: which group a record joins,
-// member order, similarity scores, and the equal-key clash.
+// Filing through the grouping layer: which group a record joins, member order,
+// similarity scores, and the equal-key clash.
 #include <gtest/gtest.h>
 
-#include <tuple>
-
-#include "engine/dedupe_music.h"
-#include "support/log.h"
 #include "fixtures/fingerprints.h"
 #include "fixtures/temp_dir.h"
+#include "grouping/duplicate_filing.h"
+#include "support/log.h"
 
 using namespace twintone;
 
@@ -15,10 +13,10 @@ namespace {
 
 using Records = std::vector<InerMusicDedupInfo*>;
 
-class DuplicateGroupsTest : public ::testing::Test {
+class DuplicateFilingTest : public ::testing::Test {
  protected:
-  void SetUp() override { engine_.nMatchFlags = TWINTONE_MATCH_FINGERPRINT; }
-  void TearDown() override { for (auto& entry : engine_.mapGroups) delete entry.second; }
+  void SetUp() override { rules_.bFingerprint = true; }
+  void TearDown() override { ReleaseGroups(&groups_); }
   // A record keyed by its fingerprint or, with no words, by strKey text; filed
   // unless told otherwise.
   InerMusicDedupInfo* Add(const Words& words, int nBitrate = 128, int nDuration = 200000,
@@ -26,32 +24,35 @@ class DuplicateGroupsTest : public ::testing::Test {
     vecOwned_.push_back(std::make_unique<InerMusicDedupInfo>());
     InerMusicDedupInfo* pRecord = vecOwned_.back().get();
     pRecord->strPath = "/r" + std::to_string(vecOwned_.size());
-    std::tie(pRecord->nBitrate, pRecord->nDuration) = std::make_pair(nBitrate, nDuration);
+    pRecord->nBitrate = nBitrate;
+    pRecord->nDuration = nDuration;
     pRecord->pGroupKey->strKey = strKey;
     if (!words.empty()) SetFinger(pRecord->pGroupKey, words);
-    if (bFile) engine_.AddToReaptList(pRecord);
+    if (bFile) last_ = FileRecord(&groups_, pRecord, rules_, &index_);
     return pRecord;
   }
   Records Members(const GroupKey& key) {
-    const RecordList* pList = engine_.mapGroups.at(key);
+    const RecordList* pList = groups_.at(key);
     return {pList->begin(), pList->end()};
   }
   bool Logged(const std::string& strLine) {
     return TempDir::ReadFile(logDir_.Path("dedupe.log")).find(strLine) != std::string::npos;
   }
 
-  CDedupeMusic engine_;
+  GroupMap groups_;
+  FilingRules rules_;
+  FilingIndexCache index_;
+  FilingOutcome last_ = FilingOutcome::kFiled;
   TempDir logDir_;
   FingerprintMaker maker_{3};
   std::vector<std::unique_ptr<InerMusicDedupInfo>> vecOwned_;
 };
 
 // Equal texts share a group. A newcomer that outranks every member goes in front
-// and swaps scores with the old front member; any other newcomer goes last. Text
-// mode computes no score.
-TEST_F(DuplicateGroupsTest, EqualTextsShareAGroupOrderedByRank) {
+// and swaps scores with the old front member; any other newcomer goes last.
+TEST_F(DuplicateFilingTest, EqualTextsShareAGroupOrderedByRank) {
   g_log.EnableForTesting(logDir_.Root());
-  engine_.nMatchFlags = 0;
+  rules_.bFingerprint = false;
   const struct {
     std::vector<std::pair<int, int>> vecAdded;  // bitrate, duration
     std::vector<size_t> vecOrder;
@@ -65,7 +66,7 @@ TEST_F(DuplicateGroupsTest, EqualTextsShareAGroupOrderedByRank) {
     for (const auto& added : c.vecAdded) {
       vecAdded.push_back(Add({}, added.first, added.second, std::to_string(&c - cases), false));
       vecAdded.back()->fSimilarity = 0.1f * (vecAdded.size() - 1);  // as a host's may carry
-      engine_.AddToReaptList(vecAdded.back());
+      FileRecord(&groups_, vecAdded.back(), rules_, &index_);
     }
     std::vector<float> vecScores;
     for (size_t n : c.vecOrder) vecWant.push_back(vecAdded[n]);
@@ -73,52 +74,48 @@ TEST_F(DuplicateGroupsTest, EqualTextsShareAGroupOrderedByRank) {
     EXPECT_EQ(Members(*vecAdded[0]->pGroupKey), vecWant) << "case " << &c - cases;
     EXPECT_EQ(vecScores, c.vecScores) << "case " << &c - cases;
   }
-  EXPECT_EQ(engine_.mapGroups.size(), 3u);
+  EXPECT_EQ(groups_.size(), 3u);
   EXPECT_TRUE(Logged("\r\n找到重复[" + vecOwned_.back()->strPath + "]\r\n"));
 }
 
-TEST_F(DuplicateGroupsTest, FingerprintsShorterThanTwentyWordsAreFiledNowhere) {
-  const Words words = maker_.Random(20);
-  Add({words.begin(), words.begin() + 19});
-  EXPECT_TRUE(engine_.mapGroups.empty());
-  Add(words);
-  EXPECT_EQ(engine_.mapGroups.size(), 1u);
-}
-
-// The score must exceed the threshold; the group keeps its founder's fingerprint
-// as key, which a copy of the founder matches fully.
-TEST_F(DuplicateGroupsTest, JoiningScoreIsTheMatchScoreAndBetterCopyTakesTheFront) {
+// Under 20 words a fingerprint is filed nowhere. The score must exceed the
+// threshold; the group keeps its founder's fingerprint as key, which a copy of the
+// founder matches fully.
+TEST_F(DuplicateFilingTest, JoiningScoreIsTheMatchScoreAndBetterCopyTakesTheFront) {
   const Words words = maker_.Random(300);
+  Add({words.begin(), words.begin() + 19});
+  EXPECT_EQ(last_, FilingOutcome::kTooShort);
+  Add({words.begin(), words.begin() + 20}, 1, 1);
+  EXPECT_EQ(groups_.size(), 1u);
   InerMusicDedupInfo* pFounder = Add(words, 128);
   InerMusicDedupInfo* pBetter = Add(maker_.Flipped(words, 3), 320);  // scores 13/16
   InerMusicDedupInfo* pCopy = Add(words, 64);
   EXPECT_EQ(Members(*pFounder->pGroupKey), (Records{pBetter, pFounder, pCopy}));
-  EXPECT_EQ(pBetter->fSimilarity, 1.0f);
-  EXPECT_EQ(pFounder->fSimilarity, 0.8125f);
-  EXPECT_EQ(pCopy->fSimilarity, 1.0f);
-  engine_.fThreshold = 0.8125f;
+  EXPECT_EQ(std::make_tuple(pBetter->fSimilarity, pFounder->fSimilarity, pCopy->fSimilarity),
+            std::make_tuple(1.0f, 0.8125f, 1.0f));
+  rules_.fThreshold = 0.8125f;
   Add(maker_.Flipped(words, 3));
-  EXPECT_EQ(engine_.mapGroups.size(), 2u);
+  EXPECT_EQ(groups_.size(), 3u);
 }
 
-TEST_F(DuplicateGroupsTest, RecordPassingTwoGroupsJoinsTheFirstInMapOrder) {
+TEST_F(DuplicateFilingTest, RecordPassingTwoGroupsJoinsTheFirstInMapOrder) {
   const Words words = maker_.Random(120), head(words.begin(), words.begin() + 100);
   // Two groups whose keys both match the newcomer: the shorter key comes first.
+  InerMusicDedupInfo* pLong = Add(words);
   InerMusicDedupInfo* pShort = Add(head, 128, 200000, "", false);
-  InerMusicDedupInfo* pLong = Add(words, 128, 200000, "", false);
-  engine_.mapGroups.emplace(*pLong->pGroupKey, new RecordList{pLong});
-  engine_.mapGroups.emplace(*pShort->pGroupKey, new RecordList{pShort});
+  groups_.emplace(*pShort->pGroupKey, new RecordList{pShort});
   InerMusicDedupInfo* pNewcomer = Add(words, 64);
   EXPECT_EQ(Members(*pShort->pGroupKey), (Records{pShort, pNewcomer}));
   EXPECT_EQ(Members(*pLong->pGroupKey), (Records{pLong}));
 }
 
-TEST_F(DuplicateGroupsTest, EqualKeyClashAtFullThresholdIsLoggedAndLeavesTheRecordOut) {
+TEST_F(DuplicateFilingTest, EqualKeyClashAtFullThresholdIsLoggedAndLeavesTheRecordOut) {
   g_log.EnableForTesting(logDir_.Root());
-  engine_.fThreshold = 1.0f;
+  rules_.fThreshold = 1.0f;
   const Words words = maker_.Random(100);
   InerMusicDedupInfo* pFirst = Add(words);
   InerMusicDedupInfo* pSecond = Add(words);
+  EXPECT_EQ(last_, FilingOutcome::kKeyCollision);
   EXPECT_EQ(Members(*pFirst->pGroupKey), (Records{pFirst}));
   EXPECT_EQ(pSecond->fSimilarity, 1.0f);
   EXPECT_TRUE(Logged("\n\ninsert bug[" + pSecond->strPath + "]!!!!\n\n\r\n"));

@@ -10,44 +10,40 @@
 #include <utility>
 #include <vector>
 
-#include "engine/dedupe_music.h"
 #include "fixtures/fingerprints.h"
+#include "grouping/duplicate_filing.h"
 #include "twintone_ext.h"
 
 using namespace twintone;
 
 namespace {
 
-void SetFiling(CDedupeMusic* pEngine, int nFiling) {
-  CDedupeMusic::ExtSettings settings = pEngine->Settings();
-  settings.nFiling = nFiling;
-  pEngine->SetSettings(settings);
-}
-
+// Two group maps, one filed plainly and one fast, through the grouping layer.
 class FastFilingTest : public ::testing::Test {
  protected:
-  ~FastFilingTest() override {
-    for (CDedupeMusic* pEngine : {&exact_, &fast_}) {
-      for (auto& entry : pEngine->mapGroups) delete entry.second;
-    }
-  }
+  struct Filing {
+    GroupMap groups;
+    FilingRules rules;
+    FilingIndexCache index;
+    ~Filing() { ReleaseGroups(&groups); }
+  };
   void SetUp() override {
-    exact_.nMatchFlags = fast_.nMatchFlags = TWINTONE_MATCH_FINGERPRINT;
-    SetFiling(&fast_, TWINTONE_FILING_FAST);
+    exact_.rules.bFingerprint = fast_.rules.bFingerprint = true;
+    fast_.rules.bFast = true;
   }
   // Files a record named by its place in the library.
-  InerMusicDedupInfo* File(CDedupeMusic* pEngine, const Words& words, size_t nPlace = 0) {
+  InerMusicDedupInfo* File(Filing* pFiling, const Words& words, size_t nPlace = 0) {
     vecOwned_.push_back(std::make_unique<InerMusicDedupInfo>());
     InerMusicDedupInfo* pRecord = vecOwned_.back().get();
     pRecord->strPath = "/r" + std::to_string(nPlace);
     SetFinger(pRecord->pGroupKey, words);
-    pEngine->AddToReaptList(pRecord);
+    FileRecord(&pFiling->groups, pRecord, pFiling->rules, &pFiling->index);
     return pRecord;
   }
-  // The engine's groups in map order: each member's path and score, then "|".
-  static std::vector<std::pair<std::string, float>> Groups(const CDedupeMusic& engine) {
+  // The groups in map order: each member's path and score, then "|".
+  static std::vector<std::pair<std::string, float>> Groups(const Filing& filing) {
     std::vector<std::pair<std::string, float>> vecGroups;
-    for (const auto& entry : engine.mapGroups) {
+    for (const auto& entry : filing.groups) {
       for (const InerMusicDedupInfo* p : *entry.second) {
         vecGroups.emplace_back(p->strPath, p->fSimilarity);
       }
@@ -56,8 +52,8 @@ class FastFilingTest : public ::testing::Test {
     return vecGroups;
   }
   void FileBoth(const std::vector<Words>& vecLibrary) {
-    for (CDedupeMusic* pEngine : {&exact_, &fast_}) {
-      for (size_t i = 0; i < vecLibrary.size(); ++i) File(pEngine, vecLibrary[i], i);
+    for (Filing* pFiling : {&exact_, &fast_}) {
+      for (size_t i = 0; i < vecLibrary.size(); ++i) File(pFiling, vecLibrary[i], i);
     }
   }
   // base with a fraction nPercent of its words altered in nBits bits each.
@@ -69,7 +65,7 @@ class FastFilingTest : public ::testing::Test {
     return words;
   }
 
-  CDedupeMusic exact_, fast_;
+  Filing exact_, fast_;
   FingerprintMaker maker_{17};
   std::mt19937 rng_{17};
   std::vector<std::unique_ptr<InerMusicDedupInfo>> vecOwned_;
@@ -97,7 +93,7 @@ TEST_F(FastFilingTest, CopiesThatKeepSomeWordsGroupAsInPlainFiling) {
   FileBoth(vecLibrary);
   EXPECT_EQ(Groups(exact_), Groups(fast_));
   // The library exercises both outcomes near the threshold.
-  const size_t nGroups = exact_.mapGroups.size();
+  const size_t nGroups = exact_.groups.size();
   EXPECT_GT(vecLibrary.size() - nGroups, 60u);  // records that joined a group
   EXPECT_GT(nGroups, 60u + 30u);                // beyond the unrelated ones
 }
@@ -107,8 +103,8 @@ TEST_F(FastFilingTest, CopiesThatKeepSomeWordsGroupAsInPlainFiling) {
 TEST_F(FastFilingTest, CopyWithEveryWordAlteredIsMissed) {
   const Words base = maker_.Random(500);
   FileBoth({base, maker_.Flipped(base, 3)});
-  EXPECT_EQ(1u, exact_.mapGroups.size());
-  EXPECT_EQ(2u, fast_.mapGroups.size());
+  EXPECT_EQ(1u, exact_.groups.size());
+  EXPECT_EQ(2u, fast_.groups.size());
 }
 
 // Two matching words on a diagonal name the group exactly when the diagonal lies
@@ -153,30 +149,27 @@ TEST_F(FastFilingTest, IndexNamesTheSameGroupAfterItsListsGrow) {
   }
 }
 
-// Groups filed plainly, and groups of a dropped map, are seen correctly once fast
+// Groups filed plainly, and groups of a released map, are seen correctly once fast
 // filing starts: the index is rebuilt from the map it finds.
-TEST_F(FastFilingTest, IndexFollowsTheGroupMapAcrossModesAndDeallocation) {
+TEST_F(FastFilingTest, IndexFollowsTheGroupMapAcrossModesAndRelease) {
   const Words a = maker_.Random(300), b = maker_.Random(300);
   InerMusicDedupInfo* pA = File(&exact_, a);
-  SetFiling(&exact_, TWINTONE_FILING_FAST);
+  exact_.rules.bFast = true;
   File(&exact_, maker_.Flipped(a, 2, 4));
-  EXPECT_EQ(2u, exact_.mapGroups.at(*pA->pGroupKey)->size());
+  EXPECT_EQ(2u, exact_.groups.at(*pA->pGroupKey)->size());
 
-  ASSERT_EQ(0, exact_.DedupeDealloc());
+  ReleaseGroups(&exact_.groups);
   InerMusicDedupInfo* pB = File(&exact_, b);
   File(&exact_, a);  // founds its own group: a's old group is gone
   File(&exact_, maker_.Flipped(b, 2, 4));
-  EXPECT_EQ(2u, exact_.mapGroups.size());
-  EXPECT_EQ(2u, exact_.mapGroups.at(*pB->pGroupKey)->size());
+  EXPECT_EQ(2u, exact_.groups.size());
+  EXPECT_EQ(2u, exact_.groups.at(*pB->pGroupKey)->size());
 }
 
 TEST(FilingStrategyApiTest, SetterTakesTheTwoStrategiesOnly) {
   EXPECT_EQ(-1, twintone_set_filing(2));
   EXPECT_EQ(0, twintone_set_filing(TWINTONE_FILING_FAST));
-  ASSERT_NE(nullptr, g_pCDeDup);
-  EXPECT_EQ(TWINTONE_FILING_FAST, g_pCDeDup->Settings().nFiling);
   EXPECT_EQ(0, twintone_set_filing(TWINTONE_FILING_EXACT));
-  EXPECT_EQ(TWINTONE_FILING_EXACT, g_pCDeDup->Settings().nFiling);
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/dedupe_music.h"
+#include "grouping/duplicate_filing.h"
 #include "fixtures/fingerprints.h"
 
 using namespace twintone;
@@ -76,22 +76,24 @@ TEST(GroupScanTest, FilingWithTheParallelSearchGivesTheSameGroupsAndScores) {
     vecFingers.push_back(maker.Flipped(maker.Shifted(vecFingers[i], 5), 2, 3));
   // Each group's members with their scores, groups ended by "|".
   auto file = [&](ParallelGroupScan* pScan) {
-    CDedupeMusic engine;
-    engine.nMatchFlags = TWINTONE_MATCH_FINGERPRINT;
-    engine.UseGroupScan(pScan);
+    FilingRules rules;
+    rules.bFingerprint = true;
+    rules.pScan = pScan;
+    GroupMap groups;
+    FilingIndexCache index;
     std::vector<InerMusicDedupInfo> vecRecords(vecFingers.size());
     for (size_t i = 0; i < vecFingers.size(); ++i) {
       vecRecords[i].strPath = std::to_string(i);
       SetFinger(vecRecords[i].pGroupKey, vecFingers[i]);
-      engine.AddToReaptList(&vecRecords[i]);
+      FileRecord(&groups, &vecRecords[i], rules, &index);
     }
     std::string strOutcome;
-    for (auto& entry : engine.mapGroups) {
+    for (auto& entry : groups) {
       for (InerMusicDedupInfo* p : *entry.second)
         strOutcome += p->strPath + ":" + std::to_string(p->fSimilarity) + " ";
       strOutcome += "|";
-      delete entry.second;
     }
+    ReleaseGroups(&groups);
     return strOutcome;
   };
   ParallelGroupScan scan(3);
