@@ -8,16 +8,9 @@
 #include <filesystem>
 
 #include "cli_runner.h"
-#include "fixtures/audio_fixtures.h"
 
 namespace twintone_cli_test {
 namespace {
-
-using twintone_test::AudioEncoding;
-
-std::string FileName(const std::string& strPath) {
-  return std::filesystem::path(strPath).filename().string();
-}
 
 class KeepRunTest : public ::testing::Test {
  protected:
@@ -30,19 +23,8 @@ class KeepRunTest : public ::testing::Test {
         "title=" + strTitle, "-metadata", "artist=Test Ensemble"};
     vecArgs.insert(vecArgs.end(), vecCodec.begin(), vecCodec.end());
     vecArgs.push_back(dir.Path(strName));
-    CliResult result = CliProcess(vecArgs, "ffmpeg").Finish();
-    EXPECT_EQ(0, result.nExitCode) << result.strErr;
+    EXPECT_EQ(0, CliProcess(vecArgs, "ffmpeg").Finish().nExitCode) << strName;
     return dir.Path(strName);
-  }
-
-  JsonFields RunJson(std::vector<std::string> vecArgs, bool bCheckSchema = false) {
-    vecArgs.insert(vecArgs.begin(), {"--json", "-q"});
-    CliResult result = RunCli(vecArgs);
-    EXPECT_EQ(0, result.nExitCode) << result.strErr;
-    if (bCheckSchema) {
-      EXPECT_EQ("", SchemaViolations(result.strOut));
-    }
-    return JsonOf(result.strOut);
   }
 
   TempDir dir;
@@ -56,7 +38,7 @@ TEST_F(KeepRunTest, BestKeepsTheFullLengthCopyAndLosslessOverAHigherBitrate) {
   // A pure tone packs into far fewer bits as FLAC than as 320 kbit/s MP3.
   Encode("lib/tone.mp3", 20, "Short Song", {"-c:a", "libmp3lame", "-b:a", "320k"});
   Encode("lib/tone.flac", 20, "Short Song", {"-ac", "1", "-ar", "8000", "-c:a", "flac"});
-  JsonFields doc = RunJson({dir.Path("lib")}, true);
+  JsonFields doc = RunJson({dir.Path("lib")});
   ASSERT_EQ("2", doc["groups#"]);
   // Groups come in the order of their keepers' paths.
   EXPECT_EQ("full.mp3", FileName(doc["groups.0.members.0.path"]));
@@ -74,7 +56,7 @@ TEST_F(KeepRunTest, TruncatedCopiesAreNeverKeptAndAGroupOfThemMovesNothing) {
   std::string strLib = dir.MakeDir("lib");
   // Piece 0: a whole 128 kbit/s copy and the first 10 KB of the 320 kbit/s one, whose
   // header still claims the whole length. Piece 1: two such stubs and nothing whole.
-  twintone_test::CopyFile(corpus.Path(0, AudioEncoding::kMp3At128), strLib + "/p0-whole.mp3");
+  CopyPiece(0, AudioEncoding::kMp3At128, strLib + "/p0-whole.mp3");
   twintone_test::WriteTruncatedCopy(corpus.Path(0, AudioEncoding::kMp3At320),
                                     strLib + "/p0-cut.mp3", 10'000);
   twintone_test::WriteTruncatedCopy(corpus.Path(1, AudioEncoding::kMp3At320),
@@ -82,7 +64,7 @@ TEST_F(KeepRunTest, TruncatedCopiesAreNeverKeptAndAGroupOfThemMovesNothing) {
   twintone_test::WriteTruncatedCopy(corpus.Path(1, AudioEncoding::kMp3At128),
                                     strLib + "/p1-cut-too.mp3", 10'000);
   auto mapBefore = Snapshot(strLib);
-  JsonFields doc = RunJson({"--move-duplicates", dir.Path("dups"), strLib}, true);
+  JsonFields doc = RunJson({"--move-duplicates", dir.Path("dups"), strLib});
   ASSERT_EQ("2", doc["groups#"]);
   EXPECT_EQ("p0-whole.mp3", FileName(doc["groups.0.members.0.path"]));
   EXPECT_EQ("kept: the only whole copy", doc["groups.0.keep_reason"]);
@@ -107,7 +89,7 @@ TEST_F(KeepRunTest, ACopyThatDecodesShortIsPassedOverInFingerprintMode) {
   const std::string& strFlac = corpus.Path(1, AudioEncoding::kFlac);
   twintone_test::WriteTruncatedCopy(strFlac, dir.Path("half.flac"),
                                     std::filesystem::file_size(strFlac) / 2);
-  twintone_test::CopyFile(corpus.Path(1, AudioEncoding::kMp3At128), dir.Path("whole.mp3"));
+  CopyPiece(1, AudioEncoding::kMp3At128, dir.Path("whole.mp3"));
   JsonFields doc = RunJson({"--fingerprint", dir.Path("half.flac"), dir.Path("whole.mp3")});
   ASSERT_EQ("1", doc["groups#"]);
   EXPECT_EQ(dir.Path("whole.mp3"), doc["groups.0.members.0.path"]);
@@ -116,11 +98,8 @@ TEST_F(KeepRunTest, ACopyThatDecodesShortIsPassedOverInFingerprintMode) {
 }
 
 TEST_F(KeepRunTest, PoliciesChooseAmongIdenticalCopies) {
-  const std::string& strSource =
-      twintone_test::SharedAudioCorpus().Path(2, AudioEncoding::kOggVorbis);
-  std::string strOld = dir.MakeDir("a") + "/song.ogg", strNew = dir.MakeDir("b") + "/song.ogg";
-  twintone_test::CopyFile(strSource, strOld);
-  twintone_test::CopyFile(strSource, strNew);
+  std::string strOld = CopyPiece(2, AudioEncoding::kOggVorbis, dir.Path("a/song.ogg"));
+  std::string strNew = CopyPiece(2, AudioEncoding::kOggVorbis, dir.Path("b/song.ogg"));
   struct timespec times[2] = {{1'000'000'000, 0}, {1'000'000'000, 0}};
   ASSERT_EQ(0, utimensat(AT_FDCWD, strOld.c_str(), times, 0));
   const std::vector<std::pair<std::string, std::string>> kCases = {
@@ -137,7 +116,6 @@ TEST_F(KeepRunTest, PoliciesChooseAmongIdenticalCopies) {
 }
 
 TEST_F(KeepRunTest, LooseComparisonAndLegacyEncodingReachTheLibrary) {
-  using twintone_test::Id3TextFrame;
   twintone_test::WriteMp3WithId3Frames(dir.Path("a.mp3"),
                                        {{"TIT2", 0, "Metal Madness"}, {"TPE1", 0, "Bj\xF6rk"}});
   twintone_test::WriteMp3WithId3Frames(dir.Path("b.mp3"),
