@@ -30,7 +30,7 @@ const char kTitle[] = "Morning \"Theme\"";
 const char kArtist[] = "Synth, Ensemble";
 
 Member MakeMember(const char* pszPath, int64_t nSize, int nDurationMs, int nBitrate,
-                  float fSimilarity, uint64_t nInode, const char* pszFormat, bool bLossless) {
+                  float fSimilarity, uint64_t nInode, const char* pszFormat) {
   Member member;
   member.strPath = pszPath;
   member.strTitle = kTitle;
@@ -42,7 +42,7 @@ Member MakeMember(const char* pszPath, int64_t nSize, int nDurationMs, int nBitr
   member.nDevice = 1;
   member.nInode = nInode;
   member.strFormat = pszFormat;
-  member.bLossless = bLossless;
+  member.bLossless = member.strFormat == "FLAC";
   return member;
 }
 
@@ -61,14 +61,14 @@ class ReportTest : public ::testing::Test {
     twintone_cli::Group first;
     first.strKeepReason = "kept: FLAC, lossless; others lossy";
     first.vecMembers = {
-        MakeMember(kPlainPath, 43'000'000, 245000, 1411, 1.0f, 10, "FLAC", true),
-        MakeMember(kCommaQuotePath, 9'800'000, 245000, 320, 0.9731f, 11, "MP3", false),
-        MakeMember(kNewlinePath, 3'900'000, 244000, 128, 0.88f, 12, "MP3", false)};
+        MakeMember(kPlainPath, 43'000'000, 245000, 1411, 1.0f, 10, "FLAC"),
+        MakeMember(kCommaQuotePath, 9'800'000, 245000, 320, 0.9731f, 11, "MP3"),
+        MakeMember(kNewlinePath, 3'900'000, 244000, 128, 0.88f, 12, "MP3")};
     first.vecMembers[1].strPassedOver = "decoding stopped early: 0:20 of the 2:00 expected";
     twintone_cli::Group second;
     second.strKeepReason = "kept: longest, 1:02:03; others shorter (?)";
-    second.vecMembers = {MakeMember(kChinesePath, 812, 3723000, 0, 1.0f, 20, "Ogg", false),
-                         MakeMember(kLatin1Path, 700, 0, 64, 0.8f, 21, "MP3", false)};
+    second.vecMembers = {MakeMember(kChinesePath, 812, 3723000, 0, 1.0f, 20, "Ogg"),
+                         MakeMember(kLatin1Path, 700, 0, 64, 0.8f, 21, "MP3")};
     report.vecGroups = {first, second};
     report.vecUnique = {"/music/solo.mp3"};
     report.vecSkipped = {{"/music/noise.mp3", "the audio could not be decoded", false},
@@ -82,8 +82,7 @@ class ReportTest : public ::testing::Test {
         {kLatin1Path, "/dups/caf\xE9.mp3", MoveStatus::kMoved, ""}};
   }
 
-  template <typename Writer>
-  std::string Render(Writer writer) const {
+  std::string Render(void (*writer)(const twintone_cli::RunReport&, FILE*)) const {
     char* pBuffer = nullptr;
     size_t nSize = 0;
     FILE* pStream = open_memstream(&pBuffer, &nSize);
