@@ -43,7 +43,6 @@ walk('', doc)
 
 }  // namespace
 
-
 CliProcess::CliProcess(const std::vector<std::string>& vecArgs, const char* pszProgram,
                        const std::string& strStdin) {
   int fdsErr[2];
