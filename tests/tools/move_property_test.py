@@ -10,6 +10,7 @@ music of pieces kept whole outside it, never a link; each group's kept copy is w
 the report names it, and no move took it under another name. Exit 0 when all pass.
 """
 import argparse, concurrent.futures, hashlib, json, os, random, shutil, subprocess, sys, tempfile
+from pathlib import Path
 
 ARTIST = "The Test Ensemble"
 TITLES = ["Café", "Cafè", "Résumé", "Résumê", "Machine Wars", "Metal Madness"]
@@ -63,8 +64,7 @@ def cached_pool(cache):
 
 
 def digest(path):
-    with open(path, "rb") as f:
-        return hashlib.sha1(f.read()).hexdigest()
+    return hashlib.sha1(Path(path).read_bytes()).hexdigest()
 
 
 class Tree:
@@ -94,15 +94,12 @@ class Tree:
                     os.makedirs(os.path.dirname(path), exist_ok=True)
                     shutil.copyfile(self.pool[(piece, fmt)], path)
                     placed.append((piece, path))
-        with open(os.path.join(lib, "notes.txt"), "w") as f:
-            f.write("not music\n")
+        Path(lib, "notes.txt").write_text("not music\n")
         some = lambda n: rng.sample(placed, min(len(placed), rng.randint(0, n)))
         for piece, path in some(2):  # truncated copies
             cut = os.path.join(os.path.dirname(path), "a-" + os.path.basename(path))
-            with open(path, "rb") as f:
-                data = f.read()
-            with open(cut, "wb") as f:
-                f.write(data[: int(len(data) * rng.uniform(0.05, 0.4))])
+            data = Path(path).read_bytes()
+            Path(cut).write_bytes(data[: int(len(data) * rng.uniform(0.05, 0.4))])
             self.part[digest(cut)] = piece
         if rng.random() < 0.9:
             self.options.append("-r")
@@ -201,8 +198,7 @@ def run_tree(twintone, workdir, pool, seed):
     result = subprocess.run(cmd, cwd=base, capture_output=True, text=True, errors="replace")
     problems = tree.check(before, tree.snapshot(), result)
     if not problems:
-        shutil.rmtree(base)
-        return None
+        return shutil.rmtree(base)
     return "tree %d (cd %s && %s):\n    %s" % (
         seed, base, " ".join("'%s'" % c for c in cmd), "\n    ".join(problems))
 
@@ -210,9 +206,8 @@ def run_tree(twintone, workdir, pool, seed):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("twintone", help="the built command")
-    parser.add_argument("--trees", type=int, default=200)
-    parser.add_argument("--seed", type=int, default=1)
-    parser.add_argument("--jobs", type=int, default=2)
+    for name, default in (("--trees", 200), ("--seed", 1), ("--jobs", 2)):
+        parser.add_argument(name, type=int, default=default)
     parser.add_argument("--cache", help="folder to keep the encoded pool in between runs")
     args = parser.parse_args()
     twintone = os.path.abspath(args.twintone)
@@ -221,10 +216,9 @@ def main():
     seeds = range(args.seed, args.seed + args.trees)
     with concurrent.futures.ThreadPoolExecutor(args.jobs) as ex:
         failures = [f for f in ex.map(lambda s: run_tree(twintone, workdir, pool, s), seeds) if f]
-    print("\n".join(failures[:20]))
     print("%d of %d trees passed" % (args.trees - len(failures), args.trees))
     if failures:
-        print("failing trees are kept under " + workdir)
+        print("\n".join(failures[:20] + ["failing trees are kept under " + workdir]))
         return 1
     shutil.rmtree(workdir, ignore_errors=True)
     return 0
