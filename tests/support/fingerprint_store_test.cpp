@@ -142,6 +142,7 @@ TEST_F(FingerprintStoreTest, AnUnchangedFileIsFoundAfterReopeningAndAnyChangeMis
     int nReused = 0, nWritten = 0;
     pStore->Counts(&nReused, &nWritten);
     EXPECT_TRUE(nReused == 1 && nWritten == 0);
+    pStore.reset();
     if (c.pfnChange != nullptr) c.pfnChange(strSong);
     EXPECT_FALSE(Finds(Open(nullptr, c.pszVersion).get(), strSong, c.nSeconds));
   }

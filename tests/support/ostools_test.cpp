@@ -18,13 +18,21 @@ namespace {
 
 using Cases = std::vector<std::pair<std::string, std::string>>;
 
-// The extension itself is covered by the folder scan (tinydir_test.cpp).
-TEST(OstoolsTest, ShortNameIsTheLastComponentWithoutItsExtension) {
+TEST(OstoolsTest, ShortNameAndPosfixSplitTheLastComponent) {
   for (const auto& c : Cases{{"C:\\music\\a.b.mp3", "a.b"}, {"/x/y/.hidden", ""},
                              {"/x/y/", ""}, {"/x.d/song", "song"}, {"mixed\\dir/t.flac", "t"}}) {
     std::string strPath = c.first;
     GetPathShortName(strPath);
     EXPECT_EQ(strPath, c.second) << c.first;
+  }
+  // The extension is lower-cased text after the last dot of the whole path.
+  for (const auto& c : Cases{{"/x/Song.MP3", "mp3"}, {"/x/song", ""}, {"/x/song.", ""},
+                             {"/x/album.live/song", "live/song"}, {"b.\xC3\x89X", "\xC3\x89x"}}) {
+    EXPECT_EQ(GetFilePosfix(c.first), c.second) << c.first;
+  }
+  EXPECT_TRUE(IsSupportPos("aac", g_pszSupportedAudio) && IsSupportPos("wv", g_pszSupportedAudio));
+  for (const char* pszNot : {"MP3", "mp", "p3", ""}) {
+    EXPECT_FALSE(IsSupportPos(pszNot, g_pszSupportedAudio)) << pszNot;
   }
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -78,6 +79,19 @@ TEST_F(TinydirTest, EntriesWhosePathReaches1024BytesAreSkipped) {
   ASSERT_EQ(strFits.size(), 1023u);
   Scan(strDir.c_str());
   EXPECT_EQ(vecFiles, std::vector<std::string>{strFits});
+}
+
+// The scans above cover a folder given with trailing slashes; the root keeps its own.
+TEST(TinydirWalkerTest, TheRootKeepsItsSlashAndReadingPastTheEndFails) {
+  tinydir_dir dir;
+  tinydir_file file;
+  ASSERT_EQ(tinydir_open(&dir, "/"), 0);
+  ASSERT_EQ(tinydir_readfile(&dir, &file), 0);
+  EXPECT_EQ(std::string(file.path), std::string("//") + file.name);
+  while (dir.has_more) ASSERT_EQ(tinydir_next(&dir), 0);
+  EXPECT_TRUE(tinydir_readfile(&dir, &file) == -1 && errno == ENOENT);
+  tinydir_close(&dir);
+  EXPECT_TRUE(dir.dir_handle == nullptr && dir.path[0] == '\0');
 }
 
 }  // namespace

@@ -78,6 +78,7 @@ class ActionsTest : public ::testing::Test {
 TEST_F(ActionsTest, MovesKeepTheirFolderPathsAndUndoPutsEveryByteBack) {
   EXPECT_EQ("a.b (1).flac", twintone_cli::NumberedName("a.b.flac", 1));
   EXPECT_EQ(".hidden (3)", twintone_cli::NumberedName(".hidden", 3));
+  EXPECT_EQ("noext (2)", twintone_cli::NumberedName("noext", 2));
   Put("lib/a/song.mp3", "kept");
   Put("lib/b/song.mp3", "copy b");
   Put("lib/c/d/song.mp3", "copy c/d");

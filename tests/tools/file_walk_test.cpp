@@ -119,7 +119,8 @@ TEST_F(FileWalkTest, RecursionEntersEachFolderOnceAndSkipsHiddenOnesAndTheTarget
 }
 
 TEST(AudioFileNameTest, TakesEachExtensionTheDecoderAndTagReaderShare) {
-  for (const char* pszName : {"a.MP3", "b.opus", "c.oga", "d.m4b", "e.aif", "g.wv", "h.ape"}) {
+  for (const char* pszName : {"a.MP3", "b.opus", "c.oga", "d.m4b", "e.aif", "f.aiff", "g.wv",
+                              "h.ape", "i.Flac", ".mp3"}) {
     EXPECT_TRUE(IsAudioFileName(pszName)) << pszName;
   }
   for (const char* pszName : {"a.jpg", "mp3", "b.mp3.", "c.mp3 ", "d.m3u", "e.opus.part"}) {

@@ -36,15 +36,22 @@ TEST_F(OptionsTest, AcceptsFieldsInKeyOrderAndNumbersAtTheirLimits) {
   EXPECT_EQ((std::vector<std::string>{"title", "album", "duration"}), options.vecFields);
   EXPECT_TRUE(options.bRecursive && options.bQuiet && !options.bFingerprint);
   EXPECT_EQ((std::vector<std::string>{"a", "-b"}), options.vecPaths);
-  // The fingerprint numbers, --fast and --print-fingerprints imply --fingerprint.
+  // The fingerprint numbers imply --fingerprint.
   ASSERT_EQ(ParseOutcome::kRun, Parse({"--seconds", "0", "--similarity", "100%", "x"}));
   EXPECT_EQ(TWINTONE_MATCH_FINGERPRINT, options.nMatchFlags);
   EXPECT_TRUE(options.bFingerprint && options.nSeconds == 0 && options.nSimilarity == 100);
-  ASSERT_EQ(ParseOutcome::kRun, Parse({"--fast", "--seconds=600", "--similarity=1", "x"}));
-  EXPECT_TRUE(options.nSeconds == 600 && options.nSimilarity == 1 && options.bFast);
+  ASSERT_EQ(ParseOutcome::kRun, Parse({"-f", "--seconds=600", "--similarity=1", "x"}));
+  EXPECT_TRUE(options.nSeconds == 600 && options.nSimilarity == 1 && !options.bFast);
+  // Pruning the cache needs no path; printing fingerprints implies --fingerprint.
+  ASSERT_EQ(ParseOutcome::kRun, Parse({"--prune-cache", "--cache", "c.sqlite"}));
+  EXPECT_TRUE(options.bPruneCache && options.strCacheFile == "c.sqlite");
   ASSERT_EQ(ParseOutcome::kRun, Parse({"--print-fingerprints", "x"}));
   EXPECT_TRUE(options.bPrintFingerprints && options.bFingerprint);
-  ASSERT_EQ(ParseOutcome::kRun, Parse({"--prune-cache", "--keep", "under=/a,newest"}));
+  ASSERT_EQ(ParseOutcome::kRun, Parse({"--fast", "x"}));
+  EXPECT_TRUE(options.bFingerprint && options.bFast);
+  ASSERT_EQ(ParseOutcome::kRun, Parse({"--keep", "under=/a,newest", "--legacy-encoding",
+                                       "cp1252", "--loose", "x"}));
+  ASSERT_EQ(2u, options.vecKeep.size());
   EXPECT_EQ("under=/a,newest", twintone_cli::KeepPoliciesText(options.vecKeep));
 }
 
