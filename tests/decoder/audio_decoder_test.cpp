@@ -14,20 +14,14 @@
 namespace {
 
 using twintone_test::AudioEncoding;
-using twintone_test::EncodingName;
 using twintone_test::SharedAudioCorpus;
 
 // What one decode reported. Starts with the header the decoder reads nSeconds from.
 struct DecodeRecord {
-  explicit DecodeRecord(int nSeconds = 0, int nFailAtBuffer = -1, int nInfoResult = 0)
-      : nInfoResult(nInfoResult), nFailAtBuffer(nFailAtBuffer) {
-    header.nSeconds = nSeconds;
-  }
   double Seconds() const { return static_cast<double>(nBytes) / (nRate * nChannels * 2.0); }
-
   DecoderUserHeader header{};
-  int nInfoResult;    // what the info callback returns
-  int nFailAtBuffer;  // the data callback returns 1 on this buffer (0-based)
+  int nInfoResult = 0;     // what the info callback returns
+  int nFailAtBuffer = -1;  // the data callback returns 1 on this buffer (0-based)
   int nResult = 0, nInfoCalls = 0, nRate = 0, nChannels = 0, nBuffers = 0, nLastBuffer = 0;
   int64_t nBytes = 0;
 };
@@ -56,9 +50,10 @@ int RecordData(void*, void*, int nBytes) {
 
 // Decodes strPath with a fresh task, handing the decoder the record as its user
 // unless bNullUser, and destroys the task.
-DecodeRecord Decode(const std::string& strPath, DecodeRecord record = DecodeRecord(),
-                    bool bNullUser = false) {
+DecodeRecord Decode(const std::string& strPath, int nSeconds = 0, bool bNullUser = false,
+                    DecodeRecord record = DecodeRecord()) {
   g_pRecord = &record;
+  record.header.nSeconds = nSeconds;
   void* hTask = CreateConverTask(1, nullptr);
   record.nResult =
       DecoderAudio(&hTask, strPath.c_str(), RecordInfo, RecordData, bNullUser ? nullptr : &record);
@@ -70,87 +65,69 @@ DecodeRecord Decode(const std::string& strPath, DecodeRecord record = DecodeReco
 TEST(AudioDecoderTest, EveryEncodingGivesMonoS16At11025AndHonoursTheSecondsLimit) {
   const auto& piece = SharedAudioCorpus().vecPieces[1];
   for (AudioEncoding encoding : twintone_test::AllEncodings()) {
-    SCOPED_TRACE(EncodingName(encoding));
+    SCOPED_TRACE(twintone_test::EncodingName(encoding));
     // Zero, a negative limit and a null user all mean the whole stream.
-    DecodeRecord whole =
-        Decode(piece.Path(encoding), DecodeRecord(encoding == AudioEncoding::kFlac ? -3 : 0),
-               encoding == AudioEncoding::kWav);
+    DecodeRecord whole = Decode(piece.Path(encoding), encoding == AudioEncoding::kFlac ? -3 : 0,
+                                encoding == AudioEncoding::kWav);
     ASSERT_EQ(whole.nResult, 0);
-    EXPECT_EQ(whole.nRate, 11025);
-    EXPECT_EQ(whole.nChannels, 1);
+    EXPECT_TRUE(whole.nRate == 11025 && whole.nChannels == 1);
     // Lossy codecs keep some encoder padding; resampling may round by a sample.
     EXPECT_NEAR(whole.Seconds(), piece.nSeconds, twintone_test::IsLossless(encoding) ? 1e-3 : 0.1);
 
-    DecodeRecord limited = Decode(piece.Path(encoding), DecodeRecord(5));
+    DecodeRecord limited = Decode(piece.Path(encoding), 5);
     ASSERT_EQ(limited.nResult, 0);
     int64_t nLimit = int64_t{5} * limited.nRate * limited.nChannels * 2;
     EXPECT_GE(limited.nBytes, nLimit);
     EXPECT_LT(limited.nBytes - limited.nLastBuffer, nLimit);
   }
+  // Two MP3 streams back to back, 44.1 kHz stereo then 22.05 kHz mono: the second
+  // half is converted like the first, at its own rate.
+  TempDir dir;
+  const auto& corpus = SharedAudioCorpus();
+  DecodeRecord joined = Decode(dir.WriteFile(
+      "joined.mp3", TempDir::ReadFile(corpus.Path(0, AudioEncoding::kMp3Untagged)) +
+                        TempDir::ReadFile(corpus.Path(1, AudioEncoding::kMp3Mono22k))));
+  ASSERT_EQ(joined.nResult, 0);
+  EXPECT_NEAR(joined.Seconds(), corpus.vecPieces[0].nSeconds + piece.nSeconds, 0.2);
 }
 
 TEST(AudioDecoderTest, CallbackFailureEndsTheDecodeAtOnce) {
   const std::string strPath = SharedAudioCorpus().Path(0, AudioEncoding::kMp3At128);
-  DecodeRecord dataFails = Decode(strPath, DecodeRecord(0, 2));
-  EXPECT_EQ(dataFails.nResult, DECODER_ERR_CALLBACK);
-  EXPECT_EQ(dataFails.nBuffers, 3);
-  DecodeRecord infoFails = Decode(strPath, DecodeRecord(0, -1, -1));
+  DecodeRecord dataFails;
+  dataFails.nFailAtBuffer = 2;
+  dataFails = Decode(strPath, 0, false, dataFails);
+  EXPECT_TRUE(dataFails.nResult == DECODER_ERR_CALLBACK && dataFails.nBuffers == 3);
+  DecodeRecord infoFails;
+  infoFails.nInfoResult = -1;
+  infoFails = Decode(strPath, 0, false, infoFails);
   EXPECT_EQ(infoFails.nResult, DECODER_ERR_CALLBACK);
-  EXPECT_EQ(infoFails.nInfoCalls, 1);
-  EXPECT_EQ(infoFails.nBuffers, 0);
+  EXPECT_TRUE(infoFails.nInfoCalls == 1 && infoFails.nBuffers == 0);
 }
 
-TEST(AudioDecoderTest, InputsWithoutAudioFailWithoutCallbacks) {
+// Inputs without audio fail without a callback; whatever survives of a damaged stream
+// comes out well formed (the callbacks check that) and no longer than the piece.
+TEST(AudioDecoderTest, BadAndDamagedInputsEndCleanly) {
   TempDir dir;
-  std::string strFifo = dir.Path("stream.mp3");
-  ASSERT_EQ(mkfifo(strFifo.c_str(), 0600), 0);
-  std::string strGarbage = dir.Path("noise.mp3");
-  twintone_test::WriteGarbageFile(strGarbage, 200000, 7);
+  ASSERT_EQ(mkfifo(dir.Path("stream.mp3").c_str(), 0600), 0);
+  twintone_test::WriteGarbageFile(dir.Path("noise.mp3"), 200000, 7);
   auto headOf = [](AudioEncoding encoding, size_t nBytes) {
     return TempDir::ReadFile(SharedAudioCorpus().Path(0, encoding)).substr(0, nBytes);
   };
-  const std::string vecPaths[] = {
-      dir.Path("missing.mp3"),
-      dir.WriteFile("empty.mp3"),
-      dir.WriteFile("notes.mp3", "Not music at all, just a line of text.\n"),
-      dir.WriteFile("short.mp3", headOf(AudioEncoding::kMp3Untagged, 300)),
-      dir.WriteFile("short.flac", headOf(AudioEncoding::kFlac, 100)),
-      strGarbage,
-      dir.Root(),
-      strFifo,      // would block a reader waiting for a writer
-      "/dev/zero",  // would be read forever
-  };
   alarm(60);  // a hang fails the test instead of stalling the run
-  for (const std::string& strPath : vecPaths) {
+  for (const std::string& strPath :
+       {dir.Path("missing.mp3"), dir.WriteFile("empty.mp3"),
+        dir.WriteFile("notes.mp3", "Not music at all, just a line of text.\n"),
+        dir.WriteFile("short.mp3", headOf(AudioEncoding::kMp3Untagged, 300)),
+        dir.WriteFile("short.flac", headOf(AudioEncoding::kFlac, 100)), dir.Path("noise.mp3"),
+        dir.Root(), dir.Path("stream.mp3") /* blocks a reader */, std::string("/dev/zero")}) {
     DecodeRecord record = Decode(strPath);
     EXPECT_LT(record.nResult, 0) << strPath;
     EXPECT_EQ(record.nInfoCalls + record.nBuffers, 0) << strPath;
   }
   alarm(0);
-}
-
-// Two MP3 streams back to back, 44.1 kHz stereo then 22.05 kHz mono: the second
-// half is converted like the first, at its own rate.
-TEST(AudioDecoderTest, FormatChangeInsideTheStreamIsConvertedToo) {
-  TempDir dir;
-  const auto& corpus = SharedAudioCorpus();
-  std::string strPath = dir.WriteFile(
-      "joined.mp3", TempDir::ReadFile(corpus.Path(0, AudioEncoding::kMp3Untagged)) +
-                        TempDir::ReadFile(corpus.Path(1, AudioEncoding::kMp3Mono22k)));
-  DecodeRecord record = Decode(strPath);
-  ASSERT_EQ(record.nResult, 0);
-  EXPECT_EQ(record.nRate, 11025);
-  EXPECT_NEAR(record.Seconds(), corpus.vecPieces[0].nSeconds + corpus.vecPieces[1].nSeconds,
-              0.2);
-}
-
-// Whatever survives of a damaged stream comes out well formed (the callbacks check
-// that) and no longer than the piece.
-TEST(AudioDecoderTest, DamagedStreamsEndCleanly) {
-  TempDir dir;
   const auto& piece = SharedAudioCorpus().vecPieces[2];
   for (AudioEncoding encoding : twintone_test::AllEncodings()) {
-    std::string strPath = dir.Path(EncodingName(encoding));
+    std::string strPath = dir.Path(twintone_test::EncodingName(encoding));
     twintone_test::WriteDamagedCopy(piece.Path(encoding), strPath);
     DecodeRecord record = Decode(strPath);
     EXPECT_TRUE(record.nResult != 0 || record.Seconds() < piece.nSeconds + 5) << strPath;
@@ -162,12 +139,9 @@ TEST(AudioDecoderTest, BadArgumentsAreRefused) {
   EXPECT_EQ(CreateConverTask(2, nullptr), nullptr);
   EXPECT_EQ(CreateConverTask(1, &nReserved), nullptr);
   EXPECT_EQ(DestroyConvertTask(nullptr), -1);
-
-  // No callback may run: g_pRecord is null.
-  g_pRecord = nullptr;
+  g_pRecord = nullptr;  // no callback may run
   const char* pszPath = SharedAudioCorpus().Path(0, AudioEncoding::kWav).c_str();
-  void* hNone = nullptr;
-  void* hTask = CreateConverTask(1, nullptr);
+  void *hNone = nullptr, *hTask = CreateConverTask(1, nullptr);
   EXPECT_EQ(DecoderAudio(&hNone, pszPath, RecordInfo, RecordData, nullptr), DECODER_ERR_ARGUMENT);
   EXPECT_EQ(DecoderAudio(nullptr, pszPath, RecordInfo, RecordData, nullptr), DECODER_ERR_ARGUMENT);
   EXPECT_EQ(DecoderAudio(&hTask, nullptr, RecordInfo, RecordData, nullptr), DECODER_ERR_ARGUMENT);

@@ -26,61 +26,52 @@ constexpr int kProcesses = 40;
 #else
 constexpr int kProcesses = 200;
 #endif
-constexpr int kAtOnce = 2;
 
-class ExitDuringRunTest : public ::testing::Test {
- protected:
-  // Starts the host with its output in strOutput. nMode is the host's first argument.
-  pid_t StartHost(int nMode, const std::string& strOutput) {
-    std::vector<std::string> vecArgs = {TWINTONE_EXIT_HOST_FILE, std::to_string(nMode)};
-    const AudioCorpus& corpus = SharedAudioCorpus();
-    for (size_t nPiece = 0; nPiece < 2; ++nPiece) {
-      for (AudioEncoding enc : {AudioEncoding::kMp3At128, AudioEncoding::kFlac,
-                                AudioEncoding::kOggVorbis}) {
-        vecArgs.push_back(corpus.Path(nPiece, enc));
-      }
+// Starts the host in nMode with its output in strOutput; the files are two pieces in
+// three encodings each.
+pid_t StartHost(int nMode, const std::string& strOutput) {
+  std::vector<std::string> vecArgs = {TWINTONE_EXIT_HOST_FILE, std::to_string(nMode)};
+  for (size_t nPiece = 0; nPiece < 2; ++nPiece) {
+    for (AudioEncoding enc : {AudioEncoding::kMp3At128, AudioEncoding::kFlac,
+                              AudioEncoding::kOggVorbis}) {
+      vecArgs.push_back(SharedAudioCorpus().Path(nPiece, enc));
     }
-    std::vector<char*> vecArgv;
-    for (std::string& strArg : vecArgs) vecArgv.push_back(&strArg[0]);
-    vecArgv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, strOutput.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    pid_t nPid = -1;
-    int nError = posix_spawn(&nPid, vecArgv[0], &actions, nullptr, vecArgv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    EXPECT_EQ(nError, 0) << "cannot start " << vecArgv[0];
-    return nError == 0 ? nPid : -1;
   }
+  std::vector<char*> vecArgv;
+  for (std::string& strArg : vecArgs) vecArgv.push_back(&strArg[0]);
+  vecArgv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, strOutput.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+  pid_t nPid = -1;
+  EXPECT_EQ(0, posix_spawn(&nPid, vecArgv[0], &actions, nullptr, vecArgv.data(), environ));
+  posix_spawn_file_actions_destroy(&actions);
+  return nPid;
+}
 
-  // "" for a clean exit, else what went wrong.
-  static std::string Outcome(pid_t nPid, const std::string& strOutput) {
-    int nStatus = 0;
-    if (nPid < 0 || waitpid(nPid, &nStatus, 0) != nPid) return "not started";
-    if (WIFSIGNALED(nStatus)) return "signal " + std::to_string(WTERMSIG(nStatus));
-    if (WEXITSTATUS(nStatus) != 0) return "status " + std::to_string(WEXITSTATUS(nStatus));
-    std::string strWritten = TempDir::ReadFile(strOutput);
-    return strWritten.empty() ? "" : "wrote \"" + strWritten + "\"";
-  }
+// "" for a clean exit, else what went wrong.
+std::string Outcome(pid_t nPid, const std::string& strOutput) {
+  int nStatus = 0;
+  if (nPid < 0 || waitpid(nPid, &nStatus, 0) != nPid) return "not started";
+  if (WIFSIGNALED(nStatus)) return "signal " + std::to_string(WTERMSIG(nStatus));
+  if (WEXITSTATUS(nStatus) != 0) return "status " + std::to_string(WEXITSTATUS(nStatus));
+  std::string strWritten = TempDir::ReadFile(strOutput);
+  return strWritten.empty() ? "" : "wrote \"" + strWritten + "\"";
+}
 
-  TempDir dir_;
-};
-
-TEST_F(ExitDuringRunTest, EveryHostLeavingMidRunExitsCleanly) {
+TEST(ExitDuringRunTest, EveryHostLeavingMidRunExitsCleanly) {
   // Modes cycle through: return at once or after 1 or 2 files, exit inside event 1 or 2.
   const int kModes[] = {0, 1, 2, 0, -1, -2};
+  TempDir dir;
   int nUnclean = 0;
-  for (int nFirst = 0; nFirst < kProcesses; nFirst += kAtOnce) {
-    pid_t vecPids[kAtOnce];
-    for (int j = 0; j < kAtOnce; ++j) {
-      vecPids[j] = StartHost(kModes[(nFirst + j) % 6], dir_.Path("out" + std::to_string(j)));
-    }
-    for (int j = 0; j < kAtOnce; ++j) {
-      std::string strWrong = Outcome(vecPids[j], dir_.Path("out" + std::to_string(j)));
-      if (strWrong.empty()) continue;
-      if (++nUnclean <= 5) {
+  for (int nFirst = 0; nFirst < kProcesses; nFirst += 2) {  // two at a time
+    pid_t nPids[2] = {StartHost(kModes[nFirst % 6], dir.Path("out0")),
+                      StartHost(kModes[(nFirst + 1) % 6], dir.Path("out1"))};
+    for (int j = 0; j < 2; ++j) {
+      std::string strWrong = Outcome(nPids[j], dir.Path("out" + std::to_string(j)));
+      if (!strWrong.empty() && ++nUnclean <= 5) {
         ADD_FAILURE() << "process " << nFirst + j << " (mode " << kModes[(nFirst + j) % 6]
                       << "): " << strWrong;
       }

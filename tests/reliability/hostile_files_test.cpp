@@ -3,12 +3,10 @@
 // the hostile ones are still grouped, and the library writes nothing to the host's
 // standard streams but the directory scan's "load[...]" lines (TagLib, FFmpeg and
 // Chromaprint included).
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -24,44 +22,7 @@
 namespace twintone_test {
 namespace {
 
-// Sends what is written to standard output and standard error, at the descriptor
-// level, to files of their own until Stop.
-class StreamCapture {
- public:
-  explicit StreamCapture(const TempDir& dir)
-      : strOut_(dir.Path("stdout.txt")), strErr_(dir.Path("stderr.txt")) {
-    fflush(nullptr);
-    nSavedOut_ = Redirect(STDOUT_FILENO, strOut_);
-    nSavedErr_ = Redirect(STDERR_FILENO, strErr_);
-  }
-  ~StreamCapture() { Stop(); }
-
-  void Stop() {
-    if (nSavedOut_ < 0) return;
-    fflush(nullptr);
-    dup2(nSavedOut_, STDOUT_FILENO);
-    dup2(nSavedErr_, STDERR_FILENO);
-    close(nSavedOut_);
-    close(nSavedErr_);
-    nSavedOut_ = nSavedErr_ = -1;
-  }
-  std::string Out() const { return TempDir::ReadFile(strOut_); }
-  std::string Err() const { return TempDir::ReadFile(strErr_); }
-
- private:
-  static int Redirect(int nFd, const std::string& strPath) {
-    int nSaved = dup(nFd);
-    int nFile = open(strPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(nFile, nFd);
-    close(nFile);
-    return nSaved;
-  }
-
-  std::string strOut_, strErr_;
-  int nSavedOut_ = -1, nSavedErr_ = -1;
-};
-
-std::vector<std::string> Lines(const std::string& strText) {
+std::vector<std::string> SortedLines(const std::string& strText) {
   std::vector<std::string> vecLines;
   std::istringstream in(strText);
   for (std::string strLine; std::getline(in, strLine);) vecLines.push_back(strLine);
@@ -111,7 +72,9 @@ class HostileFilesTest : public ::testing::TestWithParam<int> {
 
 TEST_P(HostileFilesTest, EveryHostileEntryIsSkippedWithItsEventAndTheGoodFilesStillGroup) {
   const AudioCorpus& corpus = SharedAudioCorpus();
-  StreamCapture capture(dir_);
+  // Both streams are caught at the descriptor, where TagLib, FFmpeg and Chromaprint write.
+  ::testing::internal::CaptureStdout();
+  ::testing::internal::CaptureStderr();
   // A scanned folder: a good file and a damaged one, each announced on stdout.
   dir_.MakeDir("scan");
   CopyFile(corpus.Path(3, AudioEncoding::kMp3At128), dir_.Path("scan/a.mp3"));
@@ -170,10 +133,10 @@ TEST_P(HostileFilesTest, EveryHostileEntryIsSkippedWithItsEventAndTheGoodFilesSt
   // The whole file is fingerprinted, so no reader stops early on the pipe or device.
   ASSERT_EQ(StartDedupeThread(&EventRecorder::Callback, &recorder, GetParam(), 0, 0), 0);
   WaitForEndOrDie(&recorder, 300, "a run over hostile files");
-  capture.Stop();
-  EXPECT_EQ(Lines(capture.Out()),
-            Lines("load[" + vecScanned[0] + "]\nload[" + vecScanned[1] + "]\n"));
-  EXPECT_EQ(capture.Err(), "");
+  std::string strOut = ::testing::internal::GetCapturedStdout();
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(SortedLines(strOut),
+            SortedLines("load[" + vecScanned[0] + "]\nload[" + vecScanned[1] + "]\n"));
 
   // Start with N, progress 1..N carrying each loaded path once, end with N + 1.
   const std::vector<RecordedEvent> events = recorder.Events();

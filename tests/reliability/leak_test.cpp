@@ -1,8 +1,6 @@
-// Full runs over the audio corpus in both modes, stopped runs included, leave no
-// allocation behind once DedupeDealloc has run: records, keys, fingerprints, decoder
-// tasks, Chromaprint contexts and the prefetch pool's results. Checked with
-// LeakSanitizer in the AddressSanitizer build; other builds run the same work
-// without the check.
+// Runs over the audio corpus leave no allocation behind once DedupeDealloc has run:
+// records, keys, fingerprints, decoder tasks, Chromaprint contexts and the prefetch
+// pool's results. Checked by LeakSanitizer in the AddressSanitizer build.
 #include <cstdlib>
 #include <string>
 
@@ -29,27 +27,29 @@
 namespace twintone_test {
 namespace {
 
-class LeakTest : public ::testing::TestWithParam<int> {
- protected:
-  void LoadCorpus() {
-    const AudioCorpus& corpus = SharedAudioCorpus();
+// A full run, runs stopped at the first file and halfway, then runs in one mode and the
+// other without DedupeDealloc between, which puts text keys and fingerprint keys into one
+// group map: nothing is lost, and (under LeakSanitizer) nothing is left unreachable.
+class LeakTest : public ::testing::TestWithParam<int> {};
+
+TEST_P(LeakTest, RunsFullStoppedAndInBothModesLeaveNothingAfterDealloc) {
+  const AudioCorpus& corpus = SharedAudioCorpus();
+  const int nPieces = static_cast<int>(corpus.vecPieces.size());
+  const int nFiles = nPieces * static_cast<int>(AllEncodings().size());
+  for (int nStopAt : {0, 1, nFiles / 2, -1}) {
     ASSERT_EQ(AddToDedupeLists(corpus.strDir.c_str(), 0), 0);
-    ASSERT_EQ(GetLoadCounts(), static_cast<int>(corpus.vecPieces.size() * AllEncodings().size()));
-  }
-
-  // Nothing allocated since the process began is unreachable now.
-  void ExpectNoLeak() {
-#ifdef TWINTONE_LEAK_CHECK
-    EXPECT_EQ(__lsan_do_recoverable_leak_check(), 0) << "LeakSanitizer reported leaks above";
-#endif
-  }
-};
-
-// A full run, then runs stopped at the first file and halfway.
-TEST_P(LeakTest, FullAndStoppedRunsThenDeallocLeaveNothing) {
-  const int nFiles = static_cast<int>(SharedAudioCorpus().vecPieces.size() * AllEncodings().size());
-  for (int nStopAt : {0, 1, nFiles / 2}) {
-    LoadCorpus();
+    ASSERT_EQ(GetLoadCounts(), nFiles);
+    if (nStopAt < 0) {
+      const int nOther = GetParam() == TWINTONE_MATCH_FINGERPRINT
+                             ? TWINTONE_MATCH_TITLE | TWINTONE_MATCH_ALBUM
+                             : TWINTONE_MATCH_FINGERPRINT;
+      for (int nFlags : {GetParam(), nOther, GetParam()}) {
+        ASSERT_EQ(StartDedupeThread(nullptr, nullptr, nFlags, 0, 0), 0);
+      }
+      EXPECT_GE(GetGroupIdCounts(), nPieces);
+      ASSERT_EQ(DedupeDealloc(), 0);
+      break;
+    }
     EventRecorder recorder;
     recorder.onEvent = [nStopAt](int nCode) {
       if (nCode == nStopAt) QuitDedupeThread();
@@ -59,18 +59,18 @@ TEST_P(LeakTest, FullAndStoppedRunsThenDeallocLeaveNothing) {
     EXPECT_EQ(recorder.Codes().back(), nFiles + 1);
     if (nStopAt > 0) {
       EXPECT_LT(recorder.Codes().size(), static_cast<size_t>(nFiles + 2));
-    } else {  // four pieces, each a group of its encodings
-      EXPECT_EQ(ReadGroups().size(), SharedAudioCorpus().vecPieces.size());
+    } else {  // each piece a group of its encodings
+      EXPECT_EQ(static_cast<int>(ReadGroups().size()), nPieces);
     }
     ASSERT_EQ(DedupeDealloc(), 0);
   }
-  ExpectNoLeak();
+#ifdef TWINTONE_LEAK_CHECK
+  EXPECT_EQ(__lsan_do_recoverable_leak_check(), 0) << "LeakSanitizer reported leaks above";
+#endif
 }
 
-// A host that runs in one mode and then in the other without DedupeDealloc between
-// puts text keys and fingerprint keys into one group map. Their ordering used to be
-// inconsistent across the two kinds (each less than the other), which made the map
-// drop nodes: groups lost, their memory leaked.
+// Text and fingerprint keys used to be ordered inconsistently (each less than the
+// other), which made a map holding both drop nodes: groups lost, their memory leaked.
 TEST(ModeSwitchTest, TextAndFingerprintKeysInOneMapAreOrderedConsistently) {
   GroupKey text, finger;
   text.strKey = "Morning Theme";
@@ -78,19 +78,6 @@ TEST(ModeSwitchTest, TextAndFingerprintKeysInOneMapAreOrderedConsistently) {
   for (int i = 0; i < 30; ++i) finger.pFinger[i] = i;
   finger.nFingerLen = 30;
   EXPECT_NE(text < finger, finger < text);
-}
-
-TEST_P(LeakTest, RunsInBothModesWithoutDeallocBetweenLoseNothing) {
-  LoadCorpus();
-  const int nOther = GetParam() == TWINTONE_MATCH_FINGERPRINT
-                         ? TWINTONE_MATCH_TITLE | TWINTONE_MATCH_ALBUM
-                         : TWINTONE_MATCH_FINGERPRINT;
-  ASSERT_EQ(StartDedupeThread(nullptr, nullptr, GetParam(), 0, 0), 0);
-  ASSERT_EQ(StartDedupeThread(nullptr, nullptr, nOther, 0, 0), 0);
-  ASSERT_EQ(StartDedupeThread(nullptr, nullptr, GetParam(), 0, 0), 0);
-  EXPECT_GE(GetGroupIdCounts(), static_cast<int>(SharedAudioCorpus().vecPieces.size()));
-  ASSERT_EQ(DedupeDealloc(), 0);
-  ExpectNoLeak();
 }
 
 INSTANTIATE_TEST_SUITE_P(BothModes, LeakTest,

@@ -17,7 +17,7 @@ const std::string kNiUtf8 = "\xE4\xBD\xA0";
 
 std::string Repeat(const std::string& strUnit, int nTimes) {
   std::string strOut;
-  for (int i = 0; i < nTimes; ++i) strOut += strUnit;
+  while (nTimes-- > 0) strOut += strUnit;
   return strOut;
 }
 

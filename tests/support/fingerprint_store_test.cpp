@@ -38,18 +38,22 @@ class FingerprintStoreTest : public ::testing::Test {
   std::string StorePath() const { return tmp_.Path("store.sqlite"); }
 
   std::unique_ptr<FingerprintStore> Open(int* pnResult = nullptr,
-                                         const std::string& strVersion = kVersion) {
+                                         const std::string& strVersion = kVersion,
+                                         const std::string& strPath = "") {
     auto pStore = std::make_unique<FingerprintStore>(strVersion);
-    int nResult = pStore->Open(StorePath());
+    int nResult = pStore->Open(strPath.empty() ? StorePath() : strPath);
     if (pnResult != nullptr) *pnResult = nResult;
     return pStore;
   }
 
-  // A music file of nBytes pseudo-random bytes (so both of its ends are hashed).
+  // A music file of nBytes pseudo-random bytes (so both of its ends are hashed),
+  // modified at a fixed time.
   std::string MusicFile(const std::string& strName, size_t nBytes = 300 * 1024) {
     std::string strBytes(nBytes, '\0');
     for (size_t i = 0; i < nBytes; ++i) strBytes[i] = static_cast<char>((i * 7919) >> 3);
-    return tmp_.WriteFile(strName, strBytes);
+    std::string strPath = tmp_.WriteFile(strName, strBytes);
+    SetModified(strPath, 1600000000);
+    return strPath;
   }
 
   static FileIdentity IdentityOf(const std::string& strPath) {
@@ -58,12 +62,12 @@ class FingerprintStoreTest : public ::testing::Test {
     return identity;
   }
 
-  // Stores words for the file as it is now, and writes them out.
-  void Remember(FingerprintStore* pStore, const std::string& strPath,
-                const std::vector<uint32_t>& vecWords, int nSeconds = 120) {
-    pStore->Remember(strPath, IdentityOf(strPath), nSeconds, vecWords.data(), vecWords.size(),
-                     nSeconds * 1000);
-    ASSERT_TRUE(pStore->Flush()) << pStore->Message();
+  // Stores words for the file as it is now, and writes them out; false when the
+  // store refused.
+  static bool Remember(FingerprintStore* pStore, const std::string& strPath,
+                       const std::vector<uint32_t>& vecWords) {
+    pStore->Remember(strPath, IdentityOf(strPath), 120, vecWords.data(), vecWords.size(), 120000);
+    return pStore->Flush();
   }
 
   bool Finds(FingerprintStore* pStore, const std::string& strPath, int nSeconds = 120,
@@ -77,6 +81,13 @@ class FingerprintStoreTest : public ::testing::Test {
     ASSERT_EQ(0, utimensat(AT_FDCWD, strPath.c_str(), times, 0));
   }
 
+  // Fills the store with songs of large fingerprints until it fails or 40 are in.
+  void Fill(FingerprintStore* pStore) {
+    for (int i = 0; i < 40 && !pStore->Failed(); ++i) {
+      Remember(pStore, MusicFile("s" + std::to_string(i), 1000 + i), FingerprintLike(3000, i));
+    }
+  }
+
   void RunSql(const std::string& strSql) {
     sqlite3* pDb = nullptr;
     ASSERT_EQ(SQLITE_OK, sqlite3_open(StorePath().c_str(), &pDb));
@@ -87,46 +98,24 @@ class FingerprintStoreTest : public ::testing::Test {
   TempDir tmp_;
 };
 
-TEST_F(FingerprintStoreTest, WordsSurviveEncodingInBothForms) {
-  std::vector<uint32_t> vecRandom;
+TEST_F(FingerprintStoreTest, WordsSurviveEncodingAndShapedOnesTakeLessSpace) {
+  std::vector<uint32_t> vecRandom, vecBack;
   for (uint32_t i = 0; i < 500; ++i) vecRandom.push_back(i * 2654435761u ^ (i << 7));
-  const std::vector<uint32_t> vecCases[] = {
-      FingerprintLike(950, 1), vecRandom, {0xffffffffu, 0u, 0x80000001u}, {}};
-  for (const auto& vecWords : vecCases) {
+  for (const auto& vecWords : {FingerprintLike(950, 1), vecRandom,
+                               std::vector<uint32_t>{0xffffffffu, 0u, 0x80000001u}, {}}) {
     std::string strBytes = EncodeWords(vecWords.data(), vecWords.size());
     EXPECT_LE(strBytes.size(), 1 + 4 * vecWords.size() + 5);
-    std::vector<uint32_t> vecBack;
     ASSERT_TRUE(DecodeWords(strBytes, &vecBack));
     EXPECT_EQ(vecWords, vecBack);
   }
-  // Fingerprint-shaped words take fewer than their plain four bytes each.
   std::vector<uint32_t> vecLike = FingerprintLike(950, 2);
-  EXPECT_LT(EncodeWords(vecLike.data(), vecLike.size()).size(), 3 * vecLike.size());
-
-  std::string strCut = EncodeWords(vecLike.data(), vecLike.size());
-  strCut.resize(strCut.size() / 2);
-  std::vector<uint32_t> vecBack;
-  EXPECT_FALSE(DecodeWords(strCut, &vecBack));
+  std::string strBytes = EncodeWords(vecLike.data(), vecLike.size());
+  EXPECT_LT(strBytes.size(), 3 * vecLike.size());
+  EXPECT_FALSE(DecodeWords(strBytes.substr(0, strBytes.size() / 2), &vecBack));
   EXPECT_FALSE(DecodeWords(std::string("\x07junk", 5), &vecBack));
 }
 
-TEST_F(FingerprintStoreTest, UnchangedFileGetsItsFingerprintBackAfterReopening) {
-  std::string strSong = MusicFile("a.mp3");
-  std::vector<uint32_t> vecWords = FingerprintLike(950, 3);
-  Remember(Open().get(), strSong, vecWords);
-
-  auto pStore = Open();
-  StoredFingerprint found;
-  ASSERT_TRUE(Finds(pStore.get(), strSong, 120, &found));
-  EXPECT_EQ(vecWords, found.vecWords);
-  EXPECT_EQ(120000, found.nDecodedMs);
-  int nReused = 0, nWritten = 0;
-  pStore->Counts(&nReused, &nWritten);
-  EXPECT_EQ(1, nReused);
-  EXPECT_EQ(0, nWritten);
-}
-
-TEST_F(FingerprintStoreTest, AnyChangeToTheKeyMisses) {
+TEST_F(FingerprintStoreTest, AnUnchangedFileIsFoundAfterReopeningAndAnyChangeMisses) {
   struct Case {
     const char* pszWhat;
     void (*pfnChange)(const std::string& strPath);
@@ -135,55 +124,52 @@ TEST_F(FingerprintStoreTest, AnyChangeToTheKeyMisses) {
   };
   const Case cases[] = {
       {"modified later", [](const std::string& p) { SetModified(p, 1700000000); }, 120, kVersion},
-      {"grown by a byte",
-       [](const std::string& p) {
-         FILE* f = fopen(p.c_str(), "ab");
-         fputc(0, f);
-         fclose(f);
-       },
-       120, kVersion},
+      {"grown by a byte", [](const std::string& p) { truncate(p.c_str(), 300 * 1024 + 1); }, 120,
+       kVersion},
       {"other seconds", nullptr, 60, kVersion},
       {"other decoder", nullptr, 120, "decoder 2; test"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.pszWhat);
     std::string strSong = MusicFile(std::string(c.pszWhat) + ".mp3");
-    SetModified(strSong, 1600000000);
-    Remember(Open().get(), strSong, FingerprintLike(100, 4));
+    std::vector<uint32_t> vecWords = FingerprintLike(100, 4);
+    ASSERT_TRUE(Remember(Open().get(), strSong, vecWords));
+    auto pStore = Open();
+    StoredFingerprint found;
+    ASSERT_TRUE(Finds(pStore.get(), strSong, 120, &found));
+    EXPECT_EQ(vecWords, found.vecWords);
+    EXPECT_EQ(120000, found.nDecodedMs);
+    int nReused = 0, nWritten = 0;
+    pStore->Counts(&nReused, &nWritten);
+    EXPECT_TRUE(nReused == 1 && nWritten == 0);
+    pStore.reset();
     if (c.pfnChange != nullptr) c.pfnChange(strSong);
     EXPECT_FALSE(Finds(Open(nullptr, c.pszVersion).get(), strSong, c.nSeconds));
   }
 }
 
-TEST_F(FingerprintStoreTest, MovedFileIsFoundByItsSizeTimeAndEnds) {
-  tmp_.MakeDir("old");
-  std::string strSong = MusicFile("old/a.mp3");
-  std::string strTwin = MusicFile("old/twin.mp3");
-  SetModified(strSong, 1600000000);
-  SetModified(strTwin, 1600000000);
+TEST_F(FingerprintStoreTest, AMovedFileIsFoundByItsSizeTimeAndEnds) {
+  std::string strSong = MusicFile("a.mp3"), strTwin = MusicFile("twin.mp3");
   std::vector<uint32_t> vecWords = FingerprintLike(300, 5);
-  Remember(Open().get(), strSong, vecWords);
-  tmp_.MakeDir("new");
-  ASSERT_EQ(0, rename(strSong.c_str(), tmp_.Path("new/b.mp3").c_str()));
-
+  ASSERT_TRUE(Remember(Open().get(), strSong, vecWords));
+  ASSERT_EQ(0, rename(strSong.c_str(), tmp_.Path("b.mp3").c_str()));
   auto pStore = Open();
   StoredFingerprint found;
-  ASSERT_TRUE(Finds(pStore.get(), tmp_.Path("new/b.mp3"), 120, &found));
+  ASSERT_TRUE(Finds(pStore.get(), tmp_.Path("b.mp3"), 120, &found));
   EXPECT_EQ(vecWords, found.vecWords);
   // The moved entry is filed under the new path too, found there directly.
   ASSERT_TRUE(pStore->Flush());
-  ASSERT_EQ(0, rename(tmp_.Path("old/twin.mp3").c_str(), tmp_.Path("old/a.mp3").c_str()));
-  EXPECT_TRUE(Finds(Open().get(), tmp_.Path("new/b.mp3")));
-
+  ASSERT_EQ(0, rename(strTwin.c_str(), strSong.c_str()));
+  EXPECT_TRUE(Finds(Open().get(), tmp_.Path("b.mp3")));
   // Same size and time but a different last byte: another file.
-  int fd = open(tmp_.Path("old/a.mp3").c_str(), O_WRONLY);
+  int fd = open(strSong.c_str(), O_WRONLY);
   ASSERT_EQ(1, pwrite(fd, "x", 1, 300 * 1024 - 1));
   close(fd);
-  SetModified(tmp_.Path("old/a.mp3"), 1600000000);
-  EXPECT_FALSE(Finds(Open().get(), tmp_.Path("old/a.mp3")));
+  SetModified(strSong, 1600000000);
+  EXPECT_FALSE(Finds(Open().get(), strSong));
 }
 
-TEST_F(FingerprintStoreTest, FileChangedWhileDecodedIsNotFiled) {
+TEST_F(FingerprintStoreTest, AFileChangedWhileDecodedIsNotFiledAndPruneDropsGoneFiles) {
   std::string strSong = MusicFile("a.mp3");
   FileIdentity before = IdentityOf(strSong);
   SetModified(strSong, 1500000000);
@@ -194,6 +180,13 @@ TEST_F(FingerprintStoreTest, FileChangedWhileDecodedIsNotFiled) {
   int nReused = 0, nWritten = 0;
   pStore->Counts(&nReused, &nWritten);
   EXPECT_EQ(0, nWritten);
+
+  std::string strGone = MusicFile("gone.mp3");
+  ASSERT_TRUE(Remember(pStore.get(), strSong, vecWords) && Remember(pStore.get(), strGone, vecWords));
+  ASSERT_EQ(0, unlink(strGone.c_str()));
+  EXPECT_EQ(1, pStore->Prune());
+  EXPECT_EQ(0, pStore->Prune());
+  EXPECT_TRUE(Finds(pStore.get(), strSong));
 }
 
 TEST_F(FingerprintStoreTest, UnusableStoresAreRefusedWithTheirCodeAndAMessage) {
@@ -204,33 +197,23 @@ TEST_F(FingerprintStoreTest, UnusableStoresAreRefusedWithTheirCodeAndAMessage) {
     const char* pszMessagePart;
   };
   const Case cases[] = {
-      {"garbage",
-       [](FingerprintStoreTest* t) {
-         t->tmp_.WriteFile("store.sqlite", std::string(8192, '\x5a'));
-       },
+      {"garbage", [](auto* t) { t->tmp_.WriteFile("store.sqlite", std::string(8192, 'Z')); },
        kStoreDamaged, "not a fingerprint store"},
-      {"another database", [](FingerprintStoreTest* t) { t->RunSql("CREATE TABLE songs(x);"); },
-       kStoreDamaged, "not a fingerprint store"},
+      {"another database", [](auto* t) { t->RunSql("CREATE TABLE songs(x);"); }, kStoreDamaged,
+       "not a fingerprint store"},
       {"newer schema",
-       [](FingerprintStoreTest* t) {
+       [](auto* t) {
          t->Open();
          t->RunSql("UPDATE store_version SET version = 99;");
        },
        kStoreNewer, "newer"},
       {"truncated",
-       [](FingerprintStoreTest* t) {
-         {
-           auto pStore = t->Open();
-           for (int i = 0; i < 40; ++i) {
-             std::string strSong = t->MusicFile("s" + std::to_string(i), 1000 + i);
-             t->Remember(pStore.get(), strSong, FingerprintLike(2000, i));
-           }
-         }
+       [](auto* t) {
+         t->Fill(t->Open().get());
          ASSERT_EQ(0, truncate(t->StorePath().c_str(), 3 * 4096 + 100));
        },
        kStoreDamaged, "damaged"},
-      {"a folder", [](FingerprintStoreTest* t) { t->tmp_.MakeDir("store.sqlite"); },
-       kStoreCannotOpen, "cannot"},
+      {"a folder", [](auto* t) { t->tmp_.MakeDir("store.sqlite"); }, kStoreCannotOpen, "cannot"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.pszWhat);
@@ -240,65 +223,38 @@ TEST_F(FingerprintStoreTest, UnusableStoresAreRefusedWithTheirCodeAndAMessage) {
     EXPECT_EQ(c.nExpected, nResult);
     EXPECT_NE(std::string::npos, pStore->Message().find(c.pszMessagePart)) << pStore->Message();
     EXPECT_FALSE(Finds(pStore.get(), MusicFile("probe")));
-    std::string strRemove = "rm -rf '" + StorePath() + "'*";
-    ASSERT_EQ(0, system(strRemove.c_str()));
+    ASSERT_EQ(0, system(("rm -rf '" + StorePath() + "'*").c_str()));
   }
 }
 
-TEST_F(FingerprintStoreTest, FullDiskDropsTheStoreWithAMessage) {
-  auto pStore = Open();
-  pStore->LimitPagesForTest(8);
-  for (int i = 0; i < 30 && !pStore->Failed(); ++i) {
-    std::string strSong = MusicFile("s" + std::to_string(i), 1000 + i);
-    std::vector<uint32_t> vecWords = FingerprintLike(3000, i);
-    pStore->Remember(strSong, IdentityOf(strSong), 120, vecWords.data(), vecWords.size(), 1);
-    pStore->Flush();
+// A store limited to a few pages, then (as root) a real full tmpfs and a read-only one.
+TEST_F(FingerprintStoreTest, FullDiskAndReadOnlyFileSystemsAreReported) {
+  {
+    auto pStore = Open();
+    pStore->LimitPagesForTest(8);
+    Fill(pStore.get());
+    EXPECT_TRUE(pStore->Failed());
+    EXPECT_NE(std::string::npos, pStore->Message().find("full")) << pStore->Message();
+    EXPECT_EQ(-1, pStore->Prune());
   }
-  EXPECT_TRUE(pStore->Failed());
-  EXPECT_NE(std::string::npos, pStore->Message().find("full")) << pStore->Message();
-  EXPECT_EQ(-1, pStore->Prune());
-  // What was committed before stays whole.
   int nResult = 0;
   Open(&nResult);
-  EXPECT_EQ(kStoreOk, nResult);
-}
+  EXPECT_EQ(kStoreOk, nResult);  // what was committed before stays whole
 
-// Real file systems: a full tmpfs and a read-only mount. Needs root.
-TEST_F(FingerprintStoreTest, FullAndReadOnlyFileSystemsAreReported) {
-  std::string strMount = tmp_.MakeDir("mnt");
+  std::string strMount = tmp_.MakeDir("mnt"), strPath = strMount + "/store.sqlite";
   if (geteuid() != 0 || mount("tmpfs", strMount.c_str(), "tmpfs", 0, "size=64k") != 0) {
     GTEST_SKIP() << "mounting a tmpfs needs root";
   }
-  std::string strPath = strMount + "/store.sqlite";
-  {
-    FingerprintStore store(kVersion);
-    ASSERT_EQ(kStoreOk, store.Open(strPath)) << store.Message();
-    for (int i = 0; i < 40 && !store.Failed(); ++i) {
-      std::string strSong = MusicFile("s" + std::to_string(i), 1000 + i);
-      std::vector<uint32_t> vecWords = FingerprintLike(3000, i);
-      store.Remember(strSong, IdentityOf(strSong), 120, vecWords.data(), vecWords.size(), 1);
-      store.Flush();
-    }
-    EXPECT_TRUE(store.Failed());
-    EXPECT_NE(std::string::npos, store.Message().find("full")) << store.Message();
-  }
+  auto pStore = Open(&nResult, kVersion, strPath);
+  ASSERT_EQ(kStoreOk, nResult) << pStore->Message();
+  Fill(pStore.get());
+  EXPECT_NE(std::string::npos, pStore->Message().find("full")) << pStore->Message();
+  pStore.reset();
   ASSERT_EQ(0, mount("tmpfs", strMount.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, "size=64k"));
-  FingerprintStore readOnly(kVersion);
-  EXPECT_EQ(kStoreCannotOpen, readOnly.Open(strPath));
-  EXPECT_NE(std::string::npos, readOnly.Message().find("read-only")) << readOnly.Message();
+  pStore = Open(&nResult, kVersion, strPath);
+  EXPECT_EQ(kStoreCannotOpen, nResult);
+  EXPECT_NE(std::string::npos, pStore->Message().find("read-only")) << pStore->Message();
   umount2(strMount.c_str(), MNT_DETACH);
-}
-
-TEST_F(FingerprintStoreTest, PruneDropsOnlyEntriesOfGoneFiles) {
-  auto pStore = Open();
-  std::string strKept = MusicFile("kept.mp3");
-  std::string strGone = MusicFile("gone.mp3");
-  Remember(pStore.get(), strKept, FingerprintLike(50, 7));
-  Remember(pStore.get(), strGone, FingerprintLike(50, 8));
-  ASSERT_EQ(0, unlink(strGone.c_str()));
-  EXPECT_EQ(1, pStore->Prune());
-  EXPECT_EQ(0, pStore->Prune());
-  EXPECT_TRUE(Finds(pStore.get(), strKept));
 }
 
 }  // namespace

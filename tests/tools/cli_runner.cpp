@@ -8,8 +8,40 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <regex>
+#include <sstream>
+
+#include "file_ops.h"
+#include "text_escape.h"
 
 namespace twintone_cli_test {
+namespace {
+
+// Python's reader, made to refuse repeated keys and (through int) NaN and Infinity;
+// bytes that are not UTF-8 and lone surrogates fail on the way in or out. A schema
+// named by argv[1] is checked first.
+const char kFlattenJson[] = R"(
+import json, sys
+def pairs(items):
+    if len({k for k, _ in items}) != len(items): raise ValueError('repeated key')
+    return dict(items)
+def walk(path, value):
+    if isinstance(value, list): value = dict(enumerate(value)); emit(path + '#', len(value))
+    if not isinstance(value, dict): return emit(path, value)
+    for key, item in value.items(): walk(f'{path}.{key}' if path else str(key), item)
+def emit(path, value):
+    text = value if isinstance(value, str) else json.dumps(value)
+    sys.stdout.buffer.write(f'{path}\0{text}\0'.encode())
+doc = json.loads(sys.stdin.buffer.read(), object_pairs_hook=pairs, parse_constant=int)
+if len(sys.argv) > 1:
+    import jsonschema
+    schema = json.load(open(sys.argv[1]))
+    jsonschema.Draft202012Validator.check_schema(schema)
+    jsonschema.Draft202012Validator(schema).validate(doc)
+walk('', doc)
+)";
+
+}  // namespace
 
 CliProcess::CliProcess(const std::vector<std::string>& vecArgs, const char* pszProgram,
                        const std::string& strStdin) {
@@ -101,6 +133,83 @@ std::multiset<std::string> Contents(const std::map<std::string, std::string>& ma
   std::multiset<std::string> setContents;
   for (const auto& file : mapFiles) setContents.insert(file.second);
   return setContents;
+}
+
+JsonFields JsonOf(const std::string& strText, bool bReport) {
+  TempDir dir;
+  std::vector<std::string> vecArgs = {"-c", kFlattenJson};
+  if (bReport) vecArgs.push_back(TWINTONE_CLI_SCHEMA);
+  CliResult result = CliProcess(vecArgs, "python3", dir.WriteFile("doc.json", strText)).Finish();
+  JsonFields fields;
+  std::istringstream in(result.strOut);
+  std::string strKey, strValue;
+  while (std::getline(in, strKey, '\0') && std::getline(in, strValue, '\0')) {
+    fields[strKey] = strValue;
+  }
+  if (result.nExitCode == 0) return fields;
+  ADD_FAILURE() << "not a valid document: " << result.strErr << "\n" << strText;
+  return {};
+}
+
+JsonFields RunJson(std::vector<std::string> vecArgs, int nExpectedExit) {
+  vecArgs.insert(vecArgs.begin(), {"--json", "-q"});
+  CliResult result = RunCli(vecArgs);
+  EXPECT_EQ(nExpectedExit, result.nExitCode) << result.strErr;
+  return JsonOf(result.strOut);
+}
+
+CsvRows CsvOf(const std::string& strText) {
+  // A field, quoted with inner quotes doubled or free of quotes, commas and line ends,
+  // then the comma or CRLF after it.
+  static const std::regex kField(R"(("(?:[^"]|"")*"|[^",\r\n]*)(,|\r\n))"), kQuotes("\"\"");
+  CsvRows rows(1);
+  size_t nEnd = 0;
+  for (std::sregex_iterator it(strText.begin(), strText.end(), kField), itEnd;
+       it != itEnd && static_cast<size_t>(it->position()) == nEnd; ++it) {
+    std::string strField = (*it)[1];
+    if (!strField.empty() && strField[0] == '"') {
+      strField = std::regex_replace(strField.substr(1, strField.size() - 2), kQuotes, "\"");
+    }
+    rows.back().push_back(strField);
+    if ((*it)[2] == "\r\n") rows.emplace_back();
+    nEnd += static_cast<size_t>(it->length());
+  }
+  rows.pop_back();  // opened by the last CRLF
+  if (nEnd == strText.size()) return rows;
+  ADD_FAILURE() << "not CSV from byte " << nEnd << " of\n" << strText;
+  return {};
+}
+
+std::string PlanJson(const std::vector<std::vector<std::string>>& vecGroups,
+                     const std::string& strRoot, const std::string& strRel) {
+  std::string strJson = "{\"twintone_plan\": 1, \"groups\": [";
+  for (const auto& vecGroup : vecGroups) {
+    strJson += std::string(&vecGroup == &vecGroups[0] ? "" : ", ") + "{\"members\": [";
+    for (const std::string& strPath : vecGroup) {
+      twintone_cli::FileFacts facts = twintone_cli::FactsOf(strPath);
+      bool bKeep = &strPath == &vecGroup[0];
+      strJson += std::string(bKeep ? "" : ", ") + "{\"path_hex\": \"" +
+                 twintone_cli::HexBytes(strPath) + "\", \"rel_hex\": \"" +
+                 twintone_cli::HexBytes(strRel.empty() ? strPath.substr(strRoot.size() + 1)
+                                                       : strRel) +
+                 "\", \"size\": \"" + std::to_string(facts.nSize) + "\", \"mtime_ns\": \"" +
+                 std::to_string(facts.nModifiedNs) + "\", \"dev\": \"" +
+                 std::to_string(facts.nDevice) + "\", \"ino\": \"" + std::to_string(facts.nInode) +
+                 "\", \"role\": \"" + (bKeep ? "keep" : "duplicate") + "\"}";
+    }
+    strJson += "]}";
+  }
+  return strJson + "]}";
+}
+
+std::string FileName(const std::string& strPath) {
+  return std::filesystem::path(strPath).filename().string();
+}
+
+std::string CopyPiece(size_t nPiece, AudioEncoding encoding, const std::string& strPath) {
+  std::filesystem::create_directories(std::filesystem::path(strPath).parent_path());
+  twintone_test::CopyFile(twintone_test::SharedAudioCorpus().Path(nPiece, encoding), strPath);
+  return strPath;
 }
 
 }  // namespace twintone_cli_test

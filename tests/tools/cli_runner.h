@@ -1,8 +1,9 @@
 // Running the built twintone command as a child process, as a user's shell would,
-// reading its JSON and CSV documents back, and taking stock of the files in a folder.
+// reading its documents back strictly, and taking stock of the files in a folder.
 #ifndef TWINTONE_TESTS_TOOLS_CLI_RUNNER_H
 #define TWINTONE_TESTS_TOOLS_CLI_RUNNER_H
 
+#include <gtest/gtest.h>
 #include <sys/types.h>
 
 #include <map>
@@ -10,18 +11,21 @@
 #include <string>
 #include <vector>
 
+#include "fixtures/audio_fixtures.h"
 #include "fixtures/temp_dir.h"
 
 namespace twintone_cli_test {
 
+using twintone_test::AudioEncoding;
+
 struct CliResult {
   int nExitCode = -1;  // -1: killed by a signal or not started
-  std::string strOut;
-  std::string strErr;
+  std::string strOut, strErr;
 };
 
 // A running program (the twintone command unless pszProgram, looked up in PATH, names
-// another): standard output to a file, standard error to a pipe the test reads.
+// another): standard output to a file, standard error to a pipe the test reads. The
+// child gets a fingerprint cache of its own, so no run reads what another left.
 class CliProcess {
  public:
   explicit CliProcess(const std::vector<std::string>& vecArgs,
@@ -31,8 +35,7 @@ class CliProcess {
   // Reads standard error until strNeedle has appeared; false at end of stream.
   bool WaitForErr(const std::string& strNeedle);
   void Signal(int nSignal);
-  // Reads standard error to its end, then reaps the child.
-  CliResult Finish();
+  CliResult Finish();  // reads standard error to its end, then reaps the child
 
  private:
   bool ReadErr();  // one read from standard error; false at its end
@@ -48,22 +51,31 @@ inline CliResult RunCli(const std::vector<std::string>& vecArgs) {
 
 // A JSON document read by a strict reader and flattened: "groups.0.members.1.path"
 // holds a leaf (strings as they are, other values as JSON text), "groups#" the number
-// of items in an array. A malformed document fails the current test and yields {}.
+// of items in an array. With bReport the document must also follow the report schema.
+// A malformed document fails the current test and yields {}.
 using JsonFields = std::map<std::string, std::string>;
-JsonFields JsonOf(const std::string& strText);
+JsonFields JsonOf(const std::string& strText, bool bReport = true);
 
-// What makes a JSON document break the report schema (docs/report.schema.json), with
-// the document; "" when it conforms.
-std::string SchemaViolations(const std::string& strJson);
+// The command with --json -q before vecArgs, its exit code checked, its report read.
+JsonFields RunJson(std::vector<std::string> vecArgs, int nExpectedExit = 0);
 
-// CSV with CRLF records and quoted fields, one vector per record; same on faults.
+// CSV with CRLF records and quoted fields, one vector per record; fails the test on faults.
 using CsvRows = std::vector<std::vector<std::string>>;
 CsvRows CsvOf(const std::string& strText);
+
+// A review plan keeping each group's first file, with each file's identity as it is
+// now; a member's place below the target is its path below strRoot, or strRel if given.
+std::string PlanJson(const std::vector<std::vector<std::string>>& vecGroups,
+                     const std::string& strRoot, const std::string& strRel = "");
 
 // Every regular file below strRoot (links not followed) by path with its bytes, and
 // those bytes without the names.
 std::map<std::string, std::string> Snapshot(const std::string& strRoot);
 std::multiset<std::string> Contents(const std::map<std::string, std::string>& mapFiles);
+
+std::string FileName(const std::string& strPath);
+// Copies a corpus piece to strPath, making its folders; returns strPath.
+std::string CopyPiece(size_t nPiece, AudioEncoding encoding, const std::string& strPath);
 
 }  // namespace twintone_cli_test
 

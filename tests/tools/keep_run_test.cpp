@@ -1,6 +1,7 @@
-// Which copy the command keeps, on real encoded files: the full-length and lossless
-// copies under best, damaged copies never, the other policies, and tag comparison
-// options.
+// Which copy the command keeps: on plain member data, which copies look damaged and
+// where best draws the line between one length and another; on real encoded files, the
+// full-length and lossless copies under best, damaged copies never, the other policies,
+// and tag comparison options.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -8,15 +9,86 @@
 #include <filesystem>
 
 #include "cli_runner.h"
-#include "fixtures/audio_fixtures.h"
+#include "keeper.h"
 
 namespace twintone_cli_test {
 namespace {
 
-using twintone_test::AudioEncoding;
+using twintone_cli::Group;
+using twintone_cli::KeepPolicy;
+using twintone_cli::Member;
+using twintone_cli::WholenessContext;
 
-std::string FileName(const std::string& strPath) {
-  return std::filesystem::path(strPath).filename().string();
+Member Copy(const std::string& strPath, int64_t nSize, int nSeconds, int nKbps,
+            int nDecodedMs = -1) {
+  Member member;
+  member.strPath = strPath;
+  member.nSizeBytes = nSize;
+  member.nDurationMs = nSeconds * 1000;
+  member.nBitrateKbps = nKbps;
+  member.nDecodedMs = nDecodedMs;
+  twintone_cli::DescribeFormat(strPath, &member.strFormat, &member.bLossless);
+  return member;
+}
+
+TEST(WholenessTest, FlagsOnlyCopiesThatCannotHoldWhatTheirHeaderClaims) {
+  const WholenessContext kTags{false, 0}, kPrints{true, 120};
+  struct Case {
+    Member member;
+    WholenessContext context;
+    const char* pszProblem;  // start of the expected text; "" for whole
+  };
+  const std::vector<Case> kCases = {
+      // 1:06 at 192 kbit/s takes 1.5 MiB; 10 KB is what is left of a cut download.
+      {Copy("a.mp3", 10'000, 66, 192), kTags, "truncated"},
+      {Copy("a.mp3", 1'600'000, 66, 192), kTags, ""},
+      // VBR and tags of any size stay well within half the implied size.
+      {Copy("a.ogg", 900'000, 66, 192), kTags, ""},
+      // A FLAC's bitrate is worked out from its size, so only the length can be absurd:
+      // 2^36-1 samples (18 days) in 20 MB.
+      {Copy("a.flac", 20'000'000, 1'558'000, 0), kTags, "damaged header"},
+      {Copy("a.flac", 30'000'000, 180, 1333), kTags, ""},
+      {Copy("a.wav", 1'000'000, 180, 1411), kTags, "truncated"},
+      // Fingerprint mode: the decoder's yield against min(seconds asked, length).
+      {Copy("a.mp3", 4'800'000, 180, 192, 20'000), kPrints, "decoding stopped early"},
+      {Copy("a.mp3", 480'000, 20, 192, 19'400), kPrints, ""},
+      {Copy("a.mp3", 4'800'000, 180, 192, 120'000), kPrints, ""},
+      {Copy("a.mp3", 4'800'000, 180, 192, 20'000), kTags, ""},
+      // A cut Ogg stream has lost the page its length is read from.
+      {Copy("a.ogg", 2'732, 0, 112), kTags, "length unknown"},
+  };
+  for (const Case& c : kCases) {
+    std::string strProblem = twintone_cli::WholenessProblem(c.member, c.context);
+    EXPECT_EQ(0u, strProblem.rfind(c.pszProblem, 0)) << c.member.strPath << " "
+                                                    << c.member.nSizeBytes << ": " << strProblem;
+    EXPECT_EQ(std::string(c.pszProblem).empty(), strProblem.empty()) << strProblem;
+  }
+}
+
+// The paths of one group ordered under best, keeper first; *pGroup gets the group.
+std::vector<std::string> OrderByBest(std::vector<Member> vecMembers, Group* pGroup) {
+  std::vector<Group> vecGroups(1);
+  vecGroups[0].vecMembers = std::move(vecMembers);
+  twintone_cli::ChooseKeepers({KeepPolicy()}, {false, 0}, &vecGroups);
+  *pGroup = vecGroups[0];
+  std::vector<std::string> vecPaths;
+  for (const Member& member : pGroup->vecMembers) vecPaths.push_back(member.strPath);
+  return vecPaths;
+}
+
+TEST(KeeperTest, BestCountsLengthsWithinFiveSecondsAsEqual) {
+  using Paths = std::vector<std::string>;
+  Group group;
+  // 2:58 and 3:00 are one length: lossless leads, then bitrate.
+  EXPECT_EQ((Paths{"b.flac", "a.mp3", "c.mp3"}),
+            OrderByBest({Copy("a.mp3", 7'120'000, 178, 320), Copy("b.flac", 6'000'000, 180, 266),
+                         Copy("c.mp3", 2'880'000, 180, 128)},
+                        &group));
+  EXPECT_EQ("kept: FLAC, lossless; others lossy", group.strKeepReason);
+  // 2:54 is shorter than 3:00, whatever the format.
+  EXPECT_EQ((Paths{"c.mp3", "b.flac"}), OrderByBest({Copy("b.flac", 6'000'000, 174, 266),
+                                                     Copy("c.mp3", 2'880'000, 180, 128)},
+                                                    &group));
 }
 
 class KeepRunTest : public ::testing::Test {
@@ -30,19 +102,8 @@ class KeepRunTest : public ::testing::Test {
         "title=" + strTitle, "-metadata", "artist=Test Ensemble"};
     vecArgs.insert(vecArgs.end(), vecCodec.begin(), vecCodec.end());
     vecArgs.push_back(dir.Path(strName));
-    CliResult result = CliProcess(vecArgs, "ffmpeg").Finish();
-    EXPECT_EQ(0, result.nExitCode) << result.strErr;
+    EXPECT_EQ(0, CliProcess(vecArgs, "ffmpeg").Finish().nExitCode) << strName;
     return dir.Path(strName);
-  }
-
-  JsonFields RunJson(std::vector<std::string> vecArgs, bool bCheckSchema = false) {
-    vecArgs.insert(vecArgs.begin(), {"--json", "-q"});
-    CliResult result = RunCli(vecArgs);
-    EXPECT_EQ(0, result.nExitCode) << result.strErr;
-    if (bCheckSchema) {
-      EXPECT_EQ("", SchemaViolations(result.strOut));
-    }
-    return JsonOf(result.strOut);
   }
 
   TempDir dir;
@@ -56,7 +117,7 @@ TEST_F(KeepRunTest, BestKeepsTheFullLengthCopyAndLosslessOverAHigherBitrate) {
   // A pure tone packs into far fewer bits as FLAC than as 320 kbit/s MP3.
   Encode("lib/tone.mp3", 20, "Short Song", {"-c:a", "libmp3lame", "-b:a", "320k"});
   Encode("lib/tone.flac", 20, "Short Song", {"-ac", "1", "-ar", "8000", "-c:a", "flac"});
-  JsonFields doc = RunJson({dir.Path("lib")}, true);
+  JsonFields doc = RunJson({dir.Path("lib")});
   ASSERT_EQ("2", doc["groups#"]);
   // Groups come in the order of their keepers' paths.
   EXPECT_EQ("full.mp3", FileName(doc["groups.0.members.0.path"]));
@@ -74,7 +135,7 @@ TEST_F(KeepRunTest, TruncatedCopiesAreNeverKeptAndAGroupOfThemMovesNothing) {
   std::string strLib = dir.MakeDir("lib");
   // Piece 0: a whole 128 kbit/s copy and the first 10 KB of the 320 kbit/s one, whose
   // header still claims the whole length. Piece 1: two such stubs and nothing whole.
-  twintone_test::CopyFile(corpus.Path(0, AudioEncoding::kMp3At128), strLib + "/p0-whole.mp3");
+  CopyPiece(0, AudioEncoding::kMp3At128, strLib + "/p0-whole.mp3");
   twintone_test::WriteTruncatedCopy(corpus.Path(0, AudioEncoding::kMp3At320),
                                     strLib + "/p0-cut.mp3", 10'000);
   twintone_test::WriteTruncatedCopy(corpus.Path(1, AudioEncoding::kMp3At320),
@@ -82,7 +143,7 @@ TEST_F(KeepRunTest, TruncatedCopiesAreNeverKeptAndAGroupOfThemMovesNothing) {
   twintone_test::WriteTruncatedCopy(corpus.Path(1, AudioEncoding::kMp3At128),
                                     strLib + "/p1-cut-too.mp3", 10'000);
   auto mapBefore = Snapshot(strLib);
-  JsonFields doc = RunJson({"--move-duplicates", dir.Path("dups"), strLib}, true);
+  JsonFields doc = RunJson({"--move-duplicates", dir.Path("dups"), strLib});
   ASSERT_EQ("2", doc["groups#"]);
   EXPECT_EQ("p0-whole.mp3", FileName(doc["groups.0.members.0.path"]));
   EXPECT_EQ("kept: the only whole copy", doc["groups.0.keep_reason"]);
@@ -107,7 +168,7 @@ TEST_F(KeepRunTest, ACopyThatDecodesShortIsPassedOverInFingerprintMode) {
   const std::string& strFlac = corpus.Path(1, AudioEncoding::kFlac);
   twintone_test::WriteTruncatedCopy(strFlac, dir.Path("half.flac"),
                                     std::filesystem::file_size(strFlac) / 2);
-  twintone_test::CopyFile(corpus.Path(1, AudioEncoding::kMp3At128), dir.Path("whole.mp3"));
+  CopyPiece(1, AudioEncoding::kMp3At128, dir.Path("whole.mp3"));
   JsonFields doc = RunJson({"--fingerprint", dir.Path("half.flac"), dir.Path("whole.mp3")});
   ASSERT_EQ("1", doc["groups#"]);
   EXPECT_EQ(dir.Path("whole.mp3"), doc["groups.0.members.0.path"]);
@@ -116,11 +177,8 @@ TEST_F(KeepRunTest, ACopyThatDecodesShortIsPassedOverInFingerprintMode) {
 }
 
 TEST_F(KeepRunTest, PoliciesChooseAmongIdenticalCopies) {
-  const std::string& strSource =
-      twintone_test::SharedAudioCorpus().Path(2, AudioEncoding::kOggVorbis);
-  std::string strOld = dir.MakeDir("a") + "/song.ogg", strNew = dir.MakeDir("b") + "/song.ogg";
-  twintone_test::CopyFile(strSource, strOld);
-  twintone_test::CopyFile(strSource, strNew);
+  std::string strOld = CopyPiece(2, AudioEncoding::kOggVorbis, dir.Path("a/song.ogg"));
+  std::string strNew = CopyPiece(2, AudioEncoding::kOggVorbis, dir.Path("b/song.ogg"));
   struct timespec times[2] = {{1'000'000'000, 0}, {1'000'000'000, 0}};
   ASSERT_EQ(0, utimensat(AT_FDCWD, strOld.c_str(), times, 0));
   const std::vector<std::pair<std::string, std::string>> kCases = {
@@ -137,7 +195,6 @@ TEST_F(KeepRunTest, PoliciesChooseAmongIdenticalCopies) {
 }
 
 TEST_F(KeepRunTest, LooseComparisonAndLegacyEncodingReachTheLibrary) {
-  using twintone_test::Id3TextFrame;
   twintone_test::WriteMp3WithId3Frames(dir.Path("a.mp3"),
                                        {{"TIT2", 0, "Metal Madness"}, {"TPE1", 0, "Bj\xF6rk"}});
   twintone_test::WriteMp3WithId3Frames(dir.Path("b.mp3"),
