@@ -83,50 +83,6 @@ TEST_F(EndToEndTest, FingerprintRunGroupsEveryPieceWithTheHighestBitrateInFront)
   EXPECT_EQ(setPieces.size(), pCorpus_->vecPieces.size());
 }
 
-TEST_F(EndToEndTest, TextRunGroupsTaggedCopiesByTitleAndArtist) {
-  LoadCorpus();
-  ASSERT_EQ(StartDedupeThread(nullptr, nullptr, TWINTONE_MATCH_TITLE | TWINTONE_MATCH_ARTIST, 0, 0),
-            0);
-  std::vector<std::vector<std::string>> vecGroups = Groups();
-  ASSERT_EQ(vecGroups.size(), pCorpus_->vecPieces.size());
-  for (size_t g = 0; g < vecGroups.size(); ++g) {
-    int nPiece = PieceOf(vecGroups[g].front());
-    // Every tagged encoding; the untagged copy is titled by its file name.
-    EXPECT_EQ(vecGroups[g].size(), twintone_test::AllEncodings().size() - 1);
-    for (int i = 0; i < GroupSize(g); ++i) {
-      tagInMusicDedupInfo* pInfo = GroupMember(g, i);
-      EXPECT_EQ(PieceOf(pInfo->pszPath), nPiece);
-      EXPECT_EQ(pInfo->pszTitle, pCorpus_->vecPieces[nPiece].strTitle);
-      EXPECT_EQ(pInfo->nDuration % 1000, 0);
-      EXPECT_GT(pInfo->nFileSize, 0);
-    }
-  }
-}
-
-TEST_F(EndToEndTest, MissingAndCorruptFilesAreSkippedAndTheRunGoesOn) {
-  TempDir dir;
-  const std::string& strGood = pCorpus_->Path(0, AudioEncoding::kFlac);
-  twintone_test::CopyFile(strGood, dir.Path("a.flac"));
-  twintone_test::CopyFile(pCorpus_->Path(0, AudioEncoding::kMp3At128), dir.Path("b.mp3"));
-  twintone_test::WriteGarbageFile(dir.Path("c.mp3"), 50000, 7);
-  twintone_test::WriteTruncatedCopy(strGood, dir.Path("d.flac"), 3000);
-  std::string strGone = dir.Path("e.ogg");
-  twintone_test::CopyFile(pCorpus_->Path(0, AudioEncoding::kOggVorbis), strGone);
-  testing::internal::CaptureStdout();
-  ASSERT_EQ(AddToDedupeLists(dir.Root().c_str(), 0), 0);
-  testing::internal::GetCapturedStdout();
-  ASSERT_EQ(remove(strGone.c_str()), 0);
-
-  EventRecorder recorder;
-  ASSERT_EQ(StartDedupeThread(&EventRecorder::Callback, &recorder, TWINTONE_MATCH_FINGERPRINT, 60,
-                              0),
-            0);
-  ASSERT_TRUE(recorder.WaitForEnd(300));
-  EXPECT_EQ(recorder.Codes(), (std::vector<int>{-1, 1, 2, 3, 4, 5, 6}));
-  ASSERT_EQ(GetGroupIdCounts(), 1);
-  EXPECT_EQ(Groups()[0], (std::vector<std::string>{dir.Path("a.flac"), dir.Path("b.mp3")}));
-}
-
 TEST_F(EndToEndTest, StoppedRunRepeatedAfterDeallocGivesTheSameGroups) {
   LoadCorpus();
   ASSERT_EQ(StartDedupeThread(nullptr, nullptr, TWINTONE_MATCH_FINGERPRINT, 30, 0), 0);

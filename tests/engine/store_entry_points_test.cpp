@@ -64,8 +64,6 @@ TEST_F(StoreEntryPointsTest, SecondRunTakesEveryFingerprintFromTheStore) {
 
 TEST_F(StoreEntryPointsTest, EntryPointsAnswerWithTheirCodes) {
   EXPECT_EQ(-1, twintone_open_store(nullptr));
-  EXPECT_EQ(-1, twintone_store_stats(nullptr, nullptr));
-  EXPECT_EQ(0, twintone_close_store());
   EXPECT_EQ(-2, twintone_prune_store());
 
   std::string strGarbage = tmp_.WriteFile("garbage.sqlite", std::string(4096, 'g'));

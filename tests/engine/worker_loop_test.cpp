@@ -36,10 +36,6 @@ class WorkerLoopTest : public ::testing::Test {
     ASSERT_EQ(StartDedupeThread(&EventRecorder::Callback, &recorder_, TWINTONE_MATCH_TITLE, 0, 0),
               0);
   }
-  bool StopRequested() {
-    MutexHold hold(&g_pCDeDup->hStateLock);
-    return g_pCDeDup->bQuit;
-  }
 
   TempDir dir_;
   EventRecorder recorder_;
@@ -129,23 +125,6 @@ TEST_F(WorkerLoopTest, InsideTheCallbackIntakeAndReadingRefuseInsteadOfDeadlocki
             std::make_tuple(-1, -1, -1, -1));
   // DedupeDealloc's stop request ended the run after the first file.
   EXPECT_EQ(recorder_.Codes(), (std::vector<int>{-1, 1, 3}));
-}
-
-TEST_F(WorkerLoopTest, ReadingDuringARunStopsItAndWaitsForItsEnd) {
-  LoadFiles(4);
-  recorder_.onEvent = [this](int nCode) {
-    if (nCode != 1) return;
-    // Hold the first file until the host's read has asked the run to stop.
-    for (int i = 0; i < 5000 && !StopRequested(); ++i) usleep(1000);
-  };
-  StartAsync();
-  ASSERT_TRUE(recorder_.WaitForCode(-1));
-  EXPECT_EQ(GetLoadCounts(), 4);
-  ASSERT_TRUE(recorder_.WaitForEnd());
-  // The stop came before the second file at the latest (before the first when the
-  // read was quicker than the worker).
-  std::vector<int> vecCodes = recorder_.Codes();
-  EXPECT_TRUE(vecCodes == (std::vector<int>{-1, 1, 5}) || vecCodes == (std::vector<int>{-1, 5}));
 }
 
 }  // namespace

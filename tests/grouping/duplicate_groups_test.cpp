@@ -82,10 +82,10 @@ TEST_F(DuplicateFilingTest, EqualTextsShareAGroupOrderedByRank) {
 // threshold; the group keeps its founder's fingerprint as key, which a copy of the
 // founder matches fully.
 TEST_F(DuplicateFilingTest, JoiningScoreIsTheMatchScoreAndBetterCopyTakesTheFront) {
-  const Words words = maker_.Random(300);
-  Add({words.begin(), words.begin() + 19});
+  const Words words = maker_.Random(300), shortWords = maker_.Random(20);
+  Add({shortWords.begin(), shortWords.begin() + 19});
   EXPECT_EQ(last_, FilingOutcome::kTooShort);
-  Add({words.begin(), words.begin() + 20}, 1, 1);
+  Add(shortWords, 1, 1);
   EXPECT_EQ(groups_.size(), 1u);
   InerMusicDedupInfo* pFounder = Add(words, 128);
   InerMusicDedupInfo* pBetter = Add(maker_.Flipped(words, 3), 320);  // scores 13/16
