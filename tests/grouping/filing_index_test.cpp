@@ -125,30 +125,6 @@ TEST_F(FastFilingTest, IndexNamesGroupsOnlyInsideTheWindow) {
   }
 }
 
-// 1100 keys of 65,536 words put 9 million postings in the index, past the point
-// where its lists double: two words of a key still name that key alone.
-TEST_F(FastFilingTest, IndexNamesTheSameGroupAfterItsListsGrow) {
-  const Words base = maker_.Random(65536);
-  auto keyOf = [&](uint32_t k) {
-    Words key = base;
-    for (uint32_t& w : key) w ^= k * 0x9e3779b9u;
-    return key;
-  };
-  FilingIndex index;
-  for (uint32_t k = 0; k < 1100; ++k) index.Add(keyOf(k).data(), 65536);
-  // Newcomers sharing just the two sampled words at 0 and 8 with a key filed
-  // before the lists grew.
-  for (uint32_t k : {7u, 500u, 1000u}) {
-    Words newcomer = maker_.Random(65536);
-    const Words key = keyOf(k);
-    newcomer[0] = key[0];
-    newcomer[8] = key[8];
-    std::vector<uint32_t> vecIds;
-    index.FindCandidates(newcomer.data(), 65536, &vecIds);
-    EXPECT_EQ(std::vector<uint32_t>{k}, vecIds);
-  }
-}
-
 // Groups filed plainly, and groups of a released map, are seen correctly once fast
 // filing starts: the index is rebuilt from the map it finds.
 TEST_F(FastFilingTest, IndexFollowsTheGroupMapAcrossModesAndRelease) {
