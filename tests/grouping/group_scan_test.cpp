@@ -30,11 +30,6 @@ void ExpectFirstPassingIndices(ParallelGroupScan* pScan) {
   EXPECT_EQ(pScan->FindFirst(10, [](size_t i) { return i == 9; }), 9u);
 }
 
-TEST(GroupScanTest, FindsTheFirstPassingIndexWhateverTheThreadsFinishFirst) {
-  ParallelGroupScan scan(3);
-  ExpectFirstPassingIndices(&scan);
-}
-
 // As a fingerprint run's decode pool helps: threads the scan does not own, woken
 // through the hook, each also busy with work of its own in between.
 TEST(GroupScanTest, ThreadsOfAnotherPoolHelpAndTheAnswerStaysTheFirst) {
