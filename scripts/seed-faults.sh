@@ -134,7 +134,7 @@ else
   # known sooner. Each pass stops at its first failure.
   grep -E '^ *[0-9]+/[0-9]+ +Test +#[0-9]+: .* Passed +[0-9.]+ sec' "$work/ctest.log" \
     | awk '$(NF-1) + 0 > 10 { n = $0; sub(/^.*Test +#[0-9]+: /, "", n); sub(/ .*$/, "", n); print n }' \
-    | sed 's/[][.*^$()+?{}|\\]/\\&/g; s/^/^/; s/$/$/' | paste -sd'|' >"$work/slow"
+    | sed 's/[]().*^$+?{}|[\\]/\\&/g; s/^/^/; s/$/$/' | paste -sd'|' >"$work/slow"
 fi
 slow=$(cat "$work/slow" 2>/dev/null)
 [[ -n $slow ]] || slow='^$'
