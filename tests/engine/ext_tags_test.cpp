@@ -78,35 +78,4 @@ TEST_F(ExtTagsTest, TextSettingsReachTagAndFingerprintRuns) {
   EXPECT_EQ(fingerprinted.count(*kStored.begin()), 1u);
 }
 
-TEST_F(ExtTagsTest, LooseKeysGroupCaseAndBlankVariantsButKeepTheRecordsText) {
-  const struct {
-    const char *pszTitle, *pszArtist, *pszAlbum;
-  } kRecords[] = {
-      {"Metal Madness", "Machine Wars", "Live"},
-      {"metal  madness ", "  MACHINE\tWARS", "Live"},
-      {"Metal Madness", "Machine Wars", "live"},  // albums stay exact
-      {"Metal Madness", " \t ", "Live"},          // a blank artist is no artist
-  };
-  for (size_t i = 0; i < 4; ++i) {
-    HostRecord record;
-    record.strPath = dir_.WriteFile(std::to_string(i) + ".mp3", "x");
-    record.strTitle = kRecords[i].pszTitle;
-    record.strArtist = kRecords[i].pszArtist;
-    record.strAlbum = kRecords[i].pszAlbum;
-    ASSERT_EQ(AddHostRecord(record), 0);
-  }
-  const int nFlags = TWINTONE_MATCH_TITLE | TWINTONE_MATCH_ARTIST | TWINTONE_MATCH_ALBUM;
-  ASSERT_EQ(StartDedupeThread(nullptr, nullptr, nFlags, 0, 0), 0);
-  EXPECT_EQ(GetGroupIdCounts(), 0);
-
-  EXPECT_EQ(twintone_set_key_compare(2), -1);
-  ASSERT_EQ(twintone_set_key_compare(TWINTONE_KEY_LOOSE), 0);
-  ASSERT_EQ(StartDedupeThread(nullptr, nullptr, nFlags, 0, 0), 0);
-  ASSERT_EQ(GetGroupIdCounts(), 1);
-  ASSERT_EQ(GroupSize(0), 2);
-  EXPECT_STREQ(GroupMember(0, 0)->pszTitle, "Metal Madness");
-  EXPECT_STREQ(GroupMember(0, 1)->pszTitle, "metal  madness ");
-  EXPECT_STREQ(GroupMember(0, 1)->pszArtist, "  MACHINE\tWARS");
-}
-
 }  // namespace

@@ -61,6 +61,32 @@ TEST_F(RecordKeyTest, SelectedFieldsJoinInFixedOrderAndMissingOnesRefuse) {
   for (const auto& c : codes) EXPECT_EQ(KeyResultCode(c.first), c.second);
 }
 
+// Loose keys fold case and blanks of the title and the artist, in the key only; an
+// album stays exact, and an artist of blanks is no artist.
+TEST_F(RecordKeyTest, LooseKeysFoldTitleAndArtistOnly) {
+  record_.strPath = dir_.WriteFile("f.mp3", "x");
+  KeyRules rules;
+  rules.nMatchFlags = kTitle | kArtist | kAlbum;
+  rules.bLooseText = true;
+  const struct {
+    const char *pszTitle, *pszArtist;
+    KeyOutcome outcome;
+    std::string strKey;
+  } cases[] = {
+      {"Metal Madness", "Machine Wars", KeyOutcome::kKeyed, "metal madnessmachine warsLive"},
+      {"metal  madness ", "  MACHINE\tWARS", KeyOutcome::kKeyed, "metal madnessmachine warsLive"},
+      {"Metal Madness", " \t ", KeyOutcome::kNoArtist, "metal madness"},
+  };
+  for (const auto& c : cases) {
+    record_.strTitle = c.pszTitle;
+    record_.strArtist = c.pszArtist;
+    record_.strAlbum = "Live";
+    EXPECT_EQ(TextKey(&record_, rules), c.outcome) << c.pszTitle;
+    EXPECT_EQ(record_.pGroupKey->strKey, c.strKey);
+    EXPECT_EQ(record_.strTitle, c.pszTitle);  // the record keeps the text as read
+  }
+}
+
 // A title of blanks read from a file becomes the file's bare name in both modes, as
 // does the title of a file whose tags cannot be read; a title the host gave is kept
 // as given, blanks and all, in both modes.
