@@ -10,7 +10,6 @@
 #include <thread>
 #include <vector>
 
-#include "grouping/duplicate_filing.h"
 #include "fixtures/fingerprints.h"
 
 using namespace twintone;
@@ -60,41 +59,6 @@ TEST(GroupScanTest, ThreadsOfAnotherPoolHelpAndTheAnswerStaysTheFirst) {
   }
   cvWake.notify_all();
   for (std::thread& t : vecPool) t.join();
-}
-
-TEST(GroupScanTest, FilingWithTheParallelSearchGivesTheSameGroupsAndScores) {
-  // 150 distinct recordings, then a noisy re-read of every third one.
-  FingerprintMaker maker(9);
-  std::vector<Words> vecFingers;
-  for (int i = 0; i < 150; ++i) vecFingers.push_back(maker.Drifting(300, 3));
-  for (int i = 0; i < 150; i += 3)
-    vecFingers.push_back(maker.Flipped(maker.Shifted(vecFingers[i], 5), 2, 3));
-  // Each group's members with their scores, groups ended by "|".
-  auto file = [&](ParallelGroupScan* pScan) {
-    FilingRules rules;
-    rules.bFingerprint = true;
-    rules.pScan = pScan;
-    GroupMap groups;
-    FilingIndexCache index;
-    std::vector<InerMusicDedupInfo> vecRecords(vecFingers.size());
-    for (size_t i = 0; i < vecFingers.size(); ++i) {
-      vecRecords[i].strPath = std::to_string(i);
-      SetFinger(vecRecords[i].pGroupKey, vecFingers[i]);
-      FileRecord(&groups, &vecRecords[i], rules, &index);
-    }
-    std::string strOutcome;
-    for (auto& entry : groups) {
-      for (InerMusicDedupInfo* p : *entry.second)
-        strOutcome += p->strPath + ":" + std::to_string(p->fSimilarity) + " ";
-      strOutcome += "|";
-    }
-    ReleaseGroups(&groups);
-    return strOutcome;
-  };
-  ParallelGroupScan scan(3);
-  const std::string strAlone = file(nullptr);
-  EXPECT_EQ(file(&scan), strAlone);
-  EXPECT_EQ(std::count(strAlone.begin(), strAlone.end(), '|'), 150);
 }
 
 }  // namespace
