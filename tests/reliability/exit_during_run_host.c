@@ -1,11 +1,7 @@
-/* A C host that leaves while a fingerprint run is still going: loads the files named
- * on its command line, starts an asynchronous run and then
- *   n > 0: waits for n progress events and returns from main,
- *   n = 0: returns from main at once,
- *   n < 0: calls exit from inside progress event -n, on the worker thread.
- * The library must stop its threads before the static objects they use are
- * destroyed: the process ends with status 0.
- *   exit_during_run_host <n> <file>... */
+/* exit_during_run_host <n> <file>...: a C host that loads the files, starts a
+ * fingerprint run and leaves while it goes: after n progress events (n > 0, returning
+ * from main), at once (n = 0), or by exit inside progress event -n (n < 0). The
+ * library stops its threads before the statics they use are destroyed: status 0. */
 #include <pthread.h>
 #include <stdio.h>
 #include <stdlib.h>
