@@ -87,7 +87,7 @@ TEST_F(ConcurrencyStressTest, HostThreadsCallingAnythingAnytimeNeitherHangNorCor
       std::mt19937 rng(nSeed);
       tagInMusicDedupInfo* pInfo = nullptr;
       int nCount = 0;
-      while (!bStop.load()) {
+      for (; !bStop.load(); std::this_thread::sleep_for(std::chrono::microseconds(rng() % 3000))) {
         switch (rng() % 10) {
           case 0: PauseDedupeThread(); break;
           case 1: case 2: ContinueDedupeThread(); break;
@@ -99,7 +99,6 @@ TEST_F(ConcurrencyStressTest, HostThreadsCallingAnythingAnytimeNeitherHangNorCor
           case 8: AddToDedupeLists(vecAudio_[rng() % vecAudio_.size()].c_str(), 0); break;
           case 9: if (rng() % 4 == 0) DedupeDealloc(); break;
         }
-        std::this_thread::sleep_for(std::chrono::microseconds(rng() % 3000));
       }
       ++nFinished;
     });

@@ -8,8 +8,6 @@
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "fixtures/event_recorder.h"
 #include "twintone.h"
 
