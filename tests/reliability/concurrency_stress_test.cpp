@@ -29,8 +29,7 @@ constexpr int kFingerprints = TWINTONE_MATCH_FINGERPRINT;
 
 class ConcurrencyStressTest : public ::testing::Test {
  protected:
-  // Text mode: 24 records in 6 groups of 4, on files that exist. Fingerprint mode:
-  // two pieces in two encodings each, and one piece alone.
+  // Texts: 24 records of files that exist, 6 groups of 4. Fingerprints: 2 pairs, 1 alone.
   void SetUp() override {
     for (int i = 0; i < 24; ++i) {
       vecRecords_.push_back({dir_.WriteFile(std::to_string(i)), "Title " + std::to_string(i % 6)});

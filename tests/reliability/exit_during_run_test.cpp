@@ -1,7 +1,6 @@
-// A C host that returns from main, or calls exit from inside an event, while a
-// fingerprint run is decoding: every one of many such processes must end with status
-// 0, without a signal and without writing anything. Before the library stopped its
-// threads at exit, about one in seven crashed inside TagLib's destroyed statics.
+// A C host that returns from main, or calls exit inside an event, while a fingerprint
+// run is decoding: every such process ends with status 0, no signal and no output.
+// Before the library stopped its threads at exit, one in seven crashed in TagLib's statics.
 #include <cstdio>
 #include <string>
 
