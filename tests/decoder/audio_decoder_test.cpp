@@ -15,8 +15,7 @@ namespace {
 
 using twintone_test::AudioEncoding;
 using twintone_test::SharedAudioCorpus;
-
-// What one decode reported. Starts with the header the decoder reads nSeconds from.
+// What one decode reported, after the header the decoder reads nSeconds from.
 struct DecodeRecord {
   double Seconds() const { return static_cast<double>(nBytes) / (nRate * nChannels * 2.0); }
   DecoderUserHeader header{};
@@ -30,8 +29,7 @@ struct DecodeRecord {
 DecodeRecord* g_pRecord = nullptr;
 
 int RecordInfo(void*, int nRate, int nChannels, int nBits) {
-  EXPECT_EQ(++g_pRecord->nInfoCalls, 1);
-  EXPECT_EQ(nBits, 16);
+  EXPECT_TRUE(++g_pRecord->nInfoCalls == 1 && nBits == 16);
   g_pRecord->nRate = nRate;
   g_pRecord->nChannels = nChannels;
   return g_pRecord->nInfoResult;
@@ -58,7 +56,6 @@ DecodeRecord Decode(const std::string& strPath, int nSeconds = 0, bool bNullUser
   record.nResult =
       DecoderAudio(&hTask, strPath.c_str(), RecordInfo, RecordData, bNullUser ? nullptr : &record);
   EXPECT_EQ(DestroyConvertTask(&hTask), 0);
-  EXPECT_EQ(hTask, nullptr);
   return record;
 }
 
@@ -73,82 +70,44 @@ TEST(AudioDecoderTest, EveryEncodingGivesMonoS16At11025AndHonoursTheSecondsLimit
     EXPECT_TRUE(whole.nRate == 11025 && whole.nChannels == 1);
     // Lossy codecs keep some encoder padding; resampling may round by a sample.
     EXPECT_NEAR(whole.Seconds(), piece.nSeconds, twintone_test::IsLossless(encoding) ? 1e-3 : 0.1);
-
+    // A limited decode ends with the buffer that reaches the limit.
     DecodeRecord limited = Decode(piece.Path(encoding), 5);
     ASSERT_EQ(limited.nResult, 0);
     int64_t nLimit = int64_t{5} * limited.nRate * limited.nChannels * 2;
     EXPECT_GE(limited.nBytes, nLimit);
     EXPECT_LT(limited.nBytes - limited.nLastBuffer, nLimit);
   }
-  // Two MP3 streams back to back, 44.1 kHz stereo then 22.05 kHz mono: the second
-  // half is converted like the first, at its own rate.
-  TempDir dir;
-  const auto& corpus = SharedAudioCorpus();
-  DecodeRecord joined = Decode(dir.WriteFile(
-      "joined.mp3", TempDir::ReadFile(corpus.Path(0, AudioEncoding::kMp3Untagged)) +
-                        TempDir::ReadFile(corpus.Path(1, AudioEncoding::kMp3Mono22k))));
-  ASSERT_EQ(joined.nResult, 0);
-  EXPECT_NEAR(joined.Seconds(), corpus.vecPieces[0].nSeconds + piece.nSeconds, 0.2);
 }
 
-TEST(AudioDecoderTest, CallbackFailureEndsTheDecodeAtOnce) {
+TEST(AudioDecoderTest, ACallbackAskingToStopEndsTheDecodeAtOnce) {
   const std::string strPath = SharedAudioCorpus().Path(0, AudioEncoding::kMp3At128);
-  DecodeRecord dataFails;
-  dataFails.nFailAtBuffer = 2;
-  dataFails = Decode(strPath, 0, false, dataFails);
-  EXPECT_TRUE(dataFails.nResult == DECODER_ERR_CALLBACK && dataFails.nBuffers == 3);
-  DecodeRecord infoFails;
-  infoFails.nInfoResult = -1;
+  DecodeRecord dataStops, infoFails;
+  dataStops.nFailAtBuffer = 2, infoFails.nInfoResult = -1;
+  dataStops = Decode(strPath, 0, false, dataStops);
+  EXPECT_TRUE(dataStops.nResult == DECODER_ERR_CALLBACK && dataStops.nBuffers == 3);
   infoFails = Decode(strPath, 0, false, infoFails);
-  EXPECT_EQ(infoFails.nResult, DECODER_ERR_CALLBACK);
-  EXPECT_TRUE(infoFails.nInfoCalls == 1 && infoFails.nBuffers == 0);
+  EXPECT_TRUE(infoFails.nResult == DECODER_ERR_CALLBACK && infoFails.nBuffers == 0);
 }
 
-// Inputs without audio fail without a callback; whatever survives of a damaged stream
-// comes out well formed (the callbacks check that) and no longer than the piece.
-TEST(AudioDecoderTest, BadAndDamagedInputsEndCleanly) {
+// Inputs without audio, and bad arguments, fail without a callback and without blocking.
+TEST(AudioDecoderTest, BadInputsAndArgumentsFailCleanly) {
   TempDir dir;
   ASSERT_EQ(mkfifo(dir.Path("stream.mp3").c_str(), 0600), 0);
   twintone_test::WriteGarbageFile(dir.Path("noise.mp3"), 200000, 7);
-  auto headOf = [](AudioEncoding encoding, size_t nBytes) {
-    return TempDir::ReadFile(SharedAudioCorpus().Path(0, encoding)).substr(0, nBytes);
-  };
   alarm(60);  // a hang fails the test instead of stalling the run
   for (const std::string& strPath :
-       {dir.Path("missing.mp3"), dir.WriteFile("empty.mp3"),
+       {dir.Path("missing.mp3"), dir.WriteFile("empty.mp3"), dir.WriteFile("cut.flac", "fLaC"),
         dir.WriteFile("notes.mp3", "Not music at all, just a line of text.\n"),
-        dir.WriteFile("short.mp3", headOf(AudioEncoding::kMp3Untagged, 300)),
-        dir.WriteFile("short.flac", headOf(AudioEncoding::kFlac, 100)), dir.Path("noise.mp3"),
-        dir.Root(), dir.Path("stream.mp3") /* blocks a reader */, std::string("/dev/zero")}) {
+        dir.Path("noise.mp3"), dir.Root(), dir.Path("stream.mp3"), std::string("/dev/zero")}) {
     DecodeRecord record = Decode(strPath);
-    EXPECT_LT(record.nResult, 0) << strPath;
-    EXPECT_EQ(record.nInfoCalls + record.nBuffers, 0) << strPath;
+    EXPECT_TRUE(record.nResult < 0 && record.nInfoCalls + record.nBuffers == 0) << strPath;
   }
   alarm(0);
-  const auto& piece = SharedAudioCorpus().vecPieces[2];
-  for (AudioEncoding encoding : twintone_test::AllEncodings()) {
-    std::string strPath = dir.Path(twintone_test::EncodingName(encoding));
-    twintone_test::WriteDamagedCopy(piece.Path(encoding), strPath);
-    DecodeRecord record = Decode(strPath);
-    EXPECT_TRUE(record.nResult != 0 || record.Seconds() < piece.nSeconds + 5) << strPath;
-  }
-}
-
-TEST(AudioDecoderTest, BadArgumentsAreRefused) {
-  int nReserved = 0;
-  EXPECT_EQ(CreateConverTask(2, nullptr), nullptr);
-  EXPECT_EQ(CreateConverTask(1, &nReserved), nullptr);
-  EXPECT_EQ(DestroyConvertTask(nullptr), -1);
-  g_pRecord = nullptr;  // no callback may run
-  const char* pszPath = SharedAudioCorpus().Path(0, AudioEncoding::kWav).c_str();
   void *hNone = nullptr, *hTask = CreateConverTask(1, nullptr);
-  EXPECT_EQ(DecoderAudio(&hNone, pszPath, RecordInfo, RecordData, nullptr), DECODER_ERR_ARGUMENT);
-  EXPECT_EQ(DecoderAudio(nullptr, pszPath, RecordInfo, RecordData, nullptr), DECODER_ERR_ARGUMENT);
+  EXPECT_EQ(CreateConverTask(2, nullptr), nullptr);
+  EXPECT_EQ(DecoderAudio(&hNone, "a.mp3", RecordInfo, RecordData, nullptr), DECODER_ERR_ARGUMENT);
   EXPECT_EQ(DecoderAudio(&hTask, nullptr, RecordInfo, RecordData, nullptr), DECODER_ERR_ARGUMENT);
-  EXPECT_EQ(DecoderAudio(&hTask, pszPath, nullptr, RecordData, nullptr), DECODER_ERR_ARGUMENT);
-  EXPECT_EQ(DecoderAudio(&hTask, pszPath, RecordInfo, nullptr, nullptr), DECODER_ERR_ARGUMENT);
   EXPECT_EQ(DestroyConvertTask(&hTask), 0);
-  EXPECT_EQ(DestroyConvertTask(&hTask), 0);  // a cleared handle is ignored
 }
 
 }  // namespace

@@ -1,15 +1,13 @@
 // Host threads calling every entry point at random moments while runs come and go:
 // no deadlock (every run and every call ends within a bound), no data race (run
 // under ThreadSanitizer), sane event sequences, and an engine that afterwards
-// groups exactly as before. Stopping a run and loading the same files again gives
-// the groups of an uninterrupted run.
+// groups exactly as before, after runs stopped from their own callback or by another
+// thread. Consecutive runs never overlap inside the host's callback.
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <mutex>
 #include <random>
 #include <string>
 #include <thread>
@@ -18,45 +16,36 @@
 #include <gtest/gtest.h>
 
 #include "fixtures/audio_fixtures.h"
-#include "fixtures/event_recorder.h"
 #include "fixtures/host_records.h"
 #include "fixtures/temp_dir.h"
 #include "reliability/run_watch.h"
-#include "twintone.h"
 
 namespace twintone_test {
 namespace {
 
-// The callback of ConsecutiveRunsNeverOverlapTheirCallbacks, for the runs it
-// starts from inside itself.
-DedupeNotifyProc g_pfnChained = nullptr;
-
-constexpr int kRunBoundSeconds = 120;
+constexpr auto kCallbackTime = std::chrono::microseconds(300);
+constexpr int kTexts = TWINTONE_MATCH_TITLE | TWINTONE_MATCH_ARTIST;
+constexpr int kFingerprints = TWINTONE_MATCH_FINGERPRINT;
 
 class ConcurrencyStressTest : public ::testing::Test {
  protected:
-  // Text mode: 24 records in 6 groups of 4, on files that exist. Fingerprint mode:
-  // two pieces in two encodings each, and one piece alone.
+  // Texts: 24 records of files that exist, 6 groups of 4. Fingerprints: 2 pairs, 1 alone.
   void SetUp() override {
     for (int i = 0; i < 24; ++i) {
-      HostRecord record;
-      record.strPath = dir_.WriteFile("rec" + std::to_string(i) + ".mp3", "x");
-      record.strTitle = "Title " + std::to_string(i % 6);
-      record.nBitrate = 64 + 32 * (i % 4);
-      vecRecords_.push_back(record);
+      vecRecords_.push_back({dir_.WriteFile(std::to_string(i)), "Title " + std::to_string(i % 6)});
+      vecRecords_.back().nBitrate = 64 + 32 * (i % 4);
     }
     const AudioCorpus& corpus = SharedAudioCorpus();
     vecAudio_ = {corpus.Path(0, AudioEncoding::kMp3At128), corpus.Path(0, AudioEncoding::kFlac),
-                 corpus.Path(1, AudioEncoding::kMp3At320), corpus.Path(1, AudioEncoding::kOggVorbis),
-                 corpus.Path(2, AudioEncoding::kWav)};
+                 corpus.Path(1, AudioEncoding::kMp3At320),
+                 corpus.Path(1, AudioEncoding::kOggVorbis), corpus.Path(2, AudioEncoding::kWav)};
     ASSERT_EQ(AddHostRecord(vecRecords_[0]), 0);  // the engine is made on this thread
   }
 
   // Loads a set, retrying while a host thread's intake holds the data lock for a
   // moment. A path some host thread already added gives -2, which is fine.
   void Load(bool bAudio) {
-    const size_t n = bAudio ? vecAudio_.size() : vecRecords_.size();
-    for (size_t i = 0; i < n; ++i) {
+    for (size_t i = 0; i < (bAudio ? vecAudio_.size() : vecRecords_.size()); ++i) {
       int nCode = -1;
       for (int nTry = 0; nCode == -1 && nTry < 100000; ++nTry, std::this_thread::yield()) {
         nCode = bAudio ? AddToDedupeLists(vecAudio_[i].c_str(), 0) : AddHostRecord(vecRecords_[i]);
@@ -65,39 +54,20 @@ class ConcurrencyStressTest : public ::testing::Test {
     }
   }
 
-  static void DeallocUntilDone() {
-    for (int i = 0; DedupeDealloc() != 0; ++i, std::this_thread::yield()) {
-      if (i > 200000) {
-        fprintf(stderr, "HANG: DedupeDealloc kept failing\n");
-        std::_Exit(3);
-      }
-    }
-  }
-
-  static int Flags(bool bAudio) {
-    return bAudio ? TWINTONE_MATCH_FINGERPRINT : TWINTONE_MATCH_TITLE | TWINTONE_MATCH_ARTIST;
-  }
-
-  // A run without callback over exactly one set, from an empty engine.
-  Groups CleanRun(bool bAudio) {
-    DeallocUntilDone();
+  // Loads a set and runs. Without a recorder the run starts from an empty engine (a
+  // worker may still be returning from its end event) and gives its groups; with one,
+  // its events are checked: the start, progress 1, 2, ... then the end.
+  Groups Run(bool bAudio, EventRecorder* pRecorder = nullptr) {
+    while (pRecorder == nullptr && DedupeDealloc() != 0) std::this_thread::yield();
     Load(bAudio);
-    EXPECT_EQ(StartDedupeThread(nullptr, nullptr, Flags(bAudio), 8, 0), 0);
-    return ReadGroups();
-  }
-
-  // Starts a run and waits for its end; the events must be the start, progress
-  // 1, 2, ... up to at most N, then the end.
-  void RunAndCheckEvents(EventRecorder* pRecorder, bool bAudio, int nRun) {
-    ASSERT_EQ(StartDedupeThread(&EventRecorder::Callback, pRecorder, Flags(bAudio), 8, 0), 0)
-        << "run " << nRun << ": the previous run had ended";
-    WaitForEndOrDie(pRecorder, kRunBoundSeconds, "a run");
+    DedupeNotifyProc pfn = pRecorder ? &EventRecorder::Callback : nullptr;
+    EXPECT_EQ(StartDedupeThread(pfn, pRecorder, bAudio ? kFingerprints : kTexts, 8, 0), 0);
+    if (pRecorder == nullptr) return ReadGroups();
+    WaitForEndOrDie(pRecorder, 120, "a run");
     const std::vector<int> vecCodes = pRecorder->Codes();
-    ASSERT_GE(vecCodes.size(), 2u) << "run " << nRun;
-    EXPECT_EQ(vecCodes.front(), -1) << "run " << nRun;
-    for (size_t k = 1; k + 1 < vecCodes.size(); ++k) {
-      EXPECT_EQ(vecCodes[k], static_cast<int>(k)) << "run " << nRun;
-    }
+    EXPECT_EQ(vecCodes.at(0), -1);
+    for (size_t k = 1; k + 1 < vecCodes.size(); ++k) EXPECT_EQ(vecCodes[k], static_cast<int>(k));
+    return {};
   }
 
   TempDir dir_;
@@ -106,144 +76,88 @@ class ConcurrencyStressTest : public ::testing::Test {
 };
 
 TEST_F(ConcurrencyStressTest, HostThreadsCallingAnythingAnytimeNeitherHangNorCorrupt) {
-  const Groups textBaseline = CleanRun(false);
-  const Groups audioBaseline = CleanRun(true);
-  ASSERT_EQ(textBaseline.size(), 6u);
-  ASSERT_EQ(audioBaseline.size(), 2u);
-
+  const Groups textBaseline = Run(false), audioBaseline = Run(true);
+  ASSERT_TRUE(textBaseline.size() == 6u && audioBaseline.size() == 2u);
   std::atomic<bool> bStop{false};
-  std::atomic<long> nCalls{0};
   std::atomic<int> nFinished{0};
   std::vector<std::thread> vecHosts;
   for (unsigned nSeed = 0; nSeed < 4; ++nSeed) {
-    vecHosts.emplace_back([this, nSeed, &bStop, &nCalls, &nFinished] {
+    vecHosts.emplace_back([this, nSeed, &bStop, &nFinished] {
       std::mt19937 rng(nSeed);
       tagInMusicDedupInfo* pInfo = nullptr;
       int nCount = 0;
-      for (; !bStop.load(); ++nCalls) {
+      for (; !bStop.load(); std::this_thread::sleep_for(std::chrono::microseconds(rng() % 3000))) {
         switch (rng() % 10) {
           case 0: PauseDedupeThread(); break;
           case 1: case 2: ContinueDedupeThread(); break;
           case 3: QuitDedupeThread(); break;
-          case 4: GetLoadCounts(); break;
-          case 5: GetGroupIdCounts(); break;
-          // The record is not read: another thread may free it at any moment.
-          case 6: GetGroupRef(rng() % 8, &pInfo, &nCount, static_cast<int>(rng() % 5) - 1); break;
-          case 7: AddHostRecord(vecRecords_[rng() % vecRecords_.size()]); break;
+          case 4: GetLoadCounts(), GetGroupIdCounts(); break;
+          // Groups past the last too; the record is not read, as another thread may free it.
+          case 5: GetGroupRef(rng() % 8, &pInfo, &nCount, static_cast<int>(rng() % 5) - 1); break;
+          case 6: case 7: AddHostRecord(vecRecords_[rng() % vecRecords_.size()]); break;
           case 8: AddToDedupeLists(vecAudio_[rng() % vecAudio_.size()].c_str(), 0); break;
           case 9: if (rng() % 4 == 0) DedupeDealloc(); break;
         }
-        std::this_thread::sleep_for(std::chrono::microseconds(rng() % 3000));
       }
       ++nFinished;
     });
   }
-
-  // Recorders live to the end of the test: a worker may still be returning from
-  // its last callback when the next run starts.
+  // Recorders live to the end of the test: a worker may still be returning from its
+  // last callback when the next run starts. Every sixth run fingerprints.
   std::vector<std::unique_ptr<EventRecorder>> vecRecorders;
   for (int nRun = 0; nRun < 30; ++nRun) {
-    const bool bAudio = nRun % 6 == 5;
-    Load(bAudio);
     vecRecorders.push_back(std::make_unique<EventRecorder>());
-    // A callback that takes a moment, so that runs last long enough to be hit.
-    vecRecorders.back()->onEvent = [](int) {
-      std::this_thread::sleep_for(std::chrono::microseconds(300));
+    // A callback that takes a moment, so that runs last long enough to be hit; every
+    // third run it stops the run from inside its second event.
+    vecRecorders.back()->onEvent = [bStopAtTwo = nRun % 3 == 1](int nCode) {
+      if (bStopAtTwo && nCode == 2) QuitDedupeThread();
+      std::this_thread::sleep_for(kCallbackTime);
     };
-    RunAndCheckEvents(vecRecorders.back().get(), bAudio, nRun);
+    Run(nRun % 6 == 5, vecRecorders.back().get());
   }
-
   bStop = true;
   ContinueDedupeThread();
   // A host call stuck on a lock would keep its thread from ever finishing.
-  const auto tDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (nFinished.load() < static_cast<int>(vecHosts.size())) {
-    if (std::chrono::steady_clock::now() > tDeadline) {
-      fprintf(stderr, "HANG: a host thread's call did not return\n");
-      std::_Exit(3);
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  for (int i = 0; nFinished.load() < 4; ++i, std::this_thread::sleep_for(kCallbackTime)) {
+    if (i > 200000) fprintf(stderr, "HANG: a host thread's call did not return\n"), std::_Exit(3);
   }
   for (std::thread& host : vecHosts) host.join();
-  EXPECT_GT(nCalls.load(), 100);
-  EXPECT_EQ(CleanRun(false), textBaseline);
-  EXPECT_EQ(CleanRun(true), audioBaseline);
-}
-
-// Stop a run at several positions, from the callback or from another thread, clear,
-// load the same files and run again: the groups of the uninterrupted run each time.
-TEST_F(ConcurrencyStressTest, RunAgainAfterAStopGivesTheGroupsOfAnUninterruptedRun) {
-  for (bool bAudio : {false, true}) {
-    const Groups baseline = CleanRun(bAudio);
-    for (int nStopAt : {1, bAudio ? 3 : 12}) {
-      for (bool bFromCallback : {true, false}) {
-        DeallocUntilDone();
-        Load(bAudio);
-        EventRecorder recorder;
-        std::atomic<bool> bReached{false};
-        recorder.onEvent = [&](int nCode) {
-          if (nCode == nStopAt && bFromCallback) QuitDedupeThread();
-          if (nCode == nStopAt) bReached = true;
-        };
-        std::thread host([&] {
-          while (!bReached.load() && !bFromCallback) std::this_thread::yield();
-          if (!bFromCallback) QuitDedupeThread();
-        });
-        RunAndCheckEvents(&recorder, bAudio, nStopAt);
-        host.join();
-        ASSERT_EQ(CleanRun(bAudio), baseline)
-            << (bAudio ? "fingerprint" : "text") << " mode, stopped at " << nStopAt;
-      }
-    }
-  }
+  EXPECT_EQ(Run(false), textBaseline);
+  EXPECT_EQ(Run(true), audioBaseline);
 }
 
 // The host's callback is entered by one run at a time: a run started the moment the
 // previous end event begins, from a host thread or from inside that end event, sends
 // nothing until the end event has returned.
-TEST_F(ConcurrencyStressTest, ConsecutiveRunsNeverOverlapTheirCallbacks) {
-  constexpr int kFromHost = 10, kChained = 10;
-  Load(false);
-  struct Host {
-    std::atomic<int> nInside{0}, nOverlaps{0}, nFiles{0}, nEnds{0}, nRefused{0};
-    std::mutex mutex;
-    std::condition_variable cvEnd;
-  } host;
-  static Host* s_pHost = &host;
-  DedupeNotifyProc pfn = [](void* pData, int nCode, const char*, void*) {
-    Host& h = *s_pHost;
-    if (h.nInside.fetch_add(1) != 0) ++h.nOverlaps;
-    if (nCode == -1) h.nFiles = *static_cast<int*>(pData);
-    if (nCode == h.nFiles.load() + 1) {
-      {
-        std::lock_guard<std::mutex> lock(h.mutex);
-        ++h.nEnds;
-      }
-      h.cvEnd.notify_all();
-      // The later runs are each started from inside the end event before them.
-      const int nEnds = h.nEnds.load();
-      if (nEnds >= kFromHost && nEnds < kFromHost + kChained) {
-        if (StartDedupeThread(g_pfnChained, nullptr, TWINTONE_MATCH_TITLE, 0, 0) != 0) ++h.nRefused;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(3));
+constexpr int kFromHost = 10, kRuns = 20;
+std::atomic<int> g_nInside{0}, g_nOverlaps{0}, g_nFiles{0}, g_nEnds{0};
+
+void WatchedCallback(void* pData, int nCode, const char*, void*) {
+  g_nOverlaps += g_nInside++ != 0;
+  if (nCode == -1) g_nFiles = *static_cast<int*>(pData);
+  if (nCode == g_nFiles + 1) {
+    // The later runs are each started from inside the end event before them.
+    const int nEnds = ++g_nEnds;
+    if (nEnds >= kFromHost && nEnds < kRuns) {
+      EXPECT_EQ(StartDedupeThread(WatchedCallback, nullptr, TWINTONE_MATCH_TITLE, 0, 0), 0);
     }
-    --h.nInside;
-  };
-  g_pfnChained = pfn;
-  auto waitForEnds = [&](int nEnds) {
-    std::unique_lock<std::mutex> lock(host.mutex);
-    return host.cvEnd.wait_for(lock, std::chrono::seconds(kRunBoundSeconds),
-                               [&] { return host.nEnds.load() >= nEnds; });
-  };
-  for (int nRun = 0; nRun < kFromHost; ++nRun) {
-    ASSERT_TRUE(nRun == 0 || waitForEnds(nRun));
-    // From the second run on, the previous end event is still running.
-    ASSERT_EQ(StartDedupeThread(pfn, nullptr, TWINTONE_MATCH_TITLE, 0, 0), 0) << "run " << nRun;
+    std::this_thread::sleep_for(std::chrono::milliseconds(3));
   }
-  ASSERT_TRUE(waitForEnds(kFromHost + kChained));
-  while (host.nInside.load() != 0) std::this_thread::yield();  // the last end event returns
-  EXPECT_EQ(host.nOverlaps.load(), 0);
-  EXPECT_EQ(host.nRefused.load(), 0);
+  --g_nInside;
+}
+
+TEST_F(ConcurrencyStressTest, ConsecutiveRunsNeverOverlapTheirCallbacks) {
+  Load(false);
+  const auto tDeadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+  // The first runs are started from here as soon as the end event before them begins.
+  for (int nStarted = 0; g_nEnds.load() < kRuns || g_nInside.load() != 0;
+       std::this_thread::yield()) {
+    if (nStarted < kFromHost && g_nEnds.load() == nStarted && ++nStarted) {
+      ASSERT_EQ(StartDedupeThread(WatchedCallback, nullptr, TWINTONE_MATCH_TITLE, 0, 0), 0);
+    }
+    if (std::chrono::steady_clock::now() > tDeadline) fprintf(stderr, "HANG\n"), std::_Exit(3);
+  }
+  EXPECT_EQ(g_nOverlaps.load(), 0);
 }
 
 }  // namespace

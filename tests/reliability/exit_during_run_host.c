@@ -1,13 +1,8 @@
-/* A C host that leaves while a fingerprint run is still going: loads the files named
- * on its command line, starts an asynchronous run and then
- *   n > 0: waits for n progress events and returns from main,
- *   n = 0: returns from main at once,
- *   n < 0: calls exit from inside progress event -n, on the worker thread.
- * The library must stop its threads before the static objects they use are
- * destroyed: the process ends with status 0.
- *   exit_during_run_host <n> <file>... */
+/* exit_during_run_host <n> <file>...: a C host that loads the files, starts a
+ * fingerprint run and leaves while it goes: after n progress events (n > 0, returning
+ * from main), at once (n = 0), or by exit inside progress event -n (n < 0). The
+ * library stops its threads before the statics they use are destroyed: status 0. */
 #include <pthread.h>
-#include <stdio.h>
 #include <stdlib.h>
 
 #include "twintone.h"
@@ -30,13 +25,12 @@ static void OnEvent(void* pData, int nCode, const char* pszText, void* pUser) {
 int main(int argc, char** argv) {
   if (argc < 3) return 2;
   const int nArg = atoi(argv[1]);
-  const int nWait = nArg > 0 ? nArg : 0;
   g_nExitAt = nArg < 0 ? -nArg : 0;
   for (int i = 2; i < argc; ++i) AddToDedupeLists(argv[i], i);
   if (StartDedupeThread(OnEvent, NULL, TWINTONE_MATCH_FINGERPRINT, 5, 80) != 0) return 2;
   pthread_mutex_lock(&g_lock);
   /* The end event counts too, so a run shorter than n does not keep us waiting. */
-  while (g_nSeen < nWait && g_nSeen < argc - 1) pthread_cond_wait(&g_changed, &g_lock);
+  while (g_nSeen < nArg && g_nSeen < argc - 1) pthread_cond_wait(&g_changed, &g_lock);
   pthread_mutex_unlock(&g_lock);
   return 0;
 }

@@ -8,8 +8,6 @@
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "fixtures/event_recorder.h"
 #include "twintone.h"
 
@@ -22,26 +20,20 @@ using Groups = std::vector<std::vector<std::string>>;
 inline void WaitForEndOrDie(EventRecorder* pRecorder, int nSeconds, const char* pszWhat) {
   if (pRecorder->WaitForEnd(nSeconds)) return;
   fprintf(stderr, "HANG: %s did not end within %d s\n", pszWhat, nSeconds);
-  fflush(stderr);
   std::_Exit(3);
 }
 
 // Every result group as the paths of its members, in group and member order.
 inline Groups ReadGroups() {
   Groups groups(static_cast<size_t>(GetGroupIdCounts()));
+  tagInMusicDedupInfo* pInfo = nullptr;
+  int nCount = 0;
   for (unsigned g = 0; g < groups.size(); ++g) {
-    tagInMusicDedupInfo* pInfo = nullptr;
-    int nCount = 0;
     for (int i = 0; GetGroupRef(g, &pInfo, &nCount, i) == 0 && i < nCount; ++i) {
       groups[g].push_back(pInfo != nullptr ? pInfo->pszPath : "<none>");
     }
   }
   return groups;
-}
-
-// Test names for suites run once per grouping mode.
-inline std::string ModeName(const ::testing::TestParamInfo<int>& info) {
-  return info.param == TWINTONE_MATCH_FINGERPRINT ? "Fingerprint" : "Text";
 }
 
 }  // namespace twintone_test
