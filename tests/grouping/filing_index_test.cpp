@@ -98,15 +98,6 @@ TEST_F(FastFilingTest, CopiesThatKeepSomeWordsGroupAsInPlainFiling) {
   EXPECT_GT(nGroups, 60u + 30u);                // beyond the unrelated ones
 }
 
-// Every word altered in 3 bits still scores 13/16 > 0.8, but no word is left for
-// the index to find: the case fast filing gives up.
-TEST_F(FastFilingTest, CopyWithEveryWordAlteredIsMissed) {
-  const Words base = maker_.Random(500);
-  FileBoth({base, maker_.Flipped(base, 3)});
-  EXPECT_EQ(1u, exact_.groups.size());
-  EXPECT_EQ(2u, fast_.groups.size());
-}
-
 // Two matching words on a diagonal name the group exactly when the diagonal lies
 // in the window of match_fingerprints3 (maxoffset 300 / 3 = 100: -99 .. +100).
 TEST_F(FastFilingTest, IndexNamesGroupsOnlyInsideTheWindow) {
@@ -140,12 +131,6 @@ TEST_F(FastFilingTest, IndexFollowsTheGroupMapAcrossModesAndRelease) {
   File(&exact_, maker_.Flipped(b, 2, 4));
   EXPECT_EQ(2u, exact_.groups.size());
   EXPECT_EQ(2u, exact_.groups.at(*pB->pGroupKey)->size());
-}
-
-TEST(FilingStrategyApiTest, SetterTakesTheTwoStrategiesOnly) {
-  EXPECT_EQ(-1, twintone_set_filing(2));
-  EXPECT_EQ(0, twintone_set_filing(TWINTONE_FILING_FAST));
-  EXPECT_EQ(0, twintone_set_filing(TWINTONE_FILING_EXACT));
 }
 
 }  // namespace
