@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <regex>
 #include <sstream>
 
 #include "file_ops.h"
@@ -129,12 +128,6 @@ std::map<std::string, std::string> Snapshot(const std::string& strRoot) {
   return mapFiles;
 }
 
-std::multiset<std::string> Contents(const std::map<std::string, std::string>& mapFiles) {
-  std::multiset<std::string> setContents;
-  for (const auto& file : mapFiles) setContents.insert(file.second);
-  return setContents;
-}
-
 JsonFields JsonOf(const std::string& strText, bool bReport) {
   TempDir dir;
   std::vector<std::string> vecArgs = {"-c", kFlattenJson};
@@ -156,28 +149,6 @@ JsonFields RunJson(std::vector<std::string> vecArgs, int nExpectedExit) {
   CliResult result = RunCli(vecArgs);
   EXPECT_EQ(nExpectedExit, result.nExitCode) << result.strErr;
   return JsonOf(result.strOut);
-}
-
-CsvRows CsvOf(const std::string& strText) {
-  // A field, quoted with inner quotes doubled or free of quotes, commas and line ends,
-  // then the comma or CRLF after it.
-  static const std::regex kField(R"(("(?:[^"]|"")*"|[^",\r\n]*)(,|\r\n))"), kQuotes("\"\"");
-  CsvRows rows(1);
-  size_t nEnd = 0;
-  for (std::sregex_iterator it(strText.begin(), strText.end(), kField), itEnd;
-       it != itEnd && static_cast<size_t>(it->position()) == nEnd; ++it) {
-    std::string strField = (*it)[1];
-    if (!strField.empty() && strField[0] == '"') {
-      strField = std::regex_replace(strField.substr(1, strField.size() - 2), kQuotes, "\"");
-    }
-    rows.back().push_back(strField);
-    if ((*it)[2] == "\r\n") rows.emplace_back();
-    nEnd += static_cast<size_t>(it->length());
-  }
-  rows.pop_back();  // opened by the last CRLF
-  if (nEnd == strText.size()) return rows;
-  ADD_FAILURE() << "not CSV from byte " << nEnd << " of\n" << strText;
-  return {};
 }
 
 std::string PlanJson(const std::vector<std::vector<std::string>>& vecGroups,

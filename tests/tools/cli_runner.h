@@ -7,7 +7,6 @@
 #include <sys/types.h>
 
 #include <map>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -59,19 +58,13 @@ JsonFields JsonOf(const std::string& strText, bool bReport = true);
 // The command with --json -q before vecArgs, its exit code checked, its report read.
 JsonFields RunJson(std::vector<std::string> vecArgs, int nExpectedExit = 0);
 
-// CSV with CRLF records and quoted fields, one vector per record; fails the test on faults.
-using CsvRows = std::vector<std::vector<std::string>>;
-CsvRows CsvOf(const std::string& strText);
-
 // A review plan keeping each group's first file, with each file's identity as it is
 // now; a member's place below the target is its path below strRoot, or strRel if given.
 std::string PlanJson(const std::vector<std::vector<std::string>>& vecGroups,
                      const std::string& strRoot, const std::string& strRel = "");
 
-// Every regular file below strRoot (links not followed) by path with its bytes, and
-// those bytes without the names.
+// Every regular file below strRoot (links not followed) by path with its bytes.
 std::map<std::string, std::string> Snapshot(const std::string& strRoot);
-std::multiset<std::string> Contents(const std::map<std::string, std::string>& mapFiles);
 
 std::string FileName(const std::string& strPath);
 // Copies a corpus piece to strPath, making its folders; returns strPath.

@@ -87,24 +87,6 @@ TEST_F(FileWalkTest, EveryEntryOfAFolderIsTakenOnceOrLeftOutWithItsReason) {
   EXPECT_FALSE(result.bSubfoldersNotSearched);
 }
 
-TEST_F(FileWalkTest, AFileReachedUnderManyNamesIsTakenOnceUnderTheFirst) {
-  Touch("m/a/x.mp3");
-  dir.Symlink("a", "m/link");
-  const std::string strFile = dir.Path("m/a/x.mp3");
-  const std::vector<std::vector<std::string>> vecSpellings = {
-      {strFile, dir.Path("m/link/x.mp3")},
-      {strFile, dir.Path("m/a/../a/x.mp3")},
-      {strFile, dir.Path("m//a/./x.mp3"), strFile},
-      {dir.Path("m"), strFile, dir.Path("m/link")},
-  };
-  for (const auto& vecArgs : vecSpellings) {
-    WalkResult result = Walk(vecArgs, true);
-    ASSERT_EQ(1u, result.vecFiles.size()) << vecArgs.back();
-    EXPECT_EQ(strFile, result.vecFiles[0].strPath);
-    EXPECT_TRUE(result.vecSkipped.empty()) << result.vecSkipped[0].strPath;
-  }
-}
-
 TEST_F(FileWalkTest, RecursionEntersEachFolderOnceAndSkipsHiddenOnesAndTheTarget) {
   Touch("m/a/x.flac");
   Touch("m/.git/y.mp3");
@@ -116,16 +98,6 @@ TEST_F(FileWalkTest, RecursionEntersEachFolderOnceAndSkipsHiddenOnesAndTheTarget
                 {dir.Path("m/.git"), "hidden folder"},
                 {dir.Path("m/dups"), "folder duplicates are moved into"}}),
             LeftOut(result));
-}
-
-TEST(AudioFileNameTest, TakesEachExtensionTheDecoderAndTagReaderShare) {
-  for (const char* pszName : {"a.MP3", "b.opus", "c.oga", "d.m4b", "e.aif", "f.aiff", "g.wv",
-                              "h.ape", "i.Flac", ".mp3"}) {
-    EXPECT_TRUE(IsAudioFileName(pszName)) << pszName;
-  }
-  for (const char* pszName : {"a.jpg", "mp3", "b.mp3.", "c.mp3 ", "d.m3u", "e.opus.part"}) {
-    EXPECT_FALSE(IsAudioFileName(pszName)) << pszName;
-  }
 }
 
 }  // namespace
