@@ -17,8 +17,8 @@ namespace twintone_cli_test {
 namespace {
 
 // Python's reader, made to refuse repeated keys and (through int) NaN and Infinity;
-// bytes that are not UTF-8 and lone surrogates fail on the way in or out. A schema
-// named by argv[1] is checked first.
+// bytes that are not UTF-8 and lone surrogates fail on the way in or out. The report
+// schema named by argv[1] is checked first.
 const char kFlattenJson[] = R"(
 import json, sys
 def pairs(items):
@@ -32,11 +32,10 @@ def emit(path, value):
     text = value if isinstance(value, str) else json.dumps(value)
     sys.stdout.buffer.write(f'{path}\0{text}\0'.encode())
 doc = json.loads(sys.stdin.buffer.read(), object_pairs_hook=pairs, parse_constant=int)
-if len(sys.argv) > 1:
-    import jsonschema
-    schema = json.load(open(sys.argv[1]))
-    jsonschema.Draft202012Validator.check_schema(schema)
-    jsonschema.Draft202012Validator(schema).validate(doc)
+import jsonschema
+schema = json.load(open(sys.argv[1]))
+jsonschema.Draft202012Validator.check_schema(schema)
+jsonschema.Draft202012Validator(schema).validate(doc)
 walk('', doc)
 )";
 
@@ -128,11 +127,10 @@ std::map<std::string, std::string> Snapshot(const std::string& strRoot) {
   return mapFiles;
 }
 
-JsonFields JsonOf(const std::string& strText, bool bReport) {
+JsonFields JsonOf(const std::string& strText) {
   TempDir dir;
-  std::vector<std::string> vecArgs = {"-c", kFlattenJson};
-  if (bReport) vecArgs.push_back(TWINTONE_CLI_SCHEMA);
-  CliResult result = CliProcess(vecArgs, "python3", dir.WriteFile("doc.json", strText)).Finish();
+  CliResult result = CliProcess({"-c", kFlattenJson, TWINTONE_CLI_SCHEMA}, "python3",
+                                dir.WriteFile("doc.json", strText)).Finish();
   JsonFields fields;
   std::istringstream in(result.strOut);
   std::string strKey, strValue;

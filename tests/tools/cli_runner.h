@@ -48,12 +48,12 @@ inline CliResult RunCli(const std::vector<std::string>& vecArgs) {
   return CliProcess(vecArgs).Finish();
 }
 
-// A JSON document read by a strict reader and flattened: "groups.0.members.1.path"
-// holds a leaf (strings as they are, other values as JSON text), "groups#" the number
-// of items in an array. With bReport the document must also follow the report schema.
-// A malformed document fails the current test and yields {}.
+// A report read by a strict reader against the report schema, and flattened:
+// "groups.0.members.1.path" holds a leaf (strings as they are, other values as JSON
+// text), "groups#" the number of items in an array. A malformed report fails the
+// current test and yields {}.
 using JsonFields = std::map<std::string, std::string>;
-JsonFields JsonOf(const std::string& strText, bool bReport = true);
+JsonFields JsonOf(const std::string& strText);
 
 // The command with --json -q before vecArgs, its exit code checked, its report read.
 JsonFields RunJson(std::vector<std::string> vecArgs, int nExpectedExit = 0);
