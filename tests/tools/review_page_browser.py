@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """The review page in headless Chromium: groups, players, a name that is markup, a
 keeper changed by keyboard, the plan saved and applied.
-  review_page_browser.py TWINTONE OUT_DIR
+  review_page_browser.py TWINTONE OUT_DIR [--shoot PAGE PNG]  (--shoot: only a picture)
 Exit 0 on success, 77 when no browser is installed (ctest reports a skip)."""
 import json, os, shutil, subprocess, sys, tempfile, time
 
@@ -29,6 +29,17 @@ def browser(profile, downloads, width, height):
     return webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
 
 
+def shoot(page, png, work):
+    driver = browser(os.path.join(work, "profile"), work, 1100, 1400)
+    try:
+        driver.get("file://" + os.path.abspath(page))
+        height = driver.execute_script("return document.body.scrollHeight")
+        driver.set_window_size(1100, min(max(height + 40, 600), 2400))
+        driver.save_screenshot(png)
+    finally:
+        driver.quit()
+
+
 def tone(path, hz, title):
     subprocess.run(["ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
                     f"sine=frequency={hz}:duration=2", "-metadata", f"title={title}",
@@ -43,6 +54,8 @@ def main():
     twintone, out_dir = sys.argv[1], sys.argv[2]
     work = tempfile.mkdtemp(prefix="twintone-browser-")
     try:
+        if len(sys.argv) == 6 and sys.argv[3] == "--shoot":
+            return shoot(sys.argv[4], sys.argv[5], work) or 0
         lib, downloads = os.path.join(work, "lib"), os.path.join(work, "downloads")
         for folder in (os.path.join(lib, "A"), os.path.join(lib, "B"), downloads):
             os.makedirs(folder)
