@@ -63,9 +63,9 @@ TEST_F(CliRunTest, RecursionFindsEveryFormatTheDecoderAndTagReaderShare) {
   }
 }
 
-// Deep and odd paths, broken and unreadable files, a link: every entry on disk is in
-// the report once, grouped under its exact path or skipped with a reason. Root reads
-// everything: the command then runs as nobody, through setpriv.
+// Deep and odd paths, broken and unreadable files, links, a pipe, a second name: every
+// entry on disk is in the report once, grouped under its exact path or skipped with
+// its reason. Root reads everything: the command then runs as nobody, via setpriv.
 TEST_F(CliRunTest, AnAwkwardLibraryIsAccountedForEntryByEntry) {
   std::string strDeep1500 = "lib", strDeep2100 = "lib/b";
   while (strDeep1500.size() < 1500) strDeep1500 += "/" + std::string(150, 'x');
@@ -81,14 +81,19 @@ TEST_F(CliRunTest, AnAwkwardLibraryIsAccountedForEntryByEntry) {
   dir.WriteFile("lib/cover.jpg", "not music");
   dir.WriteFile("lib/.hidden.mp3", "");
   dir.Symlink("a/b.ogg", "lib/link.ogg");
+  dir.Symlink("nowhere.mp3", "lib/dangling.mp3");
+  ASSERT_EQ(0, mkfifo(dir.Path("lib/fifo.mp3").c_str(), 0600));
+  ASSERT_EQ(0, link(dir.Path("lib/noise.mp3").c_str(), dir.Path("lib/noise2.mp3").c_str()));
   CopyPiece(1, AudioEncoding::kMp3At128, dir.Path("lib/locked.mp3"));
   ASSERT_EQ(0, chmod(dir.Path("lib/locked.mp3").c_str(), 0));
   std::multiset<std::string> setOnDisk;
   for (const auto& entry : fs::recursive_directory_iterator(dir.Path("lib"))) {
     if (!entry.is_directory() || entry.is_symlink()) setOnDisk.insert(entry.path().string());
   }
+  // Folders the walk does not enter are listed themselves.
   CopyPiece(1, AudioEncoding::kFlac, dir.Path("lib/closed/x.flac"));
-  setOnDisk.insert(dir.Path("lib/closed"));  // listed itself, as it cannot be read
+  CopyPiece(1, AudioEncoding::kFlac, dir.Path("lib/.git/x.flac"));
+  setOnDisk.insert({dir.Path("lib/closed"), dir.Path("lib/.git")});
   ASSERT_EQ(0, chmod(dir.Path("lib/closed").c_str(), 0));
   const char* pszProgram = TWINTONE_CLI_BINARY;
   std::vector<std::string> vecPrefix;
@@ -110,10 +115,21 @@ TEST_F(CliRunTest, AnAwkwardLibraryIsAccountedForEntryByEntry) {
     }
     JsonFields doc = JsonOf(result.strOut);
     std::multiset<std::string> setListed;
+    std::map<std::string, std::string> mapReasons;
     for (int i = 0; i < std::stoi("0" + doc["files#"]); ++i) {
-      setListed.insert(doc["files." + std::to_string(i) + ".path"]);
+      std::string strFile = "files." + std::to_string(i) + ".";
+      setListed.insert(doc[strFile + "path"]);
+      mapReasons[doc[strFile + "path"]] = doc[strFile + "reason"];
     }
     EXPECT_EQ(setOnDisk, setListed) << pszMode;
+    const std::map<std::string, std::string> kLeftOut = {
+        {"lib/.hidden.mp3", "hidden"}, {"lib/.git", "hidden folder"},
+        {"lib/cover.jpg", "not audio"}, {"lib/link.ogg", "symbolic link"},
+        {"lib/dangling.mp3", "symbolic link"}, {"lib/fifo.mp3", "not a regular file"},
+        {"lib/noise2.mp3", "same file as " + dir.Path("lib/noise.mp3")}};
+    for (const auto& leftOut : kLeftOut) {
+      EXPECT_EQ(leftOut.second, mapReasons[dir.Path(leftOut.first)]) << leftOut.first;
+    }
     EXPECT_EQ("6", doc["summary.files_loaded"]) << pszMode;  // none unreadable, none left out
     ASSERT_EQ("1", doc["groups#"]) << pszMode;
     std::set<std::string> setGrouped;
