@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <regex>
 #include <sstream>
 
 #include "file_ops.h"
@@ -18,8 +17,8 @@ namespace twintone_cli_test {
 namespace {
 
 // Python's reader, made to refuse repeated keys and (through int) NaN and Infinity;
-// bytes that are not UTF-8 and lone surrogates fail on the way in or out. A schema
-// named by argv[1] is checked first.
+// bytes that are not UTF-8 and lone surrogates fail on the way in or out. The report
+// schema named by argv[1] is checked first.
 const char kFlattenJson[] = R"(
 import json, sys
 def pairs(items):
@@ -33,11 +32,10 @@ def emit(path, value):
     text = value if isinstance(value, str) else json.dumps(value)
     sys.stdout.buffer.write(f'{path}\0{text}\0'.encode())
 doc = json.loads(sys.stdin.buffer.read(), object_pairs_hook=pairs, parse_constant=int)
-if len(sys.argv) > 1:
-    import jsonschema
-    schema = json.load(open(sys.argv[1]))
-    jsonschema.Draft202012Validator.check_schema(schema)
-    jsonschema.Draft202012Validator(schema).validate(doc)
+import jsonschema
+schema = json.load(open(sys.argv[1]))
+jsonschema.Draft202012Validator.check_schema(schema)
+jsonschema.Draft202012Validator(schema).validate(doc)
 walk('', doc)
 )";
 
@@ -129,17 +127,10 @@ std::map<std::string, std::string> Snapshot(const std::string& strRoot) {
   return mapFiles;
 }
 
-std::multiset<std::string> Contents(const std::map<std::string, std::string>& mapFiles) {
-  std::multiset<std::string> setContents;
-  for (const auto& file : mapFiles) setContents.insert(file.second);
-  return setContents;
-}
-
-JsonFields JsonOf(const std::string& strText, bool bReport) {
+JsonFields JsonOf(const std::string& strText) {
   TempDir dir;
-  std::vector<std::string> vecArgs = {"-c", kFlattenJson};
-  if (bReport) vecArgs.push_back(TWINTONE_CLI_SCHEMA);
-  CliResult result = CliProcess(vecArgs, "python3", dir.WriteFile("doc.json", strText)).Finish();
+  CliResult result = CliProcess({"-c", kFlattenJson, TWINTONE_CLI_SCHEMA}, "python3",
+                                dir.WriteFile("doc.json", strText)).Finish();
   JsonFields fields;
   std::istringstream in(result.strOut);
   std::string strKey, strValue;
@@ -156,28 +147,6 @@ JsonFields RunJson(std::vector<std::string> vecArgs, int nExpectedExit) {
   CliResult result = RunCli(vecArgs);
   EXPECT_EQ(nExpectedExit, result.nExitCode) << result.strErr;
   return JsonOf(result.strOut);
-}
-
-CsvRows CsvOf(const std::string& strText) {
-  // A field, quoted with inner quotes doubled or free of quotes, commas and line ends,
-  // then the comma or CRLF after it.
-  static const std::regex kField(R"(("(?:[^"]|"")*"|[^",\r\n]*)(,|\r\n))"), kQuotes("\"\"");
-  CsvRows rows(1);
-  size_t nEnd = 0;
-  for (std::sregex_iterator it(strText.begin(), strText.end(), kField), itEnd;
-       it != itEnd && static_cast<size_t>(it->position()) == nEnd; ++it) {
-    std::string strField = (*it)[1];
-    if (!strField.empty() && strField[0] == '"') {
-      strField = std::regex_replace(strField.substr(1, strField.size() - 2), kQuotes, "\"");
-    }
-    rows.back().push_back(strField);
-    if ((*it)[2] == "\r\n") rows.emplace_back();
-    nEnd += static_cast<size_t>(it->length());
-  }
-  rows.pop_back();  // opened by the last CRLF
-  if (nEnd == strText.size()) return rows;
-  ADD_FAILURE() << "not CSV from byte " << nEnd << " of\n" << strText;
-  return {};
 }
 
 std::string PlanJson(const std::vector<std::vector<std::string>>& vecGroups,

@@ -7,7 +7,6 @@
 #include <sys/types.h>
 
 #include <map>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -49,29 +48,23 @@ inline CliResult RunCli(const std::vector<std::string>& vecArgs) {
   return CliProcess(vecArgs).Finish();
 }
 
-// A JSON document read by a strict reader and flattened: "groups.0.members.1.path"
-// holds a leaf (strings as they are, other values as JSON text), "groups#" the number
-// of items in an array. With bReport the document must also follow the report schema.
-// A malformed document fails the current test and yields {}.
+// A report read by a strict reader against the report schema, and flattened:
+// "groups.0.members.1.path" holds a leaf (strings as they are, other values as JSON
+// text), "groups#" the number of items in an array. A malformed report fails the
+// current test and yields {}.
 using JsonFields = std::map<std::string, std::string>;
-JsonFields JsonOf(const std::string& strText, bool bReport = true);
+JsonFields JsonOf(const std::string& strText);
 
 // The command with --json -q before vecArgs, its exit code checked, its report read.
 JsonFields RunJson(std::vector<std::string> vecArgs, int nExpectedExit = 0);
-
-// CSV with CRLF records and quoted fields, one vector per record; fails the test on faults.
-using CsvRows = std::vector<std::vector<std::string>>;
-CsvRows CsvOf(const std::string& strText);
 
 // A review plan keeping each group's first file, with each file's identity as it is
 // now; a member's place below the target is its path below strRoot, or strRel if given.
 std::string PlanJson(const std::vector<std::vector<std::string>>& vecGroups,
                      const std::string& strRoot, const std::string& strRel = "");
 
-// Every regular file below strRoot (links not followed) by path with its bytes, and
-// those bytes without the names.
+// Every regular file below strRoot (links not followed) by path with its bytes.
 std::map<std::string, std::string> Snapshot(const std::string& strRoot);
-std::multiset<std::string> Contents(const std::map<std::string, std::string>& mapFiles);
 
 std::string FileName(const std::string& strPath);
 // Copies a corpus piece to strPath, making its folders; returns strPath.

@@ -4,7 +4,6 @@
 #include <signal.h>
 #include <sqlite3.h>
 
-#include <algorithm>
 #include <chrono>
 #include <random>
 #include <thread>
@@ -121,15 +120,6 @@ TEST_F(FingerprintCacheTest, TwoRunsOnOneCacheBothFinishWithTheRightGroups) {
     }
   }
   EXPECT_EQ(8, CheckEveryEntry(strCache));
-  // Printed from the store, one object per line.
-  CliResult printed = RunCli({"--print-fingerprints", "--seconds", "10", "--cache", strCache,
-                              tmp_.Path("music")});
-  ASSERT_EQ(0, printed.nExitCode) << printed.strErr;
-  EXPECT_EQ(8, std::count(printed.strOut.begin(), printed.strOut.end(), '\n'));
-  JsonFields fields = JsonOf(printed.strOut.substr(0, printed.strOut.find('\n')), false);
-  EXPECT_EQ("10", fields["seconds"]);
-  EXPECT_EQ(tmp_.Path("music/piece0-flac.flac"), fields["path"]);
-  EXPECT_EQ("20.0", fields["duration"]);
 }
 
 }  // namespace

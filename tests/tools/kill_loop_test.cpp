@@ -40,23 +40,21 @@ void WaitForJournalPast(const std::string& strJournal, int64_t nSize) {
 
 class KillLoopTest : public ::testing::Test {
  protected:
-  // The library on a tmpfs of its own when the test may mount one (as root): the kills
-  // test the order of the steps, and the journal's fsyncs then cost nothing. Three
-  // groups of three copies, 64 KB to 1.5 MB each: large enough that a copy across file
-  // systems takes a while to kill in the middle of.
+  // Three groups of three copies, 64 KB to 1.5 MB each (a copy across file systems takes
+  // a while to kill in the middle of), on a tmpfs of their own when the test may mount
+  // one: the kills test the order of the steps, and fsyncs then cost nothing.
   void SetUp() override {
     strNear = dir.MakeDir("near");
     if (Mount(strNear)) vecMounts.push_back(strNear);
     std::mt19937 random(20261205);
     for (int g = 0; g < 3; ++g) {
       vecGroups.emplace_back();
-      for (const char* pszFolder : {"A", "B/deep", "C"}) {
+      for (std::string strFolder : {"A", "B/deep", "C"}) {
         std::string strBytes(64 * 1024 + random() % (1400 * 1024), '\0');
         for (char& c : strBytes) c = static_cast<char>(random());
-        dir.MakeDir(std::string("near/lib/") + pszFolder);
+        dir.MakeDir("near/lib/" + strFolder);
         vecGroups.back().push_back(dir.WriteFile(
-            std::string("near/lib/") + pszFolder + "/song" + std::to_string(g) + ".flac",
-            strBytes));
+            "near/lib/" + strFolder + "/song" + std::to_string(g) + ".flac", strBytes));
       }
     }
     mapBefore = Snapshot(dir.Path("near/lib"));
@@ -97,18 +95,16 @@ class KillLoopTest : public ::testing::Test {
         std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count());
   }
 
-  // Undoes the journal nRuns times (the first killed part-way when nKillUs >= 0, after
-  // its first line of progress) and checks that everything is as it was before.
-  void ExpectUndone(const std::string& strTarget, int nRuns, long nKillUs = -1,
-                    bool bCommand = false) {
+  // Undoes the journal nRuns times, the first killed part-way when nKillUs >= 0 (after
+  // its first line of progress) and run through the command when bCommand (the rest run
+  // in this process, to keep the loop quick); then everything must be as it was.
+  void ExpectUndone(const std::string& strTarget, int nRuns, long nKillUs, bool bCommand) {
     if (int64_t nSize = JournalSize(strJournal); nSize >= 0 && nKillUs >= 0) {
       CliProcess process({"--undo", strJournal});
       WaitForJournalPast(strJournal, nSize);
       std::this_thread::sleep_for(std::chrono::microseconds(nKillUs));
       process.Signal(SIGKILL);
     }
-    // The first undo after the whole run goes through the command; the rest run in
-    // this process, as starting the command each time would slow the loop down.
     for (int nRun = 0; JournalSize(strJournal) >= 0 && nRun < nRuns; ++nRun) {
       int nRestored = 0;
       if (bCommand && nRun == 0) {
@@ -142,17 +138,16 @@ TEST_F(KillLoopTest, EveryKilledMoveIsUndoneWithEveryByteAccountedFor) {
   std::string strFar = FarFolder();
   if (!strFar.empty()) vecTargets.push_back(strFar + "/dups");
   std::mt19937 random(7);
-  const int kKillsPerTarget = 52 / static_cast<int>(vecTargets.size());
   for (const std::string& strTarget : vecTargets) {
-    // One run to the end measures the window the kills are spread over.
+    // One run to the end measures the window the kills are spread over. Every tenth
+    // kill lands before the journal can exist; every fourth undo is itself killed
+    // part-way first; every fifth runs twice.
     long nWholeUs = MoveKilledAfter(strTarget, -1);
     ExpectUndone(strTarget, 2, -1, true);
-    for (int nKill = 0; nKill < kKillsPerTarget; ++nKill) {
+    for (int nKill = 0; nKill < 52 / static_cast<int>(vecTargets.size()); ++nKill) {
       long nDelayUs = std::uniform_int_distribution<long>(0, nWholeUs)(random);
-      // Every tenth kill lands before the journal can exist; every fourth undo is itself
-      // killed part-way first; every fifth runs twice.
       MoveKilledAfter(strTarget, nDelayUs, nKill % 10 == 0);
-      ExpectUndone(strTarget, nKill % 5 == 0 ? 2 : 1, nKill % 4 == 3 ? nDelayUs / 2 : -1);
+      ExpectUndone(strTarget, nKill % 5 == 0 ? 2 : 1, nKill % 4 == 3 ? nDelayUs / 2 : -1, false);
       if (HasFatalFailure()) {
         FAIL() << "after a kill at " << nDelayUs << " us of " << nWholeUs << " into " << strTarget;
       }

@@ -1,13 +1,12 @@
 #!/usr/bin/env python3
 """Random trees of real music through `twintone --move-duplicates`.
 
-Each tree mixes three families of hazards: identity (a link to a folder, hard links,
-links to files, one file named relative, absolute and through "..", --follow-symlinks),
-truncation (cut copies whose headers claim the whole length) and unicode (titles that
-differ in one accented letter). After each run: the same inodes hold the same bytes;
-every piece with a whole copy still has one outside the target; the target holds only
-music of pieces kept whole outside it, never a link; each group's kept copy is where
-the report names it, and no move took it under another name. Exit 0 when all pass.
+Hazards of three families: identity (links to folders and files, hard links, one file
+named many ways, --follow-symlinks), truncation (cut copies whose headers claim the
+whole length) and unicode (titles one accented letter apart). After each run the same
+inodes hold the same bytes, every piece with a whole copy keeps one outside the target,
+the target holds only music of pieces kept whole, never a link, and each group's kept
+copy is where the report names it. Exit 0 when all pass.
 """
 import argparse, concurrent.futures, hashlib, json, os, random, shutil, subprocess, sys, tempfile
 from pathlib import Path
@@ -33,8 +32,7 @@ def melody(piece):
 def run_all(commands):
     with concurrent.futures.ThreadPoolExecutor(2) as ex:
         for result in ex.map(lambda c: subprocess.run(c, capture_output=True), commands):
-            if result.returncode:
-                sys.exit("ffmpeg failed: " + result.stderr.decode(errors="replace"))
+            result.returncode and sys.exit("ffmpeg failed: " + result.stderr.decode())
 
 
 def pool_paths(folder):
@@ -56,15 +54,12 @@ def cached_pool(cache):
         run_all([ffmpeg + ["-i", wav(p), "-ar", "44100", "-ac", "2"] + FORMATS[fmt] +
                  ["-metadata", "title=" + TITLES[p], "-metadata", "artist=" + ARTIST, path]
                  for (p, fmt), path in pool_paths(scratch).items()])
-        try:
-            os.rename(scratch, folder)
-        except OSError:  # another run got there first
+        if subprocess.run(["mv", "-T", scratch, folder]).returncode:  # another run won
             shutil.rmtree(scratch, ignore_errors=True)
     return pool_paths(folder)
 
 
-def digest(path):
-    return hashlib.sha1(Path(path).read_bytes()).hexdigest()
+digest = lambda path: hashlib.sha1(Path(path).read_bytes()).hexdigest()
 
 
 class Tree:
@@ -103,7 +98,7 @@ class Tree:
             self.part[digest(cut)] = piece
         if rng.random() < 0.9:
             self.options.append("-r")
-        else:
+        else:  # each folder named, not entered
             self.args = ["lib/" + d for d in FOLDERS if os.path.isdir(os.path.join(lib, d))]
         if os.path.isdir(os.path.join(lib, "a")) and rng.random() < 0.7:
             os.symlink("a", os.path.join(lib, "link"))
@@ -144,8 +139,8 @@ class Tree:
         return files
 
     def check(self, before, after, result):
-        problems = [] if result.returncode == 0 else [
-            "exit %d: %s" % (result.returncode, result.stderr.strip()[-400:])]
+        problems = ["exit %d: %s" % (result.returncode, result.stderr.strip()[-400:])
+                    ] if result.returncode else []
         inodes = lambda files: {ino: dig for ino, dig in files.values() if ino is not None}
         if inodes(before) != inodes(after):
             problems.append("files were lost, made or changed")
@@ -197,9 +192,7 @@ def run_tree(twintone, workdir, pool, seed):
     cmd += ["--"] + tree.args
     result = subprocess.run(cmd, cwd=base, capture_output=True, text=True, errors="replace")
     problems = tree.check(before, tree.snapshot(), result)
-    if not problems:
-        return shutil.rmtree(base)
-    return "tree %d (cd %s && %s):\n    %s" % (
+    return shutil.rmtree(base) if not problems else "tree %d (cd %s && %s):\n    %s" % (
         seed, base, " ".join("'%s'" % c for c in cmd), "\n    ".join(problems))
 
 

@@ -1,7 +1,5 @@
-// The journal and the page's data: a line cut short by a crash is ignored, malformed
-// documents are refused, and no file name can end the page's data block.
-#include "journal.h"
-
+// The reader of journals and plans refuses malformed documents, and no file name can
+// end the review page's data block.
 #include <gtest/gtest.h>
 
 #include "cli_runner.h"
@@ -11,36 +9,7 @@
 namespace twintone_cli_test {
 namespace {
 
-TEST(JournalTest, ALineCutShortByACrashIsIgnoredAndPathsComeBackAsBytes) {
-  TempDir dir;
-  std::string strPath = dir.Path("j.jsonl");
-  const std::string kOddPath = "/m/caf\xE9 \"x\"\n.mp3";
-  {
-    twintone_cli::Journal journal;
-    std::string strError;
-    ASSERT_TRUE(journal.Create(strPath, "move", &strError)) << strError;
-    ASSERT_TRUE(
-        journal.Write(twintone_cli::JournalLine().Text("step", "intent").Path("from", kOddPath)));
-    ASSERT_FALSE(journal.Create(strPath, "move", &strError));  // never replaces a journal
-  }
-  std::string strText = TempDir::ReadFile(strPath) + "{\"step\": \"do";
-  dir.WriteFile("j.jsonl", strText);
-  std::vector<twintone_cli::JsonValue> vecLines;
-  std::string strError;
-  ASSERT_TRUE(twintone_cli::ReadJournal(strPath, &vecLines, &strError)) << strError;
-  ASSERT_EQ(2u, vecLines.size());
-  EXPECT_EQ("move", vecLines[0].Str("action"));
-  EXPECT_EQ(kOddPath, twintone_cli::JournalPath(vecLines[1], "from"));
-  // Killed before the header was whole: a journal of nothing, not an error.
-  dir.WriteFile("j.jsonl", strText.substr(0, 12));
-  ASSERT_TRUE(twintone_cli::ReadJournal(strPath, &vecLines, &strError)) << strError;
-  EXPECT_TRUE(vecLines.empty());
-  // A broken line before the last one is damage, not a crash: refused.
-  dir.WriteFile("j.jsonl", strText + "\n{}\n");
-  EXPECT_FALSE(twintone_cli::ReadJournal(strPath, &vecLines, &strError));
-}
-
-TEST(JournalTest, TheReaderIsStrict) {
+TEST(JsonReaderTest, RefusesWhatIsNotStrictJson) {
   const std::vector<std::pair<std::string, bool>> kCases = {
       {R"({"a": [1, -2, true, null], "b": "\u00e9\ud83c\udfb5"})", true},
       {R"({"a": 1, "a": 2})", false},
