@@ -48,6 +48,7 @@ TEST(TagTextTest, EachStorageIsReadAsStoredOrByTheOneByteRule) {
       {strWide, kLegacyGbk, "你好"},
       {strWide, kStoredGbk, "你好"},
       {strId3v1, kLegacyGbk, "Bj鰎k"},
+      {strId3v1, kStoredGbk, "Bj鰎k"},  // ID3v1 is stored in single bytes
       {strId3v1, kStoredLatin1, "Björk"},
       {strId3v1, kLegacyCp1252, "Björk"},
       {strLatin1Frame, kStoredGbk, "Bj鰎k"},
