@@ -91,7 +91,9 @@ TEST_F(WorkerLoopTest, EventsFollowTheHostsRequests) {
       ASSERT_EQ(AddHostRecord(gone), 0);
     }
     LoadFiles(c.nFiles);
-    if (c.bReadFirst) EXPECT_EQ(GetLoadCounts(), 1);  // sets the stop request
+    if (c.bReadFirst) {
+      EXPECT_EQ(GetLoadCounts(), 1);  // sets the stop request
+    }
     EventRecorder recorder;
     recorder.onEvent = c.onEvent;
     ASSERT_EQ(StartDedupeThread(&EventRecorder::Callback, &recorder, TWINTONE_MATCH_TITLE, 0, 0), 0);
