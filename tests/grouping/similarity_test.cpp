@@ -25,6 +25,8 @@ TEST(SimilarCompareTest, KnownAnswers) {
   const Words moved = maker.Shifted(original, 7), sprinkled = maker.Flipped(original, 1, 40);
   const Words two = maker.Flipped(original, 2), three = maker.Flipped(original, 3);
   const Words huge = maker.Random(200000), hugeMoved = maker.Shifted(huge, 3);
+  // In 100 words a shift of 40 keeps block 0 clear of the last ten words; 41 does not.
+  const Words small40 = maker.Shifted(small, 40), small41 = maker.Shifted(small, 41);
   Words spoiled = original;
   spoiled[250] ^= 0x7f;  // one word beyond the cap, whatever the rate
   const struct { const Words &a, &b; int nTolerance, nWant; } cases[] = {
@@ -33,6 +35,7 @@ TEST(SimilarCompareTest, KnownAnswers) {
       {original, three, 2, 1},    {original, spoiled, 1, 0},   {original, spoiled, 2, 1},
       {original, original, 0, 1}, {original, sprinkled, 0, 0}, {original, original, -1, 0},
       {original, original, INT_MIN, 0}, {original, original, INT_MAX, 1},
+      {small, small40, 1, 1},     {small, small41, 1, 0},
       {huge, hugeMoved, 1, 1}};  // no fixed limit on the number of blocks
   for (const auto& c : cases) EXPECT_EQ(Compare(c.a, c.b, c.nTolerance), c.nWant) << &c - cases;
   const std::vector<int> words(small.begin(), small.end());
