@@ -9,10 +9,8 @@ extern "C" {
 
 TWINTONE_EXPORT int twintone_set_filing(int nStrategy) {
   if (nStrategy != TWINTONE_FILING_EXACT && nStrategy != TWINTONE_FILING_FAST) return -1;
-  return twintone::WithIdleEngine([&](CDedupeMusic& e) {
-    CDedupeMusic::ExtSettings settings = e.Settings();
+  return twintone::ChangeIdleSettings([&](CDedupeMusic::ExtSettings& settings) {
     settings.nFiling = nStrategy;
-    e.SetSettings(settings);
     return 0;
   });
 }

@@ -38,6 +38,18 @@ int WithIdleEngine(Op op) {
   return nResult;
 }
 
+// For the setters of one run setting: change(settings) on a copy of the engine's
+// settings, stored back when it returns 0; -1 as WithIdleEngine refuses.
+template <typename Change>
+int ChangeIdleSettings(Change change) {
+  return WithIdleEngine([&](CDedupeMusic& engine) {
+    CDedupeMusic::ExtSettings settings = engine.Settings();
+    const int nResult = change(settings);
+    if (nResult == 0) engine.SetSettings(settings);
+    return nResult;
+  });
+}
+
 // For readers: runs op(engine) with hDataLock held, waiting for an active run to end
 // without asking it to stop. -1 at once from inside the start or progress events
 // (the calling thread holds the lock), and when op throws; nNoEngine when there is no
