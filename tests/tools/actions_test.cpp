@@ -1,7 +1,7 @@
 // Acting on duplicates: moves keep their folder paths, the check just before each file
 // leaves alone what is not the scanned duplicate, a dry run fails where the action
 // fails, and --undo takes every action back to the last byte.
-#include "actions.h"
+#include "act/actions.h"
 
 #include <gtest/gtest.h>
 #include <fcntl.h>
@@ -16,10 +16,10 @@
 #include <functional>
 
 #include "cli_runner.h"
-#include "file_ops.h"
-#include "mover.h"
-#include "text_escape.h"
-#include "undo.h"
+#include "common/file_ops.h"
+#include "act/mover.h"
+#include "common/text_escape.h"
+#include "act/undo.h"
 
 namespace twintone_cli_test {
 namespace {

@@ -10,8 +10,8 @@
 #include <filesystem>
 #include <sstream>
 
-#include "file_ops.h"
-#include "text_escape.h"
+#include "common/file_ops.h"
+#include "common/text_escape.h"
 
 namespace twintone_cli_test {
 namespace {

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "cli_runner.h"
-#include "json_value.h"
-#include "review_page.h"
+#include "common/json_value.h"
+#include "report/review_page.h"
 
 namespace twintone_cli_test {
 namespace {

@@ -8,7 +8,8 @@
 #include <filesystem>
 
 #include "cli_runner.h"
-#include "keeper.h"
+#include "decide/keeper.h"
+#include "scan/audio_format.h"
 
 namespace twintone_cli_test {
 namespace {

@@ -13,8 +13,8 @@
 #include <thread>
 
 #include "cli_runner.h"
-#include "file_ops.h"
-#include "undo.h"
+#include "common/file_ops.h"
+#include "act/undo.h"
 
 namespace twintone_cli_test {
 namespace {

@@ -1,11 +1,11 @@
 // The command line: one full command line read back, what is refused with which
 // message, and the exit codes and streams a script can rely on.
-#include "options.h"
+#include "cli/options.h"
 
 #include <gtest/gtest.h>
 
 #include "cli_runner.h"
-#include "keeper.h"
+#include "decide/keeper.h"
 #include "twintone.h"
 
 namespace twintone_cli_test {

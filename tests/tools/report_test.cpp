@@ -1,6 +1,6 @@
 // The three reports written from a fixed result, each against a stored file, the JSON
 // also read back by a strict reader against the report schema.
-#include "report.h"
+#include "report/report.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,209 @@
+#include "act/action_steps.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "common/file_ops.h"
+#include "common/paths.h"
+
+namespace twintone_cli {
+namespace {
+
+std::string Why(int nError) { return std::strerror(nError); }
+
+JournalLine Step(const char* pszStep, int nId) {
+  return JournalLine().Text("step", pszStep).Number("id", nId);
+}
+
+// Writes the .trashinfo for dup as info/strName.trashinfo, never replacing one. 0 or
+// an errno value.
+int WriteTrashInfo(const Member& dup, const TrashDir& trash, const std::string& strInfo) {
+  FdGuard info(open(strInfo.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+  if (info.Get() < 0) return errno;
+  std::string strText = TrashInfoText(AbsolutePath(dup.strPath), trash.strTop);
+  if (write(info.Get(), strText.data(), strText.size()) != static_cast<ssize_t>(strText.size()) ||
+      fsync(info.Get()) != 0) {
+    int nError = errno != 0 ? errno : EIO;
+    unlink(strInfo.c_str());
+    return nError;
+  }
+  int nError = info.Close();
+  if (nError == 0) nError = SyncDir(trash.strInfo);
+  if (nError != 0) unlink(strInfo.c_str());
+  return nError;
+}
+
+StepResult Failed(Journal* pJournal, int nId, const std::string& strWhy, std::string* pstrError) {
+  *pstrError = strWhy;
+  return pJournal->Write(Step("failed", nId).Text("error", strWhy)) ? StepResult::kFailed
+                                                                    : StepResult::kJournal;
+}
+
+}  // namespace
+
+bool MakeDirsJournalled(Journal* pJournal, const std::string& strDir, std::string* pstrError) {
+  for (size_t nPos = 1; nPos <= strDir.size(); ++nPos) {
+    if (nPos != strDir.size() && strDir[nPos] != '/') continue;
+    std::string strPrefix = strDir.substr(0, nPos);
+    FileFacts facts = FactsOf(strPrefix, true);
+    if (facts.bExists && facts.bDir) continue;
+    if (facts.bExists) {
+      *pstrError = strPrefix + " is a file, not a folder";
+      return false;
+    }
+    if (!pJournal->Write(JournalLine().Text("step", "mkdir").Path("path", strPrefix))) {
+      *pstrError = "cannot write the journal";
+      return false;
+    }
+    if (mkdir(strPrefix.c_str(), 0777) != 0 && errno != EEXIST) {
+      *pstrError = "cannot create " + strPrefix + ": " + Why(errno);
+      return false;
+    }
+    SyncDir(ParentDir(strPrefix));
+  }
+  return true;
+}
+
+StepResult StepMove(Journal* pJournal, int nId, const Member& dup, const std::string& strTo,
+                    std::string* pstrError) {
+  const std::string& strFrom = dup.strPath;
+  FileFacts source = FactsOf(strFrom);
+  bool bSameFs = FactsOf(ParentDir(strTo), true).nDevice == source.nDevice;
+  if (bSameFs || source.bSymlink) {
+    if (!pJournal->Write(Step("intent", nId)
+                             .Text("op", "rename")
+                             .Path("from", strFrom)
+                             .Path("to", strTo)
+                             .Number("dev", static_cast<int64_t>(source.nDevice))
+                             .Number("ino", static_cast<int64_t>(source.nInode)))) {
+      return StepResult::kJournal;
+    }
+    int nError = RenameNoReplace(strFrom, strTo);
+    if (nError == 0) {
+      SyncDir(ParentDir(strTo));
+      SyncDir(ParentDir(strFrom));
+      return pJournal->Write(Step("done", nId)) ? StepResult::kDone : StepResult::kJournal;
+    }
+    // Two mounts of one file system refuse a rename between them: copy instead, under a
+    // new intent for the same file (undo reads the last one).
+    if (nError != EXDEV || source.bSymlink) return Failed(pJournal, nId, Why(nError), pstrError);
+  }
+
+  std::string strTemp =
+      ParentDir(strTo) + "/.twintone-partial-" + pJournal->Stamp() + "-" + std::to_string(nId);
+  if (!pJournal->Write(Step("intent", nId)
+                           .Text("op", "copy")
+                           .Path("from", strFrom)
+                           .Path("to", strTo)
+                           .Path("temp", strTemp)
+                           .Number("dev", static_cast<int64_t>(source.nDevice))
+                           .Number("ino", static_cast<int64_t>(source.nInode))
+                           .Number("size", source.nSize))) {
+    return StepResult::kJournal;
+  }
+  uint64_t nHash = 0, nDevice = 0, nInode = 0;
+  int nError = CopyVerified(strFrom, strTemp, &nHash, &nDevice, &nInode);
+  if (nError != 0) return Failed(pJournal, nId, "copy failed: " + Why(nError), pstrError);
+  if (!pJournal->Write(Step("copied", nId)
+                           .Text("hash", HashText(nHash))
+                           .Number("tdev", static_cast<int64_t>(nDevice))
+                           .Number("tino", static_cast<int64_t>(nInode)))) {
+    unlink(strTemp.c_str());
+    return StepResult::kJournal;
+  }
+  nError = RenameNoReplace(strTemp, strTo);
+  if (nError != 0) {
+    unlink(strTemp.c_str());
+    return Failed(pJournal, nId, Why(nError), pstrError);
+  }
+  SyncDir(ParentDir(strTo));
+  if (!pJournal->Write(Step("placed", nId))) return StepResult::kJournal;
+  if (unlink(strFrom.c_str()) != 0) {
+    // Both copies exist; the one just made goes again, so a rerun never stacks copies.
+    nError = errno;
+    unlink(strTo.c_str());
+    SyncDir(ParentDir(strTo));
+    return Failed(pJournal, nId, "the source cannot be removed: " + Why(nError), pstrError);
+  }
+  SyncDir(ParentDir(strFrom));
+  return pJournal->Write(Step("done", nId)) ? StepResult::kDone : StepResult::kJournal;
+}
+
+StepResult StepTrash(Journal* pJournal, int nId, const Member& dup, const TrashDir& trash,
+                     const std::string& strName, std::string* pstrError) {
+  std::string strTo = trash.strFiles + "/" + strName;
+  std::string strInfo = trash.strInfo + "/" + strName + ".trashinfo";
+  FileFacts source = FactsOf(dup.strPath);
+  if (!pJournal->Write(Step("intent", nId)
+                           .Text("op", "trash")
+                           .Path("from", dup.strPath)
+                           .Path("to", strTo)
+                           .Path("info", strInfo)
+                           .Number("dev", static_cast<int64_t>(source.nDevice))
+                           .Number("ino", static_cast<int64_t>(source.nInode)))) {
+    return StepResult::kJournal;
+  }
+  int nError = WriteTrashInfo(dup, trash, strInfo);
+  if (nError != 0)
+    return Failed(pJournal, nId, "cannot write " + strInfo + ": " + Why(nError), pstrError);
+  nError = RenameNoReplace(dup.strPath, strTo);
+  if (nError != 0) {
+    unlink(strInfo.c_str());
+    return Failed(pJournal, nId, Why(nError), pstrError);
+  }
+  SyncDir(trash.strFiles);
+  SyncDir(ParentDir(dup.strPath));
+  return pJournal->Write(Step("done", nId)) ? StepResult::kDone : StepResult::kJournal;
+}
+
+StepResult StepLink(Journal* pJournal, int nId, bool bHard, const Member& dup, const Member& keeper,
+                    const TrashDir& trash, const std::string& strName, std::string* pstrError) {
+  std::string strKept = trash.strFiles + "/" + strName;
+  std::string strInfo = trash.strInfo + "/" + strName + ".trashinfo";
+  std::string strTemp =
+      ParentDir(dup.strPath) + "/.twintone-link-" + pJournal->Stamp() + "-" + std::to_string(nId);
+  std::string strTarget = bHard ? keeper.strPath : AbsolutePath(keeper.strPath);
+  FileFacts source = FactsOf(dup.strPath);
+  if (!pJournal->Write(Step("intent", nId)
+                           .Text("op", "link")
+                           .Text("link", bHard ? "hard" : "symbolic")
+                           .Path("from", dup.strPath)
+                           .Path("keeper", strTarget)
+                           .Path("temp", strTemp)
+                           .Path("to", strKept)
+                           .Path("info", strInfo)
+                           .Number("dev", static_cast<int64_t>(source.nDevice))
+                           .Number("ino", static_cast<int64_t>(source.nInode)))) {
+    return StepResult::kJournal;
+  }
+  int nError = WriteTrashInfo(dup, trash, strInfo);
+  if (nError != 0)
+    return Failed(pJournal, nId, "cannot write " + strInfo + ": " + Why(nError), pstrError);
+  // The original keeps a second name in the trash before its own name is replaced.
+  if (link(dup.strPath.c_str(), strKept.c_str()) != 0) {
+    nError = errno;
+    unlink(strInfo.c_str());
+    return Failed(pJournal, nId, "cannot keep the original in the trash: " + Why(nError),
+                  pstrError);
+  }
+  SyncDir(trash.strFiles);
+  int nResult = bHard ? link(strTarget.c_str(), strTemp.c_str())
+                      : symlink(strTarget.c_str(), strTemp.c_str());
+  if (nResult != 0 || rename(strTemp.c_str(), dup.strPath.c_str()) != 0) {
+    nError = errno;
+    unlink(strTemp.c_str());
+    unlink(strKept.c_str());
+    unlink(strInfo.c_str());
+    return Failed(pJournal, nId,
+                  nError == EXDEV ? "a hard link cannot reach across file systems" : Why(nError),
+                  pstrError);
+  }
+  SyncDir(ParentDir(dup.strPath));
+  return pJournal->Write(Step("done", nId)) ? StepResult::kDone : StepResult::kJournal;
+}
+
+}  // namespace twintone_cli

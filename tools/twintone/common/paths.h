@@ -1,0 +1,26 @@
+// Path spellings the stages share: a file's name relative to the folder it was found
+// under, its absolute form, and the percent-encoded form file URLs want.
+#ifndef TWINTONE_TOOLS_COMMON_PATHS_H
+#define TWINTONE_TOOLS_COMMON_PATHS_H
+
+#include <string>
+#include <vector>
+
+namespace twintone_cli {
+
+// The path a duplicate keeps below the move folder: strPath relative to the longest
+// of vecRoots that is a folder holding it; a file given by name (or found under no
+// root) keeps only its file name. Never holds a ".." segment.
+std::string RelativeName(const std::string& strPath, const std::vector<std::string>& vecRoots);
+
+// strBytes with every byte but A-Z a-z 0-9 - . _ ~ / written as %XX, as file URLs and
+// the Path= key want it.
+std::string PercentEncodePath(const std::string& strBytes);
+
+// strPath made absolute against the current folder, the file's own name not resolved
+// (a symbolic link stays itself); its folder is resolved when it exists.
+std::string AbsolutePath(const std::string& strPath);
+
+}  // namespace twintone_cli
+
+#endif  // TWINTONE_TOOLS_COMMON_PATHS_H

@@ -1,0 +1,94 @@
+// The totals every report shares, and the units they are written in.
+#include "common/run_report.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <set>
+#include <utility>
+
+namespace twintone_cli {
+
+int RunReport::Duplicates() const {
+  int nDuplicates = 0;
+  for (const Group& group : vecGroups) {
+    if (!group.bUnsure && !group.vecMembers.empty()) {
+      nDuplicates += static_cast<int>(group.vecMembers.size()) - 1;
+    }
+  }
+  return nDuplicates;
+}
+
+namespace {
+
+// The bytes of the duplicates bCounts picks. A file counts once, and not when it is
+// the very file that is kept (a second path to it), nor when the member is a symbolic
+// link: moving a link frees nothing.
+template <typename Picker>
+int64_t DuplicateBytes(const std::vector<Group>& vecGroups, Picker bCounts) {
+  std::set<std::pair<uint64_t, uint64_t>> setCounted;
+  int64_t nBytes = 0;
+  for (const Group& group : vecGroups) {
+    if (group.bUnsure) continue;
+    for (size_t i = 0; i < group.vecMembers.size(); ++i) {
+      const Member& member = group.vecMembers[i];
+      bool bKnown = member.nDevice != 0 || member.nInode != 0;
+      bool bFirstSighting = !bKnown || setCounted.insert({member.nDevice, member.nInode}).second;
+      if (i == 0 || member.bSymlink || !bFirstSighting || !bCounts(member)) continue;
+      nBytes += member.nSizeBytes;
+    }
+  }
+  return nBytes;
+}
+
+}  // namespace
+
+int64_t RunReport::BytesFreed() const {
+  return DuplicateBytes(vecGroups, [](const Member&) { return true; });
+}
+
+int64_t RunReport::BytesMoved() const {
+  std::set<std::string> setMoved;
+  for (const MoveRecord& move : vecMoves) {
+    if (move.status == MoveStatus::kMoved) setMoved.insert(move.strFrom);
+  }
+  return DuplicateBytes(vecGroups,
+                        [&](const Member& member) { return setMoved.count(member.strPath) != 0; });
+}
+
+int RunReport::SkippedCount(bool bLeftOut) const {
+  int nCount = 0;
+  for (const SkippedFile& skipped : vecSkipped) nCount += skipped.bLeftOut == bLeftOut ? 1 : 0;
+  return nCount;
+}
+
+std::string FormatDuration(int nMilliseconds) {
+  if (nMilliseconds <= 0) return "?";
+  int nSeconds = nMilliseconds / 1000;
+  char szText[32];
+  if (nSeconds >= 3600) {
+    std::snprintf(szText, sizeof(szText), "%d:%02d:%02d", nSeconds / 3600, nSeconds / 60 % 60,
+                  nSeconds % 60);
+  } else {
+    std::snprintf(szText, sizeof(szText), "%d:%02d", nSeconds / 60, nSeconds % 60);
+  }
+  return szText;
+}
+
+std::string FormatBytes(int64_t nBytes) {
+  static const char* const kUnits[] = {"KiB", "MiB", "GiB", "TiB"};
+  char szText[32];
+  if (nBytes < 1024) {
+    std::snprintf(szText, sizeof(szText), "%" PRId64 " B", nBytes);
+    return szText;
+  }
+  double fValue = static_cast<double>(nBytes) / 1024.0;
+  size_t nUnit = 0;
+  while (fValue >= 1024.0 && nUnit + 1 < sizeof(kUnits) / sizeof(kUnits[0])) {
+    fValue /= 1024.0;
+    ++nUnit;
+  }
+  std::snprintf(szText, sizeof(szText), "%.1f %s", fValue, kUnits[nUnit]);
+  return szText;
+}
+
+}  // namespace twintone_cli

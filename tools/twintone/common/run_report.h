@@ -1,0 +1,116 @@
+// What a run found, as the command keeps it after the library's records are gone: the
+// groups with their members, the files left out or skipped, and what an action did.
+// Every stage reads it; the scan fills it, the keeper orders it, the actions add to it.
+#ifndef TWINTONE_TOOLS_COMMON_RUN_REPORT_H
+#define TWINTONE_TOOLS_COMMON_RUN_REPORT_H
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+
+namespace twintone_cli {
+
+// One group member, copied out of the library's record.
+struct Member {
+  std::string strPath;  // bytes as the library stored them
+  std::string strTitle;
+  std::string strArtist;
+  std::string strAlbum;
+  int64_t nSizeBytes = 0;  // from the file system; the record's 32-bit size if that fails
+  int nDurationMs = 0;
+  int nBitrateKbps = 0;
+  // 0..1 against the member the library put first (the group's reference); 1 in tag
+  // groups. The reports give it in percent.
+  float fSimilarity = 0.0f;
+  // The file's identity from lstat, 0 and 0 when unknown; a symbolic link frees nothing.
+  uint64_t nDevice = 0;
+  uint64_t nInode = 0;
+  bool bSymlink = false;
+  // Why this member looks damaged and so is never kept over a whole copy ("truncated:
+  // ..."); empty when it looks whole.
+  std::string strPassedOver;
+  // The file's format ("MP3", "FLAC"...) and whether it is lossless, for reports and
+  // the keeper policies; empty when unknown.
+  std::string strFormat;
+  bool bLossless = false;
+  int64_t nModifiedNs = 0;  // modification time, nanoseconds since the epoch; 0 unknown
+  int nDecodedMs = -1;      // fingerprint mode: audio decoded; -1 unknown
+};
+
+// Members in the library's order until ChooseKeepers (keeper.h) orders them keeper
+// first, best first.
+struct Group {
+  std::vector<Member> vecMembers;
+  // One line saying why the first member is kept ("kept: FLAC, lossless; others
+  // lossy"); empty when not worked out.
+  std::string strKeepReason;
+  // Every copy looks damaged, so it is unclear which one is good: all are kept, none
+  // is a duplicate, nothing of the group may be moved.
+  bool bUnsure = false;
+};
+
+// A file the command examined without grouping it: left out before the library saw it
+// (not audio, a link, hidden, a path too long, unreadable) or skipped by the run (the
+// library's reason). Every examined file is either in a group, unique, or here, once.
+struct SkippedFile {
+  std::string strPath;
+  std::string strReason;  // short English text
+  bool bLeftOut = false;  // true: never handed to the library
+};
+
+// kMoved: done (moved, trashed or linked); kSkipped: left where it is, because the
+// check just before the action found a reason (strError says which).
+enum class MoveStatus { kMoved, kWouldMove, kFailed, kSkipped };
+
+struct MoveRecord {
+  std::string strFrom;
+  std::string strTo;  // the new place (the kept copy for a link); empty when none
+  MoveStatus status = MoveStatus::kFailed;
+  std::string strError;  // set for kFailed and kSkipped
+};
+
+struct RunReport {
+  bool bFingerprint = false;
+  std::vector<std::string> vecFields;  // text mode
+  int nSeconds = 0;                    // fingerprint mode
+  int nSimilarity = 0;
+
+  bool bPartial = false;  // the run was stopped before it reached every file
+  int nFilesLoaded = 0;   // files the library took in
+  int nFilesScanned = 0;  // files the run went through
+  int nFilesSkipped = 0;  // entries of vecSkipped not left out (the reports count those)
+  std::vector<Group> vecGroups;
+  std::vector<std::string> vecUnique;    // filed, with no duplicate
+  std::vector<SkippedFile> vecSkipped;   // see SkippedFile
+  bool bSubfoldersNotSearched = false;   // a given folder held folders and -r was off
+  std::string strKeepPolicy = "best";    // --keep as given, for the reports
+  bool bLoose = false;                   // tag mode: --loose
+
+  bool bMoveRequested = false;  // any action: move, trash or link
+  bool bDryRun = false;
+  std::string strMoveDir;
+  std::vector<MoveRecord> vecMoves;
+  std::string strAction;   // "move" (also when empty), "trash", "link-hard", "link-symbolic"
+  std::string strJournal;  // the action's journal; empty for a dry run
+
+  // Members beyond the first, over all groups but unsure ones.
+  int Duplicates() const;
+  // Bytes that moving every member but the first of each group but the unsure ones
+  // would free (symbolic links and repeated appearances of one file count nothing).
+  int64_t BytesFreed() const;
+  // Of those, the bytes of the members that were moved.
+  int64_t BytesMoved() const;
+  // Entries of vecSkipped that were (true) or were not (false) left out.
+  int SkippedCount(bool bLeftOut) const;
+};
+
+// "3:07", "1:02:03"; "?" for 0.
+std::string FormatDuration(int nMilliseconds);
+// "812 B", "4.2 MiB", "1.3 GiB" (powers of 1024).
+std::string FormatBytes(int64_t nBytes);
+
+}  // namespace twintone_cli
+
+#endif  // TWINTONE_TOOLS_COMMON_RUN_REPORT_H

@@ -1,0 +1,241 @@
+#include "report/review_page.h"
+
+#include <cstdio>
+#include <memory>
+
+#include "common/paths.h"
+#include "common/file_ops.h"
+#include "common/text_escape.h"
+
+namespace twintone_cli {
+namespace {
+
+// The page around its data. The script builds every element with createElement and
+// textContent, so a file name is always text, never markup.
+const char kPageHead[] = R"(<!DOCTYPE html>
+<html lang="en">
+<head>
+<meta charset="utf-8">
+<meta name="viewport" content="width=device-width, initial-scale=1">
+<title>twintone: review duplicates</title>
+<style>
+:root { color-scheme: light dark; --line: #8884; --accent: #2a6fdb; }
+* { box-sizing: border-box; }
+body { font: 15px/1.45 system-ui, sans-serif; margin: 0 auto; padding: 1rem; max-width: 70rem; }
+h1 { font-size: 1.4rem; margin: 0 0 .3rem; }
+.group { border: 1px solid var(--line); border-radius: .5rem; margin: 1rem 0; padding: .6rem .8rem; }
+.group h2 { font-size: 1.1rem; margin: 0; }
+.reason { margin: .2rem 0 .5rem; opacity: .8; }
+.unsure { color: #b35c00; font-weight: 600; }
+.file { display: grid; grid-template-columns: 1fr 16rem; gap: .3rem 1rem; padding: .5rem 0;
+        border-top: 1px solid var(--line); align-items: center; }
+.file.kept { background: #2a6fdb14; }
+.file.left { opacity: .55; }
+.name { font-weight: 600; overflow-wrap: anywhere; }
+.facts { font-size: .9rem; opacity: .85; }
+.choices { display: flex; flex-wrap: wrap; gap: .2rem 1rem; }
+.choices label { cursor: pointer; padding: .15rem 0; }
+audio { width: 100%; }
+input:focus-visible, button:focus-visible, audio:focus-visible { outline: 3px solid var(--accent); outline-offset: 2px; }
+#save { font: inherit; padding: .5rem 1.2rem; border-radius: .4rem; border: 1px solid var(--accent);
+        background: var(--accent); color: #fff; cursor: pointer; }
+textarea { width: 100%; min-height: 8rem; font: .85rem ui-monospace, monospace; }
+footer { padding: .6rem 0; border-top: 1px solid var(--line); }
+@media (max-width: 40rem) {
+  body { padding: .5rem; }
+  .file { grid-template-columns: 1fr; }
+}
+</style>
+</head>
+<body>
+<h1>Review duplicates</h1>
+<p id="intro"></p>
+<main id="groups"></main>
+<footer>
+<button id="save" type="button">Save plan</button>
+<span id="status" role="status"></span>
+<label for="plan" style="display:block;margin-top:.4rem">Plan (save it, or copy it into a file; then run <code>twintone --apply FILE</code> with an action)</label>
+<textarea id="plan" readonly></textarea>
+</footer>
+<script type="application/json" id="data">)";
+
+const char kPageTail[] = R"(</script>
+<script>
+"use strict";
+const data = JSON.parse(document.getElementById("data").textContent);
+function el(tag, text, cls) {
+  const node = document.createElement(tag);
+  if (text !== undefined) node.textContent = text;
+  if (cls) node.className = cls;
+  return node;
+}
+function duration(ms) {
+  if (!ms) return "?";
+  const s = Math.round(ms / 1000), h = Math.floor(s / 3600), m = Math.floor(s / 60) % 60;
+  const ss = String(s % 60).padStart(2, "0");
+  return h ? h + ":" + String(m).padStart(2, "0") + ":" + ss : m + ":" + ss;
+}
+function bytes(n) {
+  const units = ["B", "KB", "MB", "GB", "TB"];
+  let v = Number(n), u = 0;
+  while (v >= 1024 && u < units.length - 1) { v /= 1024; ++u; }
+  return (u ? v.toFixed(1) : v) + " " + units[u];
+}
+function refresh(g) {
+  data.groups[g].members.forEach((m, i) => {
+    const row = document.getElementById("file-" + g + "-" + i);
+    const keep = m.role === "keep";
+    row.classList.toggle("kept", keep);
+    row.classList.toggle("left", m.role === "leave");
+    const leave = document.getElementById("leave-" + g + "-" + i);
+    leave.disabled = keep;
+    leave.checked = m.role === "leave";
+  });
+}
+const intro = document.getElementById("intro");
+const files = data.groups.reduce((n, g) => n + g.members.length, 0);
+intro.textContent = data.groups.length + " groups, " + files + " files. In each group, pick the copy to keep; " +
+  "the others are acted on unless you leave them out. Listen with the players first.";
+const main = document.getElementById("groups");
+data.groups.forEach((group, g) => {
+  const section = el("section", undefined, "group");
+  section.setAttribute("aria-labelledby", "group-" + g);
+  const title = el("h2", "Group " + (g + 1));
+  title.id = "group-" + g;
+  section.append(title);
+  if (group.reason) section.append(el("p", group.reason, "reason"));
+  if (group.unsure) section.append(el("p", "Unsure which copy is good: nothing here is acted on unless you choose.", "unsure"));
+  group.members.forEach((m, i) => {
+    const row = el("div", undefined, "file");
+    row.id = "file-" + g + "-" + i;
+    const text = el("div");
+    text.append(el("div", m.path, "name"));
+    const facts = [duration(m.duration_ms), m.format || "?", m.bitrate_kbps ? m.bitrate_kbps + " kbit/s" : "? kbit/s",
+                   bytes(m.size), Math.round(m.similarity * 100) + "% similar"];
+    text.append(el("div", facts.join(" · "), "facts"));
+    if (m.passed_over) text.append(el("div", "Not kept first: " + m.passed_over, "facts"));
+    const choices = el("div", undefined, "choices");
+    const keep = el("input");
+    keep.type = "radio"; keep.name = "keep-" + g; keep.id = "keep-" + g + "-" + i; keep.checked = m.role === "keep";
+    keep.addEventListener("change", () => {
+      group.members.forEach((o, j) => {
+        if (o.role === "keep") o.role = group.unsure ? "leave" : "duplicate";
+        if (j === i) o.role = "keep";
+      });
+      refresh(g);
+    });
+    const keepLabel = el("label", " Keep this copy");
+    keepLabel.prepend(keep);
+    const leave = el("input");
+    leave.type = "checkbox"; leave.id = "leave-" + g + "-" + i;
+    leave.addEventListener("change", () => { m.role = leave.checked ? "leave" : "duplicate"; refresh(g); });
+    const leaveLabel = el("label", " Leave it alone");
+    leaveLabel.prepend(leave);
+    choices.append(keepLabel, leaveLabel);
+    text.append(choices);
+    const audio = el("audio");
+    audio.controls = true; audio.preload = "none"; audio.src = m.url;
+    audio.setAttribute("aria-label", "Play " + m.path);
+    row.append(text, audio);
+    section.append(row);
+  });
+  main.append(section);
+  refresh(g);
+});
+document.getElementById("save").addEventListener("click", () => {
+  const plan = { twintone_plan: 1, groups: data.groups.map(group => ({ members: group.members.map(m => ({
+    path_hex: m.path_hex, rel_hex: m.rel_hex, size: m.size, mtime_ns: m.mtime_ns, dev: m.dev, ino: m.ino,
+    role: m.role })) })) };
+  const text = JSON.stringify(plan, null, 1);
+  document.getElementById("plan").value = text;
+  const link = el("a");
+  link.href = URL.createObjectURL(new Blob([text], { type: "application/json" }));
+  link.download = "twintone-plan.json";
+  document.body.append(link);
+  link.click();
+  link.remove();
+  document.getElementById("status").textContent = " Plan saved as twintone-plan.json.";
+});
+</script>
+</body>
+</html>
+)";
+
+struct FileCloser {
+  void operator()(FILE* pFile) const { std::fclose(pFile); }
+};
+
+std::string Quoted(int64_t nValue) { return "\"" + std::to_string(nValue) + "\""; }
+
+// The format the report knows, else the file's extension in capitals ("MP3").
+std::string FormatOf(const Member& member) {
+  if (!member.strFormat.empty()) return member.strFormat;
+  std::string strName = BaseName(member.strPath);
+  size_t nDot = strName.find_last_of('.');
+  std::string strExt = nDot == std::string::npos || nDot == 0 ? "" : strName.substr(nDot + 1);
+  for (char& c : strExt) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+  return strExt;
+}
+
+std::string MemberJson(const Member& member, const std::string& strRole,
+                       const std::string& strRel) {
+  FileFacts facts = FactsOf(member.strPath);
+  char szSimilarity[32];
+  std::snprintf(szSimilarity, sizeof(szSimilarity), "%.4f", member.fSimilarity);
+  return "{\"path\": " + JsonString(member.strPath) + ", \"path_hex\": \"" +
+         HexBytes(member.strPath) + "\", \"rel_hex\": \"" + HexBytes(strRel) +
+         "\", \"url\": " + JsonString("file://" + PercentEncodePath(AbsolutePath(member.strPath))) +
+         ", \"duration_ms\": " + std::to_string(member.nDurationMs) +
+         ", \"format\": " + JsonString(FormatOf(member)) +
+         ", \"bitrate_kbps\": " + std::to_string(member.nBitrateKbps) +
+         ", \"size\": " + Quoted(facts.nSize) + ", \"mtime_ns\": " + Quoted(facts.nModifiedNs) +
+         ", \"dev\": " + Quoted(static_cast<int64_t>(facts.nDevice)) +
+         ", \"ino\": " + Quoted(static_cast<int64_t>(facts.nInode)) +
+         ", \"similarity\": " + szSimilarity +
+         ", \"passed_over\": " + JsonString(member.strPassedOver) + ", \"role\": \"" + strRole +
+         "\"}";
+}
+
+// The page's data as JSON, with every '<' written as \u003c so nothing in it can end
+// the script element it sits in.
+std::string PageData(const RunReport& report, const std::vector<std::string>& vecRoots) {
+  std::string strJson = "{\"version\": 1, \"groups\": [";
+  for (size_t g = 0; g < report.vecGroups.size(); ++g) {
+    const Group& group = report.vecGroups[g];
+    strJson += std::string(g == 0 ? "" : ",") +
+               "\n{\"reason\": " + JsonString(group.strKeepReason) +
+               ", \"unsure\": " + (group.bUnsure ? "true" : "false") + ", \"members\": [";
+    for (size_t i = 0; i < group.vecMembers.size(); ++i) {
+      const Member& member = group.vecMembers[i];
+      std::string strRole = i == 0 ? "keep" : group.bUnsure ? "leave" : "duplicate";
+      strJson += std::string(i == 0 ? "" : ",") + "\n " +
+                 MemberJson(member, strRole, RelativeName(member.strPath, vecRoots));
+    }
+    strJson += "]}";
+  }
+  strJson += "]}";
+  std::string strSafe;
+  for (char c : strJson) strSafe += c == '<' ? std::string("\\u003c") : std::string(1, c);
+  return strSafe;
+}
+
+}  // namespace
+
+bool WriteReviewPage(const RunReport& report, const std::vector<std::string>& vecRoots,
+                     const std::string& strPath, std::string* pstrError) {
+  std::unique_ptr<FILE, FileCloser> file(std::fopen(strPath.c_str(), "w"));
+  if (!file) {
+    *pstrError = "cannot write the review page " + strPath;
+    return false;
+  }
+  std::fputs(kPageHead, file.get());
+  std::fputs(PageData(report, vecRoots).c_str(), file.get());
+  std::fputs(kPageTail, file.get());
+  if (std::fflush(file.get()) != 0 || std::ferror(file.get())) {
+    *pstrError = "writing the review page " + strPath + " failed";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace twintone_cli
