@@ -40,7 +40,11 @@ extern "C" {
  *   TWINTONE_TAGTEXT_AS_STORED: only text the file stores in single-byte form (ID3v1,
  *     ID3v2 frames marked Latin-1) is converted from the legacy encoding; text the file
  *     stores as Unicode (Vorbis comments, MP4 atoms, APE, ID3v2 UTF-8 and UTF-16
- *     frames) is taken as it is. */
+ *     frames) is taken as it is. No byte is dropped: a single-byte string that is not
+ *     valid in the legacy encoding is read, as a whole, as Windows-1252 (its five
+ *     undefined bytes as the C1 controls U+0081, U+008D, U+008F, U+0090, U+009D), so
+ *     two different stored strings read alike only when they hold the same characters,
+ *     one in each encoding. */
 #define TWINTONE_TAGTEXT_LEGACY 0
 #define TWINTONE_TAGTEXT_AS_STORED 1
 /* 0, or -1 busy or an unknown mode. */
