@@ -132,17 +132,21 @@ TWINTONE_EXPORT int twintone_set_fingerprint(const char* pszPath, const uint32_t
  * uses it in every later fingerprint run: a file unchanged since it was stored (path,
  * size, modification time in nanoseconds, device, inode; same seconds, decoder and
  * fingerprint version) is not decoded; one moved or renamed but otherwise unchanged
- * (size, modification time, hash of its first and last 64 KiB) reuses its entry; fresh
- * fingerprints are written back. A store that fails later (full disk, corruption) is
- * dropped for the rest of the run and the run goes on without it.
+ * (size, modification time, hash of its first and last 64 KiB) takes over its entry
+ * once nothing like it is left at the old path (a file still there, a hard link or a
+ * copy keeps it), and one entry goes to one file per run; fresh fingerprints are
+ * written back. Each file keeps one entry per seconds value. A store that fails later
+ * (full disk, corruption) is dropped for the rest of the run and the run goes on
+ * without it. A file that is not a store (another program's database, an empty file,
+ * anything else) or a store of a newer version is refused without a byte written.
  * 0; -1 busy or null; -2 cannot be opened or created; -3 written by a newer version;
  * -4 not a store or damaged. twintone_store_message() says more. Opening another store
  * closes the current one first. */
 TWINTONE_EXPORT int twintone_open_store(const char* pszPath);
 /* Closes the store; 0 also when none is open; -1 busy. */
 TWINTONE_EXPORT int twintone_close_store(void);
-/* Drops every entry whose file is gone. Returns how many were dropped; -1 busy; -2 no
- * store open or it failed. */
+/* Drops every entry (of every seconds value) whose file is gone. Returns how many
+ * entries were dropped; -1 busy; -2 no store open or it failed. */
 TWINTONE_EXPORT int twintone_prune_store(void);
 /* Counts of the last fingerprint run: files whose fingerprint came from the store, and
  * fingerprints written to it. 0; -1 busy or null. */
