@@ -187,6 +187,14 @@ TEST_F(FingerprintStoreTest, AnEntryGoesOnlyToTheFileItWasStoredFor) {
        [&](auto d) { MusicFile(d + "/b"), MusicFile(d + "/c"), unlink(in(d, "a").c_str()); },
        "+b -c", "b|120"},
       {"hard-linked", [&](auto d) { link(in(d, "a").c_str(), in(d, "b").c_str()); }, "-b", "a|120"},
+      {"copied, beside another piece with the same ends, both originals removed",
+       [&](auto d) {
+         auto vecOther = FingerprintLike(100, 5);
+         Remember(Open(nullptr, kVersion, tmp_.Path(d + ".sqlite")).get(), OtherPiece(d + "/b"),
+                  vecOther);
+         MusicFile(d + "/c"), unlink(in(d, "a").c_str()), unlink(in(d, "b").c_str());
+       },
+       "-c", "a|120 b|120"},
       {"moved, another piece with the same ends in its place",
        [&](auto d) { rename(in(d, "a").c_str(), in(d, "b").c_str()), OtherPiece(d + "/a"); },
        "-a +b", "b|120"},
@@ -251,7 +259,7 @@ TEST_F(FingerprintStoreTest, FullDisksAreReportedAndUnusableStoresRefused) {
 
   const std::string strNewer = tmp_.Path("newer.sqlite");
   Open(nullptr, kVersion, strNewer);
-  Sql(strNewer, "UPDATE store_version SET version = 3");
+  Sql(strNewer, "PRAGMA journal_mode=DELETE; UPDATE store_version SET version = 3");
   auto foreign = [&](const char* pszName, const std::string& strSql) {
     Sql(tmp_.Path(pszName), "CREATE TABLE songs(title TEXT); " + strSql);
     return tmp_.Path(pszName);
