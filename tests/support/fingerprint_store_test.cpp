@@ -83,29 +83,24 @@ class FingerprintStoreTest : public ::testing::Test {
   // Another piece of MusicFile's size, time and ends: only a byte in its middle differs.
   std::string OtherPiece(const std::string& strName) {
     std::string strPath = MusicFile(strName);
-    std::fstream file(strPath, std::ios::in | std::ios::out);
-    file.seekp(150 * 1024).put('x');
-    file.close();
+    std::fstream(strPath, std::ios::in | std::ios::out).seekp(150 * 1024).put('x');
     SetModified(strPath, 1600000000);
     return strPath;
   }
 
-  // Runs SQL on the SQLite file at strPath; returns its rows as "a|b a|b".
+  // Runs SQL on the SQLite file at strPath; returns its rows of two columns as "a|b a|b".
   static std::string Sql(const std::string& strPath, const std::string& strSql) {
     sqlite3* pDb = nullptr;
-    sqlite3_open(strPath.c_str(), &pDb);
     std::string strRows;
-    sqlite3_exec(
-        pDb, strSql.c_str(),
-        [](void* pOut, int nColumns, char** ppszValues, char**) {
-          auto* pstrRows = static_cast<std::string*>(pOut);
-          for (int i = 0; i < nColumns; ++i) {
-            if (i > 0 || !pstrRows->empty()) *pstrRows += i > 0 ? "|" : " ";
-            *pstrRows += ppszValues[i] != nullptr ? ppszValues[i] : "";
-          }
-          return 0;
-        },
-        &strRows, nullptr);
+    sqlite3_open(strPath.c_str(), &pDb);
+    auto row = [](void* pRows, int nColumns, char** ppszRow, char**) {
+      auto& str = *static_cast<std::string*>(pRows);
+      if (nColumns == 2) {
+        str += (str.empty() ? "" : " ") + std::string(ppszRow[0]) + "|" + ppszRow[1];
+      }
+      return 0;
+    };
+    sqlite3_exec(pDb, strSql.c_str(), row, &strRows, nullptr);
     sqlite3_close(pDb);
     return strRows;
   }
@@ -178,7 +173,9 @@ TEST_F(FingerprintStoreTest, AnEntryGoesOnlyToTheFileItWasStoredFor) {
     const char* pszLookUps;
     const char* pszLeft;  // the entries after the run, "path|seconds"
   };
-  auto in = [&](const std::string& d, const char* pszName) { return tmp_.Path(d + "/" + pszName); };
+  auto in = [&](const std::string& d, const std::string& strName) {
+    return tmp_.Path(d + "/" + strName);
+  };
   const Case cases[] = {
       {"moved", [&](auto d) { rename(in(d, "a").c_str(), in(d, "b").c_str()); }, "+b", "b|120"},
       {"another piece with the same ends beside it", [&](auto d) { OtherPiece(d + "/b"); }, "-b",
@@ -189,9 +186,8 @@ TEST_F(FingerprintStoreTest, AnEntryGoesOnlyToTheFileItWasStoredFor) {
       {"hard-linked", [&](auto d) { link(in(d, "a").c_str(), in(d, "b").c_str()); }, "-b", "a|120"},
       {"copied, beside another piece with the same ends, both originals removed",
        [&](auto d) {
-         auto vecOther = FingerprintLike(100, 5);
          Remember(Open(nullptr, kVersion, tmp_.Path(d + ".sqlite")).get(), OtherPiece(d + "/b"),
-                  vecOther);
+                  FingerprintLike(100, 5));
          MusicFile(d + "/c"), unlink(in(d, "a").c_str()), unlink(in(d, "b").c_str());
        },
        "-c", "a|120 b|120"},
@@ -215,12 +211,9 @@ TEST_F(FingerprintStoreTest, AnEntryGoesOnlyToTheFileItWasStoredFor) {
     c.change(strDir);
     auto pStore = Open(nullptr, kVersion, strStore);
     std::istringstream lookUps(c.pszLookUps);
-    for (std::string strLookUp; lookUps >> strLookUp;) {
-      size_t nAt = strLookUp.find('@');
-      int nSeconds = nAt == std::string::npos ? 120 : std::stoi(strLookUp.substr(nAt + 1));
-      EXPECT_EQ(strLookUp[0] == '+',
-                Finds(pStore.get(), in(strDir, strLookUp.substr(1, nAt - 1).c_str()), nSeconds))
-          << strLookUp;
+    for (std::string str; lookUps >> str;) {  // "+a", or "+a@60"
+      int nSeconds = str.size() > 2 ? std::stoi(str.substr(3)) : 120;
+      EXPECT_EQ(str[0] == '+', Finds(pStore.get(), in(strDir, str.substr(1, 1)), nSeconds)) << str;
     }
     pStore->Flush();
     EXPECT_EQ(c.pszLeft,
@@ -282,14 +275,16 @@ TEST_F(FingerprintStoreTest, FullDisksAreReportedAndUnusableStoresRefused) {
     ASSERT_EQ(0, mount("tmpfs", strMount.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, "size=64k"));
     vecRefused.emplace_back(strOnTmpfs, kStoreCannotOpen, "read-only");
   }
-  for (const auto& [strPath, nCode, strReason] : vecRefused) {
+  auto bytes = [](const std::string& strPath) {
     struct stat st;
-    auto bytes = [&] { return stat(strPath.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? TempDir::ReadFile(strPath) : ""; };
-    const std::string strBytes = bytes();
+    return stat(strPath.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? TempDir::ReadFile(strPath) : "";
+  };
+  for (const auto& [strPath, nCode, strReason] : vecRefused) {
+    const std::string strBytes = bytes(strPath);
     pStore = Open(&nResult, kVersion, strPath);
     EXPECT_EQ(nCode, nResult) << strPath;
     EXPECT_NE(std::string::npos, pStore->Message().find(strReason)) << pStore->Message();
-    EXPECT_TRUE(strBytes == bytes()) << strPath << " changed";
+    EXPECT_TRUE(strBytes == bytes(strPath)) << strPath << " changed";
     EXPECT_NE(0, access((strPath + "-wal").c_str(), F_OK)) << strPath;
   }
   umount2(strMount.c_str(), MNT_DETACH);
