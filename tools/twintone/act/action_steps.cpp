@@ -23,7 +23,8 @@ JournalStep Step(const char* pszStep, int nId) {
 }
 
 // The line announcing operation pszOp on the file strFrom, found as source.
-JournalStep Intent(int nId, const char* pszOp, const std::string& strFrom, const FileFacts& source) {
+JournalStep Intent(int nId, const char* pszOp, const std::string& strFrom,
+                   const FileFacts& source) {
   JournalStep intent = Step("intent", nId);
   intent.strOp = pszOp;
   intent.strFrom = strFrom;

@@ -10,8 +10,8 @@
 #include <cstring>
 #include <ctime>
 
-#include "common/file_ops.h"
 #include "act/mover.h"
+#include "common/file_ops.h"
 #include "common/text_escape.h"
 
 namespace twintone_cli {
@@ -198,8 +198,10 @@ bool ReadJournal(const std::string& strPath, JournalHeader* pHeader,
       }
     }
   } catch (const std::exception& error) {  // JsonFieldError, or no memory left
-    *pstrError = strPath + (nLine == 1 ? " is not a twintone journal: " : " line " +
-                                         std::to_string(nLine) + ": ") + error.what();
+    *pstrError =
+        strPath +
+        (nLine == 1 ? " is not a twintone journal: " : " line " + std::to_string(nLine) + ": ") +
+        error.what();
     return false;
   }
   if (nLine == 0) {

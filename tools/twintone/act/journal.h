@@ -36,8 +36,8 @@ struct JournalStep {
   std::string strLink;  // intent of a link: "hard" or "symbolic"
   std::string strFrom, strKeeper, strTo, strTemp, strInfo;  // intent
   std::string strPath;                                      // mkdir: the folder made
-  std::optional<int64_t> nDevice, nInode, nSize;  // intent: the file as it was found
-  std::string strHash;                            // copied: the copy's hash, and its identity
+  std::optional<int64_t> nDevice, nInode, nSize;            // intent: the file as it was found
+  std::string strHash;  // copied: the copy's hash, and its identity
   std::optional<int64_t> nCopyDevice, nCopyInode;
   std::string strError;  // failed
 };

@@ -9,9 +9,9 @@
 #include <optional>
 #include <vector>
 
-#include "common/file_ops.h"
 #include "act/journal.h"
 #include "act/mover.h"
+#include "common/file_ops.h"
 #include "common/text_escape.h"
 
 namespace twintone_cli {
@@ -90,8 +90,8 @@ Undone UndoCopy(const Entry& entry, const std::string& strStamp, std::string* ps
   const std::string& strFrom = intent.strFrom;
   const std::string& strTo = intent.strTo;
   RemoveScratch(intent.strTemp);
-  std::string strBack = ParentDir(strFrom) + "/.twintone-undo-" + strStamp + "-" +
-                        std::to_string(intent.nId);
+  std::string strBack =
+      ParentDir(strFrom) + "/.twintone-undo-" + strStamp + "-" + std::to_string(intent.nId);
   RemoveIfPresent(strBack);
   FileFacts to = FactsOf(strTo);
   bool bCopyIsOurs = entry.copied && to.bExists &&

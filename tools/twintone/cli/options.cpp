@@ -170,13 +170,11 @@ const OptionDef kOptionDefs[] = {
      }},
     {"undo", 0, true,
      [](ParseState* pState, const std::string& strValue, std::string* pstrError) {
-       return SetName(strValue, "--undo needs a file name", &pState->pOptions->strUndo,
-                      pstrError);
+       return SetName(strValue, "--undo needs a file name", &pState->pOptions->strUndo, pstrError);
      }},
     {"html", 0, true,
      [](ParseState* pState, const std::string& strValue, std::string* pstrError) {
-       return SetName(strValue, "--html needs a file name", &pState->pOptions->strHtml,
-                      pstrError);
+       return SetName(strValue, "--html needs a file name", &pState->pOptions->strHtml, pstrError);
      }},
     {"apply", 0, true,
      [](ParseState* pState, const std::string& strValue, std::string* pstrError) {
@@ -185,8 +183,7 @@ const OptionDef kOptionDefs[] = {
      }},
     {"cache", 0, true,
      [](ParseState* pState, const std::string& strValue, std::string* pstrError) {
-       return SetName(strValue, "--cache needs a file", &pState->pOptions->strCacheFile,
-                      pstrError);
+       return SetName(strValue, "--cache needs a file", &pState->pOptions->strCacheFile, pstrError);
      }},
     {"no-cache", 0, false, SetFlag<&Options::bNoCache>},
     {"prune-cache", 0, false, SetFlag<&Options::bPruneCache>},
@@ -223,8 +220,8 @@ bool ReadOptions(int argc, char* const argv[], ParseState* pState, std::string* 
   std::string strShort = "-:";  // operands in order, as option 1; ':' tells a missing value
   for (const OptionDef& def : kOptionDefs) {
     int nValue = kLongBase + static_cast<int>(vecLong.size());
-    vecLong.push_back({def.pszLong, def.bTakesValue ? required_argument : no_argument, nullptr,
-                       nValue});
+    vecLong.push_back(
+        {def.pszLong, def.bTakesValue ? required_argument : no_argument, nullptr, nValue});
     if (def.cShort != 0) strShort += std::string(1, def.cShort) + (def.bTakesValue ? ":" : "");
   }
   vecLong.push_back({nullptr, 0, nullptr, 0});
@@ -246,7 +243,9 @@ bool ReadOptions(int argc, char* const argv[], ParseState* pState, std::string* 
       // The argument that named it: the one before its value when that came apart.
       const char* pszArg = argv[optind - 1];
       if (c == nCode && pDef->bTakesValue && optarg == pszArg) pszArg = argv[optind - 2];
-      if (LongName(pszArg) != pDef->pszLong) return fail("unknown option '--" + LongName(pszArg) + "'");
+      if (LongName(pszArg) != pDef->pszLong) {
+        return fail("unknown option '--" + LongName(pszArg) + "'");
+      }
     } else if (nCode != 0) {
       for (const OptionDef& def : kOptionDefs) {
         if (def.cShort == nCode) pDef = &def;

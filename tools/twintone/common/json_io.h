@@ -6,11 +6,10 @@
 #define TWINTONE_TOOLS_COMMON_JSON_IO_H
 
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <stdexcept>
 #include <string>
-
-#include <nlohmann/json.hpp>
 
 namespace twintone_cli {
 

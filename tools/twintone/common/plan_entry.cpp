@@ -5,9 +5,12 @@
 namespace twintone_cli {
 
 void to_json(Json& entry, const PlanEntry& plan) {
-  entry = Json{{"path_hex", HexBytes(plan.strPath)}, {"rel_hex", HexBytes(plan.strRel)},
-               {"size", plan.strSize},               {"mtime_ns", plan.strModifiedNs},
-               {"dev", plan.strDevice},              {"ino", plan.strInode},
+  entry = Json{{"path_hex", HexBytes(plan.strPath)},
+               {"rel_hex", HexBytes(plan.strRel)},
+               {"size", plan.strSize},
+               {"mtime_ns", plan.strModifiedNs},
+               {"dev", plan.strDevice},
+               {"ino", plan.strInode},
                {"role", plan.strRole}};
 }
 

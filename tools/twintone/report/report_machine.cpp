@@ -16,8 +16,8 @@
 // CSV: a header row, then one row per file examined: group members in group order,
 //   then unique files, then skipped ones; path_hex is always a column and empty when
 //   the path is valid UTF-8; cells that do not apply to a row are empty.
-#include <cinttypes>
 #include <algorithm>
+#include <cinttypes>
 #include <cmath>
 #include <map>
 
@@ -145,16 +145,18 @@ Json MovesJson(const RunReport& report) {
     }
     items.push_back(std::move(item));
   }
-  return {{"action", report.strAction}, {"dir", report.strMoveDir},
-          {"journal", report.strJournal}, {"dry_run", report.bDryRun},
+  return {{"action", report.strAction},
+          {"dir", report.strMoveDir},
+          {"journal", report.strJournal},
+          {"dry_run", report.bDryRun},
           {"items", std::move(items)}};
 }
 
 }  // namespace
 
 void WriteJsonReport(const RunReport& report, FILE* pOut) {
-  Json doc = {{"tool", "twintone"}, {"version", TWINTONE_CLI_VERSION},
-              {"schema_version", kSchemaVersion}};
+  Json doc = {
+      {"tool", "twintone"}, {"version", TWINTONE_CLI_VERSION}, {"schema_version", kSchemaVersion}};
   if (report.bFingerprint) {
     doc.update(Json{{"mode", "fingerprint"},
                     {"seconds", report.nSeconds},
@@ -167,29 +169,29 @@ void WriteJsonReport(const RunReport& report, FILE* pOut) {
     const Group& group = report.vecGroups[g];
     Json members = Json::array();
     for (size_t i = 0; i < group.vecMembers.size(); ++i) {
-      members.push_back(MemberJson(group.vecMembers[i], i == 0 || group.bUnsure, report.bFingerprint));
+      members.push_back(
+          MemberJson(group.vecMembers[i], i == 0 || group.bUnsure, report.bFingerprint));
     }
     groups.push_back({{"group", g + 1},
                       {"keep_reason", group.strKeepReason},
                       {"unsure", group.bUnsure},
                       {"members", std::move(members)}});
   }
-  doc.update(Json{
-      {"keep_policy", report.strKeepPolicy},
-      {"partial", report.bPartial},
-      {"subfolders_not_searched", report.bSubfoldersNotSearched},
-      {"summary",
-       {{"files_loaded", report.nFilesLoaded},
-        {"files_scanned", report.nFilesScanned},
-        {"files_skipped", report.SkippedCount(false)},
-        {"files_left_out", report.SkippedCount(true)},
-        {"groups", report.vecGroups.size()},
-        {"duplicates", report.Duplicates()},
-        {"unique", report.vecUnique.size()},
-        {"bytes_freed", report.BytesFreed()},
-        {"bytes_moved", report.BytesMoved()}}},
-      {"groups", std::move(groups)},
-      {"files", FilesJson(report)}});
+  doc.update(Json{{"keep_policy", report.strKeepPolicy},
+                  {"partial", report.bPartial},
+                  {"subfolders_not_searched", report.bSubfoldersNotSearched},
+                  {"summary",
+                   {{"files_loaded", report.nFilesLoaded},
+                    {"files_scanned", report.nFilesScanned},
+                    {"files_skipped", report.SkippedCount(false)},
+                    {"files_left_out", report.SkippedCount(true)},
+                    {"groups", report.vecGroups.size()},
+                    {"duplicates", report.Duplicates()},
+                    {"unique", report.vecUnique.size()},
+                    {"bytes_freed", report.BytesFreed()},
+                    {"bytes_moved", report.BytesMoved()}}},
+                  {"groups", std::move(groups)},
+                  {"files", FilesJson(report)}});
   if (report.bMoveRequested) doc["moves"] = MovesJson(report);
   std::fprintf(pOut, "%s\n", DumpJson(doc, 2).c_str());
 }
