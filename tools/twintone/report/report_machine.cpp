@@ -93,6 +93,36 @@ const char* MoveStatusName(MoveStatus status) {
   return "failed";
 }
 
+bool IsRecordList(const Json& value) {
+  return value.is_array() && !value.empty() && value.front().is_object();
+}
+
+// The report's layout, which people and scripts read a line at a time: the document's
+// fields one per line, and every list of records (groups, members, files, moves) one
+// record per line; everything else inline. Each token is nlohmann's text.
+void Layout(const Json& value, const std::string& strIndent, bool bTop, std::string* pstrOut) {
+  std::string strInner = strIndent + "  ";
+  if (IsRecordList(value)) {
+    for (size_t i = 0; i < value.size(); ++i) {
+      *pstrOut += (i == 0 ? "[\n" : ",\n") + strInner;
+      Layout(value[i], strInner, false, pstrOut);
+    }
+    *pstrOut += "\n" + strIndent + "]";
+  } else if (value.is_structured() && !value.empty()) {
+    bool bObject = value.is_object();
+    *pstrOut += bObject ? "{" : "[";
+    for (auto it = value.begin(); it != value.end(); ++it) {
+      if (it != value.begin()) *pstrOut += ",";
+      *pstrOut += bTop ? "\n" + strInner : it != value.begin() ? " " : "";
+      if (bObject) *pstrOut += DumpJson(it.key()) + ": ";
+      Layout(*it, bTop ? strInner : strIndent, false, pstrOut);
+    }
+    *pstrOut += std::string(bTop ? "\n" : "") + (bObject ? "}" : "]");
+  } else {
+    *pstrOut += DumpJson(value);
+  }
+}
+
 Json MemberJson(const Member& member, bool bKeep, bool bFingerprint) {
   Json obj = {{"keep", bKeep}};
   PutPath(obj, "path", member.strPath);
@@ -193,7 +223,9 @@ void WriteJsonReport(const RunReport& report, FILE* pOut) {
                   {"groups", std::move(groups)},
                   {"files", FilesJson(report)}});
   if (report.bMoveRequested) doc["moves"] = MovesJson(report);
-  std::fprintf(pOut, "%s\n", DumpJson(doc, 2).c_str());
+  std::string strText;
+  Layout(doc, "", true, &strText);
+  std::fprintf(pOut, "%s\n", strText.c_str());
 }
 
 void WriteCsvReport(const RunReport& report, FILE* pOut) {
