@@ -55,7 +55,7 @@ void to_json(Json& line, const JournalHeader& header) {
 void from_json(const Json& line, JournalHeader& header) {
   std::string strJournal;
   ReadField(line, "journal", &strJournal);
-  if (strJournal != "twintone") throw JsonFieldError("not a twintone journal");
+  if (strJournal != "twintone") throw JsonFieldError("'journal' must be \"twintone\"");
   ReadField(line, "version", &header.nVersion);
   ReadField(line, "action", &header.strAction);
   ReadField(line, "stamp", &header.strStamp);

@@ -14,8 +14,9 @@ namespace {
 // The field, or null when obj is no object or lacks it. Throws for what is not an
 // object at all: a document of the wrong shape.
 const Json* Find(const Json& obj, const char* pszKey) {
-  if (!obj.is_object())
+  if (!obj.is_object()) {
     throw JsonFieldError("an object is expected where '" + std::string(pszKey) + "' is looked for");
+  }
   auto it = obj.find(pszKey);
   return it == obj.end() || it->is_null() ? nullptr : &*it;
 }
