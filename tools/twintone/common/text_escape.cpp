@@ -44,8 +44,8 @@ struct Cluster {
   size_t nColumns;
 };
 
-// The grapheme clusters of strText in order. Should ICU fail, each code point counts
-// as a cluster of its own.
+// The grapheme clusters of strText in order. Should ICU fail or not reach the end, each
+// code point counts as a cluster of its own.
 std::vector<Cluster> Clusters(const std::string& strText) {
   std::vector<size_t> vecBounds;
   UErrorCode status = U_ZERO_ERROR;
@@ -61,7 +61,9 @@ std::vector<Cluster> Clusters(const std::string& strText) {
          nEnd = ubrk_next(breaker.get())) {
       vecBounds.push_back(static_cast<size_t>(nEnd));
     }
-  } else {
+  }
+  if (vecBounds.empty() || vecBounds.back() != strText.size()) {
+    vecBounds.clear();
     ForEachCodePoint(strText, [&](size_t, size_t nEnd, UChar32) { vecBounds.push_back(nEnd); });
   }
   std::vector<Cluster> vecClusters;
