@@ -17,6 +17,7 @@
 
 #include "cli_runner.h"
 #include "common/file_ops.h"
+#include "common/json_io.h"
 #include "act/mover.h"
 #include "common/text_escape.h"
 #include "act/undo.h"
@@ -223,16 +224,15 @@ TEST_F(ActionsTest, AForgedJournalOrPlanTouchesNoUserFile) {
   std::string strSong = Put("lib/song.mp3", "song"), strOther = Put("lib/other.mp3", "other");
   twintone_cli::FileFacts facts = twintone_cli::FactsOf(strOther);
   auto Hex = [](const std::string& strPath) { return twintone_cli::HexBytes(strPath); };
-  std::string strIds = "\"dev\": " + std::to_string(facts.nDevice) +
-                       ", \"ino\": " + std::to_string(facts.nInode) + ", \"size\": 5}\n";
-  std::string strIntent = "{\"step\": \"intent\", \"id\": ";
-  Put("foreign.jsonl", "{\"journal\": \"twintone\", \"version\": 1, \"stamp\": \"x\"}\n" +
-                           strIntent + "1, \"op\": \"copy\", \"from_hex\": \"" + Hex("/none") +
-                           "\", \"to_hex\": \"" + Hex("/none2") + "\", \"temp_hex\": \"" +
-                           Hex(strSong) + "\", " + strIds + strIntent +
-                           "2, \"op\": \"trash\", \"from_hex\": \"" + Hex(strOther) +
-                           "\", \"to_hex\": \"" + Hex("/none3") + "\", \"info_hex\": \"" +
-                           Hex(strSong) + "\", " + strIds);
+  twintone_cli::Json copy = {{"step", "intent"}, {"dev", facts.nDevice}, {"ino", facts.nInode},
+                             {"size", 5}};
+  twintone_cli::Json trash = copy;
+  copy.update({{"id", 1}, {"op", "copy"}, {"from_hex", Hex("/none")}, {"to_hex", Hex("/none2")},
+               {"temp_hex", Hex(strSong)}});
+  trash.update({{"id", 2}, {"op", "trash"}, {"from_hex", Hex(strOther)},
+                {"to_hex", Hex("/none3")}, {"info_hex", Hex(strSong)}});
+  Put("foreign.jsonl", R"({"journal": "twintone", "version": 1, "stamp": "x"})" "\n" +
+                           copy.dump() + "\n" + trash.dump() + "\n");
   FILE* pSink = std::fopen("/dev/null", "w");
   twintone_cli::UndoJournal(dir.Path("foreign.jsonl"), pSink);
   std::fclose(pSink);

@@ -11,7 +11,7 @@
 #include <sstream>
 
 #include "common/file_ops.h"
-#include "common/text_escape.h"
+#include "common/plan_entry.h"
 
 namespace twintone_cli_test {
 namespace {
@@ -151,24 +151,20 @@ JsonFields RunJson(std::vector<std::string> vecArgs, int nExpectedExit) {
 
 std::string PlanJson(const std::vector<std::vector<std::string>>& vecGroups,
                      const std::string& strRoot, const std::string& strRel) {
-  std::string strJson = "{\"twintone_plan\": 1, \"groups\": [";
+  twintone_cli::Json groups = twintone_cli::Json::array();
   for (const auto& vecGroup : vecGroups) {
-    strJson += std::string(&vecGroup == &vecGroups[0] ? "" : ", ") + "{\"members\": [";
+    twintone_cli::Json members = twintone_cli::Json::array();
     for (const std::string& strPath : vecGroup) {
       twintone_cli::FileFacts facts = twintone_cli::FactsOf(strPath);
-      bool bKeep = &strPath == &vecGroup[0];
-      strJson += std::string(bKeep ? "" : ", ") + "{\"path_hex\": \"" +
-                 twintone_cli::HexBytes(strPath) + "\", \"rel_hex\": \"" +
-                 twintone_cli::HexBytes(strRel.empty() ? strPath.substr(strRoot.size() + 1)
-                                                       : strRel) +
-                 "\", \"size\": \"" + std::to_string(facts.nSize) + "\", \"mtime_ns\": \"" +
-                 std::to_string(facts.nModifiedNs) + "\", \"dev\": \"" +
-                 std::to_string(facts.nDevice) + "\", \"ino\": \"" + std::to_string(facts.nInode) +
-                 "\", \"role\": \"" + (bKeep ? "keep" : "duplicate") + "\"}";
+      members.push_back(twintone_cli::PlanEntry{
+          strPath, strRel.empty() ? strPath.substr(strRoot.size() + 1) : strRel,
+          std::to_string(facts.nSize), std::to_string(facts.nModifiedNs),
+          std::to_string(facts.nDevice), std::to_string(facts.nInode),
+          &strPath == &vecGroup[0] ? "keep" : "duplicate"});
     }
-    strJson += "]}";
+    groups.push_back({{"members", members}});
   }
-  return strJson + "]}";
+  return twintone_cli::Json{{"twintone_plan", 1}, {"groups", groups}}.dump();
 }
 
 std::string FileName(const std::string& strPath) {

@@ -15,8 +15,22 @@ namespace {
 
 std::string Why(int nError) { return std::strerror(nError); }
 
-JournalLine Step(const char* pszStep, int nId) {
-  return JournalLine().Text("step", pszStep).Number("id", nId);
+JournalStep Step(const char* pszStep, int nId) {
+  JournalStep step;
+  step.strStep = pszStep;
+  step.nId = nId;
+  return step;
+}
+
+// The line announcing operation pszOp on the file strFrom, found as source.
+JournalStep Intent(int nId, const char* pszOp, const std::string& strFrom,
+                   const FileFacts& source) {
+  JournalStep intent = Step("intent", nId);
+  intent.strOp = pszOp;
+  intent.strFrom = strFrom;
+  intent.nDevice = static_cast<int64_t>(source.nDevice);
+  intent.nInode = static_cast<int64_t>(source.nInode);
+  return intent;
 }
 
 // Writes the .trashinfo for dup as info/strName.trashinfo, never replacing one. 0 or
@@ -39,8 +53,9 @@ int WriteTrashInfo(const Member& dup, const TrashDir& trash, const std::string& 
 
 StepResult Failed(Journal* pJournal, int nId, const std::string& strWhy, std::string* pstrError) {
   *pstrError = strWhy;
-  return pJournal->Write(Step("failed", nId).Text("error", strWhy)) ? StepResult::kFailed
-                                                                    : StepResult::kJournal;
+  JournalStep failed = Step("failed", nId);
+  failed.strError = strWhy;
+  return pJournal->Write(failed) ? StepResult::kFailed : StepResult::kJournal;
 }
 
 }  // namespace
@@ -55,7 +70,10 @@ bool MakeDirsJournalled(Journal* pJournal, const std::string& strDir, std::strin
       *pstrError = strPrefix + " is a file, not a folder";
       return false;
     }
-    if (!pJournal->Write(JournalLine().Text("step", "mkdir").Path("path", strPrefix))) {
+    JournalStep made;
+    made.strStep = "mkdir";
+    made.strPath = strPrefix;
+    if (!pJournal->Write(made)) {
       *pstrError = "cannot write the journal";
       return false;
     }
@@ -74,14 +92,9 @@ StepResult StepMove(Journal* pJournal, int nId, const Member& dup, const std::st
   FileFacts source = FactsOf(strFrom);
   bool bSameFs = FactsOf(ParentDir(strTo), true).nDevice == source.nDevice;
   if (bSameFs || source.bSymlink) {
-    if (!pJournal->Write(Step("intent", nId)
-                             .Text("op", "rename")
-                             .Path("from", strFrom)
-                             .Path("to", strTo)
-                             .Number("dev", static_cast<int64_t>(source.nDevice))
-                             .Number("ino", static_cast<int64_t>(source.nInode)))) {
-      return StepResult::kJournal;
-    }
+    JournalStep intent = Intent(nId, "rename", strFrom, source);
+    intent.strTo = strTo;
+    if (!pJournal->Write(intent)) return StepResult::kJournal;
     int nError = RenameNoReplace(strFrom, strTo);
     if (nError == 0) {
       SyncDir(ParentDir(strTo));
@@ -95,23 +108,19 @@ StepResult StepMove(Journal* pJournal, int nId, const Member& dup, const std::st
 
   std::string strTemp =
       ParentDir(strTo) + "/.twintone-partial-" + pJournal->Stamp() + "-" + std::to_string(nId);
-  if (!pJournal->Write(Step("intent", nId)
-                           .Text("op", "copy")
-                           .Path("from", strFrom)
-                           .Path("to", strTo)
-                           .Path("temp", strTemp)
-                           .Number("dev", static_cast<int64_t>(source.nDevice))
-                           .Number("ino", static_cast<int64_t>(source.nInode))
-                           .Number("size", source.nSize))) {
-    return StepResult::kJournal;
-  }
+  JournalStep intent = Intent(nId, "copy", strFrom, source);
+  intent.strTo = strTo;
+  intent.strTemp = strTemp;
+  intent.nSize = source.nSize;
+  if (!pJournal->Write(intent)) return StepResult::kJournal;
   uint64_t nHash = 0, nDevice = 0, nInode = 0;
   int nError = CopyVerified(strFrom, strTemp, &nHash, &nDevice, &nInode);
   if (nError != 0) return Failed(pJournal, nId, "copy failed: " + Why(nError), pstrError);
-  if (!pJournal->Write(Step("copied", nId)
-                           .Text("hash", HashText(nHash))
-                           .Number("tdev", static_cast<int64_t>(nDevice))
-                           .Number("tino", static_cast<int64_t>(nInode)))) {
+  JournalStep copied = Step("copied", nId);
+  copied.strHash = HashText(nHash);
+  copied.nCopyDevice = static_cast<int64_t>(nDevice);
+  copied.nCopyInode = static_cast<int64_t>(nInode);
+  if (!pJournal->Write(copied)) {
     unlink(strTemp.c_str());
     return StepResult::kJournal;
   }
@@ -138,15 +147,10 @@ StepResult StepTrash(Journal* pJournal, int nId, const Member& dup, const TrashD
   std::string strTo = trash.strFiles + "/" + strName;
   std::string strInfo = trash.strInfo + "/" + strName + ".trashinfo";
   FileFacts source = FactsOf(dup.strPath);
-  if (!pJournal->Write(Step("intent", nId)
-                           .Text("op", "trash")
-                           .Path("from", dup.strPath)
-                           .Path("to", strTo)
-                           .Path("info", strInfo)
-                           .Number("dev", static_cast<int64_t>(source.nDevice))
-                           .Number("ino", static_cast<int64_t>(source.nInode)))) {
-    return StepResult::kJournal;
-  }
+  JournalStep intent = Intent(nId, "trash", dup.strPath, source);
+  intent.strTo = strTo;
+  intent.strInfo = strInfo;
+  if (!pJournal->Write(intent)) return StepResult::kJournal;
   int nError = WriteTrashInfo(dup, trash, strInfo);
   if (nError != 0)
     return Failed(pJournal, nId, "cannot write " + strInfo + ": " + Why(nError), pstrError);
@@ -168,18 +172,13 @@ StepResult StepLink(Journal* pJournal, int nId, bool bHard, const Member& dup, c
       ParentDir(dup.strPath) + "/.twintone-link-" + pJournal->Stamp() + "-" + std::to_string(nId);
   std::string strTarget = bHard ? keeper.strPath : AbsolutePath(keeper.strPath);
   FileFacts source = FactsOf(dup.strPath);
-  if (!pJournal->Write(Step("intent", nId)
-                           .Text("op", "link")
-                           .Text("link", bHard ? "hard" : "symbolic")
-                           .Path("from", dup.strPath)
-                           .Path("keeper", strTarget)
-                           .Path("temp", strTemp)
-                           .Path("to", strKept)
-                           .Path("info", strInfo)
-                           .Number("dev", static_cast<int64_t>(source.nDevice))
-                           .Number("ino", static_cast<int64_t>(source.nInode)))) {
-    return StepResult::kJournal;
-  }
+  JournalStep intent = Intent(nId, "link", dup.strPath, source);
+  intent.strLink = bHard ? "hard" : "symbolic";
+  intent.strKeeper = strTarget;
+  intent.strTemp = strTemp;
+  intent.strTo = strKept;
+  intent.strInfo = strInfo;
+  if (!pJournal->Write(intent)) return StepResult::kJournal;
   int nError = WriteTrashInfo(dup, trash, strInfo);
   if (nError != 0)
     return Failed(pJournal, nId, "cannot write " + strInfo + ": " + Why(nError), pstrError);

@@ -1,23 +1,23 @@
+#include "act/plan.h"
+
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 #include "common/file_ops.h"
-#include "common/json_value.h"
-#include "act/plan.h"
+#include "common/json_io.h"
+#include "common/plan_entry.h"
 #include "common/text_escape.h"
 
 namespace twintone_cli {
 namespace {
 
 // Empty when the file at strPath still has the facts the page recorded, else why not.
-std::string Changed(const std::string& strPath, const JsonValue& member) {
-  FileFacts facts = FactsOf(strPath);
+std::string Changed(const PlanEntry& entry) {
+  FileFacts facts = FactsOf(entry.strPath);
   if (!facts.bExists) return "it is gone";
-  if (std::to_string(facts.nSize) != member.Str("size")) return "its size changed";
-  if (std::to_string(facts.nModifiedNs) != member.Str("mtime_ns")) return "it was modified";
-  if (std::to_string(facts.nDevice) != member.Str("dev") ||
-      std::to_string(facts.nInode) != member.Str("ino")) {
+  if (std::to_string(facts.nSize) != entry.strSize) return "its size changed";
+  if (std::to_string(facts.nModifiedNs) != entry.strModifiedNs) return "it was modified";
+  if (std::to_string(facts.nDevice) != entry.strDevice ||
+      std::to_string(facts.nInode) != entry.strInode) {
     return "another file has taken its name";
   }
   return "";
@@ -37,60 +37,71 @@ bool StaysBelow(const std::string& strRel) {
   return true;
 }
 
+// The plan's groups of entries. Throws JsonFieldError (or nlohmann's parse error
+// text, as one) for what is not a plan.
+std::vector<std::vector<PlanEntry>> ReadPlanGroups(const std::string& strText) {
+  Json plan;
+  std::string strError;
+  if (!ParseJson(strText, &plan, &strError)) throw JsonFieldError(strError);
+  int64_t nVersion = 0;
+  ReadField(plan, "twintone_plan", &nVersion, true);
+  if (nVersion != 1) throw JsonFieldError("'twintone_plan' must be 1");
+  std::vector<std::vector<PlanEntry>> vecGroups;
+  for (const Json& group : ArrayField(plan, "groups")) {
+    vecGroups.emplace_back();
+    for (const Json& member : ArrayField(group, "members")) {
+      vecGroups.back().push_back(member.get<PlanEntry>());
+    }
+  }
+  return vecGroups;
+}
+
 }  // namespace
 
 bool LoadPlan(const std::string& strPath, RunReport* pReport,
               std::map<std::string, std::string>* pmapRelative, std::string* pstrError) {
-  std::ifstream in(strPath, std::ios::binary);
-  if (!in) {
-    *pstrError = "cannot read the plan " + strPath;
-    return false;
-  }
-  std::stringstream buffer;
-  buffer << in.rdbuf();
-  JsonValue plan;
-  std::string strError;
-  if (!ParseJson(buffer.str(), &plan, &strError) || plan.Int("twintone_plan") != 1 ||
-      plan["groups"].kind != JsonValue::Kind::kArray) {
-    *pstrError = strPath + " is not a twintone plan" + (strError.empty() ? "" : ": " + strError);
+  std::string strText;
+  if (!ReadDocumentFile("the plan", strPath, &strText, pstrError)) return false;
+  std::vector<std::vector<PlanEntry>> vecGroups;
+  try {
+    vecGroups = ReadPlanGroups(strText);
+  } catch (const std::exception& error) {
+    *pstrError = strPath + " is not a twintone plan: " + error.what();
     return false;
   }
   std::vector<std::string> vecChanged;
   pReport->vecGroups.clear();
-  for (size_t g = 0; g < plan["groups"].vecItems.size(); ++g) {
-    const JsonValue& members = plan["groups"].vecItems[g]["members"];
+  for (size_t g = 0; g < vecGroups.size(); ++g) {
     Group group;
     std::vector<Member> vecDuplicates;
-    for (const JsonValue& item : members.vecItems) {
+    for (const PlanEntry& entry : vecGroups[g]) {
       Member member;
-      std::string strRel;
-      if (!UnhexBytes(item.Str("path_hex"), &member.strPath) || member.strPath.empty() ||
-          !UnhexBytes(item.Str("rel_hex"), &strRel)) {
+      member.strPath = entry.strPath;
+      if (member.strPath.empty()) {
         *pstrError = strPath + ": a file of group " + std::to_string(g + 1) + " has no path";
         return false;
       }
-      if (!StaysBelow(strRel)) {
+      if (!StaysBelow(entry.strRel)) {
         *pstrError = strPath + ": a file of group " + std::to_string(g + 1) +
                      " would be moved outside the target folder";
         return false;
       }
-      std::string strWhy = Changed(member.strPath, item);
+      std::string strWhy = Changed(entry);
       if (!strWhy.empty()) vecChanged.push_back(TerminalSafe(member.strPath) + ": " + strWhy);
-      member.nDevice = std::strtoull(item.Str("dev").c_str(), nullptr, 10);
-      member.nInode = std::strtoull(item.Str("ino").c_str(), nullptr, 10);
-      member.nSizeBytes = std::strtoll(item.Str("size").c_str(), nullptr, 10);
-      std::string strRole = item.Str("role");
-      if (strRole == "keep") {
+      member.nDevice = std::strtoull(entry.strDevice.c_str(), nullptr, 10);
+      member.nInode = std::strtoull(entry.strInode.c_str(), nullptr, 10);
+      member.nSizeBytes = std::strtoll(entry.strSize.c_str(), nullptr, 10);
+      if (entry.strRole == "keep") {
         if (!group.vecMembers.empty()) {
           *pstrError = strPath + ": group " + std::to_string(g + 1) + " keeps two copies";
           return false;
         }
         group.vecMembers.push_back(member);
-      } else if (strRole == "duplicate") {
-        if (!strRel.empty()) (*pmapRelative)[member.strPath] = strRel;
+      } else if (entry.strRole == "duplicate") {
+        if (!entry.strRel.empty()) (*pmapRelative)[member.strPath] = entry.strRel;
         vecDuplicates.push_back(member);
-      } else if (strRole != "leave") {
-        *pstrError = strPath + ": unknown role '" + strRole + "'";
+      } else if (entry.strRole != "leave") {
+        *pstrError = strPath + ": unknown role '" + TerminalSafe(entry.strRole) + "'";
         return false;
       }
     }

@@ -6,11 +6,12 @@
 #include <cerrno>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <vector>
 
-#include "common/file_ops.h"
 #include "act/journal.h"
 #include "act/mover.h"
+#include "common/file_ops.h"
 #include "common/text_escape.h"
 
 namespace twintone_cli {
@@ -18,15 +19,15 @@ namespace {
 
 // All the journal says about one file.
 struct Entry {
-  JsonValue intent;
-  JsonValue copied;  // kNull unless the copy was finished
+  std::optional<JournalStep> intent;  // the last intent written for the file
+  std::optional<JournalStep> copied;  // set once the copy was finished
 };
 
 enum class Undone { kRestored, kInPlace, kProblem };
 
-bool IsOriginal(const FileFacts& facts, const JsonValue& intent) {
-  return facts.bExists && static_cast<int64_t>(facts.nDevice) == intent.Int("dev") &&
-         static_cast<int64_t>(facts.nInode) == intent.Int("ino");
+bool IsOriginal(const FileFacts& facts, const JournalStep& intent) {
+  return facts.bExists && intent.nDevice == static_cast<int64_t>(facts.nDevice) &&
+         intent.nInode == static_cast<int64_t>(facts.nInode);
 }
 
 void RemoveIfPresent(const std::string& strPath) {
@@ -73,11 +74,11 @@ bool PutBack(const std::string& strFrom, const std::string& strTo, bool bReplace
   return true;
 }
 
-Undone UndoRename(const Entry& entry, std::string* pstrWhy) {
-  std::string strFrom = JournalPath(entry.intent, "from");
-  std::string strTo = JournalPath(entry.intent, "to");
-  if (IsOriginal(FactsOf(strFrom), entry.intent)) return Undone::kInPlace;
-  if (!IsOriginal(FactsOf(strTo), entry.intent)) {
+Undone UndoRename(const JournalStep& intent, std::string* pstrWhy) {
+  const std::string& strFrom = intent.strFrom;
+  const std::string& strTo = intent.strTo;
+  if (IsOriginal(FactsOf(strFrom), intent)) return Undone::kInPlace;
+  if (!IsOriginal(FactsOf(strTo), intent)) {
     *pstrWhy = "the file is neither at its old nor at its new place";
     return Undone::kProblem;
   }
@@ -85,20 +86,21 @@ Undone UndoRename(const Entry& entry, std::string* pstrWhy) {
 }
 
 Undone UndoCopy(const Entry& entry, const std::string& strStamp, std::string* pstrWhy) {
-  std::string strFrom = JournalPath(entry.intent, "from");
-  std::string strTo = JournalPath(entry.intent, "to");
-  RemoveScratch(JournalPath(entry.intent, "temp"));
-  std::string strBack = ParentDir(strFrom) + "/.twintone-undo-" + strStamp + "-" +
-                        std::to_string(entry.intent.Int("id"));
+  const JournalStep& intent = *entry.intent;
+  const std::string& strFrom = intent.strFrom;
+  const std::string& strTo = intent.strTo;
+  RemoveScratch(intent.strTemp);
+  std::string strBack =
+      ParentDir(strFrom) + "/.twintone-undo-" + strStamp + "-" + std::to_string(intent.nId);
   RemoveIfPresent(strBack);
   FileFacts to = FactsOf(strTo);
-  bool bCopyIsOurs = entry.copied.kind == JsonValue::Kind::kObject && to.bExists &&
-                     static_cast<int64_t>(to.nDevice) == entry.copied.Int("tdev") &&
-                     static_cast<int64_t>(to.nInode) == entry.copied.Int("tino");
+  bool bCopyIsOurs = entry.copied && to.bExists &&
+                     entry.copied->nCopyDevice == static_cast<int64_t>(to.nDevice) &&
+                     entry.copied->nCopyInode == static_cast<int64_t>(to.nInode);
   FileFacts from = FactsOf(strFrom);
   if (from.bExists) {
     if (!bCopyIsOurs) return Undone::kInPlace;
-    if (from.nSize != entry.intent.Int("size")) {
+    if (intent.nSize != from.nSize) {
       *pstrWhy = "both places hold a file and the old one has changed; both are left";
       return Undone::kProblem;
     }
@@ -111,7 +113,7 @@ Undone UndoCopy(const Entry& entry, const std::string& strStamp, std::string* ps
   }
   uint64_t nHash = 0, nDevice = 0, nInode = 0;
   int nError = CopyVerified(strTo, strBack, &nHash, &nDevice, &nInode);
-  if (nError == 0 && HashText(nHash) != entry.copied.Str("hash")) {
+  if (nError == 0 && HashText(nHash) != entry.copied->strHash) {
     RemoveIfPresent(strBack);
     nError = EIO;
   }
@@ -125,37 +127,35 @@ Undone UndoCopy(const Entry& entry, const std::string& strStamp, std::string* ps
 }
 
 // Trash and link share the trash copy: files/NAME holds the original (same inode).
-Undone UndoTrashOrLink(const Entry& entry, std::string* pstrWhy) {
-  std::string strFrom = JournalPath(entry.intent, "from");
-  std::string strKept = JournalPath(entry.intent, "to");
-  std::string strInfo = JournalPath(entry.intent, "info");
-  RemoveScratch(JournalPath(entry.intent, "temp"));
+Undone UndoTrashOrLink(const JournalStep& intent, std::string* pstrWhy) {
+  const std::string& strFrom = intent.strFrom;
+  const std::string& strKept = intent.strTo;
+  RemoveScratch(intent.strTemp);
   FileFacts from = FactsOf(strFrom);
   FileFacts kept = FactsOf(strKept);
   Undone result = Undone::kInPlace;
-  if (IsOriginal(kept, entry.intent)) {
-    if (IsOriginal(from, entry.intent)) {
+  if (IsOriginal(kept, intent)) {
+    if (IsOriginal(from, intent)) {
       RemoveIfPresent(strKept);  // a second name only: the original never left
     } else if (!from.bExists) {
       if (!PutBack(strKept, strFrom, false, pstrWhy)) return Undone::kProblem;
       result = Undone::kRestored;
     } else {
-      std::string strKeeper = JournalPath(entry.intent, "keeper");
-      FileFacts keeper = FactsOf(strKeeper, true);
+      FileFacts keeper = FactsOf(intent.strKeeper, true);
       bool bOurLink =
           from.bSymlink || (from.nDevice == keeper.nDevice && from.nInode == keeper.nInode);
-      if (entry.intent.Str("op") != "link" || !bOurLink) {
+      if (intent.strOp != "link" || !bOurLink) {
         *pstrWhy = "another file has taken its name; the original stays in the trash";
         return Undone::kProblem;
       }
       if (!PutBack(strKept, strFrom, true, pstrWhy)) return Undone::kProblem;
       result = Undone::kRestored;
     }
-  } else if (!IsOriginal(from, entry.intent)) {
+  } else if (!IsOriginal(from, intent)) {
     *pstrWhy = "the file is neither at its old place nor in the trash";
     return Undone::kProblem;
   }
-  RemoveTrashInfo(strInfo);
+  RemoveTrashInfo(intent.strInfo);
   return result;
 }
 
@@ -163,17 +163,16 @@ Undone UndoTrashOrLink(const Entry& entry, std::string* pstrWhy) {
 
 UndoOutcome UndoJournal(const std::string& strPath, FILE* pOut) {
   UndoOutcome outcome;
-  std::vector<JsonValue> vecLines;
-  if (!ReadJournal(strPath, &vecLines, &outcome.strError)) return outcome;
+  JournalHeader header;
+  std::vector<JournalStep> vecSteps;
+  if (!ReadJournal(strPath, &header, &vecSteps, &outcome.strError)) return outcome;
   outcome.bRead = true;
-  std::string strStamp = vecLines.empty() ? "" : vecLines[0].Str("stamp");
   std::map<int64_t, Entry> mapEntries;
   std::vector<std::string> vecMadeDirs;
-  for (const JsonValue& line : vecLines) {
-    std::string strStep = line.Str("step");
-    if (strStep == "intent") mapEntries[line.Int("id")] = Entry{line, JsonValue()};
-    if (strStep == "copied") mapEntries[line.Int("id")].copied = line;
-    if (strStep == "mkdir") vecMadeDirs.push_back(JournalPath(line, "path"));
+  for (const JournalStep& step : vecSteps) {
+    if (step.strStep == "intent") mapEntries[step.nId] = Entry{step, std::nullopt};
+    if (step.strStep == "copied") mapEntries[step.nId].copied = step;
+    if (step.strStep == "mkdir") vecMadeDirs.push_back(step.strPath);
   }
   Journal journal;
   std::string strIgnored;
@@ -181,13 +180,13 @@ UndoOutcome UndoJournal(const std::string& strPath, FILE* pOut) {
 
   for (auto it = mapEntries.rbegin(); it != mapEntries.rend(); ++it) {
     const Entry& entry = it->second;
-    if (entry.intent.kind != JsonValue::Kind::kObject) continue;
-    std::string strOp = entry.intent.Str("op");
+    if (!entry.intent) continue;
+    const std::string& strOp = entry.intent->strOp;
     std::string strWhy;
-    Undone undone = strOp == "rename" ? UndoRename(entry, &strWhy)
-                    : strOp == "copy" ? UndoCopy(entry, strStamp, &strWhy)
-                                      : UndoTrashOrLink(entry, &strWhy);
-    std::string strFrom = TerminalSafe(JournalPath(entry.intent, "from"));
+    Undone undone = strOp == "rename" ? UndoRename(*entry.intent, &strWhy)
+                    : strOp == "copy" ? UndoCopy(entry, header.strStamp, &strWhy)
+                                      : UndoTrashOrLink(*entry.intent, &strWhy);
+    std::string strFrom = TerminalSafe(entry.intent->strFrom);
     switch (undone) {
       case Undone::kRestored:
         ++outcome.nRestored;
@@ -203,7 +202,10 @@ UndoOutcome UndoJournal(const std::string& strPath, FILE* pOut) {
         break;
     }
     if (bCanWrite && undone != Undone::kProblem) {
-      journal.Write(JournalLine().Text("step", "undone").Number("id", it->first));
+      JournalStep done;
+      done.strStep = "undone";
+      done.nId = it->first;
+      journal.Write(done);
     }
   }
   // Folders the action made go again once empty, deepest first.
