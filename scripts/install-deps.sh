@@ -9,7 +9,7 @@ packages=(
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev ffmpeg
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev python3
-  libsqlite3-dev sqlite3 libicu-dev attr nlohmann-json3-dev libcli11-dev linux-perf tmux hyperfine
+  libsqlite3-dev sqlite3 libicu-dev attr nlohmann-json3-dev linux-perf tmux hyperfine
   chromium chromium-driver python3-selenium python3-jsonschema
 )
 
