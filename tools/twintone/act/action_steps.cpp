@@ -15,6 +15,9 @@ namespace {
 
 std::string Why(int nError) { return std::strerror(nError); }
 
+const char kChangedWhileCopied[] =
+    "it changed while it was copied; the copy was removed and the file stays in place";
+
 JournalLine Step(const char* pszStep, int nId) {
   return JournalLine().Text("step", pszStep).Number("id", nId);
 }
@@ -93,6 +96,11 @@ StepResult StepMove(Journal* pJournal, int nId, const Member& dup, const std::st
     if (nError != EXDEV || source.bSymlink) return Failed(pJournal, nId, Why(nError), pstrError);
   }
 
+  // The source stays open from before the copy to its removal, so the last look at it
+  // sees the very file that was copied.
+  FdGuard fdSource(open(strFrom.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  if (fdSource.Get() < 0) return Failed(pJournal, nId, "cannot read it: " + Why(errno), pstrError);
+  source = FactsOfFd(fdSource.Get());
   std::string strTemp =
       ParentDir(strTo) + "/.twintone-partial-" + pJournal->Stamp() + "-" + std::to_string(nId);
   if (!pJournal->Write(Step("intent", nId)
@@ -105,13 +113,20 @@ StepResult StepMove(Journal* pJournal, int nId, const Member& dup, const std::st
                            .Number("size", source.nSize))) {
     return StepResult::kJournal;
   }
-  uint64_t nHash = 0, nDevice = 0, nInode = 0;
-  int nError = CopyVerified(strFrom, strTemp, &nHash, &nDevice, &nInode);
+  CopyOutcome copy;
+  int nError = CopyVerified(fdSource.Get(), strTemp, &copy);
+  if (nError == ECANCELED) {
+    return Failed(pJournal, nId, "stopped by an interrupt; it stays in place", pstrError);
+  }
   if (nError != 0) return Failed(pJournal, nId, "copy failed: " + Why(nError), pstrError);
+  if (!SameState(FactsOfFd(fdSource.Get()), copy.source)) {
+    unlink(strTemp.c_str());
+    return Failed(pJournal, nId, kChangedWhileCopied, pstrError);
+  }
   if (!pJournal->Write(Step("copied", nId)
-                           .Text("hash", HashText(nHash))
-                           .Number("tdev", static_cast<int64_t>(nDevice))
-                           .Number("tino", static_cast<int64_t>(nInode)))) {
+                           .Text("hash", HashText(copy.nHash))
+                           .Number("tdev", static_cast<int64_t>(copy.nDevice))
+                           .Number("tino", static_cast<int64_t>(copy.nInode)))) {
     unlink(strTemp.c_str());
     return StepResult::kJournal;
   }
@@ -122,12 +137,19 @@ StepResult StepMove(Journal* pJournal, int nId, const Member& dup, const std::st
   }
   SyncDir(ParentDir(strTo));
   if (!pJournal->Write(Step("placed", nId))) return StepResult::kJournal;
-  if (unlink(strFrom.c_str()) != 0) {
+  // The last look before the source goes: a write since the copy began (size, times)
+  // or another file under its name means the copy is not the whole of it.
+  FileFacts named = FactsOf(strFrom);
+  bool bUnchanged = SameState(FactsOfFd(fdSource.Get()), copy.source) &&
+                    named.nDevice == copy.source.nDevice && named.nInode == copy.source.nInode;
+  if (!bUnchanged || unlink(strFrom.c_str()) != 0) {
     // Both copies exist; the one just made goes again, so a rerun never stacks copies.
     nError = errno;
     unlink(strTo.c_str());
     SyncDir(ParentDir(strTo));
-    return Failed(pJournal, nId, "the source cannot be removed: " + Why(nError), pstrError);
+    return Failed(pJournal, nId,
+                  bUnchanged ? "the source cannot be removed: " + Why(nError) : kChangedWhileCopied,
+                  pstrError);
   }
   SyncDir(ParentDir(strFrom));
   return pJournal->Write(Step("done", nId)) ? StepResult::kDone : StepResult::kJournal;

@@ -1,5 +1,6 @@
 #include "act/undo.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -109,9 +110,10 @@ Undone UndoCopy(const Entry& entry, const std::string& strStamp, std::string* ps
     *pstrWhy = "the file is neither at its old nor at its new place";
     return Undone::kProblem;
   }
-  uint64_t nHash = 0, nDevice = 0, nInode = 0;
-  int nError = CopyVerified(strTo, strBack, &nHash, &nDevice, &nInode);
-  if (nError == 0 && HashText(nHash) != entry.copied.Str("hash")) {
+  FdGuard fdCopy(open(strTo.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  CopyOutcome copy;
+  int nError = fdCopy.Get() < 0 ? errno : CopyVerified(fdCopy.Get(), strBack, &copy);
+  if (nError == 0 && HashText(copy.nHash) != entry.copied.Str("hash")) {
     RemoveIfPresent(strBack);
     nError = EIO;
   }
