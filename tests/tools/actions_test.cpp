@@ -47,6 +47,8 @@ class ActionsTest : public ::testing::Test {
       twintone_cli::FileFacts facts = twintone_cli::FactsOf(strPath);
       member.nDevice = facts.nDevice;
       member.nInode = facts.nInode;
+      member.nSizeBytes = facts.nSize;
+      member.nModifiedNs = facts.nModifiedNs;
       group.vecMembers.push_back(member);
     }
     return group;

@@ -1,5 +1,6 @@
 #include "act/actions.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -17,6 +18,10 @@
 namespace twintone_cli {
 namespace {
 
+// The numbered names tried for one file before it is given up on.
+constexpr int kMaxNumberedNames = 10000;
+const char kNoFreeName[] = "no free name for it in the target folder";
+
 bool SameFile(const FileFacts& a, const FileFacts& b) {
   return a.bExists && b.bExists && a.nDevice == b.nDevice && a.nInode == b.nInode;
 }
@@ -29,6 +34,21 @@ std::string FolderProblem(const std::string& strDir) {
     if (facts.bExists) return facts.bDir ? "" : strPath + " is a file, not a folder";
     if (strPath == "/" || strPath == ".") return "";
   }
+}
+
+// Empty unless a folder on the way from strTop down to strDir (strTop itself not
+// counted) is a symbolic link or a file: nothing is moved through a link that could
+// lead out of the folder the user named.
+std::string LinkBelow(const std::string& strTop, const std::string& strDir) {
+  for (size_t nPos = strTop.size() + 1; nPos <= strDir.size(); ++nPos) {
+    if (nPos != strDir.size() && strDir[nPos] != '/') continue;
+    std::string strPath = strDir.substr(0, nPos);
+    FileFacts facts = FactsOf(strPath);
+    if (!facts.bExists) return "";
+    if (facts.bSymlink) return strPath + " is a symbolic link; nothing is moved through it";
+    if (!facts.bDir) return strPath + " is a file, not a folder";
+  }
+  return "";
 }
 
 // What a dry run can foresee of the permissions an action needs: the duplicate's
@@ -44,6 +64,28 @@ std::string PermissionProblem(const std::string& strSourceDir, const std::string
   }
   if (access(strPath.c_str(), W_OK | X_OK) != 0) {
     return "cannot write in " + strPath + ": " + std::strerror(errno);
+  }
+  return "";
+}
+
+// Empty when the kept copy is still the whole file the scan chose: the same identity
+// (kept, from lstat), the same size and modification time (keptTarget, from stat: a
+// link's target), and its bytes can be read. Else why its duplicates must stay.
+std::string RecheckKeeper(const Member& keeper, const FileFacts& kept,
+                          const FileFacts& keptTarget) {
+  std::string strKept = "the kept copy " + keeper.strPath;
+  if (keeper.nInode == 0) return strKept + " cannot be checked against the scan";
+  if (kept.nDevice != keeper.nDevice || kept.nInode != keeper.nInode) {
+    return "another file has taken the name of " + strKept;
+  }
+  if (keptTarget.nSize != keeper.nSizeBytes) return strKept + " changed size since the scan";
+  if (keptTarget.nModifiedNs != keeper.nModifiedNs) return strKept + " was modified since the scan";
+  FdGuard file(open(keeper.strPath.c_str(), O_RDONLY | O_CLOEXEC));
+  char buffer[4096];
+  ssize_t nRead = file.Get() < 0 ? -1 : read(file.Get(), buffer, sizeof(buffer));
+  int nError = nRead < 0 ? errno : EIO;
+  if (nRead < 0 || (nRead == 0 && keptTarget.nSize > 0)) {
+    return strKept + " cannot be read: " + std::strerror(nError);
   }
   return "";
 }
@@ -116,10 +158,11 @@ class ActionRun {
     return Finish(pRecord, MoveStatus::kMoved, "");
   }
 
-  // The first of strDir/name, strDir/name (1)... that is neither taken nor handed out.
+  // The first of strDir/name, strDir/name (1)... that is neither taken nor handed out;
+  // empty when none of the first kMaxNumberedNames is free.
   std::string FreeName(const std::string& strDir, const std::string& strName,
                        const char* pszInfoSuffix, const std::string& strInfoDir) {
-    for (int nCopy = 0;; ++nCopy) {
+    for (int nCopy = 0; nCopy < kMaxNumberedNames; ++nCopy) {
       std::string strCandidate = NumberedName(strName, nCopy);
       std::string strPath = strDir + "/" + strCandidate;
       bool bTaken = FactsOf(strPath).bExists || m_setPlanned.count(strPath) != 0;
@@ -131,6 +174,7 @@ class ActionRun {
         return strCandidate;
       }
     }
+    return "";
   }
 
   bool Move(const Member& dup, MoveRecord* pRecord) {
@@ -138,11 +182,17 @@ class ActionRun {
     std::string strRel = itRel != m_request.mapRelative.end()
                              ? itRel->second
                              : RelativeName(dup.strPath, m_request.vecRoots);
+    if (strRel.find('\0') != std::string::npos) {
+      return Finish(pRecord, MoveStatus::kFailed, "its name holds a NUL byte");
+    }
     std::string strDir = m_request.strMoveDir;
     if (strRel.find('/') != std::string::npos) strDir += "/" + ParentDir(strRel);
-    std::string strProblem = FolderProblem(strDir);
+    std::string strProblem = LinkBelow(m_request.strMoveDir, strDir);
+    if (strProblem.empty()) strProblem = FolderProblem(strDir);
     if (!strProblem.empty()) return Finish(pRecord, MoveStatus::kFailed, strProblem);
-    pRecord->strTo = strDir + "/" + FreeName(strDir, BaseName(strRel), nullptr, "");
+    std::string strName = FreeName(strDir, BaseName(strRel), nullptr, "");
+    if (strName.empty()) return Finish(pRecord, MoveStatus::kFailed, kNoFreeName);
+    pRecord->strTo = strDir + "/" + strName;
     if (m_request.bDryRun) {
       strProblem = PermissionProblem(ParentDir(dup.strPath), strDir);
       return Finish(pRecord, strProblem.empty() ? MoveStatus::kWouldMove : MoveStatus::kFailed,
@@ -172,6 +222,7 @@ class ActionRun {
     }
     std::string strName =
         FreeName(trash.strFiles, BaseName(dup.strPath), ".trashinfo", trash.strInfo);
+    if (strName.empty()) return Finish(pRecord, MoveStatus::kFailed, kNoFreeName);
     pRecord->strTo = bLink ? keeper.strPath : trash.strFiles + "/" + strName;
     if (m_request.bDryRun) {
       std::string strProblem = PermissionProblem(ParentDir(dup.strPath), trash.strFiles);
@@ -226,7 +277,7 @@ std::string RecheckDuplicate(const Member& dup, const Member& keeper) {
   if (!keptTarget.bExists) return "the kept copy " + keeper.strPath + " is gone";
   if (SameFile(kept, now)) return "it is the kept copy under another name";
   if (SameFile(keptTarget, now)) return "the kept copy is a link to it";
-  return "";
+  return RecheckKeeper(keeper, kept, keptTarget);
 }
 
 ActionResult RunActions(const std::vector<Group>& vecGroups, const ActionRequest& request,

@@ -79,6 +79,7 @@ bool LoadPlan(const std::string& strPath, RunReport* pReport,
       member.nDevice = std::strtoull(item.Str("dev").c_str(), nullptr, 10);
       member.nInode = std::strtoull(item.Str("ino").c_str(), nullptr, 10);
       member.nSizeBytes = std::strtoll(item.Str("size").c_str(), nullptr, 10);
+      member.nModifiedNs = std::strtoll(item.Str("mtime_ns").c_str(), nullptr, 10);
       std::string strRole = item.Str("role");
       if (strRole == "keep") {
         if (!group.vecMembers.empty()) {
