@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "common/file_ops.h"
+#include "common/paths.h"
 #include "act/mover.h"
 #include "common/text_escape.h"
 
@@ -93,21 +94,15 @@ bool Journal::Write(const JournalLine& line) {
 }
 
 std::string DefaultJournalPath() {
-  const char* pszCache = getenv("XDG_CACHE_HOME");
-  std::string strCache;
-  if (pszCache != nullptr && pszCache[0] == '/') {
-    strCache = pszCache;
-  } else {
-    const char* pszHome = getenv("HOME");
-    strCache = std::string(pszHome != nullptr ? pszHome : ".") + "/.cache";
-  }
+  std::string strCache = TwintoneCacheDir();
+  if (strCache.empty()) strCache = "./.cache/twintone";
   struct timespec now;
   clock_gettime(CLOCK_REALTIME, &now);
   struct tm utc;
   gmtime_r(&now.tv_sec, &utc);
   char szTime[40];
   std::strftime(szTime, sizeof(szTime), "%Y%m%dT%H%M%S", &utc);
-  return strCache + "/twintone/journals/" + szTime + "." + std::to_string(now.tv_nsec / 1000000) +
+  return strCache + "/journals/" + szTime + "." + std::to_string(now.tv_nsec / 1000000) +
          "Z-" + std::to_string(getpid()) + ".jsonl";
 }
 

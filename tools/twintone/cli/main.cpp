@@ -10,6 +10,7 @@
 #include "scan/fingerprint_cache.h"
 #include "common/interrupt.h"
 #include "cli/options.h"
+#include "cli/preflight.h"
 #include "report/review_page.h"
 #include "report/report.h"
 #include "act/undo.h"
@@ -70,9 +71,15 @@ int RunRequestedAction(const Options& options, ActionRequest request, RunReport*
 }
 
 int Run(const Options& options) {
-  if (!options.strUndo.empty()) return RunUndo(options.strUndo);
   if (!InstallInterruptHandlers()) {
     std::fprintf(stderr, "twintone: cannot set up Ctrl-C handling\n");
+    return kExitFailure;
+  }
+  if (!options.strUndo.empty()) return RunUndo(options.strUndo);
+  std::string strProblem = OutputFilesProblem(options);
+  if (strProblem.empty()) strProblem = MoveTargetProblem(options, options.vecPaths);
+  if (!strProblem.empty()) {
+    std::fprintf(stderr, "twintone: %s\n", strProblem.c_str());
     return kExitFailure;
   }
 
@@ -83,6 +90,10 @@ int Run(const Options& options) {
     if (!PruneCache(options, say, say)) return kExitFailure;
     if (options.vecPaths.empty()) return kExitOk;
   }
+
+  RunLocks locks;
+  int nLockExit = LockRoots(options, options.vecPaths, &locks);
+  if (nLockExit >= 0) return nLockExit;
 
   RunReport report;
   SessionOutcome outcome;
@@ -108,7 +119,11 @@ int Run(const Options& options) {
   int nFailedActions = 0;
   if (!options.strHtml.empty()) {
     std::string strError;
-    if (!WriteReviewPage(report, options.vecPaths, options.strHtml, &strError)) {
+    if (report.IsScannedFile(options.strHtml)) {
+      std::fprintf(stderr, "twintone: %s is one of the files scanned; no review page written\n",
+                   options.strHtml.c_str());
+      ++nFailedActions;
+    } else if (!WriteReviewPage(report, options.vecPaths, options.strHtml, &strError)) {
       std::fprintf(stderr, "twintone: %s\n", strError.c_str());
       ++nFailedActions;
     }
@@ -139,7 +154,7 @@ int Run(const Options& options) {
 
   if (outcome.bInterrupted || InterruptRequested().load()) {
     std::fprintf(stderr, "twintone: interrupted; the results above are partial\n");
-    return kExitInterrupted;
+    return InterruptExitCode();
   }
   return outcome.nPathErrors > 0 || nFailedActions > 0 ? kExitFailure : kExitOk;
 }

@@ -73,7 +73,8 @@ enum class OptionId {
   kCache,
   kNoCache,
   kPruneCache,
-  kPrintFingerprints
+  kPrintFingerprints,
+  kNoWait
 };
 
 struct OptionDef {
@@ -112,6 +113,7 @@ constexpr OptionDef kOptionDefs[] = {
     {"no-cache", 0, false, OptionId::kNoCache},
     {"prune-cache", 0, false, OptionId::kPruneCache},
     {"print-fingerprints", 0, false, OptionId::kPrintFingerprints},
+    {"no-wait", 0, false, OptionId::kNoWait},
 };
 
 const OptionDef* FindLong(const std::string& strName) {
@@ -250,6 +252,9 @@ bool Apply(const OptionDef& def, const std::string& strValue, Options* pOptions,
     case OptionId::kPrintFingerprints:
       *pbFingerprintOnly = true;
       pOptions->bPrintFingerprints = true;
+      break;
+    case OptionId::kNoWait:
+      pOptions->bNoWait = true;
       break;
   }
   return true;
@@ -491,6 +496,8 @@ Acting on the duplicates (every member but the first; choose one):
                        $XDG_CACHE_HOME/twintone/journals/TIME.jsonl)
       --undo JOURNAL   put every file the journalled action touched back; safe to run
                        twice, and after an action that was stopped at any moment
+      --no-wait        when another twintone run is acting on the same folders, stop
+                       (exit 1) instead of waiting for it to finish
 Just before each file the action checks it again and skips it (saying why) if it is
 gone, is not the file scanned, or is the kept copy under another name or behind a
 kept link. A failed file is reported and the others go on.

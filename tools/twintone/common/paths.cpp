@@ -87,4 +87,12 @@ std::string PercentEncodePath(const std::string& strBytes) {
   return strOut;
 }
 
+std::string TwintoneCacheDir() {
+  const char* pszXdg = getenv("XDG_CACHE_HOME");
+  if (pszXdg != nullptr && pszXdg[0] == '/') return std::string(pszXdg) + "/twintone";
+  const char* pszHome = getenv("HOME");
+  if (pszHome != nullptr && pszHome[0] != '\0') return std::string(pszHome) + "/.cache/twintone";
+  return "";
+}
+
 }  // namespace twintone_cli

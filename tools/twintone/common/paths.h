@@ -21,6 +21,11 @@ std::string PercentEncodePath(const std::string& strBytes);
 // (a symbolic link stays itself); its folder is resolved when it exists.
 std::string AbsolutePath(const std::string& strPath);
 
+// twintone's own folder in the user's cache: $XDG_CACHE_HOME/twintone when that is an
+// absolute path, else $HOME/.cache/twintone; "" when neither is known. Journals, scan
+// records and run locks live below it.
+std::string TwintoneCacheDir();
+
 }  // namespace twintone_cli
 
 #endif  // TWINTONE_TOOLS_COMMON_PATHS_H

@@ -1,5 +1,7 @@
 #include "report/review_page.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <memory>
 
@@ -16,6 +18,7 @@ const char kPageHead[] = R"(<!DOCTYPE html>
 <html lang="en">
 <head>
 <meta charset="utf-8">
+<meta name="generator" content="twintone review page">
 <meta name="viewport" content="width=device-width, initial-scale=1">
 <title>twintone: review duplicates</title>
 <style>
@@ -161,6 +164,9 @@ document.getElementById("save").addEventListener("click", () => {
 </html>
 )";
 
+// The line that marks a page as one twintone wrote, and so may write over.
+const char kPageMarker[] = "<meta name=\"generator\" content=\"twintone review page\">";
+
 struct FileCloser {
   void operator()(FILE* pFile) const { std::fclose(pFile); }
 };
@@ -221,18 +227,40 @@ std::string PageData(const RunReport& report, const std::vector<std::string>& ve
 
 }  // namespace
 
+bool IsReviewPage(const std::string& strPath) {
+  std::unique_ptr<FILE, FileCloser> file(std::fopen(strPath.c_str(), "rb"));
+  if (!file || !FactsOf(strPath).bRegular) return false;
+  std::string strHead(sizeof(kPageHead), '\0');
+  strHead.resize(std::fread(&strHead[0], 1, strHead.size(), file.get()));
+  return strHead.find(kPageMarker) != std::string::npos;
+}
+
 bool WriteReviewPage(const RunReport& report, const std::vector<std::string>& vecRoots,
                      const std::string& strPath, std::string* pstrError) {
-  std::unique_ptr<FILE, FileCloser> file(std::fopen(strPath.c_str(), "w"));
-  if (!file) {
-    *pstrError = "cannot write the review page " + strPath;
+  if (FactsOf(strPath).bExists && !IsReviewPage(strPath)) {
+    *pstrError = strPath + " is not a review page twintone wrote, so it is left alone";
     return false;
   }
-  std::fputs(kPageHead, file.get());
-  std::fputs(PageData(report, vecRoots).c_str(), file.get());
-  std::fputs(kPageTail, file.get());
-  if (std::fflush(file.get()) != 0 || std::ferror(file.get())) {
-    *pstrError = "writing the review page " + strPath + " failed";
+  // Written beside and renamed over, so a reader never sees half a page.
+  std::string strTemp = ParentDir(strPath) + "/.twintone-page-" + std::to_string(getpid());
+  {
+    std::unique_ptr<FILE, FileCloser> file(std::fopen(strTemp.c_str(), "wx"));
+    if (!file) {
+      *pstrError = "cannot write the review page " + strPath;
+      return false;
+    }
+    std::fputs(kPageHead, file.get());
+    std::fputs(PageData(report, vecRoots).c_str(), file.get());
+    std::fputs(kPageTail, file.get());
+    if (std::fflush(file.get()) != 0 || std::ferror(file.get())) {
+      *pstrError = "writing the review page " + strPath + " failed";
+      unlink(strTemp.c_str());
+      return false;
+    }
+  }
+  if (rename(strTemp.c_str(), strPath.c_str()) != 0) {
+    *pstrError = "cannot write the review page " + strPath;
+    unlink(strTemp.c_str());
     return false;
   }
   return true;

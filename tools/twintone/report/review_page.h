@@ -15,8 +15,13 @@
 
 namespace twintone_cli {
 
-// Writes the page for report's groups to strPath (replacing it). vecRoots are the
-// command line's paths, for the names duplicates keep when moved. False with a reason.
+// Whether strPath is a review page twintone wrote (a regular file with the page's
+// marker near its start).
+bool IsReviewPage(const std::string& strPath);
+
+// Writes the page for report's groups to strPath, replacing only a page twintone
+// wrote. vecRoots are the command line's paths, for the names duplicates keep when
+// moved. False with a reason.
 bool WriteReviewPage(const RunReport& report, const std::vector<std::string>& vecRoots,
                      const std::string& strPath, std::string* pstrError);
 

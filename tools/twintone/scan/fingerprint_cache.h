@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/run_report.h"
 #include "scan/scan_settings.h"
 
 namespace twintone_cli {
@@ -21,9 +22,15 @@ std::string DefaultCachePath();
 // The cache file the options choose: --cache FILE, else the default.
 std::string CachePathFor(const ScanSettings& settings);
 
+// Whether the file at strPath may be used as the cache: missing or empty, or an SQLite
+// file holding the cache's tables (or none yet, as a run stopped early leaves it). The
+// library is never handed another program's database, nor a file that is no database.
+bool LooksLikeFingerprintCache(const std::string& strPath);
+
 // Opens the cache for the coming run (its folder created first). A cache that cannot
-// be used is reported through pfnWarn and the run goes on without it. True when open.
-bool OpenCache(const ScanSettings& settings, const MessageSink& pfnWarn);
+// be used, or whose file is one of report's scanned files, is reported through pfnWarn
+// and the run goes on without it. True when open.
+bool OpenCache(const ScanSettings& settings, const RunReport& report, const MessageSink& pfnWarn);
 
 // After the run: says through pfnWarn why the cache was dropped mid-run, if it was,
 // and through pfnInfo (when not null) how many fingerprints it gave and took; then
