@@ -44,6 +44,8 @@ TEST(RefusalsTest, NoFileIsWrittenOverOrMovedOutThatTwintoneDidNotMake) {
       {{"--journal", strOld, "--trash"}, 1, "--journal takes the name of a new file"},
       {{"--move-duplicates", strLib}, 1, "a folder being scanned"},
       {{"-f", "--cache", strDb}, 0, "is not a twintone fingerprint cache"},
+      // A target that cannot be made, as a read-only one: the report says so too.
+      {{"--move-duplicates", strNotes + "/dups"}, 1, "is a file, not a folder"},
       // The link below the target would lead the Ogg copy out to dir/out.
       {{"--move-duplicates", dir.Path("dups")}, 1, "is a symbolic link; nothing is moved through it"},
   };
@@ -55,6 +57,9 @@ TEST(RefusalsTest, NoFileIsWrittenOverOrMovedOutThatTwintoneDidNotMake) {
     SCOPED_TRACE(c.vecArgs[0] + " " + c.vecArgs[1]);
     EXPECT_EQ(c.nExit, result.nExitCode) << result.strErr;
     EXPECT_NE(std::string::npos, result.strErr.find(c.pszSays)) << result.strErr;
+    if (c.vecArgs[1] == strNotes + "/dups") {
+      EXPECT_NE(std::string::npos, JsonOf(result.strOut)["moves.error"].find(c.pszSays));
+    }
     if (c.vecArgs[0] == "--move-duplicates") {
       // The duplicate whose way is safe moved; put it back to compare the rest.
       for (const auto& entry : fs::recursive_directory_iterator(dir.Path("dups"))) {

@@ -58,6 +58,7 @@ int RunRequestedAction(const Options& options, ActionRequest request, RunReport*
   }
   if (result.bRefused) {
     std::fprintf(stderr, "twintone: %s\n", result.strError.c_str());
+    pReport->strActionError = result.strError;
     return 1;
   }
   int nFailed = result.bJournalFailed ? 1 : 0;
@@ -131,6 +132,7 @@ int Run(const Options& options) {
   if (ActionKindOf(options) != ActionKind::kNone) {
     if (outcome.bInterrupted) {
       report.bMoveRequested = true;
+      report.strActionError = "stopped early";
       std::fprintf(stderr, "twintone: stopped early, so nothing was changed\n");
     } else {
       nFailedActions += RunRequestedAction(options, request, &report);

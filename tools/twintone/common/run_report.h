@@ -105,6 +105,7 @@ struct RunReport {
   std::vector<MoveRecord> vecMoves;
   std::string strAction;   // "move" (also when empty), "trash", "link-hard", "link-symbolic"
   std::string strJournal;  // the action's journal; empty for a dry run
+  std::string strActionError;  // why the action as a whole was refused; empty when it ran
 
   // Members beyond the first, over all groups but unsure ones.
   int Duplicates() const;

@@ -10,7 +10,8 @@
 //   decoded_ms?, passed_over?}]}], files [{path, path_hex?, outcome, group?, reason?,
 //   left_out?}] (every file examined, once, in path order), and with
 //   an action: moves {action, dir, journal, dry_run, items [{from, from_hex?, to,
-//   to_hex?, status ("moved" | "would_move" | "failed" | "skipped"), error?}]}.
+//   to_hex?, status ("moved" | "would_move" | "failed" | "skipped"), error?}], error?
+//   (why the action as a whole was refused)}.
 //   Text is UTF-8; a path that is not valid UTF-8 is given with U+FFFD in "path" and
 //   exactly, as hex of its bytes, in "path_hex" (likewise from_hex, to_hex).
 // CSV: a header row, then one row per file examined: group members in group order,
@@ -149,7 +150,11 @@ void WriteJsonMoves(const RunReport& report, FILE* pOut) {
     }
     std::fprintf(pOut, "}");
   }
-  std::fprintf(pOut, "%s]}", report.vecMoves.empty() ? "" : "\n  ");
+  std::fprintf(pOut, "%s]", report.vecMoves.empty() ? "" : "\n  ");
+  if (!report.strActionError.empty()) {
+    std::fprintf(pOut, ", \"error\": %s", JsonString(report.strActionError).c_str());
+  }
+  std::fprintf(pOut, "}");
 }
 
 }  // namespace
