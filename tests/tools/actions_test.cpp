@@ -218,7 +218,7 @@ TEST_F(ActionsTest, NothingMovesThatTheJournalCouldNotRecord) {
   auto group = GroupOf({Put("lib/keep.mp3", "k"), Put("lib/dup.mp3", "d")});
   struct rlimit full, old;
   ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &old));
-  full = old, full.rlim_cur = 300;  // room for a trash info file and the journal's header
+  full = old, full.rlim_cur = 700;  // room for a trash info file and the journal's header and scope
   signal(SIGXFSZ, SIG_IGN);
   for (ActionKind kind : {ActionKind::kMove, ActionKind::kTrash}) {
     ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &full));

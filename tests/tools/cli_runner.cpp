@@ -11,6 +11,8 @@
 #include <sstream>
 
 #include "common/file_ops.h"
+#include "common/paths.h"
+#include "scan/scan_record.h"
 #include "common/text_escape.h"
 
 namespace twintone_cli_test {
@@ -51,9 +53,11 @@ CliProcess::CliProcess(const std::vector<std::string>& vecArgs, const char* pszP
   for (std::string& strArg : vecAll) vecArgv.push_back(&strArg[0]);
   vecArgv.push_back(nullptr);
   std::string strOutPath = m_dir.Path("stdout");
-  // A fingerprint cache of the child's own, unless the test names one, so no run
-  // reads what another left in the user's cache.
-  std::string strCacheHome = "XDG_CACHE_HOME=" + m_dir.Path("cache");
+  // A cache folder of the child's own, so no run reads what another left in the
+  // user's cache; or the one the test shares with its children (SharedCacheHome).
+  const char* pszShared = getenv("TWINTONE_TEST_CACHE_HOME");
+  std::string strCacheHome =
+      "XDG_CACHE_HOME=" + (pszShared != nullptr ? std::string(pszShared) : m_dir.Path("cache"));
   std::vector<char*> vecEnv;
   for (char** ppEnv = environ; *ppEnv != nullptr; ++ppEnv) {
     if (strncmp(*ppEnv, "XDG_CACHE_HOME=", 15) != 0) vecEnv.push_back(*ppEnv);
@@ -149,25 +153,40 @@ JsonFields RunJson(std::vector<std::string> vecArgs, int nExpectedExit) {
   return JsonOf(result.strOut);
 }
 
+std::string SharedCacheHome() {
+  static TempDir* pShared = new TempDir();  // lives as long as the test process
+  setenv("XDG_CACHE_HOME", pShared->Root().c_str(), 1);
+  setenv("TWINTONE_TEST_CACHE_HOME", pShared->Root().c_str(), 1);
+  return pShared->Root();
+}
+
 std::string PlanJson(const std::vector<std::vector<std::string>>& vecGroups,
                      const std::string& strRoot, const std::string& strRel) {
-  std::string strJson = "{\"twintone_plan\": 1, \"groups\": [";
+  SharedCacheHome();
+  twintone_cli::ScanRecord record;
+  record.strId = twintone_cli::NewScanId();
+  record.vecRoots = {twintone_cli::RealPath(strRoot)};
+  std::string strJson = "{\"twintone_plan\": 1, \"scan_id\": \"" + record.strId +
+                        "\", \"groups\": [";
   for (const auto& vecGroup : vecGroups) {
     strJson += std::string(&vecGroup == &vecGroups[0] ? "" : ", ") + "{\"members\": [";
     for (const std::string& strPath : vecGroup) {
       twintone_cli::FileFacts facts = twintone_cli::FactsOf(strPath);
+      twintone_cli::ScanRecordFile file{
+          twintone_cli::AbsolutePath(strPath),
+          strRel.empty() ? strPath.substr(strRoot.size() + 1) : strRel,
+          facts.nDevice, facts.nInode, facts.nSize, facts.nModifiedNs,
+          static_cast<int>(&vecGroup - &vecGroups[0])};
+      record.vecFiles.push_back(file);
       bool bKeep = &strPath == &vecGroup[0];
       strJson += std::string(bKeep ? "" : ", ") + "{\"path_hex\": \"" +
-                 twintone_cli::HexBytes(strPath) + "\", \"rel_hex\": \"" +
-                 twintone_cli::HexBytes(strRel.empty() ? strPath.substr(strRoot.size() + 1)
-                                                       : strRel) +
-                 "\", \"size\": \"" + std::to_string(facts.nSize) + "\", \"mtime_ns\": \"" +
-                 std::to_string(facts.nModifiedNs) + "\", \"dev\": \"" +
-                 std::to_string(facts.nDevice) + "\", \"ino\": \"" + std::to_string(facts.nInode) +
-                 "\", \"role\": \"" + (bKeep ? "keep" : "duplicate") + "\"}";
+                 twintone_cli::HexBytes(file.strPath) + "\", \"role\": \"" +
+                 (bKeep ? "keep" : "duplicate") + "\"}";
     }
     strJson += "]}";
   }
+  std::string strError;
+  EXPECT_TRUE(twintone_cli::SaveScanRecord(record, &strError)) << strError;
   return strJson + "]}";
 }
 

@@ -1,8 +1,8 @@
 // Two acting runs on one library at once, each keeping another copy: whatever their
 // timing, every piece keeps a whole copy in the library and no link leads to a link.
 // A run that finds the library taken waits, or with --no-wait leaves it alone.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 
@@ -38,9 +38,9 @@ class ConcurrentRunsTest : public ::testing::Test {
 
   // The command with the scratch cache folder both runs share.
   std::vector<std::string> Command(std::vector<std::string> vecArgs) {
-    vecArgs.insert(vecArgs.begin(), {"XDG_CACHE_HOME=" + dir.Path("cache"),
-                                     "XDG_DATA_HOME=" + dir.Path("data"), TWINTONE_CLI_BINARY,
-                                     "-q", "-r"});
+    vecArgs.insert(vecArgs.begin(),
+                   {"XDG_CACHE_HOME=" + dir.Path("cache"), "XDG_DATA_HOME=" + dir.Path("data"),
+                    TWINTONE_CLI_BINARY, "-q", "-r"});
     vecArgs.push_back(dir.Path("lib"));
     return vecArgs;
   }
@@ -94,7 +94,8 @@ TEST_F(ConcurrentRunsTest, ARunWaitsForTheLibraryOrWithNoWaitLeavesItAlone) {
   auto holder = std::make_unique<twintone_cli::RunLocks>();
   std::string strError;
   ASSERT_EQ(twintone_cli::LockOutcome::kTaken,
-            holder->Take({dir.Path("lib/" + FileName(Original(kEncodings[0])))}, false, nullptr, &strError));
+            holder->Take({dir.Path("lib/" + FileName(Original(kEncodings[0])))}, false, nullptr,
+                         &strError));
   CliResult refused = CliProcess(Command({"--no-wait", "--trash"}), "env").Finish();
   EXPECT_EQ(1, refused.nExitCode);
   EXPECT_NE(std::string::npos, refused.strErr.find("another twintone run is acting on"));

@@ -41,7 +41,7 @@ TEST(ReviewPageTest, NoFileNameCanEndTheDataBlock) {
   report.vecGroups.push_back(group);
   std::string strError;
   ASSERT_TRUE(
-      twintone_cli::WriteReviewPage(report, {dir.Root()}, dir.Path("page.html"), &strError));
+      twintone_cli::WriteReviewPage(report, {dir.Root()}, "", dir.Path("page.html"), &strError));
   std::string strPage = TempDir::ReadFile(dir.Path("page.html"));
   size_t nStart = strPage.find("<script type=\"application/json\" id=\"data\">");
   size_t nEnd = strPage.find("</script>", nStart);

@@ -47,7 +47,9 @@ TEST(RefusalsTest, NoFileIsWrittenOverOrMovedOutThatTwintoneDidNotMake) {
       // A target that cannot be made, as a read-only one: the report says so too.
       {{"--move-duplicates", strNotes + "/dups"}, 1, "is a file, not a folder"},
       // The link below the target would lead the Ogg copy out to dir/out.
-      {{"--move-duplicates", dir.Path("dups")}, 1, "is a symbolic link; nothing is moved through it"},
+      {{"--move-duplicates", dir.Path("dups")},
+       1,
+       "is a symbolic link; nothing is moved through it"},
   };
   for (const Case& c : kCases) {
     std::vector<std::string> vecArgs = {"-q", "-r", "--json"};

@@ -22,12 +22,11 @@ JournalLine Step(const char* pszStep, int nId) {
   return JournalLine().Text("step", pszStep).Number("id", nId);
 }
 
-// Writes the .trashinfo for dup as info/strName.trashinfo, never replacing one. 0 or
-// an errno value.
-int WriteTrashInfo(const Member& dup, const TrashDir& trash, const std::string& strInfo) {
+// Writes strText as info/NAME.trashinfo at strInfo, never replacing one. 0 or an
+// errno value.
+int WriteTrashInfo(const std::string& strText, const TrashDir& trash, const std::string& strInfo) {
   FdGuard info(open(strInfo.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
   if (info.Get() < 0) return errno;
-  std::string strText = TrashInfoText(AbsolutePath(dup.strPath), trash.strTop);
   if (write(info.Get(), strText.data(), strText.size()) != static_cast<ssize_t>(strText.size()) ||
       fsync(info.Get()) != 0) {
     int nError = errno != 0 ? errno : EIO;
@@ -38,6 +37,27 @@ int WriteTrashInfo(const Member& dup, const TrashDir& trash, const std::string& 
   if (nError == 0) nError = SyncDir(trash.strInfo);
   if (nError != 0) unlink(strInfo.c_str());
   return nError;
+}
+
+// The intent line every step starts with: what is about to happen to which file,
+// its identity, and (when it could be read) the hash of its bytes, so that undo can
+// tell the very file it may put back. Paths are absolute, so undo works from any folder.
+JournalLine Intent(int nId, const char* pszOp, const std::string& strFrom, const FileFacts& source,
+                   const std::string& strHash) {
+  JournalLine line = Step("intent", nId)
+                         .Text("op", pszOp)
+                         .Path("from", AbsolutePath(strFrom))
+                         .Number("dev", static_cast<int64_t>(source.nDevice))
+                         .Number("ino", static_cast<int64_t>(source.nInode))
+                         .Number("size", source.nSize);
+  if (!strHash.empty()) line.Text("hash", strHash);
+  return line;
+}
+
+// The hash of the file at strPath, "" when it cannot be read.
+std::string HashOf(const std::string& strPath) {
+  uint64_t nHash = 0;
+  return HashFile(strPath, &nHash) ? HashText(nHash) : "";
 }
 
 StepResult Failed(Journal* pJournal, int nId, const std::string& strWhy, std::string* pstrError) {
@@ -58,7 +78,7 @@ bool MakeDirsJournalled(Journal* pJournal, const std::string& strDir, std::strin
       *pstrError = strPrefix + " is a file, not a folder";
       return false;
     }
-    if (!pJournal->Write(JournalLine().Text("step", "mkdir").Path("path", strPrefix))) {
+    if (!pJournal->Write(JournalLine().Text("step", "mkdir").Path("path", AbsolutePath(strPrefix)))) {
       *pstrError = "cannot write the journal";
       return false;
     }
@@ -77,12 +97,10 @@ StepResult StepMove(Journal* pJournal, int nId, const Member& dup, const std::st
   FileFacts source = FactsOf(strFrom);
   bool bSameFs = FactsOf(ParentDir(strTo), true).nDevice == source.nDevice;
   if (bSameFs || source.bSymlink) {
-    if (!pJournal->Write(Step("intent", nId)
-                             .Text("op", "rename")
-                             .Path("from", strFrom)
-                             .Path("to", strTo)
-                             .Number("dev", static_cast<int64_t>(source.nDevice))
-                             .Number("ino", static_cast<int64_t>(source.nInode)))) {
+    std::string strHash = HashOf(strFrom);
+    if (strHash.empty()) return Failed(pJournal, nId, "cannot read it: " + Why(errno), pstrError);
+    if (!pJournal->Write(
+            Intent(nId, "rename", strFrom, source, strHash).Path("to", AbsolutePath(strTo)))) {
       return StepResult::kJournal;
     }
     int nError = RenameNoReplace(strFrom, strTo);
@@ -103,14 +121,9 @@ StepResult StepMove(Journal* pJournal, int nId, const Member& dup, const std::st
   source = FactsOfFd(fdSource.Get());
   std::string strTemp =
       ParentDir(strTo) + "/.twintone-partial-" + pJournal->Stamp() + "-" + std::to_string(nId);
-  if (!pJournal->Write(Step("intent", nId)
-                           .Text("op", "copy")
-                           .Path("from", strFrom)
-                           .Path("to", strTo)
-                           .Path("temp", strTemp)
-                           .Number("dev", static_cast<int64_t>(source.nDevice))
-                           .Number("ino", static_cast<int64_t>(source.nInode))
-                           .Number("size", source.nSize))) {
+  if (!pJournal->Write(Intent(nId, "copy", strFrom, source, "")
+                           .Path("to", AbsolutePath(strTo))
+                           .Path("temp", AbsolutePath(strTemp)))) {
     return StepResult::kJournal;
   }
   CopyOutcome copy;
@@ -160,16 +173,16 @@ StepResult StepTrash(Journal* pJournal, int nId, const Member& dup, const TrashD
   std::string strTo = trash.strFiles + "/" + strName;
   std::string strInfo = trash.strInfo + "/" + strName + ".trashinfo";
   FileFacts source = FactsOf(dup.strPath);
-  if (!pJournal->Write(Step("intent", nId)
-                           .Text("op", "trash")
-                           .Path("from", dup.strPath)
-                           .Path("to", strTo)
-                           .Path("info", strInfo)
-                           .Number("dev", static_cast<int64_t>(source.nDevice))
-                           .Number("ino", static_cast<int64_t>(source.nInode)))) {
+  std::string strHash = HashOf(dup.strPath);
+  if (strHash.empty()) return Failed(pJournal, nId, "cannot read it: " + Why(errno), pstrError);
+  std::string strText = TrashInfoText(AbsolutePath(dup.strPath), trash.strTop);
+  if (!pJournal->Write(Intent(nId, "trash", dup.strPath, source, strHash)
+                           .Path("to", AbsolutePath(strTo))
+                           .Path("info", AbsolutePath(strInfo))
+                           .Text("info_hash", HashText(HashBytes(strText))))) {
     return StepResult::kJournal;
   }
-  int nError = WriteTrashInfo(dup, trash, strInfo);
+  int nError = WriteTrashInfo(strText, trash, strInfo);
   if (nError != 0)
     return Failed(pJournal, nId, "cannot write " + strInfo + ": " + Why(nError), pstrError);
   nError = RenameNoReplace(dup.strPath, strTo);
@@ -188,21 +201,21 @@ StepResult StepLink(Journal* pJournal, int nId, bool bHard, const Member& dup, c
   std::string strInfo = trash.strInfo + "/" + strName + ".trashinfo";
   std::string strTemp =
       ParentDir(dup.strPath) + "/.twintone-link-" + pJournal->Stamp() + "-" + std::to_string(nId);
-  std::string strTarget = bHard ? keeper.strPath : AbsolutePath(keeper.strPath);
+  std::string strTarget = AbsolutePath(keeper.strPath);
   FileFacts source = FactsOf(dup.strPath);
-  if (!pJournal->Write(Step("intent", nId)
-                           .Text("op", "link")
+  std::string strHash = HashOf(dup.strPath);
+  if (strHash.empty()) return Failed(pJournal, nId, "cannot read it: " + Why(errno), pstrError);
+  std::string strText = TrashInfoText(AbsolutePath(dup.strPath), trash.strTop);
+  if (!pJournal->Write(Intent(nId, "link", dup.strPath, source, strHash)
                            .Text("link", bHard ? "hard" : "symbolic")
-                           .Path("from", dup.strPath)
                            .Path("keeper", strTarget)
-                           .Path("temp", strTemp)
-                           .Path("to", strKept)
-                           .Path("info", strInfo)
-                           .Number("dev", static_cast<int64_t>(source.nDevice))
-                           .Number("ino", static_cast<int64_t>(source.nInode)))) {
+                           .Path("temp", AbsolutePath(strTemp))
+                           .Path("to", AbsolutePath(strKept))
+                           .Path("info", AbsolutePath(strInfo))
+                           .Text("info_hash", HashText(HashBytes(strText))))) {
     return StepResult::kJournal;
   }
-  int nError = WriteTrashInfo(dup, trash, strInfo);
+  int nError = WriteTrashInfo(strText, trash, strInfo);
   if (nError != 0)
     return Failed(pJournal, nId, "cannot write " + strInfo + ": " + Why(nError), pstrError);
   // The original keeps a second name in the trash before its own name is replaced.

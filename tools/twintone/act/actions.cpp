@@ -107,9 +107,14 @@ class ActionRun {
     std::string strError;
     if (!m_journal.Create(strPath, ActionName(m_request.kind), &strError)) return Refuse(strError);
     m_pResult->strJournal = strPath;
-    if (m_request.kind == ActionKind::kMove &&
-        !MakeDirsJournalled(&m_journal, m_request.strMoveDir, &strError)) {
-      return Refuse(strError);
+    for (const std::string& strRoot : m_request.vecRoots) {
+      if (!Scope("root", RealPath(strRoot))) return Refuse("cannot write the journal");
+    }
+    if (m_request.kind == ActionKind::kMove) {
+      if (!MakeDirsJournalled(&m_journal, m_request.strMoveDir, &strError)) return Refuse(strError);
+      if (!Scope("target", RealPath(m_request.strMoveDir))) {
+        return Refuse("cannot write the journal");
+      }
     }
     return true;
   }
@@ -120,6 +125,16 @@ class ActionRun {
     record.strFrom = dup.strPath;
     std::string strWhy = RecheckDuplicate(dup, keeper);
     if (!strWhy.empty()) return Finish(&record, MoveStatus::kSkipped, strWhy);
+    // A folder reached through a link below a root lies outside it: the journal names
+    // it (and the kept copy's, which a link will point into) before anything in it is
+    // touched.
+    for (const Member* pMember : {&dup, &keeper}) {
+      std::string strFolder = RealPath(ParentDir(pMember->strPath));
+      if (!m_request.bDryRun && !strFolder.empty() && !InRootScope(strFolder) &&
+          !Scope("root", strFolder)) {
+        return Outcome(StepResult::kJournal, &record, "");
+      }
+    }
     switch (m_request.kind) {
       case ActionKind::kMove:
         return Move(dup, &record);
@@ -142,6 +157,24 @@ class ActionRun {
   }
 
  private:
+  // Names a folder the action may touch in the journal (once each). False when the
+  // journal cannot be written.
+  bool Scope(const char* pszKind, const std::string& strRealPath) {
+    if (strRealPath.empty() || !m_setScope.insert(std::string(pszKind) + strRealPath).second) {
+      return true;
+    }
+    if (std::string(pszKind) == "root") m_vecRootScope.push_back(strRealPath);
+    return m_journal.Write(
+        JournalLine().Text("step", "scope").Text("kind", pszKind).Path("path", strRealPath));
+  }
+
+  bool InRootScope(const std::string& strRealPath) const {
+    for (const std::string& strRoot : m_vecRootScope) {
+      if (IsWithin(strRealPath, strRoot)) return true;
+    }
+    return false;
+  }
+
   bool Refuse(const std::string& strWhy) {
     m_pResult->bRefused = true;
     m_pResult->strError = strWhy;
@@ -229,6 +262,9 @@ class ActionRun {
       return Finish(pRecord, strProblem.empty() ? MoveStatus::kWouldMove : MoveStatus::kFailed,
                     strProblem);
     }
+    if (!Scope("trash", RealPath(ParentDir(trash.strFiles)))) {
+      return Outcome(StepResult::kJournal, pRecord, "");
+    }
     StepResult result =
         bLink ? StepLink(&m_journal, ++m_nId, bHard, dup, keeper, trash, strName, &strError)
               : StepTrash(&m_journal, ++m_nId, dup, trash, strName, &strError);
@@ -240,6 +276,8 @@ class ActionRun {
   Journal m_journal;
   int m_nId = 0;
   std::set<std::string> m_setPlanned;  // destinations handed out in this run
+  std::set<std::string> m_setScope;    // kind + real path of each scope line written
+  std::vector<std::string> m_vecRootScope;
 };
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "common/file_ops.h"
@@ -63,7 +64,7 @@ bool Journal::Create(const std::string& strPath, const std::string& strAction,
   m_strStamp = std::string(szTime) + "-" + std::to_string(getpid());
   if (!Write(JournalLine()
                  .Text("journal", "twintone")
-                 .Number("version", 1)
+                 .Number("version", 2)
                  .Text("action", strAction)
                  .Text("stamp", m_strStamp))) {
     *pstrError = "cannot write the journal " + strPath + ": " + std::strerror(errno);
@@ -149,6 +150,55 @@ bool ReadJournal(const std::string& strPath, std::vector<JsonValue>* pvecLines,
 std::string JournalPath(const JsonValue& line, const std::string& strKey) {
   std::string strBytes;
   return UnhexBytes(line.Str(strKey + "_hex"), &strBytes) ? strBytes : std::string();
+}
+
+bool ReadJournalContents(const std::string& strPath, JournalContents* pContents,
+                         std::string* pstrError) {
+  std::vector<JsonValue> vecLines;
+  if (!ReadJournal(strPath, &vecLines, pstrError)) return false;
+  *pContents = JournalContents();
+  if (vecLines.empty()) return true;
+  pContents->nVersion = static_cast<int>(vecLines[0].Int("version"));
+  pContents->strStamp = vecLines[0].Str("stamp");
+  std::map<int64_t, JournalEntry> mapEntries;
+  for (const JsonValue& line : vecLines) {
+    std::string strStep = line.Str("step");
+    if (strStep == "scope") {
+      pContents->vecScope.emplace_back(line.Str("kind"), JournalPath(line, "path"));
+    } else if (strStep == "mkdir") {
+      pContents->vecMadeDirs.push_back(JournalPath(line, "path"));
+    } else if (strStep == "intent") {
+      JournalEntry& entry = mapEntries[line.Int("id")];
+      bool bUndone = entry.bUndone;
+      entry = JournalEntry();  // a later intent for one id replaces the earlier
+      entry.nId = line.Int("id");
+      entry.strOp = line.Str("op");
+      entry.strFrom = JournalPath(line, "from");
+      entry.strTo = JournalPath(line, "to");
+      entry.strTemp = JournalPath(line, "temp");
+      entry.strInfo = JournalPath(line, "info");
+      entry.strKeeper = JournalPath(line, "keeper");
+      entry.bHardLink = line.Str("link") == "hard";
+      entry.nDevice = static_cast<uint64_t>(line.Int("dev"));
+      entry.nInode = static_cast<uint64_t>(line.Int("ino"));
+      entry.nSize = line.Int("size", -1);
+      entry.strHash = line.Str("hash");
+      entry.strInfoHash = line.Str("info_hash");
+      entry.bUndone = bUndone;
+    } else if (strStep == "copied") {
+      JournalEntry& entry = mapEntries[line.Int("id")];
+      entry.bCopied = true;
+      entry.strCopyHash = line.Str("hash");
+      entry.nCopyDevice = static_cast<uint64_t>(line.Int("tdev"));
+      entry.nCopyInode = static_cast<uint64_t>(line.Int("tino"));
+    } else if (strStep == "undone") {
+      mapEntries[line.Int("id")].bUndone = true;
+    }
+  }
+  for (auto& entry : mapEntries) {
+    if (!entry.second.strOp.empty()) pContents->vecEntries.push_back(std::move(entry.second));
+  }
+  return true;
 }
 
 }  // namespace twintone_cli

@@ -1,32 +1,33 @@
-#include <cstdlib>
+#include "act/plan.h"
+
 #include <fstream>
+#include <set>
 #include <sstream>
+#include <unordered_map>
 
 #include "common/file_ops.h"
 #include "common/json_value.h"
-#include "act/plan.h"
 #include "common/text_escape.h"
+#include "scan/scan_record.h"
 
 namespace twintone_cli {
 namespace {
 
-// Empty when the file at strPath still has the facts the page recorded, else why not.
-std::string Changed(const std::string& strPath, const JsonValue& member) {
-  FileFacts facts = FactsOf(strPath);
+// Empty when the file at strPath still is the file the scan recorded, else why not.
+std::string Changed(const ScanRecordFile& file) {
+  FileFacts facts = FactsOf(file.strPath);
   if (!facts.bExists) return "it is gone";
-  if (std::to_string(facts.nSize) != member.Str("size")) return "its size changed";
-  if (std::to_string(facts.nModifiedNs) != member.Str("mtime_ns")) return "it was modified";
-  if (std::to_string(facts.nDevice) != member.Str("dev") ||
-      std::to_string(facts.nInode) != member.Str("ino")) {
+  if (facts.nDevice != file.nDevice || facts.nInode != file.nInode) {
     return "another file has taken its name";
   }
+  if (facts.nSize != file.nSize) return "its size changed";
+  if (facts.nModifiedNs != file.nModifiedNs) return "it was modified";
   return "";
 }
 
-// A place below the move target: not absolute and never climbing out with "..". A
-// plan edited by hand must not send a file outside the folder the user named.
+// A place below the move target: not absolute and never climbing out with "..".
 bool StaysBelow(const std::string& strRel) {
-  if (!strRel.empty() && strRel[0] == '/') return false;
+  if (strRel.empty() || strRel[0] == '/') return false;
   size_t nStart = 0;
   while (nStart <= strRel.size()) {
     size_t nSlash = strRel.find('/', nStart);
@@ -37,10 +38,26 @@ bool StaysBelow(const std::string& strRel) {
   return true;
 }
 
+bool HasControlByte(const std::string& strBytes) {
+  for (unsigned char c : strBytes) {
+    if (c < 0x20 || c == 0x7f) return true;
+  }
+  return false;
+}
+
+Member MemberOf(const ScanRecordFile& file) {
+  Member member;
+  member.strPath = file.strPath;
+  member.nDevice = file.nDevice;
+  member.nInode = file.nInode;
+  member.nSizeBytes = file.nSize;
+  member.nModifiedNs = file.nModifiedNs;
+  return member;
+}
+
 }  // namespace
 
-bool LoadPlan(const std::string& strPath, RunReport* pReport,
-              std::map<std::string, std::string>* pmapRelative, std::string* pstrError) {
+bool LoadPlan(const std::string& strPath, LoadedPlan* pPlan, std::string* pstrError) {
   std::ifstream in(strPath, std::ios::binary);
   if (!in) {
     *pstrError = "cannot read the plan " + strPath;
@@ -55,53 +72,72 @@ bool LoadPlan(const std::string& strPath, RunReport* pReport,
     *pstrError = strPath + " is not a twintone plan" + (strError.empty() ? "" : ": " + strError);
     return false;
   }
+  auto refuse = [&](const std::string& strWhy) {
+    *pstrError = "the plan " + strPath + " is refused: " + strWhy;
+    return false;
+  };
+  std::string strScanId = plan.Str("scan_id");
+  if (!IsScanId(strScanId)) {
+    return refuse("it names no scan; save a plan from a page made by this version (--html)");
+  }
+  ScanRecord record;
+  if (!LoadScanRecord(strScanId, &record, &strError)) {
+    return refuse(strError + "; make a new page with --html and save the plan from it");
+  }
+  std::unordered_map<std::string, const ScanRecordFile*> mapFiles;
+  for (const ScanRecordFile& file : record.vecFiles) mapFiles[file.strPath] = &file;
+
+  *pPlan = LoadedPlan();
+  pPlan->vecRoots = record.vecRoots;
+  std::set<std::string> setNamed;
   std::vector<std::string> vecChanged;
-  pReport->vecGroups.clear();
-  for (size_t g = 0; g < plan["groups"].vecItems.size(); ++g) {
-    const JsonValue& members = plan["groups"].vecItems[g]["members"];
+  const std::vector<JsonValue>& vecGroups = plan["groups"].vecItems;
+  for (size_t g = 0; g < vecGroups.size(); ++g) {
+    std::string strGroup = "group " + std::to_string(g + 1);
     Group group;
     std::vector<Member> vecDuplicates;
-    for (const JsonValue& item : members.vecItems) {
-      Member member;
-      std::string strRel;
-      if (!UnhexBytes(item.Str("path_hex"), &member.strPath) || member.strPath.empty() ||
-          !UnhexBytes(item.Str("rel_hex"), &strRel)) {
-        *pstrError = strPath + ": a file of group " + std::to_string(g + 1) + " has no path";
-        return false;
+    int nScanGroup = -1;
+    for (const JsonValue& item : vecGroups[g]["members"].vecItems) {
+      std::string strFile;
+      if (!UnhexBytes(item.Str("path_hex"), &strFile) || strFile.empty()) {
+        return refuse("a file of " + strGroup + " has no path");
       }
-      if (!StaysBelow(strRel)) {
-        *pstrError = strPath + ": a file of group " + std::to_string(g + 1) +
-                     " would be moved outside the target folder";
-        return false;
+      if (HasControlByte(strFile)) return refuse(strGroup + " names a file with a control byte");
+      auto it = mapFiles.find(strFile);
+      if (it == mapFiles.end()) {
+        return refuse(TerminalSafe(strFile) + " is not a file its scan found");
       }
-      std::string strWhy = Changed(member.strPath, item);
-      if (!strWhy.empty()) vecChanged.push_back(TerminalSafe(member.strPath) + ": " + strWhy);
-      member.nDevice = std::strtoull(item.Str("dev").c_str(), nullptr, 10);
-      member.nInode = std::strtoull(item.Str("ino").c_str(), nullptr, 10);
-      member.nSizeBytes = std::strtoll(item.Str("size").c_str(), nullptr, 10);
-      member.nModifiedNs = std::strtoll(item.Str("mtime_ns").c_str(), nullptr, 10);
+      if (!setNamed.insert(strFile).second) {
+        return refuse(TerminalSafe(strFile) + " is named more than once");
+      }
+      const ScanRecordFile& file = *it->second;
+      if (file.nGroup < 0 || (nScanGroup >= 0 && file.nGroup != nScanGroup)) {
+        return refuse(strGroup + " puts together files the scan did not group together");
+      }
+      nScanGroup = file.nGroup;
       std::string strRole = item.Str("role");
+      if (strRole == "leave") continue;
+      std::string strWhy = Changed(file);
+      if (!strWhy.empty()) vecChanged.push_back(TerminalSafe(file.strPath) + ": " + strWhy);
       if (strRole == "keep") {
-        if (!group.vecMembers.empty()) {
-          *pstrError = strPath + ": group " + std::to_string(g + 1) + " keeps two copies";
-          return false;
-        }
-        group.vecMembers.push_back(member);
+        if (!group.vecMembers.empty()) return refuse(strGroup + " keeps two copies");
+        group.vecMembers.push_back(MemberOf(file));
       } else if (strRole == "duplicate") {
-        if (!strRel.empty()) (*pmapRelative)[member.strPath] = strRel;
-        vecDuplicates.push_back(member);
-      } else if (strRole != "leave") {
-        *pstrError = strPath + ": unknown role '" + strRole + "'";
-        return false;
+        if (!StaysBelow(file.strRel) || HasControlByte(file.strRel)) {
+          return refuse(TerminalSafe(file.strPath) + " would be moved outside the target folder");
+        }
+        pPlan->mapRelative[file.strPath] = file.strRel;
+        vecDuplicates.push_back(MemberOf(file));
+      } else {
+        return refuse("unknown role '" + TerminalSafe(strRole) + "'");
       }
     }
     if (!vecDuplicates.empty() && group.vecMembers.empty()) {
-      *pstrError = strPath + ": group " + std::to_string(g + 1) + " has no copy to keep";
-      return false;
+      return refuse(strGroup + " has no copy to keep");
     }
     if (vecDuplicates.empty()) continue;
     group.vecMembers.insert(group.vecMembers.end(), vecDuplicates.begin(), vecDuplicates.end());
-    pReport->vecGroups.push_back(std::move(group));
+    pPlan->vecGroups.push_back(std::move(group));
   }
   if (!vecChanged.empty()) {
     *pstrError = "the plan is refused, its files changed since the scan:";

@@ -34,8 +34,7 @@ class RunLocks {
   // another run holds is waited for, after one line through pfnSay ("waiting for
   // another twintone run on ROOT..."). *pstrError is set unless kTaken.
   LockOutcome Take(const std::vector<std::string>& vecRoots, bool bWait,
-                   const std::function<void(const std::string&)>& pfnSay,
-                   std::string* pstrError);
+                   const std::function<void(const std::string&)>& pfnSay, std::string* pstrError);
 
  private:
   std::vector<int> m_vecFds;

@@ -36,7 +36,7 @@ std::string MoveTargetProblem(const Options& options, const std::vector<std::str
 
 bool Acts(const Options& options) {
   bool bAction = !options.strMoveDir.empty() || options.bTrash || !options.strLink.empty();
-  return bAction && !options.bDryRun;
+  return (bAction && !options.bDryRun) || !options.strUndo.empty();
 }
 
 int LockRoots(const Options& options, const std::vector<std::string>& vecRoots, RunLocks* pLocks) {

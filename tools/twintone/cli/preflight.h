@@ -21,8 +21,8 @@ std::string OutputFilesProblem(const Options& options);
 // a root is left out of the scan instead.
 std::string MoveTargetProblem(const Options& options, const std::vector<std::string>& vecRoots);
 
-// Whether the run changes files (an action that is not a dry run), and so must hold
-// the run locks of its roots.
+// Whether the run changes files (an action that is not a dry run, or an undo), and so
+// must hold the run locks of its roots.
 bool Acts(const Options& options);
 
 // Takes the run locks of vecRoots for an acting run, saying on standard error that it

@@ -18,7 +18,7 @@ namespace {
 constexpr uint64_t kFnvOffset = 14695981039346656037ull;
 constexpr uint64_t kFnvPrime = 1099511628211ull;
 
-void HashBytes(const char* pBytes, size_t nCount, uint64_t* pnHash) {
+void AddToHash(const char* pBytes, size_t nCount, uint64_t* pnHash) {
   for (size_t i = 0; i < nCount; ++i) {
     *pnHash ^= static_cast<unsigned char>(pBytes[i]);
     *pnHash *= kFnvPrime;
@@ -37,7 +37,7 @@ int CopyBytes(int fdFrom, int fdTo, uint64_t* pnHash) {
       if (errno == EINTR) continue;
       return errno;
     }
-    HashBytes(buffer.data(), static_cast<size_t>(nRead), pnHash);
+    AddToHash(buffer.data(), static_cast<size_t>(nRead), pnHash);
     for (ssize_t nDone = 0; nDone < nRead;) {
       ssize_t nWritten = write(fdTo, buffer.data() + nDone, static_cast<size_t>(nRead - nDone));
       if (nWritten < 0) {
@@ -153,8 +153,14 @@ bool HashFile(const std::string& strPath, uint64_t* pnHash) {
     if (nRead == 0) return true;
     if (nRead < 0 && errno == EINTR) continue;
     if (nRead < 0) return false;
-    HashBytes(buffer.data(), static_cast<size_t>(nRead), pnHash);
+    AddToHash(buffer.data(), static_cast<size_t>(nRead), pnHash);
   }
+}
+
+uint64_t HashBytes(const std::string& strBytes) {
+  uint64_t nHash = kFnvOffset;
+  AddToHash(strBytes.data(), strBytes.size(), &nHash);
+  return nHash;
 }
 
 std::string HashText(uint64_t nHash) {

@@ -60,7 +60,8 @@ int RenameNoReplace(const std::string& strFrom, const std::string& strTo);
 
 // FNV-1a 64 of every byte of strPath; false when it cannot be read.
 bool HashFile(const std::string& strPath, uint64_t* pnHash);
-std::string HashText(uint64_t nHash);  // 16 lower-case hex digits
+uint64_t HashBytes(const std::string& strBytes);  // the same hash of bytes in memory
+std::string HashText(uint64_t nHash);             // 16 lower-case hex digits
 
 // Whether the files at strA and strB hold the same bytes; false when either cannot be
 // read.

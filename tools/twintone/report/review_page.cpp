@@ -146,7 +146,7 @@ data.groups.forEach((group, g) => {
   refresh(g);
 });
 document.getElementById("save").addEventListener("click", () => {
-  const plan = { twintone_plan: 1, groups: data.groups.map(group => ({ members: group.members.map(m => ({
+  const plan = { twintone_plan: 1, scan_id: data.scan_id, groups: data.groups.map(group => ({ members: group.members.map(m => ({
     path_hex: m.path_hex, rel_hex: m.rel_hex, size: m.size, mtime_ns: m.mtime_ns, dev: m.dev, ino: m.ino,
     role: m.role })) })) };
   const text = JSON.stringify(plan, null, 1);
@@ -189,7 +189,7 @@ std::string MemberJson(const Member& member, const std::string& strRole,
   char szSimilarity[32];
   std::snprintf(szSimilarity, sizeof(szSimilarity), "%.4f", member.fSimilarity);
   return "{\"path\": " + JsonString(member.strPath) + ", \"path_hex\": \"" +
-         HexBytes(member.strPath) + "\", \"rel_hex\": \"" + HexBytes(strRel) +
+         HexBytes(AbsolutePath(member.strPath)) + "\", \"rel_hex\": \"" + HexBytes(strRel) +
          "\", \"url\": " + JsonString("file://" + PercentEncodePath(AbsolutePath(member.strPath))) +
          ", \"duration_ms\": " + std::to_string(member.nDurationMs) +
          ", \"format\": " + JsonString(FormatOf(member)) +
@@ -204,8 +204,9 @@ std::string MemberJson(const Member& member, const std::string& strRole,
 
 // The page's data as JSON, with every '<' written as \u003c so nothing in it can end
 // the script element it sits in.
-std::string PageData(const RunReport& report, const std::vector<std::string>& vecRoots) {
-  std::string strJson = "{\"version\": 1, \"groups\": [";
+std::string PageData(const RunReport& report, const std::vector<std::string>& vecRoots,
+                     const std::string& strScanId) {
+  std::string strJson = "{\"version\": 1, \"scan_id\": \"" + strScanId + "\", \"groups\": [";
   for (size_t g = 0; g < report.vecGroups.size(); ++g) {
     const Group& group = report.vecGroups[g];
     strJson += std::string(g == 0 ? "" : ",") +
@@ -236,7 +237,8 @@ bool IsReviewPage(const std::string& strPath) {
 }
 
 bool WriteReviewPage(const RunReport& report, const std::vector<std::string>& vecRoots,
-                     const std::string& strPath, std::string* pstrError) {
+                     const std::string& strScanId, const std::string& strPath,
+                     std::string* pstrError) {
   if (FactsOf(strPath).bExists && !IsReviewPage(strPath)) {
     *pstrError = strPath + " is not a review page twintone wrote, so it is left alone";
     return false;
@@ -250,7 +252,7 @@ bool WriteReviewPage(const RunReport& report, const std::vector<std::string>& ve
       return false;
     }
     std::fputs(kPageHead, file.get());
-    std::fputs(PageData(report, vecRoots).c_str(), file.get());
+    std::fputs(PageData(report, vecRoots, strScanId).c_str(), file.get());
     std::fputs(kPageTail, file.get());
     if (std::fflush(file.get()) != 0 || std::ferror(file.get())) {
       *pstrError = "writing the review page " + strPath + " failed";
