@@ -230,44 +230,6 @@ TEST_F(ActionsTest, NothingMovesThatTheJournalCouldNotRecord) {
   signal(SIGXFSZ, SIG_DFL);
 }
 
-// A forged journal whose temp and trash-info entries name user files touches neither.
-TEST_F(ActionsTest, AForgedJournalOrPlanTouchesNoUserFile) {
-  std::string strSong = Put("lib/song.mp3", "song"), strOther = Put("lib/other.mp3", "other");
-  twintone_cli::FileFacts facts = twintone_cli::FactsOf(strOther);
-  auto Hex = [](const std::string& strPath) { return twintone_cli::HexBytes(strPath); };
-  std::string strIds = "\"dev\": " + std::to_string(facts.nDevice) +
-                       ", \"ino\": " + std::to_string(facts.nInode) + ", \"size\": 5}\n";
-  std::string strIntent = "{\"step\": \"intent\", \"id\": ";
-  Put("foreign.jsonl", "{\"journal\": \"twintone\", \"version\": 1, \"stamp\": \"x\"}\n" +
-                           strIntent + "1, \"op\": \"copy\", \"from_hex\": \"" + Hex("/none") +
-                           "\", \"to_hex\": \"" + Hex("/none2") + "\", \"temp_hex\": \"" +
-                           Hex(strSong) + "\", " + strIds + strIntent +
-                           "2, \"op\": \"trash\", \"from_hex\": \"" + Hex(strOther) +
-                           "\", \"to_hex\": \"" + Hex("/none3") + "\", \"info_hex\": \"" +
-                           Hex(strSong) + "\", " + strIds);
-  FILE* pSink = std::fopen("/dev/null", "w");
-  twintone_cli::UndoJournal(dir.Path("foreign.jsonl"), pSink);
-  std::fclose(pSink);
-  EXPECT_EQ("song", TempDir::ReadFile(strSong));
-  EXPECT_EQ("other", TempDir::ReadFile(strOther));
-
-  // Nor does a plan whose places lead out of the target, or one made before a file was
-  // edited in place.
-  std::string strKeep = Put("lib/keep.mp3", "same"), strDup = Put("lib/dup.mp3", "same");
-  std::string strFresh = PlanJson({{strKeep, strDup}}, dir.Path("lib"));
-  struct timespec times[2] = {{1'000'000'000, 0}, {1'000'000'000, 0}};
-  ASSERT_EQ(0, utimensat(AT_FDCWD, strDup.c_str(), times, 0));
-  for (std::string strPlan : {PlanJson({{strKeep, strDup}}, "", "../out.mp3"),
-                              PlanJson({{strKeep, strDup}}, "", "a/../../out.mp3"),
-                              PlanJson({{strKeep, strDup}}, "", "/tmp/out.mp3"), strFresh}) {
-    CliResult result = RunCli({"-q", "--apply", dir.WriteFile("plan.json", strPlan),
-                               "--move-duplicates", dir.Path("dups"), "--journal",
-                               dir.Path("plan-" + std::to_string(++nRuns) + ".jsonl")});
-    EXPECT_EQ(1, result.nExitCode) << strPlan;
-    EXPECT_EQ("same", TempDir::ReadFile(strDup)) << strPlan;
-  }
-}
-
 // A file written to while it is copied to another file system stays where it is, with
 // every write, and no copy is left in the target.
 TEST_F(ActionsTest, AFileWrittenDuringACopyAcrossFileSystemsStays) {
