@@ -40,7 +40,11 @@ extern "C" {
  *   TWINTONE_TAGTEXT_AS_STORED: only text the file stores in single-byte form (ID3v1,
  *     ID3v2 frames marked Latin-1) is converted from the legacy encoding; text the file
  *     stores as Unicode (Vorbis comments, MP4 atoms, APE, ID3v2 UTF-8 and UTF-16
- *     frames) is taken as it is. */
+ *     frames) is taken as it is. No byte is dropped: a single-byte string that is not
+ *     valid in the legacy encoding is read, as a whole, as Windows-1252 (its five
+ *     undefined bytes as the C1 controls U+0081, U+008D, U+008F, U+0090, U+009D), so
+ *     two different stored strings read alike only when they hold the same characters,
+ *     one in each encoding. */
 #define TWINTONE_TAGTEXT_LEGACY 0
 #define TWINTONE_TAGTEXT_AS_STORED 1
 /* 0, or -1 busy or an unknown mode. */
@@ -128,17 +132,21 @@ TWINTONE_EXPORT int twintone_set_fingerprint(const char* pszPath, const uint32_t
  * uses it in every later fingerprint run: a file unchanged since it was stored (path,
  * size, modification time in nanoseconds, device, inode; same seconds, decoder and
  * fingerprint version) is not decoded; one moved or renamed but otherwise unchanged
- * (size, modification time, hash of its first and last 64 KiB) reuses its entry; fresh
- * fingerprints are written back. A store that fails later (full disk, corruption) is
- * dropped for the rest of the run and the run goes on without it.
+ * (size, modification time, hash of its first and last 64 KiB) takes over its entry
+ * once nothing like it is left at the old path (a file still there, a hard link or a
+ * copy keeps it), and one entry goes to one file per run; fresh fingerprints are
+ * written back. Each file keeps one entry per seconds value. A store that fails later
+ * (full disk, corruption) is dropped for the rest of the run and the run goes on
+ * without it. A file that is not a store (another program's database, an empty file,
+ * anything else) or a store of a newer version is refused without a byte written.
  * 0; -1 busy or null; -2 cannot be opened or created; -3 written by a newer version;
  * -4 not a store or damaged. twintone_store_message() says more. Opening another store
  * closes the current one first. */
 TWINTONE_EXPORT int twintone_open_store(const char* pszPath);
 /* Closes the store; 0 also when none is open; -1 busy. */
 TWINTONE_EXPORT int twintone_close_store(void);
-/* Drops every entry whose file is gone. Returns how many were dropped; -1 busy; -2 no
- * store open or it failed. */
+/* Drops every entry (of every seconds value) whose file is gone. Returns how many
+ * entries were dropped; -1 busy; -2 no store open or it failed. */
 TWINTONE_EXPORT int twintone_prune_store(void);
 /* Counts of the last fingerprint run: files whose fingerprint came from the store, and
  * fingerprints written to it. 0; -1 busy or null. */

@@ -26,9 +26,11 @@ using twintone::TagTextStorage;
 
 // One tag field as UTF-8. By default, text that fits in one byte per character is
 // taken to be what a single-byte frame carried, and its bytes are read in the legacy
-// encoding; wider text is already Unicode and passes unchanged. Read as stored, the
-// file's own record of how it stores the field decides, and the one-byte rule only
-// stands in where the file type does not say.
+// encoding (bytes invalid there are dropped); wider text is already Unicode and passes
+// unchanged. Read as stored, the file's own record of how it stores the field decides,
+// the one-byte rule only stands in where the file type does not say, and single-byte
+// text loses no byte: text that is not valid in the legacy encoding is read as
+// Windows-1252.
 void ReadTagText(TagLib::File* pFile, TagField field, const TagLib::String& text,
                  const TagTextOptions& options, std::string* pstrField) {
   TagTextStorage storage = TagTextStorage::kUnknown;
@@ -38,7 +40,9 @@ void ReadTagText(TagLib::File* pFile, TagField field, const TagLib::String& text
   }
   if (storage == TagTextStorage::kSingleByte) {
     *pstrField = text.toCString(false);
-    *pstrField = twintone::LegacyToUTF8(*pstrField, options.strLegacyEncoding);
+    *pstrField = options.nMode == TWINTONE_TAGTEXT_AS_STORED
+                     ? twintone::LegacyToUTF8Whole(*pstrField, options.strLegacyEncoding)
+                     : twintone::LegacyToUTF8(*pstrField, options.strLegacyEncoding);
   } else {
     *pstrField = text.toCString(true);
   }

@@ -19,7 +19,8 @@ namespace twintone {
 struct TagTextOptions {
   // TWINTONE_TAGTEXT_LEGACY: any text whose characters all fit in one byte is read
   // in strLegacyEncoding. TWINTONE_TAGTEXT_AS_STORED: only text the file stores in
-  // single-byte form is; text it stores as Unicode is taken as it is.
+  // single-byte form is, by LegacyToUTF8Whole (no byte dropped); text it stores as
+  // Unicode is taken as it is.
   int nMode = TWINTONE_TAGTEXT_LEGACY;
   std::string strLegacyEncoding = kDefaultLegacyEncoding;  // an iconv name
 };

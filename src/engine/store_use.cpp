@@ -72,7 +72,7 @@ void EngineStoreCache::Settle(const StoreLookup& lookup, InerMusicDedupInfo* pRe
 }
 
 void BeginStoreRun() {
-  if (g_pStore != nullptr) g_pStore->ResetCounts();
+  if (g_pStore != nullptr) g_pStore->BeginRun();
 }
 
 void EndStoreRun() {

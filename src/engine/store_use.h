@@ -27,8 +27,9 @@ class EngineStoreCache final : public FingerprintCache {
 // The one EngineStoreCache; static, never null.
 EngineStoreCache* EngineCache();
 
-// Worker thread, around the records of a fingerprint run: the counts start at zero,
-// and at the end what is pending is written.
+// Worker thread, around the records of a fingerprint run: the counts start at zero and
+// no stored entry has been lent to a moved file yet; at the end what is pending is
+// written.
 void BeginStoreRun();
 void EndStoreRun();
 

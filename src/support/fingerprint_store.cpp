@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstring>
 #include <utility>
 
+#include "support/store_file_check.h"
 #include "support/word_codec.h"
 
 namespace twintone {
@@ -17,23 +19,41 @@ constexpr int kBusyTimeoutMs = 30000;
 constexpr size_t kBatchEntries = 64;
 constexpr auto kBatchAge = std::chrono::seconds(2);
 
-// Each step brings the schema from the version before it to its own version.
+// The entry table of the current schema, one entry per path and seconds, and the
+// application id that marks the file as a store.
+constexpr char kEntryTable[] =
+    "CREATE TABLE fingerprints("
+    "  path BLOB NOT NULL,"
+    "  size INTEGER NOT NULL, mtime_ns INTEGER NOT NULL,"
+    "  device INTEGER NOT NULL, inode INTEGER NOT NULL,"
+    "  ends_hash INTEGER NOT NULL,"
+    "  seconds INTEGER NOT NULL, version TEXT NOT NULL,"
+    "  decoded_ms INTEGER NOT NULL, words BLOB NOT NULL,"
+    "  PRIMARY KEY(path, seconds));"
+    "CREATE INDEX fingerprints_by_content ON fingerprints(size, mtime_ns);"
+    "PRAGMA application_id = 1417105012;";
+static_assert(kStoreApplicationId == 1417105012, "kEntryTable writes the application id");
+
+// A schema change: the statements that bring a store from the version before nVersion
+// to nVersion, or (nVersion 0) make a new store at kStoreSchemaVersion.
 struct Migration {
   int nVersion;
-  const char* pszSql;
+  const char* pszSql[3];
 };
+constexpr Migration kNewStore = {0,
+                                 {"CREATE TABLE store_version(version INTEGER NOT NULL);"
+                                  "INSERT INTO store_version(version) VALUES(0);",
+                                  kEntryTable}};
 constexpr Migration kMigrations[] = {
-    {1,
-     "CREATE TABLE store_version(version INTEGER NOT NULL);"
-     "INSERT INTO store_version(version) VALUES(0);"
-     "CREATE TABLE fingerprints("
-     "  path BLOB PRIMARY KEY,"
-     "  size INTEGER NOT NULL, mtime_ns INTEGER NOT NULL,"
-     "  device INTEGER NOT NULL, inode INTEGER NOT NULL,"
-     "  ends_hash INTEGER NOT NULL,"
-     "  seconds INTEGER NOT NULL, version TEXT NOT NULL,"
-     "  decoded_ms INTEGER NOT NULL, words BLOB NOT NULL);"
-     "CREATE INDEX fingerprints_by_content ON fingerprints(size, mtime_ns);"},
+    // Version 1 kept one entry per path, the last seconds fingerprinted.
+    {2,
+     {"ALTER TABLE fingerprints RENAME TO fingerprints_v1;"
+      "DROP INDEX fingerprints_by_content;",
+      kEntryTable,
+      "INSERT INTO fingerprints(path, size, mtime_ns, device, inode, ends_hash, seconds, "
+      "version, decoded_ms, words) SELECT path, size, mtime_ns, device, inode, ends_hash, "
+      "seconds, version, decoded_ms, words FROM fingerprints_v1;"
+      "DROP TABLE fingerprints_v1;"}},
 };
 
 struct StatementFinalize {
@@ -80,12 +100,33 @@ int OpenCodeFor(int nSqliteResult) {
   return nPrimary == SQLITE_NOTADB || nPrimary == SQLITE_CORRUPT ? kStoreDamaged : kStoreCannotOpen;
 }
 
+// Whether the file an entry was stored for has left strOldPath, so its entry may go
+// to the file now at another path. storedAt is the entry's identity; now is that of the
+// file it would go to, with the same size and time. A file with the entry's device
+// and inode is that very file, renamed, unless it is still at the old path too (a hard
+// link). Any other file only resembles it, so the entry goes to it only when the old
+// path holds nothing like it any more: nothing at all, or a file of another size or
+// time. When the old path cannot be looked at, it may still hold the file.
+bool LeftOldPath(const std::string& strOldPath, const FileIdentity& storedAt,
+                 const FileIdentity& now) {
+  FileIdentity there;
+  if (!ReadFileIdentity(strOldPath.c_str(), &there)) {
+    struct stat st;  // gone, or no regular file now: left; unreadable: maybe not
+    return stat(strOldPath.c_str(), &st) == 0 || errno == ENOENT || errno == ENOTDIR;
+  }
+  if (storedAt.nDevice == now.nDevice && storedAt.nInode == now.nInode) {
+    return there.nDevice != now.nDevice || there.nInode != now.nInode;
+  }
+  return there.nSize != storedAt.nSize || there.nMtimeNs != storedAt.nMtimeNs;
+}
+
 }  // namespace
 
 struct FingerprintStore::Statements {
   Statement findByPath;
   Statement findMoved;
   Statement insert;
+  Statement dropMoved;
 };
 
 FingerprintStore::FingerprintStore(std::string strVersion) : strVersion_(std::move(strVersion)) {}
@@ -101,13 +142,84 @@ int FingerprintStore::Open(const std::string& strPath) {
   std::lock_guard<std::mutex> lock(mutex_);
   strPath_ = strPath;
   lastFlush_ = std::chrono::steady_clock::now();
-  int nResult =
-      sqlite3_open_v2(strPath.c_str(), &pDb_,
-                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
-  auto fail = [this](int nCode, const std::string& strWhat) {
-    strMessage_ = "fingerprint store " + strPath_ + ": " + strWhat;
+  auto fail = [this](int nCode) {
+    strMessage_ = "fingerprint store " + strPath_ + ": " + strMessage_;
     bFailed_ = true;
+    return nCode;
+  };
+  // What is there decides before anything is opened for writing.
+  bool bAbsent = false;
+  int nResult = CheckStoreFile(strPath, kStoreSchemaVersion, &bAbsent, &strMessage_);
+  if (nResult == kStoreOk && bAbsent) {
+    nResult = CreateLocked(strPath);
+    if (nResult == kStoreOk) {
+      nResult = CheckStoreFile(strPath, kStoreSchemaVersion, &bAbsent, &strMessage_);
+    }
+  }
+  if (nResult != kStoreOk) return fail(nResult);
+  nResult = OpenDatabaseLocked(strPath, true);
+  if (nResult != kStoreOk) return fail(nResult);
+
+  pStatements_ = std::make_unique<Statements>();
+  pStatements_->findByPath =
+      Prepare(pDb_,
+              "SELECT words, decoded_ms FROM fingerprints WHERE path = ?1 AND size = ?2 AND "
+              "mtime_ns = ?3 AND device = ?4 AND inode = ?5 AND seconds = ?6 AND version = ?7");
+  pStatements_->findMoved =
+      Prepare(pDb_,
+              "SELECT path, device, inode, ends_hash, words, decoded_ms FROM fingerprints "
+              "WHERE size = ?1 AND mtime_ns = ?2 AND seconds = ?3 AND version = ?4 AND "
+              "path <> ?5");
+  pStatements_->insert = Prepare(
+      pDb_,
+      "INSERT OR REPLACE INTO fingerprints(path, size, mtime_ns, device, inode, ends_hash, "
+      "seconds, version, decoded_ms, words) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)");
+  pStatements_->dropMoved =
+      Prepare(pDb_,
+              "DELETE FROM fingerprints WHERE path = ?1 AND seconds = ?2 AND device = ?3 AND "
+              "inode = ?4 AND size = ?5 AND mtime_ns = ?6");
+  if (!pStatements_->findByPath || !pStatements_->findMoved || !pStatements_->insert ||
+      !pStatements_->dropMoved) {
+    strMessage_ = std::string("is damaged (") + sqlite3_errmsg(pDb_) + ")";
     pStatements_.reset();
+    sqlite3_close_v2(pDb_);
+    pDb_ = nullptr;
+    return fail(kStoreDamaged);
+  }
+  return kStoreOk;
+}
+
+// Under mutex_. A new store is built beside strPath and moved there whole, so the
+// path never shows a store half made (a kill during the build leaves only the file
+// beside it). It is built with a rollback journal, so every commit is in the file
+// itself when it moves; its first open as a store switches it to the write-ahead log.
+// When another process put a store there first, that one is used.
+int FingerprintStore::CreateLocked(const std::string& strPath) {
+  std::string strBuild = MakeStoreBuildFile(strPath);
+  if (strBuild.empty()) {
+    strMessage_ = std::string("cannot be created (") + strerror(errno) + ")";
+    return kStoreCannotOpen;
+  }
+  int nResult = OpenDatabaseLocked(strBuild, false);
+  if (nResult != kStoreOk) {
+    DiscardStoreBuildFile(strBuild);
+    return nResult;
+  }
+  sqlite3_close_v2(pDb_);
+  pDb_ = nullptr;
+  int nError = PlaceStoreFile(strBuild, strPath);
+  if (nError != 0 && nError != EEXIST) {
+    strMessage_ = std::string("cannot be created (") + strerror(nError) + ")";
+    return kStoreCannotOpen;
+  }
+  return kStoreOk;
+}
+
+int FingerprintStore::OpenDatabaseLocked(const std::string& strPath, bool bWal) {
+  int nResult =
+      sqlite3_open_v2(strPath.c_str(), &pDb_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+  auto fail = [this](int nCode, const std::string& strWhat) {
+    strMessage_ = strWhat;
     sqlite3_close_v2(pDb_);
     pDb_ = nullptr;
     return nCode;
@@ -123,11 +235,11 @@ int FingerprintStore::Open(const std::string& strPath) {
     return fail(kStoreCannotOpen, "is read-only, so it cannot be used");
   }
 
-  // The journal mode is the first read of the file: a file that is no database
-  // fails here. quick_check then reads every page once, so damage shows now and not
-  // in the middle of a run.
+  // quick_check reads every page once, so damage shows now and not in the middle of a
+  // run.
   for (const char* pszPragma :
        {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=NORMAL", "PRAGMA quick_check"}) {
+    if (!bWal && std::string(pszPragma) != "PRAGMA quick_check") continue;
     Statement stmt = Prepare(pDb_, pszPragma);
     nResult = stmt ? sqlite3_step(stmt.get()) : sqlite3_errcode(pDb_);
     if (nResult != SQLITE_ROW && nResult != SQLITE_DONE) {
@@ -149,23 +261,6 @@ int FingerprintStore::Open(const std::string& strPath) {
 
   int nMigrated = kStoreOk;
   if (!MigrateLocked(&nMigrated)) return fail(nMigrated, strMessage_);
-
-  pStatements_ = std::make_unique<Statements>();
-  pStatements_->findByPath =
-      Prepare(pDb_,
-              "SELECT words, decoded_ms FROM fingerprints WHERE path = ?1 AND size = ?2 AND "
-              "mtime_ns = ?3 AND device = ?4 AND inode = ?5 AND seconds = ?6 AND version = ?7");
-  pStatements_->findMoved =
-      Prepare(pDb_,
-              "SELECT ends_hash, words, decoded_ms FROM fingerprints WHERE size = ?1 AND "
-              "mtime_ns = ?2 AND seconds = ?3 AND version = ?4 AND path <> ?5");
-  pStatements_->insert = Prepare(
-      pDb_,
-      "INSERT OR REPLACE INTO fingerprints(path, size, mtime_ns, device, inode, ends_hash, "
-      "seconds, version, decoded_ms, words) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)");
-  if (!pStatements_->findByPath || !pStatements_->findMoved || !pStatements_->insert) {
-    return fail(kStoreDamaged, std::string("is damaged (") + sqlite3_errmsg(pDb_) + ")");
-  }
   return kStoreOk;
 }
 
@@ -211,14 +306,25 @@ bool FingerprintStore::MigrateLocked(int* pnResult) {
                                    std::to_string(nVersion) + ", this one knows up to " +
                                    std::to_string(kStoreSchemaVersion) + ")");
   }
-  for (const Migration& step : kMigrations) {
-    if (step.nVersion <= nVersion) continue;
-    nResult = exec(step.pszSql);
-    if (nResult != SQLITE_OK) {
-      return failed(OpenCodeFor(nResult),
-                    std::string("cannot be brought up to date (") + sqlite3_errmsg(pDb_) + ")");
+  auto apply = [&](const Migration& step) {
+    for (const char* pszSql : step.pszSql) {
+      if (pszSql != nullptr && (nResult = exec(pszSql)) != SQLITE_OK) return false;
     }
+    return true;
+  };
+  bool bApplied = true;
+  if (!bVersioned) {
+    bApplied = apply(kNewStore);
+    nVersion = kStoreSchemaVersion;
+  }
+  for (const Migration& step : kMigrations) {
+    if (!bApplied || step.nVersion <= nVersion) continue;
+    bApplied = apply(step);
     nVersion = step.nVersion;
+  }
+  if (!bApplied) {
+    return failed(OpenCodeFor(nResult),
+                  std::string("cannot be brought up to date (") + sqlite3_errmsg(pDb_) + ")");
   }
   std::string strSet = "UPDATE store_version SET version = " + std::to_string(nVersion);
   nResult = exec(strSet.c_str());
@@ -271,6 +377,11 @@ bool FingerprintStore::FindByPathLocked(const std::string& strPath, const FileId
   return true;
 }
 
+// An entry of another path with the file's size, time, seconds, version and end hash
+// is the file's own when the file it was stored for has left that path (LeftOldPath)
+// and it was not lent to another file in this run. Among several, one stored for the
+// file's own device and inode wins; otherwise they must all hold the same words, as
+// copies of one file do: entries that differ leave it open which one this file is.
 bool FingerprintStore::FindMovedLocked(const std::string& strPath, const FileIdentity& identity,
                                        int nSeconds, StoredFingerprint* pFound) {
   sqlite3_stmt* pStmt = pStatements_->findMoved.get();
@@ -282,6 +393,8 @@ bool FingerprintStore::FindMovedLocked(const std::string& strPath, const FileIde
   BindPath(pStmt, 5, strPath);
   bool bHashed = false;
   uint64_t nHash = 0;
+  Pending chosen;
+  bool bChosen = false, bAmbiguous = false;
   int nResult;
   while ((nResult = sqlite3_step(pStmt)) == SQLITE_ROW) {
     // Only a file with a candidate of its size and time is read for its hash.
@@ -289,16 +402,45 @@ bool FingerprintStore::FindMovedLocked(const std::string& strPath, const FileIde
       if (!HashFileEnds(strPath.c_str(), identity, &nHash)) return false;
       bHashed = true;
     }
-    if (static_cast<uint64_t>(sqlite3_column_int64(pStmt, 0)) != nHash) continue;
-    std::string strWords = ColumnBytes(pStmt, 1);
-    if (!DecodeWords(strWords, &pFound->vecWords) || pFound->vecWords.empty()) continue;
-    pFound->nDecodedMs = sqlite3_column_int(pStmt, 2);
-    vecPending_.push_back(
-        Pending{strPath, identity, nHash, nSeconds, std::move(strWords), pFound->nDecodedMs});
-    return true;
+    if (static_cast<uint64_t>(sqlite3_column_int64(pStmt, 3)) != nHash) continue;
+    std::string strOld = ColumnBytes(pStmt, 0);
+    auto lent = mapLent_.find({strOld, nSeconds});
+    if (lent != mapLent_.end() && lent->second != strPath) continue;
+    FileIdentity storedAt = identity;
+    storedAt.nDevice = static_cast<uint64_t>(sqlite3_column_int64(pStmt, 1));
+    storedAt.nInode = static_cast<uint64_t>(sqlite3_column_int64(pStmt, 2));
+    if (!LeftOldPath(strOld, storedAt, identity)) continue;
+    bool bSameFile = storedAt.nDevice == identity.nDevice && storedAt.nInode == identity.nInode;
+    std::string strWords = ColumnBytes(pStmt, 4);
+    if (bChosen && !bSameFile) {
+      bAmbiguous = bAmbiguous || strWords != chosen.strWords;
+      continue;
+    }
+    chosen = Pending{strPath,
+                     identity,
+                     nHash,
+                     nSeconds,
+                     std::move(strWords),
+                     sqlite3_column_int(pStmt, 5),
+                     strOld,
+                     storedAt.nDevice,
+                     storedAt.nInode};
+    bChosen = true;
+    if (bSameFile) {
+      bAmbiguous = false;
+      break;
+    }
   }
-  if (nResult != SQLITE_DONE) FailLocked(sqlite3_errmsg(pDb_));
-  return false;
+  if (nResult != SQLITE_DONE && nResult != SQLITE_ROW) {
+    FailLocked(sqlite3_errmsg(pDb_));
+    return false;
+  }
+  if (!bChosen || bAmbiguous) return false;
+  if (!DecodeWords(chosen.strWords, &pFound->vecWords) || pFound->vecWords.empty()) return false;
+  pFound->nDecodedMs = chosen.nDecodedMs;
+  mapLent_[{chosen.strMovedFrom, nSeconds}] = strPath;
+  vecPending_.push_back(std::move(chosen));
+  return true;
 }
 
 void FingerprintStore::Remember(const std::string& strPath, const FileIdentity& identity,
@@ -309,7 +451,8 @@ void FingerprintStore::Remember(const std::string& strPath, const FileIdentity& 
   // was decoded is not filed under the identity it had before.
   uint64_t nHash = 0;
   if (!HashFileEnds(strPath.c_str(), identity, &nHash)) return;
-  Pending entry{strPath, identity, nHash, nSeconds, EncodeWords(pWords, nWords), nDecodedMs};
+  Pending entry{strPath,    identity, nHash, nSeconds, EncodeWords(pWords, nWords),
+                nDecodedMs, {},       0,     0};
 
   std::lock_guard<std::mutex> lock(mutex_);
   if (pDb_ == nullptr || bFailed_) return;
@@ -347,7 +490,20 @@ bool FingerprintStore::FlushLocked() {
     sqlite3_bind_int(pStmt, 9, entry.nDecodedMs);
     sqlite3_bind_blob(pStmt, 10, entry.strWords.data(), static_cast<int>(entry.strWords.size()),
                       SQLITE_STATIC);
-    if (sqlite3_step(pStmt) != SQLITE_DONE) {
+    bool bWritten = sqlite3_step(pStmt) == SQLITE_DONE;
+    if (bWritten && !entry.strMovedFrom.empty()) {
+      // The old path's entry goes, unless a fresh one has replaced it meanwhile.
+      sqlite3_stmt* pDrop = pStatements_->dropMoved.get();
+      StatementUse dropUse(pDrop);
+      BindPath(pDrop, 1, entry.strMovedFrom);
+      sqlite3_bind_int(pDrop, 2, entry.nSeconds);
+      sqlite3_bind_int64(pDrop, 3, static_cast<int64_t>(entry.nMovedDevice));
+      sqlite3_bind_int64(pDrop, 4, static_cast<int64_t>(entry.nMovedInode));
+      sqlite3_bind_int64(pDrop, 5, entry.identity.nSize);
+      sqlite3_bind_int64(pDrop, 6, entry.identity.nMtimeNs);
+      bWritten = sqlite3_step(pDrop) == SQLITE_DONE;
+    }
+    if (!bWritten) {
       std::string strWhat = sqlite3_errmsg(pDb_);
       sqlite3_exec(pDb_, "ROLLBACK", nullptr, nullptr, nullptr);
       FailLocked(strWhat);
@@ -370,7 +526,7 @@ int FingerprintStore::Prune() {
   if (pDb_ == nullptr || bFailed_ || !FlushLocked()) return -1;
   std::vector<std::string> vecGone;
   {
-    Statement paths = Prepare(pDb_, "SELECT path FROM fingerprints");
+    Statement paths = Prepare(pDb_, "SELECT DISTINCT path FROM fingerprints");
     if (!paths) {
       FailLocked(sqlite3_errmsg(pDb_));
       return -1;
@@ -388,15 +544,18 @@ int FingerprintStore::Prune() {
       return -1;
     }
   }
+  // Every seconds value of a gone file goes.
   Statement drop = Prepare(pDb_, "DELETE FROM fingerprints WHERE path = ?1");
   if (!drop || sqlite3_exec(pDb_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
     FailLocked(sqlite3_errmsg(pDb_));
     return -1;
   }
+  int nDropped = 0;
   for (const std::string& strPath : vecGone) {
     StatementUse use(drop.get());
     BindPath(drop.get(), 1, strPath);
     if (sqlite3_step(drop.get()) != SQLITE_DONE) break;
+    nDropped += sqlite3_changes(pDb_);
   }
   if (sqlite3_exec(pDb_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
     std::string strWhat = sqlite3_errmsg(pDb_);
@@ -404,13 +563,14 @@ int FingerprintStore::Prune() {
     FailLocked(strWhat);
     return -1;
   }
-  return static_cast<int>(vecGone.size());
+  return nDropped;
 }
 
-void FingerprintStore::ResetCounts() {
+void FingerprintStore::BeginRun() {
   std::lock_guard<std::mutex> lock(mutex_);
   nReused_ = 0;
   nWritten_ = 0;
+  mapLent_.clear();
 }
 
 void FingerprintStore::Counts(int* pnReused, int* pnWritten) {

@@ -1,15 +1,17 @@
-// A persistent store of raw fingerprints in an SQLite database (WAL journal), keyed by
-// a file's path and stat identity, the seconds fingerprinted and a version text that
-// names the decoder and fingerprint algorithm. Nothing here reads audio: callers hand
-// in words and get words back.
+// A persistent store of raw fingerprints in an SQLite database (WAL journal): one entry
+// per file path and seconds fingerprinted, valid for the file's stat identity and a
+// version text that names the decoder and fingerprint algorithm. Nothing here reads
+// audio: callers hand in words and get words back.
 #ifndef TWINTONE_SUPPORT_FINGERPRINT_STORE_H
 #define TWINTONE_SUPPORT_FINGERPRINT_STORE_H
 
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/file_identity.h"
@@ -25,7 +27,7 @@ constexpr int kStoreNewer = -3;       // written by a newer schema
 constexpr int kStoreDamaged = -4;     // not a store, or damaged
 
 // The schema version this build writes; older stores are migrated on open.
-constexpr int kStoreSchemaVersion = 1;
+constexpr int kStoreSchemaVersion = 2;
 
 struct StoredFingerprint {
   std::vector<uint32_t> vecWords;
@@ -44,14 +46,19 @@ class FingerprintStore {
   FingerprintStore(const FingerprintStore&) = delete;
   FingerprintStore& operator=(const FingerprintStore&) = delete;
 
-  // Opens or creates the database at strPath and brings its schema up to date.
-  // kStoreOk, or one of the codes above with Message() set. Call once.
+  // Opens the store at strPath, or creates one there when nothing is, and brings its
+  // schema up to date. A file that is not a store, or a store of a newer schema, is
+  // refused before anything is written to it. kStoreOk, or one of the codes above
+  // with Message() set. Call once.
   int Open(const std::string& strPath);
 
+  // A new run: the counts start at zero, and no entry has been lent yet.
+  void BeginRun();
+
   // The entry for the file at strPath as it is now (identity), fingerprinted for
-  // nSeconds: by path when its identity matches, else one of a moved file of the same
-  // size, modification time and end hash (which is then also filed under strPath).
-  // False when there is none or the store failed.
+  // nSeconds: by path when its identity matches, else the entry of a moved file (see
+  // FindMovedLocked), which then moves to strPath. False when there is none or the
+  // store failed.
   bool Find(const std::string& strPath, const FileIdentity& identity, int nSeconds,
             StoredFingerprint* pFound);
 
@@ -64,12 +71,11 @@ class FingerprintStore {
   // Writes the pending batch. False when the store has failed.
   bool Flush();
 
-  // Drops every entry whose file is gone; the number dropped, or -1 when the store
-  // has failed.
+  // Drops every entry (of any seconds) whose file is gone; the number of entries
+  // dropped, or -1 when the store has failed.
   int Prune();
 
-  // Entries found and entries written since the last ResetCounts.
-  void ResetCounts();
+  // Entries found and entries written since the last BeginRun.
   void Counts(int* pnReused, int* pnWritten);
 
   bool Failed();
@@ -87,9 +93,19 @@ class FingerprintStore {
     int nSeconds;
     std::string strWords;
     int32_t nDecodedMs;
+    // A moved entry: the path it leaves and the device and inode it was stored with
+    // (its size and time are identity's). Empty for a fresh fingerprint.
+    std::string strMovedFrom;
+    uint64_t nMovedDevice = 0;
+    uint64_t nMovedInode = 0;
   };
   struct Statements;
 
+  // Opens pDb_ on the existing file strPath (in write-ahead log mode when bWal) and
+  // brings its schema up to date; on failure closes it and leaves the reason in
+  // strMessage_.
+  int OpenDatabaseLocked(const std::string& strPath, bool bWal);
+  int CreateLocked(const std::string& strPath);
   bool FindByPathLocked(const std::string& strPath, const FileIdentity& identity, int nSeconds,
                         StoredFingerprint* pFound);
   bool FindMovedLocked(const std::string& strPath, const FileIdentity& identity, int nSeconds,
@@ -110,6 +126,9 @@ class FingerprintStore {
   std::string strMessage_;
   int nReused_ = 0;
   int nWritten_ = 0;
+  // The entries lent to a moved file in this run, by (path, seconds): the path each
+  // went to. An entry goes to one file per run.
+  std::map<std::pair<std::string, int>, std::string> mapLent_;
 };
 
 }  // namespace twintone

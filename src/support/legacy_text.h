@@ -16,6 +16,14 @@ extern const char kDefaultLegacyEncoding[];
 // throws; keeps no state, so any thread may call it.
 std::string LegacyToUTF8(const std::string& strText, const std::string& strEncoding);
 
+// strText as UTF-8 with no byte lost: read in strEncoding when all of it is valid
+// there and converts back to the same bytes, else read as a whole as Windows-1252,
+// whose five undefined bytes (0x81, 0x8D, 0x8F, 0x90, 0x9D) become the C1 controls
+// of the same value. Two different inputs never give the same output unless they
+// hold the same characters, one in strEncoding and one in Windows-1252. Never throws
+// (except std::bad_alloc); any thread.
+std::string LegacyToUTF8Whole(const std::string& strText, const std::string& strEncoding);
+
 // True when iconv can convert from strEncoding to UTF-8.
 bool IsKnownLegacyEncoding(const std::string& strEncoding);
 

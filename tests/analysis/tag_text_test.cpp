@@ -31,6 +31,12 @@ TEST(TagTextTest, EachStorageIsReadAsStoredOrByTheOneByteRule) {
   twintone_test::WriteMp3WithId3v1(strId3v1, "Bj\xF6rk", "");
   const std::string strLatin1Frame = dir.Path("latin1-frame.mp3");
   twintone_test::WriteMp3WithId3Frames(strLatin1Frame, {{"TIT2", 0, "Bj\xF6rk"}});
+  // Two songs whose Latin-1 frames differ in one accent: bytes GBK has no reading for.
+  const std::string strAcute = dir.Path("acute.mp3"), strGrave = dir.Path("grave.mp3");
+  twintone_test::WriteMp3WithId3Frames(strAcute, {{"TIT2", 0, "Caf\xE9"}, {"TPE1", 0, "Zo\xE9"}});
+  twintone_test::WriteMp3WithId3Frames(strGrave, {{"TIT2", 0, "Caf\xE8"}, {"TPE1", 0, "Zo\xE9"}});
+  const std::string strId3v1Cafe = dir.Path("id3v1-cafe.mp3");
+  twintone_test::WriteMp3WithId3v1(strId3v1Cafe, "Caf\xE9", "Zo\xE9");
 
   const TagTextOptions kLegacyGbk;
   const TagTextOptions kStoredGbk{TWINTONE_TAGTEXT_AS_STORED, "gbk"};
@@ -40,6 +46,7 @@ TEST(TagTextTest, EachStorageIsReadAsStoredOrByTheOneByteRule) {
     const std::string& strPath;
     const TagTextOptions& options;
     const char* pszTitle;
+    const char* pszArtist = nullptr;  // checked when given
   } kCases[] = {
       {strOgg, kLegacyGbk, "Caf"},
       {strOgg, kStoredGbk, "Cafè"},
@@ -53,11 +60,18 @@ TEST(TagTextTest, EachStorageIsReadAsStoredOrByTheOneByteRule) {
       {strId3v1, kLegacyCp1252, "Björk"},
       {strLatin1Frame, kStoredGbk, "Bj鰎k"},
       {strLatin1Frame, kStoredLatin1, "Björk"},
+      {strAcute, kLegacyGbk, "Caf"},  // the default still drops what GBK cannot read
+      {strAcute, kStoredGbk, "Café"},
+      {strGrave, kStoredGbk, "Cafè", "Zoé"},
+      {strId3v1Cafe, kStoredGbk, "Café", "Zoé"},
   };
   for (const auto& c : kCases) {
     DupMusicInfo info;
     EXPECT_EQ(twintone::ReadDupMusicInfo(c.strPath.c_str(), &info, c.options), 0);
     EXPECT_EQ(info.strTitle, c.pszTitle) << c.strPath << " in " << c.options.strLegacyEncoding;
+    if (c.pszArtist != nullptr) {
+      EXPECT_EQ(info.strArtist, c.pszArtist) << c.strPath;
+    }
   }
   DupMusicInfo info;  // the exported reader keeps the one-byte rule and GBK
   ASSERT_EQ(GetDupMusicInfo(strOgg.c_str(), &info), 0);

@@ -2,13 +2,16 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -77,6 +80,31 @@ class FingerprintStoreTest : public ::testing::Test {
     ASSERT_EQ(0, utimensat(AT_FDCWD, strPath.c_str(), times, 0));
   }
 
+  // Another piece of MusicFile's size, time and ends: only a byte in its middle differs.
+  std::string OtherPiece(const std::string& strName) {
+    std::string strPath = MusicFile(strName);
+    std::fstream(strPath, std::ios::in | std::ios::out).seekp(150 * 1024).put('x');
+    SetModified(strPath, 1600000000);
+    return strPath;
+  }
+
+  // Runs SQL on the SQLite file at strPath; returns its rows of two columns as "a|b a|b".
+  static std::string Sql(const std::string& strPath, const std::string& strSql) {
+    sqlite3* pDb = nullptr;
+    std::string strRows;
+    sqlite3_open(strPath.c_str(), &pDb);
+    auto row = [](void* pRows, int nColumns, char** ppszRow, char**) {
+      auto& str = *static_cast<std::string*>(pRows);
+      if (nColumns == 2) {
+        str += (str.empty() ? "" : " ") + std::string(ppszRow[0]) + "|" + ppszRow[1];
+      }
+      return 0;
+    };
+    sqlite3_exec(pDb, strSql.c_str(), row, &strRows, nullptr);
+    sqlite3_close(pDb);
+    return strRows;
+  }
+
   // Fills the store with songs of large fingerprints until it fails or 40 are in.
   void Fill(FingerprintStore* pStore) {
     for (int i = 0; i < 40 && !pStore->Failed(); ++i) {
@@ -133,8 +161,84 @@ TEST_F(FingerprintStoreTest, AStoredFileIsFoundUnchangedOrMovedAndAnyOtherChange
   EXPECT_FALSE(Finds(pStore.get(), strSong));
 }
 
+// "a" is stored at 120 s; then its folder changes and a later run looks up each name
+// ("+" found, "-" not; "@60" at 60 s). An entry goes only to the file it was stored
+// for: never to a second file while the first is still there, never to two files of
+// one run, and it moves rather than doubles. Each seconds value keeps its own entry.
+TEST_F(FingerprintStoreTest, AnEntryGoesOnlyToTheFileItWasStoredFor) {
+  const std::vector<uint32_t> vecWords = FingerprintLike(100, 4);
+  struct Case {
+    const char* pszWhat;
+    std::function<void(const std::string& d)> change;
+    const char* pszLookUps;
+    const char* pszLeft;  // the entries after the run, "path|seconds"
+  };
+  auto in = [&](const std::string& d, const std::string& strName) {
+    return tmp_.Path(d + "/" + strName);
+  };
+  const Case cases[] = {
+      {"moved", [&](auto d) { rename(in(d, "a").c_str(), in(d, "b").c_str()); }, "+b", "b|120"},
+      {"another piece with the same ends beside it", [&](auto d) { OtherPiece(d + "/b"); }, "-b",
+       "a|120"},
+      {"copied twice, the original removed",
+       [&](auto d) { MusicFile(d + "/b"), MusicFile(d + "/c"), unlink(in(d, "a").c_str()); },
+       "+b -c", "b|120"},
+      {"hard-linked", [&](auto d) { link(in(d, "a").c_str(), in(d, "b").c_str()); }, "-b", "a|120"},
+      {"copied, beside another piece with the same ends, both originals removed",
+       [&](auto d) {
+         Remember(Open(nullptr, kVersion, tmp_.Path(d + ".sqlite")).get(), OtherPiece(d + "/b"),
+                  FingerprintLike(100, 5));
+         MusicFile(d + "/c"), unlink(in(d, "a").c_str()), unlink(in(d, "b").c_str());
+       },
+       "-c", "a|120 b|120"},
+      {"moved, another piece with the same ends in its place",
+       [&](auto d) { rename(in(d, "a").c_str(), in(d, "b").c_str()), OtherPiece(d + "/a"); },
+       "-a +b", "b|120"},
+      {"fingerprinted at 60 s too",
+       [&](auto d) {
+         Open(nullptr, kVersion, tmp_.Path(d + ".sqlite"))
+             ->Remember(in(d, "a"), IdentityOf(in(d, "a")), 60, vecWords.data(), vecWords.size(),
+                        60000);
+       },
+       "+a +a@60", "a|60 a|120"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.pszWhat);
+    const std::string strDir = std::to_string(&c - cases), strStore = tmp_.Path(strDir + ".sqlite");
+    tmp_.MakeDir(strDir);
+    ASSERT_TRUE(
+        Remember(Open(nullptr, kVersion, strStore).get(), MusicFile(strDir + "/a"), vecWords));
+    c.change(strDir);
+    auto pStore = Open(nullptr, kVersion, strStore);
+    std::istringstream lookUps(c.pszLookUps);
+    for (std::string str; lookUps >> str;) {  // "+a", or "+a@60"
+      int nSeconds = str.size() > 2 ? std::stoi(str.substr(3)) : 120;
+      EXPECT_EQ(str[0] == '+', Finds(pStore.get(), in(strDir, str.substr(1, 1)), nSeconds)) << str;
+    }
+    pStore->Flush();
+    EXPECT_EQ(c.pszLeft,
+              Sql(strStore, "SELECT substr(path, -1), seconds FROM fingerprints ORDER BY 1, 2"));
+    if (&c == std::end(cases) - 1) {  // both of a gone file's entries are pruned
+      unlink(in(strDir, "a").c_str());
+      EXPECT_EQ(2, pStore->Prune());
+    }
+  }
+  // A store of the first schema (one entry per path, no application id) keeps its entries.
+  const std::string strOld = tmp_.Path("old.sqlite"), strSong = MusicFile("old-song");
+  ASSERT_TRUE(Remember(Open(nullptr, kVersion, strOld).get(), strSong, vecWords));
+  Sql(strOld,
+      "PRAGMA application_id = 0; ALTER TABLE fingerprints RENAME TO v2;"
+      "DROP INDEX fingerprints_by_content; CREATE TABLE fingerprints(path BLOB PRIMARY KEY,"
+      " size, mtime_ns, device, inode, ends_hash, seconds, version, decoded_ms, words);"
+      "CREATE INDEX fingerprints_by_content ON fingerprints(size, mtime_ns);"
+      "INSERT INTO fingerprints SELECT * FROM v2; DROP TABLE v2; UPDATE store_version SET version "
+      "= 1");
+  EXPECT_TRUE(Finds(Open(nullptr, kVersion, strOld).get(), strSong));
+}
+
 // A store that fills its disk (a page limit, or as root a small tmpfs) says so and keeps
-// what it had committed; stores that cannot be used are refused with a code and a reason.
+// what it had committed; files that cannot be used are refused with a code and a reason,
+// and left as they were, with nothing put beside them.
 TEST_F(FingerprintStoreTest, FullDisksAreReportedAndUnusableStoresRefused) {
   int nResult = 0;
   auto pStore = Open();
@@ -146,9 +250,21 @@ TEST_F(FingerprintStoreTest, FullDisksAreReportedAndUnusableStoresRefused) {
   EXPECT_EQ(kStoreOk, nResult);
   ASSERT_EQ(0, truncate(StorePath().c_str(), 3 * 4096 + 100));
 
+  const std::string strNewer = tmp_.Path("newer.sqlite");
+  Open(nullptr, kVersion, strNewer);
+  Sql(strNewer, "PRAGMA journal_mode=DELETE; UPDATE store_version SET version = 3");
+  auto foreign = [&](const char* pszName, const std::string& strSql) {
+    Sql(tmp_.Path(pszName), "CREATE TABLE songs(title TEXT); " + strSql);
+    return tmp_.Path(pszName);
+  };
   std::vector<std::tuple<std::string, int, std::string>> vecRefused = {
       {StorePath(), kStoreDamaged, "damaged"},
       {tmp_.WriteFile("garbage", std::string(8192, 'Z')), kStoreDamaged, "not a fingerprint store"},
+      {tmp_.WriteFile("empty"), kStoreDamaged, "empty"},
+      {foreign("rollback.db", ""), kStoreDamaged, "not a fingerprint store"},
+      {foreign("wal.db", "PRAGMA journal_mode=WAL"), kStoreDamaged, "not a fingerprint store"},
+      {foreign("other-id.db", "PRAGMA application_id=7"), kStoreDamaged, "another program"},
+      {strNewer, kStoreNewer, "newer"},
       {tmp_.MakeDir("folder"), kStoreCannotOpen, "cannot"}};
   std::string strMount = tmp_.MakeDir("mnt"), strOnTmpfs = strMount + "/store.sqlite";
   if (geteuid() == 0 && mount("tmpfs", strMount.c_str(), "tmpfs", 0, "size=64k") == 0) {
@@ -159,10 +275,17 @@ TEST_F(FingerprintStoreTest, FullDisksAreReportedAndUnusableStoresRefused) {
     ASSERT_EQ(0, mount("tmpfs", strMount.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, "size=64k"));
     vecRefused.emplace_back(strOnTmpfs, kStoreCannotOpen, "read-only");
   }
+  auto bytes = [](const std::string& strPath) {
+    struct stat st;
+    return stat(strPath.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? TempDir::ReadFile(strPath) : "";
+  };
   for (const auto& [strPath, nCode, strReason] : vecRefused) {
+    const std::string strBytes = bytes(strPath);
     pStore = Open(&nResult, kVersion, strPath);
     EXPECT_EQ(nCode, nResult) << strPath;
     EXPECT_NE(std::string::npos, pStore->Message().find(strReason)) << pStore->Message();
+    EXPECT_TRUE(strBytes == bytes(strPath)) << strPath << " changed";
+    EXPECT_NE(0, access((strPath + "-wal").c_str(), F_OK)) << strPath;
   }
   umount2(strMount.c_str(), MNT_DETACH);
 }
