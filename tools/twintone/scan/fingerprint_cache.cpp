@@ -36,11 +36,6 @@ bool OpenAt(const std::string& strPath, const MessageSink& pfnWarn) {
         "going on without a fingerprint cache");
     return false;
   }
-  if (!LooksLikeFingerprintCache(strPath)) {
-    pfnWarn(strPath + " is not a twintone fingerprint cache, so it is left alone; going on "
-            "without a cache");
-    return false;
-  }
   if (!MakeFolders(FolderOf(strPath))) {
     pfnWarn("cannot create the folder of the fingerprint cache " + strPath +
             "; going on without it");
@@ -53,32 +48,7 @@ bool OpenAt(const std::string& strPath, const MessageSink& pfnWarn) {
   return true;
 }
 
-// Up to nMax bytes from the start of strPath; empty when it cannot be read.
-std::string Head(const std::string& strPath, size_t nMax) {
-  std::string strBytes(nMax, '\0');
-  FILE* pFile = std::fopen(strPath.c_str(), "rb");
-  size_t nRead = pFile != nullptr ? std::fread(&strBytes[0], 1, nMax, pFile) : 0;
-  if (pFile != nullptr) std::fclose(pFile);
-  strBytes.resize(nRead);
-  return strBytes;
-}
-
 }  // namespace
-
-bool LooksLikeFingerprintCache(const std::string& strPath) {
-  struct stat st;
-  if (stat(strPath.c_str(), &st) != 0) return errno == ENOENT;
-  if (!S_ISREG(st.st_mode)) return false;
-  if (st.st_size == 0) return true;
-  // The schema's text sits in the first page, or still in the write-ahead log.
-  const std::string kMagic("SQLite format 3\0", 16);
-  const std::string kTable = "CREATE TABLE store_version(";
-  std::string strHead = Head(strPath, 1 << 16);
-  if (strHead.compare(0, kMagic.size(), kMagic) != 0) return false;
-  if (strHead.find(kTable) != std::string::npos) return true;
-  bool bNoTables = strHead.size() >= 105 && strHead[103] == 0 && strHead[104] == 0;
-  return bNoTables || Head(strPath + "-wal", 1 << 20).find(kTable) != std::string::npos;
-}
 
 std::string DefaultCachePath() {
   const char* pszXdg = std::getenv("XDG_CACHE_HOME");

@@ -22,11 +22,6 @@ std::string DefaultCachePath();
 // The cache file the options choose: --cache FILE, else the default.
 std::string CachePathFor(const ScanSettings& settings);
 
-// Whether the file at strPath may be used as the cache: missing or empty, or an SQLite
-// file holding the cache's tables (or none yet, as a run stopped early leaves it). The
-// library is never handed another program's database, nor a file that is no database.
-bool LooksLikeFingerprintCache(const std::string& strPath);
-
 // Opens the cache for the coming run (its folder created first). A cache that cannot
 // be used, or whose file is one of report's scanned files, is reported through pfnWarn
 // and the run goes on without it. True when open.
