@@ -107,6 +107,11 @@ TEST_F(JournalPlanTest, AForgedJournalTouchesNothingItCannotVouchFor) {
       {"rename of a file that is not the one moved",
        kV2 + Intent(1, "rename", {{"from", dir.Path("lib/c/new.flac")}, {"to", strMine}},
                     strMine, ", \"hash\": \"0123456789abcdef\"")},
+      // The hash is the one of the file at "to": a forger can compute any file's hash.
+      {"copy whose old place holds other bytes",
+       kV2 + Intent(1, "copy", {{"from", strOther}, {"to", strMine},
+                                {"temp", dir.Path("dups/.twintone-partial-x-1")}}, strOther) +
+           "{\"step\": \"copied\", \"id\": 1, \"hash\": \"" + HashOf(strMine) + "\"}\n"},
       {"unknown step",
        kV1 + Intent(1, "delete", {{"from", strNotes}, {"to", "/none"}, {"info", strRecord}},
                     strNotes)},
@@ -116,13 +121,14 @@ TEST_F(JournalPlanTest, AForgedJournalTouchesNothingItCannotVouchFor) {
                     ", \"hash\": \"" + HashOf(strNotes) + "\", \"info_hash\": \"" +
                         HashOf(strRecord) + "\"")},
   };
-  auto before = Snapshot(dir.Path("lib"));
+  auto before = Snapshot(dir.Path("lib")), beforeDups = Snapshot(dir.Path("dups"));
   for (const auto& journal : kJournals) {
     SCOPED_TRACE(journal.first);
     twintone_cli::UndoOutcome outcome = Undo(dir.WriteFile("forged.jsonl", journal.second));
     EXPECT_TRUE(outcome.bRead) << outcome.strError;
     EXPECT_EQ(0, outcome.nRestored);
     EXPECT_EQ(before, Snapshot(dir.Path("lib")));
+    EXPECT_EQ(beforeDups, Snapshot(dir.Path("dups")));
   }
 }
 
