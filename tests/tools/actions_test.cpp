@@ -271,7 +271,8 @@ TEST_F(ActionsTest, OnlyTheUsersOwnPrivateTrashIsUsed) {
   std::string strTrash = strTop + "/.Trash-0";
   using Setup = std::function<void()>;
   const std::vector<std::pair<const char*, Setup>> kTrashes = {
-      {"another user's", [&] { mkdir(strTrash.c_str(), 0700), chown(strTrash.c_str(), 1234, 1234); }},
+      {"another user's",
+       [&] { mkdir(strTrash.c_str(), 0700), chown(strTrash.c_str(), 1234, 1234); }},
       {"open to others", [&] { mkdir(strTrash.c_str(), 0755); }},
       {"a link", [&] { symlink(dir.MakeDir("elsewhere").c_str(), strTrash.c_str()); }},
       {"private", [&] { mkdir(strTrash.c_str(), 0700); }}};

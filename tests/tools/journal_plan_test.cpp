@@ -92,7 +92,8 @@ TEST_F(JournalPlanTest, AForgedJournalTouchesNothingItCannotVouchFor) {
   const std::string kV2 =
       "{\"journal\": \"twintone\", \"version\": 2, \"stamp\": \"x\"}\n"
       "{\"step\": \"scope\", \"kind\": \"root\", \"path_hex\": \"" +
-      HexBytes(dir.Path("lib")) + "\"}\n{\"step\": \"scope\", \"kind\": \"target\", \"path_hex\": \"" +
+      HexBytes(dir.Path("lib")) +
+      "\"}\n{\"step\": \"scope\", \"kind\": \"target\", \"path_hex\": \"" +
       HexBytes(dir.Path("dups")) + "\"}\n";
   const std::vector<std::pair<const char*, std::string>> kJournals = {
       // "The copy" is the kept file, vouched for by its identity and a hash of "0".

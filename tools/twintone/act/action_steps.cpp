@@ -78,7 +78,8 @@ bool MakeDirsJournalled(Journal* pJournal, const std::string& strDir, std::strin
       *pstrError = strPrefix + " is a file, not a folder";
       return false;
     }
-    if (!pJournal->Write(JournalLine().Text("step", "mkdir").Path("path", AbsolutePath(strPrefix)))) {
+    JournalLine line = JournalLine().Text("step", "mkdir").Path("path", AbsolutePath(strPrefix));
+    if (!pJournal->Write(line)) {
       *pstrError = "cannot write the journal";
       return false;
     }

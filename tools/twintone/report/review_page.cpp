@@ -146,7 +146,8 @@ data.groups.forEach((group, g) => {
   refresh(g);
 });
 document.getElementById("save").addEventListener("click", () => {
-  const plan = { twintone_plan: 1, scan_id: data.scan_id, groups: data.groups.map(group => ({ members: group.members.map(m => ({
+  const plan = { twintone_plan: 1, scan_id: data.scan_id,
+    groups: data.groups.map(group => ({ members: group.members.map(m => ({
     path_hex: m.path_hex, rel_hex: m.rel_hex, size: m.size, mtime_ns: m.mtime_ns, dev: m.dev, ino: m.ino,
     role: m.role })) })) };
   const text = JSON.stringify(plan, null, 1);
