@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <regex>
 
 #include "act/actions.h"
 #include "act/undo.h"
@@ -251,23 +252,17 @@ TEST_F(JournalPlanTest, UndoAndApplyWorkFromAnyFolder) {
   ASSERT_EQ(0, chdir(dir.Root().c_str()));
   ASSERT_EQ(0, paged.nExitCode) << paged.strErr;
 
-  // The page's own data, turned into the plan it saves by default: every member's
-  // "path_hex" and "role", in order.
+  // The plan the page saves as it opens: its scan id, each member's path and role.
   std::string strPage = TempDir::ReadFile(dir.Path("page.html"));
-  auto Field = [&](const std::string& strKey, size_t* pnPos) -> std::string {
-    size_t nStart = strPage.find("\"" + strKey + "\": \"", *pnPos);
-    if (nStart == std::string::npos) return "";
-    nStart += strKey.size() + 5;
-    *pnPos = strPage.find('"', nStart);
-    return strPage.substr(nStart, *pnPos - nStart);
-  };
-  size_t nPos = 0;
-  std::string strScanId = Field("scan_id", &nPos);
+  std::smatch match;
+  std::regex_search(strPage, match, std::regex("\"scan_id\": \"(\\w+)\""));
+  std::string strScanId = match[1];
   std::vector<std::pair<std::string, const char*>> vecMembers;
-  for (std::string strHex; !(strHex = Field("path_hex", &nPos)).empty();) {
+  const std::regex kMember("\"path_hex\": \"(\\w+)\"[^}]*\"role\": \"(\\w+)\"");
+  for (std::sregex_iterator it(strPage.begin(), strPage.end(), kMember), end; it != end; ++it) {
     std::string strPath;
-    twintone_cli::UnhexBytes(strHex, &strPath);
-    vecMembers.emplace_back(strPath, Field("role", &nPos) == "keep" ? "keep" : "duplicate");
+    twintone_cli::UnhexBytes((*it)[1], &strPath);
+    vecMembers.emplace_back(strPath, (*it)[2] == "keep" ? "keep" : "duplicate");
   }
   CliResult applied = RunCli({"-q", "--apply", dir.WriteFile("plan.json", Plan(strScanId,
                               vecMembers)), "--move-duplicates", "dups"});

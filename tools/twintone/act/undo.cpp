@@ -100,6 +100,8 @@ UndoOutcome UndoJournal(const std::string& strPath, FILE* pOut, const UndoGate& 
     outcome.strError = "nothing was undone";
     return outcome;
   }
+  // A run that held the locks may have written more meanwhile.
+  if (pfnGate && !ReadJournalContents(strPath, &contents, &outcome.strError)) return outcome;
   outcome.bRead = true;
   Journal journal;
   std::string strIgnored;

@@ -133,6 +133,8 @@ Undone UndoCopy(const JournalEntry& entry, int nVersion, const std::string& strS
     *pstrWhy = "it is neither at its old place nor, unchanged, at " + strTo;
     return Undone::kProblem;
   }
+  std::string strIgnored;
+  EnsureDirectory(ParentDir(strFrom), &strIgnored);
   FdGuard fdCopy(open(strTo.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
   CopyOutcome copy;
   int nError = fdCopy.Get() < 0 ? errno : CopyVerified(fdCopy.Get(), strBack, &copy);
