@@ -12,8 +12,8 @@
 
 #include "common/file_ops.h"
 #include "common/paths.h"
+#include "common/plan_entry.h"
 #include "scan/scan_record.h"
-#include "common/text_escape.h"
 
 namespace twintone_cli_test {
 namespace {
@@ -166,28 +166,24 @@ std::string PlanJson(const std::vector<std::vector<std::string>>& vecGroups,
   twintone_cli::ScanRecord record;
   record.strId = twintone_cli::NewScanId();
   record.vecRoots = {twintone_cli::RealPath(strRoot)};
-  std::string strJson = "{\"twintone_plan\": 1, \"scan_id\": \"" + record.strId +
-                        "\", \"groups\": [";
+  twintone_cli::Json groups = twintone_cli::Json::array();
   for (const auto& vecGroup : vecGroups) {
-    strJson += std::string(&vecGroup == &vecGroups[0] ? "" : ", ") + "{\"members\": [";
+    twintone_cli::Json members = twintone_cli::Json::array();
     for (const std::string& strPath : vecGroup) {
       twintone_cli::FileFacts facts = twintone_cli::FactsOf(strPath);
-      twintone_cli::ScanRecordFile file{
-          twintone_cli::AbsolutePath(strPath),
-          strRel.empty() ? strPath.substr(strRoot.size() + 1) : strRel,
-          facts.nDevice, facts.nInode, facts.nSize, facts.nModifiedNs,
-          static_cast<int>(&vecGroup - &vecGroups[0])};
-      record.vecFiles.push_back(file);
-      bool bKeep = &strPath == &vecGroup[0];
-      strJson += std::string(bKeep ? "" : ", ") + "{\"path_hex\": \"" +
-                 twintone_cli::HexBytes(file.strPath) + "\", \"role\": \"" +
-                 (bKeep ? "keep" : "duplicate") + "\"}";
+      record.vecFiles.push_back({twintone_cli::AbsolutePath(strPath),
+                                 strRel.empty() ? strPath.substr(strRoot.size() + 1) : strRel,
+                                 facts.nDevice, facts.nInode, facts.nSize, facts.nModifiedNs,
+                                 static_cast<int>(&vecGroup - &vecGroups[0])});
+      members.push_back(twintone_cli::PlanEntry{record.vecFiles.back().strPath, "", "", "", "",
+                                                "", &strPath == &vecGroup[0] ? "keep" : "duplicate"});
     }
-    strJson += "]}";
+    groups.push_back({{"members", members}});
   }
   std::string strError;
   EXPECT_TRUE(twintone_cli::SaveScanRecord(record, &strError)) << strError;
-  return strJson + "]}";
+  return twintone_cli::Json{{"twintone_plan", 1}, {"scan_id", record.strId}, {"groups", groups}}
+      .dump();
 }
 
 std::string FileName(const std::string& strPath) {

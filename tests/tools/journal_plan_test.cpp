@@ -14,7 +14,7 @@
 #include "act/undo.h"
 #include "cli_runner.h"
 #include "common/file_ops.h"
-#include "common/json_value.h"
+#include "common/json_io.h"
 #include "common/text_escape.h"
 
 namespace twintone_cli_test {
@@ -76,10 +76,7 @@ class JournalPlanTest : public ::testing::Test {
   }
 
   static std::string ScanIdOf(const std::string& strPlan) {
-    twintone_cli::JsonValue plan;
-    std::string strError;
-    EXPECT_TRUE(twintone_cli::ParseJson(strPlan, &plan, &strError)) << strError;
-    return plan.Str("scan_id");
+    return twintone_cli::Json::parse(strPlan).value("scan_id", "");
   }
 
   TempDir dir;
@@ -255,10 +252,10 @@ TEST_F(JournalPlanTest, UndoAndApplyWorkFromAnyFolder) {
   // The plan the page saves as it opens: its scan id, each member's path and role.
   std::string strPage = TempDir::ReadFile(dir.Path("page.html"));
   std::smatch match;
-  std::regex_search(strPage, match, std::regex("\"scan_id\": \"(\\w+)\""));
+  std::regex_search(strPage, match, std::regex("\"scan_id\": ?\"(\\w+)\""));
   std::string strScanId = match[1];
   std::vector<std::pair<std::string, const char*>> vecMembers;
-  const std::regex kMember("\"path_hex\": \"(\\w+)\"[^}]*\"role\": \"(\\w+)\"");
+  const std::regex kMember("\"path_hex\": ?\"(\\w+)\"[^}]*\"role\": ?\"(\\w+)\"");
   for (std::sregex_iterator it(strPage.begin(), strPage.end(), kMember), end; it != end; ++it) {
     std::string strPath;
     twintone_cli::UnhexBytes((*it)[1], &strPath);

@@ -47,6 +47,8 @@ TEST(OptionsTest, ReadsAFullCommandLineAndRefusesBadOnesWithAReason) {
       {{"--by", "title", "--fingerprint", "x"}, "cannot be combined"},
       {{"--dry-run", "x"}, "--move-duplicates"},
       {{"-z", "x"}, "unknown option '-z'"},
+      {{"--rec", "x"}, "unknown option '--rec'"},  // no abbreviations
+      {{"--json=1", "x"}, "option '--json' takes no value"},
       {{"x", "--seconds"}, "needs a value"},
       {{"--fingerprint"}, "no file or folder"},
       {{"--print-fingerprints", "--json", "x"}, "replaces the report"},

@@ -18,12 +18,36 @@ std::string Why(int nError) { return std::strerror(nError); }
 const char kChangedWhileCopied[] =
     "it changed while it was copied; the copy was removed and the file stays in place";
 
-JournalLine Step(const char* pszStep, int nId) {
-  return JournalLine().Text("step", pszStep).Number("id", nId);
+JournalStep Step(const char* pszStep, int nId) {
+  JournalStep step;
+  step.strStep = pszStep;
+  step.nId = nId;
+  return step;
 }
 
-// Writes strText as info/NAME.trashinfo at strInfo, never replacing one. 0 or an
-// errno value.
+// The line announcing operation pszOp on the file strFrom, found as source: its
+// identity and (when it could be read) the hash of its bytes, so that undo can tell the
+// very file it may put back. Paths in the journal are absolute, so undo works from any
+// folder.
+JournalStep Intent(int nId, const char* pszOp, const std::string& strFrom,
+                   const FileFacts& source, const std::string& strHash) {
+  JournalStep intent = Step("intent", nId);
+  intent.strOp = pszOp;
+  intent.strFrom = AbsolutePath(strFrom);
+  intent.nDevice = static_cast<int64_t>(source.nDevice);
+  intent.nInode = static_cast<int64_t>(source.nInode);
+  intent.nSize = source.nSize;
+  intent.strHash = strHash;
+  return intent;
+}
+
+// The hash of the file at strPath, "" when it cannot be read.
+std::string HashOf(const std::string& strPath) {
+  uint64_t nHash = 0;
+  return HashFile(strPath, &nHash) ? HashText(nHash) : "";
+}
+
+// Writes strText as the .trashinfo at strInfo, never replacing one. 0 or an errno value.
 int WriteTrashInfo(const std::string& strText, const TrashDir& trash, const std::string& strInfo) {
   FdGuard info(open(strInfo.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
   if (info.Get() < 0) return errno;
@@ -39,31 +63,11 @@ int WriteTrashInfo(const std::string& strText, const TrashDir& trash, const std:
   return nError;
 }
 
-// The intent line every step starts with: what is about to happen to which file,
-// its identity, and (when it could be read) the hash of its bytes, so that undo can
-// tell the very file it may put back. Paths are absolute, so undo works from any folder.
-JournalLine Intent(int nId, const char* pszOp, const std::string& strFrom, const FileFacts& source,
-                   const std::string& strHash) {
-  JournalLine line = Step("intent", nId)
-                         .Text("op", pszOp)
-                         .Path("from", AbsolutePath(strFrom))
-                         .Number("dev", static_cast<int64_t>(source.nDevice))
-                         .Number("ino", static_cast<int64_t>(source.nInode))
-                         .Number("size", source.nSize);
-  if (!strHash.empty()) line.Text("hash", strHash);
-  return line;
-}
-
-// The hash of the file at strPath, "" when it cannot be read.
-std::string HashOf(const std::string& strPath) {
-  uint64_t nHash = 0;
-  return HashFile(strPath, &nHash) ? HashText(nHash) : "";
-}
-
 StepResult Failed(Journal* pJournal, int nId, const std::string& strWhy, std::string* pstrError) {
   *pstrError = strWhy;
-  return pJournal->Write(Step("failed", nId).Text("error", strWhy)) ? StepResult::kFailed
-                                                                    : StepResult::kJournal;
+  JournalStep failed = Step("failed", nId);
+  failed.strError = strWhy;
+  return pJournal->Write(failed) ? StepResult::kFailed : StepResult::kJournal;
 }
 
 }  // namespace
@@ -78,8 +82,10 @@ bool MakeDirsJournalled(Journal* pJournal, const std::string& strDir, std::strin
       *pstrError = strPrefix + " is a file, not a folder";
       return false;
     }
-    JournalLine line = JournalLine().Text("step", "mkdir").Path("path", AbsolutePath(strPrefix));
-    if (!pJournal->Write(line)) {
+    JournalStep made;
+    made.strStep = "mkdir";
+    made.strPath = AbsolutePath(strPrefix);
+    if (!pJournal->Write(made)) {
       *pstrError = "cannot write the journal";
       return false;
     }
@@ -100,10 +106,9 @@ StepResult StepMove(Journal* pJournal, int nId, const Member& dup, const std::st
   if (bSameFs || source.bSymlink) {
     std::string strHash = HashOf(strFrom);
     if (strHash.empty()) return Failed(pJournal, nId, "cannot read it: " + Why(errno), pstrError);
-    if (!pJournal->Write(
-            Intent(nId, "rename", strFrom, source, strHash).Path("to", AbsolutePath(strTo)))) {
-      return StepResult::kJournal;
-    }
+    JournalStep intent = Intent(nId, "rename", strFrom, source, strHash);
+    intent.strTo = AbsolutePath(strTo);
+    if (!pJournal->Write(intent)) return StepResult::kJournal;
     int nError = RenameNoReplace(strFrom, strTo);
     if (nError == 0) {
       SyncDir(ParentDir(strTo));
@@ -122,11 +127,10 @@ StepResult StepMove(Journal* pJournal, int nId, const Member& dup, const std::st
   source = FactsOfFd(fdSource.Get());
   std::string strTemp =
       ParentDir(strTo) + "/.twintone-partial-" + pJournal->Stamp() + "-" + std::to_string(nId);
-  if (!pJournal->Write(Intent(nId, "copy", strFrom, source, "")
-                           .Path("to", AbsolutePath(strTo))
-                           .Path("temp", AbsolutePath(strTemp)))) {
-    return StepResult::kJournal;
-  }
+  JournalStep intent = Intent(nId, "copy", strFrom, source, "");
+  intent.strTo = AbsolutePath(strTo);
+  intent.strTemp = AbsolutePath(strTemp);
+  if (!pJournal->Write(intent)) return StepResult::kJournal;
   CopyOutcome copy;
   int nError = CopyVerified(fdSource.Get(), strTemp, &copy);
   if (nError == ECANCELED) {
@@ -137,10 +141,11 @@ StepResult StepMove(Journal* pJournal, int nId, const Member& dup, const std::st
     unlink(strTemp.c_str());
     return Failed(pJournal, nId, kChangedWhileCopied, pstrError);
   }
-  if (!pJournal->Write(Step("copied", nId)
-                           .Text("hash", HashText(copy.nHash))
-                           .Number("tdev", static_cast<int64_t>(copy.nDevice))
-                           .Number("tino", static_cast<int64_t>(copy.nInode)))) {
+  JournalStep copied = Step("copied", nId);
+  copied.strHash = HashText(copy.nHash);
+  copied.nCopyDevice = static_cast<int64_t>(copy.nDevice);
+  copied.nCopyInode = static_cast<int64_t>(copy.nInode);
+  if (!pJournal->Write(copied)) {
     unlink(strTemp.c_str());
     return StepResult::kJournal;
   }
@@ -177,12 +182,11 @@ StepResult StepTrash(Journal* pJournal, int nId, const Member& dup, const TrashD
   std::string strHash = HashOf(dup.strPath);
   if (strHash.empty()) return Failed(pJournal, nId, "cannot read it: " + Why(errno), pstrError);
   std::string strText = TrashInfoText(AbsolutePath(dup.strPath), trash.strTop);
-  if (!pJournal->Write(Intent(nId, "trash", dup.strPath, source, strHash)
-                           .Path("to", AbsolutePath(strTo))
-                           .Path("info", AbsolutePath(strInfo))
-                           .Text("info_hash", HashText(HashBytes(strText))))) {
-    return StepResult::kJournal;
-  }
+  JournalStep intent = Intent(nId, "trash", dup.strPath, source, strHash);
+  intent.strTo = AbsolutePath(strTo);
+  intent.strInfo = AbsolutePath(strInfo);
+  intent.strInfoHash = HashText(HashBytes(strText));
+  if (!pJournal->Write(intent)) return StepResult::kJournal;
   int nError = WriteTrashInfo(strText, trash, strInfo);
   if (nError != 0)
     return Failed(pJournal, nId, "cannot write " + strInfo + ": " + Why(nError), pstrError);
@@ -207,15 +211,14 @@ StepResult StepLink(Journal* pJournal, int nId, bool bHard, const Member& dup, c
   std::string strHash = HashOf(dup.strPath);
   if (strHash.empty()) return Failed(pJournal, nId, "cannot read it: " + Why(errno), pstrError);
   std::string strText = TrashInfoText(AbsolutePath(dup.strPath), trash.strTop);
-  if (!pJournal->Write(Intent(nId, "link", dup.strPath, source, strHash)
-                           .Text("link", bHard ? "hard" : "symbolic")
-                           .Path("keeper", strTarget)
-                           .Path("temp", AbsolutePath(strTemp))
-                           .Path("to", AbsolutePath(strKept))
-                           .Path("info", AbsolutePath(strInfo))
-                           .Text("info_hash", HashText(HashBytes(strText))))) {
-    return StepResult::kJournal;
-  }
+  JournalStep intent = Intent(nId, "link", dup.strPath, source, strHash);
+  intent.strLink = bHard ? "hard" : "symbolic";
+  intent.strKeeper = strTarget;
+  intent.strTemp = AbsolutePath(strTemp);
+  intent.strTo = AbsolutePath(strKept);
+  intent.strInfo = AbsolutePath(strInfo);
+  intent.strInfoHash = HashText(HashBytes(strText));
+  if (!pJournal->Write(intent)) return StepResult::kJournal;
   int nError = WriteTrashInfo(strText, trash, strInfo);
   if (nError != 0)
     return Failed(pJournal, nId, "cannot write " + strInfo + ": " + Why(nError), pstrError);

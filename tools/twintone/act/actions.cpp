@@ -91,8 +91,11 @@ class ActionRun {
       return true;
     }
     if (std::string(pszKind) == "root") m_vecRootScope.push_back(strRealPath);
-    return m_journal.Write(
-        JournalLine().Text("step", "scope").Text("kind", pszKind).Path("path", strRealPath));
+    JournalStep scope;
+    scope.strStep = "scope";
+    scope.strKind = pszKind;
+    scope.strPath = strRealPath;
+    return m_journal.Write(scope);
   }
 
   bool InRootScope(const std::string& strRealPath) const {

@@ -1,12 +1,11 @@
 #include "act/plan.h"
 
-#include <fstream>
 #include <set>
-#include <sstream>
 #include <unordered_map>
 
 #include "common/file_ops.h"
-#include "common/json_value.h"
+#include "common/json_io.h"
+#include "common/plan_entry.h"
 #include "common/text_escape.h"
 #include "scan/scan_record.h"
 
@@ -55,33 +54,53 @@ Member MemberOf(const ScanRecordFile& file) {
   return member;
 }
 
+// A plan as read: its scan id and its groups of entries.
+struct PlanText {
+  std::string strScanId;
+  std::vector<std::vector<PlanEntry>> vecGroups;
+};
+
+// Throws JsonFieldError (or nlohmann's parse error text, as one) for what is not a plan.
+PlanText ReadPlanText(const std::string& strText) {
+  Json plan;
+  std::string strError;
+  if (!ParseJson(strText, &plan, &strError)) throw JsonFieldError(strError);
+  int64_t nVersion = 0;
+  ReadField(plan, "twintone_plan", &nVersion, true);
+  if (nVersion != 1) throw JsonFieldError("'twintone_plan' must be 1");
+  PlanText text;
+  ReadField(plan, "scan_id", &text.strScanId);
+  for (const Json& group : ArrayField(plan, "groups")) {
+    text.vecGroups.emplace_back();
+    for (const Json& member : ArrayField(group, "members")) {
+      text.vecGroups.back().push_back(member.get<PlanEntry>());
+    }
+  }
+  return text;
+}
+
 }  // namespace
 
 bool LoadPlan(const std::string& strPath, LoadedPlan* pPlan, std::string* pstrError) {
-  std::ifstream in(strPath, std::ios::binary);
-  if (!in) {
-    *pstrError = "cannot read the plan " + strPath;
-    return false;
-  }
-  std::stringstream buffer;
-  buffer << in.rdbuf();
-  JsonValue plan;
-  std::string strError;
-  if (!ParseJson(buffer.str(), &plan, &strError) || plan.Int("twintone_plan") != 1 ||
-      plan["groups"].kind != JsonValue::Kind::kArray) {
-    *pstrError = strPath + " is not a twintone plan" + (strError.empty() ? "" : ": " + strError);
+  std::string strText;
+  if (!ReadDocumentFile("the plan", strPath, &strText, pstrError)) return false;
+  PlanText plan;
+  try {
+    plan = ReadPlanText(strText);
+  } catch (const std::exception& error) {
+    *pstrError = strPath + " is not a twintone plan: " + error.what();
     return false;
   }
   auto refuse = [&](const std::string& strWhy) {
     *pstrError = "the plan " + strPath + " is refused: " + strWhy;
     return false;
   };
-  std::string strScanId = plan.Str("scan_id");
-  if (!IsScanId(strScanId)) {
+  if (!IsScanId(plan.strScanId)) {
     return refuse("it names no scan; save a plan from a page made by this version (--html)");
   }
   ScanRecord record;
-  if (!LoadScanRecord(strScanId, &record, &strError)) {
+  std::string strError;
+  if (!LoadScanRecord(plan.strScanId, &record, &strError)) {
     return refuse(strError + "; make a new page with --html and save the plan from it");
   }
   std::unordered_map<std::string, const ScanRecordFile*> mapFiles;
@@ -91,17 +110,14 @@ bool LoadPlan(const std::string& strPath, LoadedPlan* pPlan, std::string* pstrEr
   pPlan->vecRoots = record.vecRoots;
   std::set<std::string> setNamed;
   std::vector<std::string> vecChanged;
-  const std::vector<JsonValue>& vecGroups = plan["groups"].vecItems;
-  for (size_t g = 0; g < vecGroups.size(); ++g) {
+  for (size_t g = 0; g < plan.vecGroups.size(); ++g) {
     std::string strGroup = "group " + std::to_string(g + 1);
     Group group;
     std::vector<Member> vecDuplicates;
     int nScanGroup = -1;
-    for (const JsonValue& item : vecGroups[g]["members"].vecItems) {
-      std::string strFile;
-      if (!UnhexBytes(item.Str("path_hex"), &strFile) || strFile.empty()) {
-        return refuse("a file of " + strGroup + " has no path");
-      }
+    for (const PlanEntry& entry : plan.vecGroups[g]) {
+      const std::string& strFile = entry.strPath;
+      if (strFile.empty()) return refuse("a file of " + strGroup + " has no path");
       if (HasControlByte(strFile)) return refuse(strGroup + " names a file with a control byte");
       auto it = mapFiles.find(strFile);
       if (it == mapFiles.end()) {
@@ -115,7 +131,7 @@ bool LoadPlan(const std::string& strPath, LoadedPlan* pPlan, std::string* pstrEr
         return refuse(strGroup + " puts together files the scan did not group together");
       }
       nScanGroup = file.nGroup;
-      std::string strRole = item.Str("role");
+      const std::string& strRole = entry.strRole;
       if (strRole == "leave") continue;
       std::string strWhy = Changed(file);
       if (!strWhy.empty()) vecChanged.push_back(TerminalSafe(file.strPath) + ": " + strWhy);

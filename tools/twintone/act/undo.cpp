@@ -136,7 +136,10 @@ UndoOutcome UndoJournal(const std::string& strPath, FILE* pOut, const UndoGate& 
         break;
     }
     if (bCanWrite && undone != Undone::kProblem) {
-      journal.Write(JournalLine().Text("step", "undone").Number("id", entry.nId));
+      JournalStep step;
+      step.strStep = "undone";
+      step.nId = entry.nId;
+      journal.Write(step);
     }
   }
   // Folders the action made go again once empty, deepest first (in a version 2

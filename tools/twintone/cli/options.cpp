@@ -1,5 +1,6 @@
 #include "cli/options.h"
 
+#include <getopt.h>
 #include <iconv.h>
 
 #include <cerrno>
@@ -45,218 +46,222 @@ bool IsKnownEncoding(const std::string& strName) {
   return true;
 }
 
-enum class OptionId {
-  kRecursive,
-  kFollowSymlinks,
-  kBy,
-  kFingerprint,
-  kSeconds,
-  kSimilarity,
-  kFast,
-  kJson,
-  kCsv,
-  kQuiet,
-  kVerbose,
-  kMove,
-  kDryRun,
-  kKeep,
-  kLoose,
-  kLegacyEncoding,
-  kTrash,
-  kLink,
-  kJournal,
-  kHtml,
-  kApply,
-  kUndo,
-  kHelp,
-  kVersion,
-  kCache,
-  kNoCache,
-  kPruneCache,
-  kPrintFingerprints,
-  kNoWait
+// What the options tell besides Options, for the checks made once all are read.
+struct ParseState {
+  Options* pOptions;
+  ParseOutcome outcome = ParseOutcome::kRun;
+  bool bBy = false;               // --by was given
+  bool bFingerprintOnly = false;  // an option that implies --fingerprint was given
+  bool bJson = false;
+  bool bCsv = false;
 };
+
+// Applies an option (with its value, if it takes one). False with *pstrError for a bad
+// value.
+using ApplyFn = bool (*)(ParseState* pState, const std::string& strValue, std::string* pstrError);
 
 struct OptionDef {
   const char* pszLong;
   char cShort;  // 0: long form only
   bool bTakesValue;
-  OptionId id;
+  ApplyFn pfnApply;
 };
 
-constexpr OptionDef kOptionDefs[] = {
-    {"recursive", 'r', false, OptionId::kRecursive},
-    {"follow-symlinks", 0, false, OptionId::kFollowSymlinks},
-    {"by", 0, true, OptionId::kBy},
-    {"fingerprint", 'f', false, OptionId::kFingerprint},
-    {"seconds", 0, true, OptionId::kSeconds},
-    {"similarity", 0, true, OptionId::kSimilarity},
-    {"fast", 0, false, OptionId::kFast},
-    {"json", 0, false, OptionId::kJson},
-    {"csv", 0, false, OptionId::kCsv},
-    {"quiet", 'q', false, OptionId::kQuiet},
-    {"verbose", 'v', false, OptionId::kVerbose},
-    {"move-duplicates", 0, true, OptionId::kMove},
-    {"dry-run", 'n', false, OptionId::kDryRun},
-    {"keep", 0, true, OptionId::kKeep},
-    {"loose", 0, false, OptionId::kLoose},
-    {"legacy-encoding", 0, true, OptionId::kLegacyEncoding},
-    {"trash", 0, false, OptionId::kTrash},
-    {"link", 0, true, OptionId::kLink},
-    {"journal", 0, true, OptionId::kJournal},
-    {"html", 0, true, OptionId::kHtml},
-    {"apply", 0, true, OptionId::kApply},
-    {"undo", 0, true, OptionId::kUndo},
-    {"help", 'h', false, OptionId::kHelp},
-    {"version", 'V', false, OptionId::kVersion},
-    {"cache", 0, true, OptionId::kCache},
-    {"no-cache", 0, false, OptionId::kNoCache},
-    {"prune-cache", 0, false, OptionId::kPruneCache},
-    {"print-fingerprints", 0, false, OptionId::kPrintFingerprints},
-    {"no-wait", 0, false, OptionId::kNoWait},
+template <auto pMember>
+bool SetFlag(ParseState* pState, const std::string&, std::string*) {
+  pState->pOptions->*pMember = true;
+  return true;
+}
+
+// A file or folder option: any value but an empty one, which strNeed refuses.
+bool SetName(const std::string& strValue, const std::string& strNeed, std::string* pstrTarget,
+             std::string* pstrError) {
+  if (strValue.empty()) {
+    *pstrError = strNeed;
+    return false;
+  }
+  *pstrTarget = strValue;
+  return true;
+}
+
+// Every option, in the order of the help text; adding one is an entry here and its
+// lines in HelpText.
+const OptionDef kOptionDefs[] = {
+    {"by", 0, true,
+     [](ParseState* pState, const std::string& strValue, std::string* pstrError) {
+       pState->bBy = true;
+       return ParseFields(strValue, &pState->pOptions->nMatchFlags, &pState->pOptions->vecFields,
+                          pstrError);
+     }},
+    {"fingerprint", 'f', false, SetFlag<&Options::bFingerprint>},
+    {"seconds", 0, true,
+     [](ParseState* pState, const std::string& strValue, std::string* pstrError) {
+       pState->bFingerprintOnly = true;
+       if (ParseBoundedInt(strValue, 0, 600, &pState->pOptions->nSeconds)) return true;
+       *pstrError =
+           "--seconds takes a whole number from 0 (the whole file) to 600, not '" + strValue + "'";
+       return false;
+     }},
+    {"similarity", 0, true,
+     [](ParseState* pState, const std::string& strValue, std::string* pstrError) {
+       pState->bFingerprintOnly = true;
+       std::string strNumber = strValue;
+       if (!strNumber.empty() && strNumber.back() == '%') strNumber.pop_back();
+       if (ParseBoundedInt(strNumber, 1, 100, &pState->pOptions->nSimilarity)) return true;
+       *pstrError = "--similarity takes a whole percentage from 1 to 100, not '" + strValue + "'";
+       return false;
+     }},
+    {"fast", 0, false,
+     [](ParseState* pState, const std::string&, std::string*) {
+       pState->bFingerprintOnly = pState->pOptions->bFast = true;
+       return true;
+     }},
+    {"recursive", 'r', false, SetFlag<&Options::bRecursive>},
+    {"follow-symlinks", 0, false, SetFlag<&Options::bFollowSymlinks>},
+    {"loose", 0, false, SetFlag<&Options::bLoose>},
+    {"legacy-encoding", 0, true,
+     [](ParseState* pState, const std::string& strValue, std::string* pstrError) {
+       if (IsKnownEncoding(strValue)) {
+         pState->pOptions->strLegacyEncoding = strValue;
+         return true;
+       }
+       *pstrError = "unknown encoding '" + strValue +
+                    "' for --legacy-encoding (any name iconv knows, such as latin1, cp1252, gbk)";
+       return false;
+     }},
+    {"json", 0, false,
+     [](ParseState* pState, const std::string&, std::string*) {
+       pState->bJson = true;
+       pState->pOptions->format = OutputFormat::kJson;
+       return true;
+     }},
+    {"csv", 0, false,
+     [](ParseState* pState, const std::string&, std::string*) {
+       pState->bCsv = true;
+       pState->pOptions->format = OutputFormat::kCsv;
+       return true;
+     }},
+    {"quiet", 'q', false, SetFlag<&Options::bQuiet>},
+    {"verbose", 'v', false, SetFlag<&Options::bVerbose>},
+    {"keep", 0, true,
+     [](ParseState* pState, const std::string& strValue, std::string* pstrError) {
+       return ParseKeepPolicies(strValue, &pState->pOptions->vecKeep, pstrError);
+     }},
+    {"move-duplicates", 0, true,
+     [](ParseState* pState, const std::string& strValue, std::string* pstrError) {
+       return SetName(strValue, "--move-duplicates needs a folder", &pState->pOptions->strMoveDir,
+                      pstrError);
+     }},
+    {"trash", 0, false, SetFlag<&Options::bTrash>},
+    {"link", 0, true,
+     [](ParseState* pState, const std::string& strValue, std::string* pstrError) {
+       if (strValue == "hard" || strValue == "symbolic") {
+         pState->pOptions->strLink = strValue;
+         return true;
+       }
+       *pstrError = "--link takes hard or symbolic, not '" + strValue + "'";
+       return false;
+     }},
+    {"dry-run", 'n', false, SetFlag<&Options::bDryRun>},
+    {"journal", 0, true,
+     [](ParseState* pState, const std::string& strValue, std::string* pstrError) {
+       return SetName(strValue, "--journal needs a file name", &pState->pOptions->strJournal,
+                      pstrError);
+     }},
+    {"undo", 0, true,
+     [](ParseState* pState, const std::string& strValue, std::string* pstrError) {
+       return SetName(strValue, "--undo needs a file name", &pState->pOptions->strUndo, pstrError);
+     }},
+    {"html", 0, true,
+     [](ParseState* pState, const std::string& strValue, std::string* pstrError) {
+       return SetName(strValue, "--html needs a file name", &pState->pOptions->strHtml, pstrError);
+     }},
+    {"apply", 0, true,
+     [](ParseState* pState, const std::string& strValue, std::string* pstrError) {
+       return SetName(strValue, "--apply needs a file name", &pState->pOptions->strApply,
+                      pstrError);
+     }},
+    {"cache", 0, true,
+     [](ParseState* pState, const std::string& strValue, std::string* pstrError) {
+       return SetName(strValue, "--cache needs a file", &pState->pOptions->strCacheFile, pstrError);
+     }},
+    {"no-cache", 0, false, SetFlag<&Options::bNoCache>},
+    {"no-wait", 0, false, SetFlag<&Options::bNoWait>},
+    {"prune-cache", 0, false, SetFlag<&Options::bPruneCache>},
+    {"print-fingerprints", 0, false,
+     [](ParseState* pState, const std::string&, std::string*) {
+       pState->bFingerprintOnly = pState->pOptions->bPrintFingerprints = true;
+       return true;
+     }},
+    {"help", 'h', false,
+     [](ParseState* pState, const std::string&, std::string*) {
+       pState->outcome = ParseOutcome::kHelp;
+       return true;
+     }},
+    {"version", 'V', false,
+     [](ParseState* pState, const std::string&, std::string*) {
+       if (pState->outcome != ParseOutcome::kHelp) pState->outcome = ParseOutcome::kVersion;
+       return true;
+     }},
 };
 
-const OptionDef* FindLong(const std::string& strName) {
-  for (const OptionDef& def : kOptionDefs) {
-    if (strName == def.pszLong) return &def;
-  }
-  return nullptr;
+constexpr int kLongBase = 256;  // getopt_long's value for kOptionDefs[i] is kLongBase + i
+
+// The name of the long option written in pszArg ("--name" or "--name=value").
+std::string LongName(const char* pszArg) {
+  std::string strName = pszArg + 2;
+  return strName.substr(0, strName.find('='));
 }
 
-const OptionDef* FindShort(char c) {
+// Reads argv's options in order through getopt_long into *pState; the operands (in
+// order, those after "--" included) go to vecPaths. False with *pstrError at the first
+// mistake. Long names must be written out: getopt_long's abbreviations are refused.
+bool ReadOptions(int argc, char* const argv[], ParseState* pState, std::string* pstrError) {
+  std::vector<option> vecLong;
+  std::string strShort = "-:";  // operands in order, as option 1; ':' tells a missing value
   for (const OptionDef& def : kOptionDefs) {
-    if (def.cShort == c) return &def;
+    int nValue = kLongBase + static_cast<int>(vecLong.size());
+    vecLong.push_back(
+        {def.pszLong, def.bTakesValue ? required_argument : no_argument, nullptr, nValue});
+    if (def.cShort != 0) strShort += std::string(1, def.cShort) + (def.bTakesValue ? ":" : "");
   }
-  return nullptr;
-}
-
-// Applies one option. Returns false with *pstrError set for a bad value.
-bool Apply(const OptionDef& def, const std::string& strValue, Options* pOptions, bool* pbBy,
-           bool* pbFingerprintOnly, ParseOutcome* pOutcome, std::string* pstrError) {
-  switch (def.id) {
-    case OptionId::kRecursive:
-      pOptions->bRecursive = true;
-      break;
-    case OptionId::kFollowSymlinks:
-      pOptions->bFollowSymlinks = true;
-      break;
-    case OptionId::kBy:
-      *pbBy = true;
-      pOptions->nMatchFlags = 0;
-      pOptions->vecFields.clear();
-      return ParseFields(strValue, &pOptions->nMatchFlags, &pOptions->vecFields, pstrError);
-    case OptionId::kFingerprint:
-      pOptions->bFingerprint = true;
-      break;
-    case OptionId::kSeconds:
-      *pbFingerprintOnly = true;
-      if (!ParseBoundedInt(strValue, 0, 600, &pOptions->nSeconds)) {
-        *pstrError =
-            "--seconds takes a whole number from 0 (the whole file) to 600, not '" + strValue + "'";
-        return false;
-      }
-      break;
-    case OptionId::kSimilarity: {
-      *pbFingerprintOnly = true;
-      std::string strNumber = strValue;
-      if (!strNumber.empty() && strNumber.back() == '%') strNumber.pop_back();
-      if (!ParseBoundedInt(strNumber, 1, 100, &pOptions->nSimilarity)) {
-        *pstrError = "--similarity takes a whole percentage from 1 to 100, not '" + strValue + "'";
-        return false;
-      }
-      break;
+  vecLong.push_back({nullptr, 0, nullptr, 0});
+  auto fail = [pstrError](const std::string& strReason) {
+    *pstrError = strReason;
+    return false;
+  };
+  optind = 0;  // glibc starts afresh
+  opterr = 0;
+  for (int c; (c = getopt_long(argc, argv, strShort.c_str(), vecLong.data(), nullptr)) != -1;) {
+    if (c == 1) {
+      pState->pOptions->vecPaths.push_back(optarg);
+      continue;
     }
-    case OptionId::kFast:
-      *pbFingerprintOnly = true;
-      pOptions->bFast = true;
-      break;
-    case OptionId::kJson:
-      pOptions->format = OutputFormat::kJson;
-      break;
-    case OptionId::kCsv:
-      pOptions->format = OutputFormat::kCsv;
-      break;
-    case OptionId::kQuiet:
-      pOptions->bQuiet = true;
-      break;
-    case OptionId::kVerbose:
-      pOptions->bVerbose = true;
-      break;
-    case OptionId::kMove:
-      if (strValue.empty()) {
-        *pstrError = "--move-duplicates needs a folder";
-        return false;
+    int nCode = c == '?' || c == ':' ? optopt : c;  // the option a mistake is about
+    const OptionDef* pDef = nullptr;
+    if (nCode >= kLongBase) {
+      pDef = &kOptionDefs[nCode - kLongBase];
+      // The argument that named it: the one before its value when that came apart.
+      const char* pszArg = argv[optind - 1];
+      if (c == nCode && pDef->bTakesValue && optarg == pszArg) pszArg = argv[optind - 2];
+      if (LongName(pszArg) != pDef->pszLong) {
+        return fail("unknown option '--" + LongName(pszArg) + "'");
       }
-      pOptions->strMoveDir = strValue;
-      break;
-    case OptionId::kDryRun:
-      pOptions->bDryRun = true;
-      break;
-    case OptionId::kKeep:
-      return ParseKeepPolicies(strValue, &pOptions->vecKeep, pstrError);
-    case OptionId::kLoose:
-      pOptions->bLoose = true;
-      break;
-    case OptionId::kLegacyEncoding:
-      if (!IsKnownEncoding(strValue)) {
-        *pstrError = "unknown encoding '" + strValue +
-                     "' for --legacy-encoding (any name iconv knows, such as latin1, cp1252, gbk)";
-        return false;
+    } else if (nCode != 0) {
+      for (const OptionDef& def : kOptionDefs) {
+        if (def.cShort == nCode) pDef = &def;
       }
-      pOptions->strLegacyEncoding = strValue;
-      break;
-    case OptionId::kTrash:
-      pOptions->bTrash = true;
-      break;
-    case OptionId::kLink:
-      if (strValue != "hard" && strValue != "symbolic") {
-        *pstrError = "--link takes hard or symbolic, not '" + strValue + "'";
-        return false;
+      if (pDef == nullptr) {
+        return fail(std::string("unknown option '-") + static_cast<char>(nCode) + "'");
       }
-      pOptions->strLink = strValue;
-      break;
-    case OptionId::kJournal:
-    case OptionId::kHtml:
-    case OptionId::kApply:
-    case OptionId::kUndo: {
-      std::string* pstrTarget = def.id == OptionId::kJournal ? &pOptions->strJournal
-                                : def.id == OptionId::kHtml  ? &pOptions->strHtml
-                                : def.id == OptionId::kApply ? &pOptions->strApply
-                                                             : &pOptions->strUndo;
-      if (strValue.empty()) {
-        *pstrError = std::string("--") + def.pszLong + " needs a file name";
-        return false;
-      }
-      *pstrTarget = strValue;
-      break;
+    } else {  // a long name that is no option's, or that abbreviates several
+      return fail("unknown option '--" + LongName(argv[optind - 1]) + "'");
     }
-    case OptionId::kHelp:
-      *pOutcome = ParseOutcome::kHelp;
-      break;
-    case OptionId::kVersion:
-      if (*pOutcome != ParseOutcome::kHelp) *pOutcome = ParseOutcome::kVersion;
-      break;
-    case OptionId::kCache:
-      if (strValue.empty()) {
-        *pstrError = "--cache needs a file";
-        return false;
-      }
-      pOptions->strCacheFile = strValue;
-      break;
-    case OptionId::kNoCache:
-      pOptions->bNoCache = true;
-      break;
-    case OptionId::kPruneCache:
-      pOptions->bPruneCache = true;
-      break;
-    case OptionId::kPrintFingerprints:
-      *pbFingerprintOnly = true;
-      pOptions->bPrintFingerprints = true;
-      break;
-    case OptionId::kNoWait:
-      pOptions->bNoWait = true;
-      break;
+    if (c == '?') return fail("option '--" + std::string(pDef->pszLong) + "' takes no value");
+    if (c == ':') return fail("option '--" + std::string(pDef->pszLong) + "' needs a value");
+    if (!pDef->pfnApply(pState, pDef->bTakesValue ? optarg : "", pstrError)) return false;
   }
+  for (int i = optind; i < argc; ++i) pState->pOptions->vecPaths.push_back(argv[i]);
   return true;
 }
 
@@ -302,12 +307,6 @@ bool ParseFields(const std::string& strList, int* pnFlags, std::vector<std::stri
 ParseOutcome ParseOptions(int argc, char* const argv[], Options* pOptions, std::string* pstrError) {
   *pOptions = Options();
   pstrError->clear();
-  ParseOutcome outcome = ParseOutcome::kRun;
-  bool bBy = false;
-  bool bFingerprintOnly = false;
-  bool bJson = false;
-  bool bCsv = false;
-  bool bOptionsEnded = false;
   auto fail = [pstrError](const std::string& strReason) {
     *pstrError = strReason;
     return ParseOutcome::kUsageError;
@@ -319,63 +318,18 @@ ParseOutcome ParseOptions(int argc, char* const argv[], Options* pOptions, std::
     if (strArg == "--") break;
     if (strArg == "--help" || strArg == "-h") return ParseOutcome::kHelp;
   }
+  ParseState state{pOptions};
+  if (!ReadOptions(argc, argv, &state, pstrError)) return ParseOutcome::kUsageError;
 
-  for (int i = 1; i < argc; ++i) {
-    std::string strArg = argv[i];
-    if (bOptionsEnded || strArg.size() < 2 || strArg[0] != '-') {
-      pOptions->vecPaths.push_back(strArg);
-      continue;
-    }
-    if (strArg == "--") {
-      bOptionsEnded = true;
-      continue;
-    }
-    std::vector<std::pair<const OptionDef*, std::string>> vecFound;
-    if (strArg.compare(0, 2, "--") == 0) {
-      size_t nEqual = strArg.find('=');
-      std::string strName =
-          strArg.substr(2, nEqual == std::string::npos ? std::string::npos : nEqual - 2);
-      const OptionDef* pDef = FindLong(strName);
-      if (pDef == nullptr) return fail("unknown option '--" + strName + "'");
-      std::string strValue;
-      if (pDef->bTakesValue) {
-        if (nEqual != std::string::npos) {
-          strValue = strArg.substr(nEqual + 1);
-        } else if (i + 1 < argc) {
-          strValue = argv[++i];
-        } else {
-          return fail("option '--" + strName + "' needs a value");
-        }
-      } else if (nEqual != std::string::npos) {
-        return fail("option '--" + strName + "' takes no value");
-      }
-      vecFound.emplace_back(pDef, strValue);
-    } else {
-      for (size_t j = 1; j < strArg.size(); ++j) {
-        const OptionDef* pDef = FindShort(strArg[j]);
-        if (pDef == nullptr) return fail(std::string("unknown option '-") + strArg[j] + "'");
-        vecFound.emplace_back(pDef, std::string());
-      }
-    }
-    for (const auto& found : vecFound) {
-      if (found.first->id == OptionId::kJson) bJson = true;
-      if (found.first->id == OptionId::kCsv) bCsv = true;
-      if (!Apply(*found.first, found.second, pOptions, &bBy, &bFingerprintOnly, &outcome,
-                 pstrError)) {
-        return ParseOutcome::kUsageError;
-      }
-    }
-  }
-
-  if (outcome != ParseOutcome::kRun) return outcome;
-  if (bFingerprintOnly) pOptions->bFingerprint = true;
-  if (bBy && pOptions->bFingerprint) {
+  if (state.outcome != ParseOutcome::kRun) return state.outcome;
+  if (state.bFingerprintOnly) pOptions->bFingerprint = true;
+  if (state.bBy && pOptions->bFingerprint) {
     return fail("--by groups by tags and cannot be combined with fingerprint options");
   }
   if (pOptions->bLoose && pOptions->bFingerprint) {
     return fail("--loose compares tags and cannot be combined with fingerprint options");
   }
-  if (bJson && bCsv) return fail("choose one of --json and --csv");
+  if (state.bJson && state.bCsv) return fail("choose one of --json and --csv");
   int nActions = !pOptions->strMoveDir.empty() + pOptions->bTrash + !pOptions->strLink.empty();
   if (nActions > 1) return fail("choose one of --move-duplicates, --trash and --link");
   if (pOptions->bDryRun && nActions == 0) {
@@ -384,7 +338,7 @@ ParseOutcome ParseOptions(int argc, char* const argv[], Options* pOptions, std::
   if (pOptions->bNoCache && (pOptions->bPruneCache || !pOptions->strCacheFile.empty())) {
     return fail("--no-cache cannot be combined with --cache or --prune-cache");
   }
-  if (pOptions->bPrintFingerprints && (bJson || bCsv)) {
+  if (pOptions->bPrintFingerprints && (state.bJson || state.bCsv)) {
     return fail("--print-fingerprints replaces the report; leave out --json and --csv");
   }
   if (!pOptions->strUndo.empty() && (nActions > 0 || !pOptions->vecPaths.empty() ||
@@ -398,7 +352,7 @@ ParseOutcome ParseOptions(int argc, char* const argv[], Options* pOptions, std::
   bool bNoScan = !pOptions->strUndo.empty() || !pOptions->strApply.empty() ||
                 pOptions->bPruneCache;
   if (pOptions->vecPaths.empty() && !bNoScan) return fail("no file or folder given");
-  if (!pOptions->bFingerprint && !bBy) {
+  if (!pOptions->bFingerprint && !state.bBy) {
     pOptions->nMatchFlags = TWINTONE_MATCH_TITLE | TWINTONE_MATCH_ARTIST;
     pOptions->vecFields = {"title", "artist"};
   }

@@ -17,13 +17,14 @@
 // CSV: a header row, then one row per file examined: group members in group order,
 //   then unique files, then skipped ones; path_hex is always a column and empty when
 //   the path is valid UTF-8; cells that do not apply to a row are empty.
-#include <cinttypes>
 #include <algorithm>
+#include <cinttypes>
 #include <cmath>
 #include <map>
 
-#include "report/report.h"
+#include "common/json_io.h"
 #include "common/text_escape.h"
+#include "report/report.h"
 
 namespace twintone_cli {
 namespace {
@@ -32,13 +33,16 @@ namespace {
 // schema in docs/report.schema.json carries the same number.
 constexpr int kSchemaVersion = 1;
 
-// Similarity 0..1 as a percentage with two decimals.
+// Similarity 0..1 as a percentage with two decimals, for CSV.
 std::string PercentText(float fValue) {
   if (!std::isfinite(fValue)) return "null";
   char szText[32];
   std::snprintf(szText, sizeof(szText), "%.2f", static_cast<double>(fValue) * 100.0);
   return szText;
 }
+
+// The same number for JSON, rounded to two decimals; NaN is written as null.
+double Percent(float fValue) { return std::round(static_cast<double>(fValue) * 10000.0) / 100.0; }
 
 // One line per examined file: what became of it.
 struct FileLine {
@@ -70,13 +74,10 @@ std::vector<FileLine> FileLines(const RunReport& report) {
   return vecLines;
 }
 
-// ,"<name>":"<text>" and, when the bytes are not UTF-8, ,"<name>_hex":"<hex>".
-std::string JsonPathFields(const char* pszName, const std::string& strPath) {
-  std::string strOut = std::string("\"") + pszName + "\": " + JsonString(strPath);
-  if (!IsValidUtf8(strPath)) {
-    strOut += std::string(", \"") + pszName + "_hex\": \"" + HexBytes(strPath) + "\"";
-  }
-  return strOut;
+// "<name>": the text and, when the bytes are not UTF-8, "<name>_hex": the bytes.
+void PutPath(Json& obj, const std::string& strName, const std::string& strPath) {
+  obj[strName] = strPath;
+  if (!IsValidUtf8(strPath)) obj[strName + "_hex"] = HexBytes(strPath);
 }
 
 const char* MoveStatusName(MoveStatus status) {
@@ -93,113 +94,141 @@ const char* MoveStatusName(MoveStatus status) {
   return "failed";
 }
 
-void WriteJsonMember(const Member& member, bool bKeep, bool bFingerprint, FILE* pOut) {
-  std::fprintf(pOut,
-               "        {\"keep\": %s, %s, \"title\": %s, \"artist\": %s, \"album\": %s, "
-               "\"format\": %s, \"lossless\": %s, \"duration_ms\": %d, \"bitrate_kbps\": %d, "
-               "\"size_bytes\": %" PRId64 ", \"modified_ns\": %" PRId64,
-               bKeep ? "true" : "false", JsonPathFields("path", member.strPath).c_str(),
-               JsonString(member.strTitle).c_str(), JsonString(member.strArtist).c_str(),
-               JsonString(member.strAlbum).c_str(), JsonString(member.strFormat).c_str(),
-               member.bLossless ? "true" : "false", member.nDurationMs, member.nBitrateKbps,
-               member.nSizeBytes, member.nModifiedNs);
-  if (bFingerprint) {
-    std::fprintf(pOut, ", \"similarity\": %s", PercentText(member.fSimilarity).c_str());
-    if (member.nDecodedMs >= 0) std::fprintf(pOut, ", \"decoded_ms\": %d", member.nDecodedMs);
-  }
-  if (!member.strPassedOver.empty()) {
-    std::fprintf(pOut, ", \"passed_over\": %s", JsonString(member.strPassedOver).c_str());
-  }
-  std::fprintf(pOut, "}");
+bool IsRecordList(const Json& value) {
+  return value.is_array() && !value.empty() && value.front().is_object();
 }
 
-void WriteJsonFiles(const RunReport& report, FILE* pOut) {
+// The report's layout, which people and scripts read a line at a time: the document's
+// fields one per line, and every list of records (groups, members, files, moves) one
+// record per line; everything else inline. Each token is nlohmann's text.
+void Layout(const Json& value, const std::string& strIndent, bool bTop, std::string* pstrOut) {
+  std::string strInner = strIndent + "  ";
+  if (IsRecordList(value)) {
+    for (size_t i = 0; i < value.size(); ++i) {
+      *pstrOut += (i == 0 ? "[\n" : ",\n") + strInner;
+      Layout(value[i], strInner, false, pstrOut);
+    }
+    *pstrOut += "\n" + strIndent + "]";
+  } else if (value.is_structured() && !value.empty()) {
+    bool bObject = value.is_object();
+    *pstrOut += bObject ? "{" : "[";
+    for (auto it = value.begin(); it != value.end(); ++it) {
+      if (it != value.begin()) *pstrOut += ",";
+      *pstrOut += bTop ? "\n" + strInner : it != value.begin() ? " " : "";
+      if (bObject) *pstrOut += DumpJson(it.key()) + ": ";
+      Layout(*it, bTop ? strInner : strIndent, false, pstrOut);
+    }
+    *pstrOut += std::string(bTop ? "\n" : "") + (bObject ? "}" : "]");
+  } else {
+    *pstrOut += DumpJson(value);
+  }
+}
+
+Json MemberJson(const Member& member, bool bKeep, bool bFingerprint) {
+  Json obj = {{"keep", bKeep}};
+  PutPath(obj, "path", member.strPath);
+  obj.update(Json{{"title", member.strTitle},
+                  {"artist", member.strArtist},
+                  {"album", member.strAlbum},
+                  {"format", member.strFormat},
+                  {"lossless", member.bLossless},
+                  {"duration_ms", member.nDurationMs},
+                  {"bitrate_kbps", member.nBitrateKbps},
+                  {"size_bytes", member.nSizeBytes},
+                  {"modified_ns", member.nModifiedNs}});
+  if (bFingerprint) {
+    obj["similarity"] = Percent(member.fSimilarity);
+    if (member.nDecodedMs >= 0) obj["decoded_ms"] = member.nDecodedMs;
+  }
+  if (!member.strPassedOver.empty()) obj["passed_over"] = member.strPassedOver;
+  return obj;
+}
+
+Json FilesJson(const RunReport& report) {
   std::vector<FileLine> vecLines = FileLines(report);
   std::stable_sort(vecLines.begin(), vecLines.end(), [](const FileLine& a, const FileLine& b) {
     return *a.pstrPath < *b.pstrPath;
   });
-  std::fprintf(pOut, ",\n  \"files\": [");
-  for (size_t i = 0; i < vecLines.size(); ++i) {
-    const FileLine& line = vecLines[i];
-    std::fprintf(pOut, "%s\n    {%s, \"outcome\": \"%s\"", i == 0 ? "" : ",",
-                 JsonPathFields("path", *line.pstrPath).c_str(), line.pszOutcome);
-    if (line.nGroup > 0) std::fprintf(pOut, ", \"group\": %zu", line.nGroup);
+  Json files = Json::array();
+  for (const FileLine& line : vecLines) {
+    Json file;
+    PutPath(file, "path", *line.pstrPath);
+    file["outcome"] = line.pszOutcome;
+    if (line.nGroup > 0) file["group"] = line.nGroup;
     if (line.pSkipped != nullptr) {
-      std::fprintf(pOut, ", \"reason\": %s, \"left_out\": %s",
-                   JsonString(line.pSkipped->strReason).c_str(),
-                   line.pSkipped->bLeftOut ? "true" : "false");
+      file["reason"] = line.pSkipped->strReason;
+      file["left_out"] = line.pSkipped->bLeftOut;
     }
-    std::fprintf(pOut, "}");
+    files.push_back(std::move(file));
   }
-  std::fprintf(pOut, "%s]", vecLines.empty() ? "" : "\n  ");
+  return files;
 }
 
-void WriteJsonMoves(const RunReport& report, FILE* pOut) {
-  std::fprintf(pOut,
-               ",\n  \"moves\": {\"action\": %s, \"dir\": %s, \"journal\": %s, \"dry_run\": %s, "
-               "\"items\": [",
-               JsonString(report.strAction).c_str(), JsonString(report.strMoveDir).c_str(),
-               JsonString(report.strJournal).c_str(), report.bDryRun ? "true" : "false");
-  for (size_t i = 0; i < report.vecMoves.size(); ++i) {
-    const MoveRecord& move = report.vecMoves[i];
-    std::fprintf(pOut, "%s\n    {%s, %s, \"status\": \"%s\"", i == 0 ? "" : ",",
-                 JsonPathFields("from", move.strFrom).c_str(),
-                 JsonPathFields("to", move.strTo).c_str(), MoveStatusName(move.status));
+Json MovesJson(const RunReport& report) {
+  Json items = Json::array();
+  for (const MoveRecord& move : report.vecMoves) {
+    Json item;
+    PutPath(item, "from", move.strFrom);
+    PutPath(item, "to", move.strTo);
+    item["status"] = MoveStatusName(move.status);
     if (move.status == MoveStatus::kFailed || move.status == MoveStatus::kSkipped) {
-      std::fprintf(pOut, ", \"error\": %s", JsonString(move.strError).c_str());
+      item["error"] = move.strError;
     }
-    std::fprintf(pOut, "}");
+    items.push_back(std::move(item));
   }
-  std::fprintf(pOut, "%s]", report.vecMoves.empty() ? "" : "\n  ");
-  if (!report.strActionError.empty()) {
-    std::fprintf(pOut, ", \"error\": %s", JsonString(report.strActionError).c_str());
-  }
-  std::fprintf(pOut, "}");
+  Json moves = {{"action", report.strAction},
+                {"dir", report.strMoveDir},
+                {"journal", report.strJournal},
+                {"dry_run", report.bDryRun},
+                {"items", std::move(items)}};
+  if (!report.strActionError.empty()) moves["error"] = report.strActionError;
+  return moves;
 }
 
 }  // namespace
 
 void WriteJsonReport(const RunReport& report, FILE* pOut) {
-  std::fprintf(pOut,
-               "{\n  \"tool\": \"twintone\",\n  \"version\": \"%s\",\n  \"schema_version\": %d,\n",
-               TWINTONE_CLI_VERSION, kSchemaVersion);
+  Json doc = {
+      {"tool", "twintone"}, {"version", TWINTONE_CLI_VERSION}, {"schema_version", kSchemaVersion}};
   if (report.bFingerprint) {
-    std::fprintf(
-        pOut, "  \"mode\": \"fingerprint\",\n  \"seconds\": %d,\n  \"similarity_percent\": %d,\n",
-        report.nSeconds, report.nSimilarity);
+    doc.update(Json{{"mode", "fingerprint"},
+                    {"seconds", report.nSeconds},
+                    {"similarity_percent", report.nSimilarity}});
   } else {
-    std::fprintf(pOut, "  \"mode\": \"tags\",\n  \"fields\": [");
-    for (size_t i = 0; i < report.vecFields.size(); ++i) {
-      std::fprintf(pOut, "%s%s", i == 0 ? "" : ", ", JsonString(report.vecFields[i]).c_str());
-    }
-    std::fprintf(pOut, "],\n  \"loose\": %s,\n", report.bLoose ? "true" : "false");
+    doc.update(Json{{"mode", "tags"}, {"fields", report.vecFields}, {"loose", report.bLoose}});
   }
-  std::fprintf(pOut,
-               "  \"keep_policy\": %s,\n  \"partial\": %s,\n  \"subfolders_not_searched\": %s,\n"
-               "  \"summary\": {\"files_loaded\": %d, "
-               "\"files_scanned\": %d, \"files_skipped\": %d, \"files_left_out\": %d, "
-               "\"groups\": %zu, \"duplicates\": %d, \"unique\": %zu, \"bytes_freed\": %" PRId64
-               ", \"bytes_moved\": %" PRId64 "},\n  \"groups\": [",
-               JsonString(report.strKeepPolicy).c_str(), report.bPartial ? "true" : "false",
-               report.bSubfoldersNotSearched ? "true" : "false",
-               report.nFilesLoaded, report.nFilesScanned, report.SkippedCount(false),
-               report.SkippedCount(true), report.vecGroups.size(), report.Duplicates(),
-               report.vecUnique.size(), report.BytesFreed(), report.BytesMoved());
+  Json groups = Json::array();
   for (size_t g = 0; g < report.vecGroups.size(); ++g) {
     const Group& group = report.vecGroups[g];
-    std::fprintf(pOut, "%s\n    {\"group\": %zu, \"keep_reason\": %s, \"unsure\": %s, \"members\": [",
-                 g == 0 ? "" : ",", g + 1, JsonString(group.strKeepReason).c_str(),
-                 group.bUnsure ? "true" : "false");
+    Json members = Json::array();
     for (size_t i = 0; i < group.vecMembers.size(); ++i) {
-      std::fprintf(pOut, "%s\n", i == 0 ? "" : ",");
-      WriteJsonMember(group.vecMembers[i], i == 0 || group.bUnsure, report.bFingerprint, pOut);
+      members.push_back(
+          MemberJson(group.vecMembers[i], i == 0 || group.bUnsure, report.bFingerprint));
     }
-    std::fprintf(pOut, "\n    ]}");
+    groups.push_back({{"group", g + 1},
+                      {"keep_reason", group.strKeepReason},
+                      {"unsure", group.bUnsure},
+                      {"members", std::move(members)}});
   }
-  std::fprintf(pOut, "%s]", report.vecGroups.empty() ? "" : "\n  ");
-  WriteJsonFiles(report, pOut);
-  if (report.bMoveRequested) WriteJsonMoves(report, pOut);
-  std::fprintf(pOut, "\n}\n");
+  doc.update(Json{{"keep_policy", report.strKeepPolicy},
+                  {"partial", report.bPartial},
+                  {"subfolders_not_searched", report.bSubfoldersNotSearched},
+                  {"summary",
+                   {{"files_loaded", report.nFilesLoaded},
+                    {"files_scanned", report.nFilesScanned},
+                    {"files_skipped", report.SkippedCount(false)},
+                    {"files_left_out", report.SkippedCount(true)},
+                    {"groups", report.vecGroups.size()},
+                    {"duplicates", report.Duplicates()},
+                    {"unique", report.vecUnique.size()},
+                    {"bytes_freed", report.BytesFreed()},
+                    {"bytes_moved", report.BytesMoved()}}},
+                  {"groups", std::move(groups)},
+                  {"files", FilesJson(report)}});
+  if (report.bMoveRequested) doc["moves"] = MovesJson(report);
+  std::string strText;
+  Layout(doc, "", true, &strText);
+  std::fprintf(pOut, "%s\n", strText.c_str());
 }
 
 void WriteCsvReport(const RunReport& report, FILE* pOut) {

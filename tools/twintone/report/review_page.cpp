@@ -2,12 +2,14 @@
 
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <memory>
 
-#include "common/paths.h"
 #include "common/file_ops.h"
-#include "common/text_escape.h"
+#include "common/json_io.h"
+#include "common/paths.h"
+#include "common/plan_entry.h"
 
 namespace twintone_cli {
 namespace {
@@ -172,8 +174,6 @@ struct FileCloser {
   void operator()(FILE* pFile) const { std::fclose(pFile); }
 };
 
-std::string Quoted(int64_t nValue) { return "\"" + std::to_string(nValue) + "\""; }
-
 // The format the report knows, else the file's extension in capitals ("MP3").
 std::string FormatOf(const Member& member) {
   if (!member.strFormat.empty()) return member.strFormat;
@@ -184,46 +184,47 @@ std::string FormatOf(const Member& member) {
   return strExt;
 }
 
-std::string MemberJson(const Member& member, const std::string& strRole,
-                       const std::string& strRel) {
+// A member as the page shows it: the plan's fields (common/plan_entry.h) as the file
+// is now, and what a person needs to choose.
+Json MemberJson(const Member& member, const std::string& strRole, const std::string& strRel) {
   FileFacts facts = FactsOf(member.strPath);
-  char szSimilarity[32];
-  std::snprintf(szSimilarity, sizeof(szSimilarity), "%.4f", member.fSimilarity);
-  return "{\"path\": " + JsonString(member.strPath) + ", \"path_hex\": \"" +
-         HexBytes(AbsolutePath(member.strPath)) + "\", \"rel_hex\": \"" + HexBytes(strRel) +
-         "\", \"url\": " + JsonString("file://" + PercentEncodePath(AbsolutePath(member.strPath))) +
-         ", \"duration_ms\": " + std::to_string(member.nDurationMs) +
-         ", \"format\": " + JsonString(FormatOf(member)) +
-         ", \"bitrate_kbps\": " + std::to_string(member.nBitrateKbps) +
-         ", \"size\": " + Quoted(facts.nSize) + ", \"mtime_ns\": " + Quoted(facts.nModifiedNs) +
-         ", \"dev\": " + Quoted(static_cast<int64_t>(facts.nDevice)) +
-         ", \"ino\": " + Quoted(static_cast<int64_t>(facts.nInode)) +
-         ", \"similarity\": " + szSimilarity +
-         ", \"passed_over\": " + JsonString(member.strPassedOver) + ", \"role\": \"" + strRole +
-         "\"}";
+  PlanEntry entry{AbsolutePath(member.strPath),
+                  strRel,
+                  std::to_string(facts.nSize),
+                  std::to_string(facts.nModifiedNs),
+                  std::to_string(facts.nDevice),
+                  std::to_string(facts.nInode),
+                  strRole};
+  Json obj = {{"path", member.strPath},
+              {"url", "file://" + PercentEncodePath(AbsolutePath(member.strPath))},
+              {"duration_ms", member.nDurationMs},
+              {"format", FormatOf(member)},
+              {"bitrate_kbps", member.nBitrateKbps},
+              {"similarity", std::round(member.fSimilarity * 10000.0) / 10000.0},
+              {"passed_over", member.strPassedOver}};
+  obj.update(Json(entry));
+  return obj;
 }
 
 // The page's data as JSON, with every '<' written as \u003c so nothing in it can end
 // the script element it sits in.
 std::string PageData(const RunReport& report, const std::vector<std::string>& vecRoots,
                      const std::string& strScanId) {
-  std::string strJson = "{\"version\": 1, \"scan_id\": \"" + strScanId + "\", \"groups\": [";
-  for (size_t g = 0; g < report.vecGroups.size(); ++g) {
-    const Group& group = report.vecGroups[g];
-    strJson += std::string(g == 0 ? "" : ",") +
-               "\n{\"reason\": " + JsonString(group.strKeepReason) +
-               ", \"unsure\": " + (group.bUnsure ? "true" : "false") + ", \"members\": [";
+  Json groups = Json::array();
+  for (const Group& group : report.vecGroups) {
+    Json members = Json::array();
     for (size_t i = 0; i < group.vecMembers.size(); ++i) {
       const Member& member = group.vecMembers[i];
       std::string strRole = i == 0 ? "keep" : group.bUnsure ? "leave" : "duplicate";
-      strJson += std::string(i == 0 ? "" : ",") + "\n " +
-                 MemberJson(member, strRole, RelativeName(member.strPath, vecRoots));
+      members.push_back(MemberJson(member, strRole, RelativeName(member.strPath, vecRoots)));
     }
-    strJson += "]}";
+    groups.push_back(
+        {{"reason", group.strKeepReason}, {"unsure", group.bUnsure}, {"members", members}});
   }
-  strJson += "]}";
   std::string strSafe;
-  for (char c : strJson) strSafe += c == '<' ? std::string("\\u003c") : std::string(1, c);
+  for (char c : DumpJson({{"version", 1}, {"scan_id", strScanId}, {"groups", groups}})) {
+    strSafe += c == '<' ? std::string("\\u003c") : std::string(1, c);
+  }
   return strSafe;
 }
 

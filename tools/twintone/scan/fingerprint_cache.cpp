@@ -3,10 +3,9 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 
-#include "common/text_escape.h"
+#include "common/json_io.h"
 #include "twintone.h"
 #include "twintone_ext.h"
 
@@ -104,17 +103,10 @@ bool PruneCache(const ScanSettings& settings, const MessageSink& pfnWarn, const 
 
 std::string FingerprintJson(const std::string& strPath, int nDurationMs, int nSeconds,
                             const std::vector<uint32_t>* pvecWords) {
-  char szDuration[32];
-  std::snprintf(szDuration, sizeof(szDuration), "%.3f", nDurationMs / 1000.0);
-  std::string strLine = "{\"path\":" + JsonString(strPath) + ",\"duration\":" + szDuration +
-                        ",\"seconds\":" + std::to_string(nSeconds) + ",\"fingerprint\":";
-  if (pvecWords == nullptr) return strLine + "null}";
-  strLine += '[';
-  for (size_t i = 0; i < pvecWords->size(); ++i) {
-    if (i > 0) strLine += ',';
-    strLine += std::to_string((*pvecWords)[i]);
-  }
-  return strLine + "]}";
+  return DumpJson({{"path", strPath},
+                   {"duration", nDurationMs / 1000.0},
+                   {"seconds", nSeconds},
+                   {"fingerprint", pvecWords != nullptr ? Json(*pvecWords) : Json()}});
 }
 
 std::string FingerprintLine(const std::string& strPath, int nRequestedSeconds) {

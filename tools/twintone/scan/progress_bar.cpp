@@ -17,28 +17,6 @@ constexpr const char* kClearLine = "\r\x1b[K";
 constexpr const char* kRestoreText = "\r\x1b[K\x1b[?25h\n";
 constexpr int kBarCells = 24;
 
-// Columns a UTF-8 text takes, taking every code point as one column.
-size_t Columns(const std::string& strText) {
-  size_t nColumns = 0;
-  for (char c : strText) {
-    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++nColumns;
-  }
-  return nColumns;
-}
-
-// The end of strText that fits in nColumns, led by "..." when cut.
-std::string TailToFit(const std::string& strText, size_t nColumns) {
-  if (Columns(strText) <= nColumns) return strText;
-  if (nColumns <= 3) return "";
-  size_t nKeep = nColumns - 3;
-  size_t nPos = strText.size();
-  while (nPos > 0 && nKeep > 0) {
-    --nPos;
-    if ((static_cast<unsigned char>(strText[nPos]) & 0xC0) != 0x80) --nKeep;
-  }
-  return "..." + strText.substr(nPos);
-}
-
 std::string FormatSeconds(double fSeconds) {
   long nSeconds = static_cast<long>(fSeconds + 0.5);
   char szText[32];

@@ -8,13 +8,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <fstream>
 #include <map>
 #include <memory>
-#include <sstream>
 
 #include "common/file_ops.h"
-#include "common/json_value.h"
+#include "common/json_io.h"
 #include "common/paths.h"
 #include "common/text_escape.h"
 
@@ -25,8 +23,6 @@ std::string RecordDir() {
   std::string strCache = TwintoneCacheDir();
   return strCache.empty() ? "" : strCache + "/scans";
 }
-
-std::string Quoted(int64_t nValue) { return "\"" + std::to_string(nValue) + "\""; }
 
 // Drops the records in strDir not written for kScanRecordDays.
 void DropOldRecords(const std::string& strDir) {
@@ -103,22 +99,20 @@ bool SaveScanRecord(const ScanRecord& record, std::string* pstrError) {
     return false;
   }
   DropOldRecords(strDir);
-  std::string strJson = "{\"twintone_scan\": 1, \"id\": \"" + record.strId + "\", \"roots\": [";
-  for (size_t i = 0; i < record.vecRoots.size(); ++i) {
-    strJson += std::string(i == 0 ? "" : ", ") + "{\"path_hex\": \"" +
-               HexBytes(record.vecRoots[i]) + "\"}";
+  Json roots = Json::array(), files = Json::array();
+  for (const std::string& strRoot : record.vecRoots) roots.push_back({{"path_hex", HexBytes(strRoot)}});
+  for (const ScanRecordFile& file : record.vecFiles) {
+    files.push_back({{"path_hex", HexBytes(file.strPath)},
+                     {"rel_hex", HexBytes(file.strRel)},
+                     {"dev", std::to_string(file.nDevice)},
+                     {"ino", std::to_string(file.nInode)},
+                     {"size", std::to_string(file.nSize)},
+                     {"mtime_ns", std::to_string(file.nModifiedNs)},
+                     {"group", file.nGroup}});
   }
-  strJson += "], \"files\": [";
-  for (size_t i = 0; i < record.vecFiles.size(); ++i) {
-    const ScanRecordFile& file = record.vecFiles[i];
-    strJson += std::string(i == 0 ? "" : ",") + "\n{\"path_hex\": \"" + HexBytes(file.strPath) +
-               "\", \"rel_hex\": \"" + HexBytes(file.strRel) +
-               "\", \"dev\": " + Quoted(static_cast<int64_t>(file.nDevice)) +
-               ", \"ino\": " + Quoted(static_cast<int64_t>(file.nInode)) +
-               ", \"size\": " + Quoted(file.nSize) + ", \"mtime_ns\": " + Quoted(file.nModifiedNs) +
-               ", \"group\": " + std::to_string(file.nGroup) + "}";
-  }
-  strJson += "]}\n";
+  std::string strJson =
+      DumpJson({{"twintone_scan", 1}, {"id", record.strId}, {"roots", roots}, {"files", files}}) +
+      "\n";
   std::string strPath = strDir + "/" + record.strId + ".json";
   std::string strTemp = strPath + ".partial";
   FILE* pFile = std::fopen(strTemp.c_str(), "wx");
@@ -135,40 +129,48 @@ bool SaveScanRecord(const ScanRecord& record, std::string* pstrError) {
 
 bool LoadScanRecord(const std::string& strId, ScanRecord* pRecord, std::string* pstrError) {
   std::string strPath = RecordDir() + "/" + strId + ".json";
-  std::ifstream in(strPath, std::ios::binary);
-  if (!IsScanId(strId) || RecordDir().empty() || !in) {
+  std::string strText;
+  if (!IsScanId(strId) || RecordDir().empty() || !FactsOf(strPath).bRegular ||
+      !ReadDocumentFile("the scan record", strPath, &strText, pstrError)) {
     *pstrError = "the scan " + strId + " is not known here";
     return false;
   }
-  std::stringstream buffer;
-  buffer << in.rdbuf();
-  JsonValue doc;
-  std::string strError;
-  if (!ParseJson(buffer.str(), &doc, &strError) || doc.Int("twintone_scan") != 1 ||
-      doc.Str("id") != strId) {
-    *pstrError = "the scan record " + strPath + " cannot be read" +
-                 (strError.empty() ? "" : ": " + strError);
-    return false;
-  }
   *pRecord = ScanRecord();
-  pRecord->strId = strId;
-  for (const JsonValue& root : doc["roots"].vecItems) {
-    std::string strRoot;
-    if (UnhexBytes(root.Str("path_hex"), &strRoot)) pRecord->vecRoots.push_back(strRoot);
-  }
-  for (const JsonValue& item : doc["files"].vecItems) {
-    ScanRecordFile file;
-    if (!UnhexBytes(item.Str("path_hex"), &file.strPath) ||
-        !UnhexBytes(item.Str("rel_hex"), &file.strRel)) {
-      *pstrError = "the scan record " + strPath + " is damaged";
-      return false;
+  try {
+    Json doc;
+    std::string strError;
+    if (!ParseJson(strText, &doc, &strError)) throw JsonFieldError(strError);
+    int64_t nVersion = 0;
+    std::string strDocId;
+    ReadField(doc, "twintone_scan", &nVersion, true);
+    ReadField(doc, "id", &strDocId, true);
+    if (nVersion != 1 || strDocId != strId) throw JsonFieldError("not the record of this scan");
+    pRecord->strId = strId;
+    for (const Json& root : ArrayField(doc, "roots")) {
+      pRecord->vecRoots.emplace_back();
+      ReadHexField(root, "path", &pRecord->vecRoots.back(), true);
     }
-    file.nDevice = std::strtoull(item.Str("dev").c_str(), nullptr, 10);
-    file.nInode = std::strtoull(item.Str("ino").c_str(), nullptr, 10);
-    file.nSize = std::strtoll(item.Str("size").c_str(), nullptr, 10);
-    file.nModifiedNs = std::strtoll(item.Str("mtime_ns").c_str(), nullptr, 10);
-    file.nGroup = static_cast<int>(item.Int("group", -1));
-    pRecord->vecFiles.push_back(std::move(file));
+    for (const Json& item : ArrayField(doc, "files")) {
+      ScanRecordFile file;
+      std::string strDevice, strInode, strSize, strModifiedNs;
+      int64_t nGroup = -1;
+      ReadHexField(item, "path", &file.strPath, true);
+      ReadHexField(item, "rel", &file.strRel, true);
+      ReadField(item, "dev", &strDevice, true);
+      ReadField(item, "ino", &strInode, true);
+      ReadField(item, "size", &strSize, true);
+      ReadField(item, "mtime_ns", &strModifiedNs, true);
+      ReadField(item, "group", &nGroup, true);
+      file.nDevice = std::strtoull(strDevice.c_str(), nullptr, 10);
+      file.nInode = std::strtoull(strInode.c_str(), nullptr, 10);
+      file.nSize = std::strtoll(strSize.c_str(), nullptr, 10);
+      file.nModifiedNs = std::strtoll(strModifiedNs.c_str(), nullptr, 10);
+      file.nGroup = static_cast<int>(nGroup);
+      pRecord->vecFiles.push_back(std::move(file));
+    }
+  } catch (const std::exception& error) {  // JsonFieldError, or no memory left
+    *pstrError = "the scan record " + strPath + " cannot be read: " + error.what();
+    return false;
   }
   return true;
 }
