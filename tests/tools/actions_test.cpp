@@ -11,13 +11,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <thread>
 
 #include "cli_runner.h"
 #include "common/file_ops.h"
-#include "common/json_io.h"
 #include "act/mover.h"
 #include "common/text_escape.h"
 #include "act/undo.h"
@@ -48,6 +49,8 @@ class ActionsTest : public ::testing::Test {
       twintone_cli::FileFacts facts = twintone_cli::FactsOf(strPath);
       member.nDevice = facts.nDevice;
       member.nInode = facts.nInode;
+      member.nSizeBytes = facts.nSize;
+      member.nModifiedNs = facts.nModifiedNs;
       group.vecMembers.push_back(member);
     }
     return group;
@@ -159,6 +162,14 @@ TEST_F(ActionsTest, TheCheckBeforeEachFileLeavesAloneWhatIsNotTheScannedDuplicat
       {kNothing, [](auto& k, auto& d) { unlink(k.c_str()), symlink(d.c_str(), k.c_str()); },
        "the kept copy is a link to it"},
       {kNothing, [](auto& k, auto&) { unlink(k.c_str()); }, "is gone"},
+      // The kept copy cut short, or rewritten to the same size, while the run went on.
+      {kNothing, [](auto& k, auto&) { truncate(k.c_str(), 0); }, "changed size since the scan"},
+      {kNothing,
+       [](auto& k, auto&) {
+         struct timespec times[2] = {{0, UTIME_OMIT}, {1'000'000'000, 1}};
+         utimensat(AT_FDCWD, k.c_str(), times, 0);
+       },
+       "was modified since the scan"},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.pszReason);
@@ -207,7 +218,7 @@ TEST_F(ActionsTest, NothingMovesThatTheJournalCouldNotRecord) {
   auto group = GroupOf({Put("lib/keep.mp3", "k"), Put("lib/dup.mp3", "d")});
   struct rlimit full, old;
   ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &old));
-  full = old, full.rlim_cur = 300;  // room for a trash info file and the journal's header
+  full = old, full.rlim_cur = 700;  // room for a trash info file and the journal's header and scope
   signal(SIGXFSZ, SIG_IGN);
   for (ActionKind kind : {ActionKind::kMove, ActionKind::kTrash}) {
     ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &full));
@@ -219,41 +230,65 @@ TEST_F(ActionsTest, NothingMovesThatTheJournalCouldNotRecord) {
   signal(SIGXFSZ, SIG_DFL);
 }
 
-// A forged journal whose temp and trash-info entries name user files touches neither.
-TEST_F(ActionsTest, AForgedJournalOrPlanTouchesNoUserFile) {
-  std::string strSong = Put("lib/song.mp3", "song"), strOther = Put("lib/other.mp3", "other");
-  twintone_cli::FileFacts facts = twintone_cli::FactsOf(strOther);
-  auto Hex = [](const std::string& strPath) { return twintone_cli::HexBytes(strPath); };
-  twintone_cli::Json copy = {{"step", "intent"}, {"dev", facts.nDevice}, {"ino", facts.nInode},
-                             {"size", 5}};
-  twintone_cli::Json trash = copy;
-  copy.update({{"id", 1}, {"op", "copy"}, {"from_hex", Hex("/none")}, {"to_hex", Hex("/none2")},
-               {"temp_hex", Hex(strSong)}});
-  trash.update({{"id", 2}, {"op", "trash"}, {"from_hex", Hex(strOther)},
-                {"to_hex", Hex("/none3")}, {"info_hex", Hex(strSong)}});
-  Put("foreign.jsonl", R"({"journal": "twintone", "version": 1, "stamp": "x"})" "\n" +
-                           copy.dump() + "\n" + trash.dump() + "\n");
-  FILE* pSink = std::fopen("/dev/null", "w");
-  twintone_cli::UndoJournal(dir.Path("foreign.jsonl"), pSink);
-  std::fclose(pSink);
-  EXPECT_EQ("song", TempDir::ReadFile(strSong));
-  EXPECT_EQ("other", TempDir::ReadFile(strOther));
-
-  // Nor does a plan whose places lead out of the target, or one made before a file was
-  // edited in place.
-  std::string strKeep = Put("lib/keep.mp3", "same"), strDup = Put("lib/dup.mp3", "same");
-  std::string strFresh = PlanJson({{strKeep, strDup}}, dir.Path("lib"));
-  struct timespec times[2] = {{1'000'000'000, 0}, {1'000'000'000, 0}};
-  ASSERT_EQ(0, utimensat(AT_FDCWD, strDup.c_str(), times, 0));
-  for (std::string strPlan : {PlanJson({{strKeep, strDup}}, "", "../out.mp3"),
-                              PlanJson({{strKeep, strDup}}, "", "a/../../out.mp3"),
-                              PlanJson({{strKeep, strDup}}, "", "/tmp/out.mp3"), strFresh}) {
-    CliResult result = RunCli({"-q", "--apply", dir.WriteFile("plan.json", strPlan),
-                               "--move-duplicates", dir.Path("dups"), "--journal",
-                               dir.Path("plan-" + std::to_string(++nRuns) + ".jsonl")});
-    EXPECT_EQ(1, result.nExitCode) << strPlan;
-    EXPECT_EQ("same", TempDir::ReadFile(strDup)) << strPlan;
+// A file written to while it is copied to another file system stays where it is, with
+// every write, and no copy is left in the target.
+TEST_F(ActionsTest, AFileWrittenDuringACopyAcrossFileSystemsStays) {
+  std::string strFar = dir.MakeDir("far");
+  if (geteuid() != 0 || std::system(("mount -t tmpfs tmpfs '" + strFar + "'").c_str()) != 0) {
+    GTEST_SKIP() << "cannot mount";
   }
+  auto group = GroupOf({Put("lib/keep.mp3", "k"), Put("lib/dup.mp3", std::string(16 << 20, 'd'))});
+  std::atomic<bool> bMoved{false};
+  std::thread writer([&] {  // writes once the copy has begun
+    int fd = open(dir.Path("lib/dup.mp3").c_str(), O_WRONLY);
+    for (int n = 0; !bMoved.load() && fd >= 0; usleep(100)) {
+      std::error_code error;
+      for (const auto& entry : fs::directory_iterator(strFar + "/dups", error)) {
+        if (entry.path().filename().string().rfind(".twintone-partial", 0) == 0) {
+          n += pwrite(fd, "w", 1, n) == 1;
+        }
+      }
+    }
+    if (fd >= 0) close(fd);
+  });
+  auto result = Act(group, ActionKind::kMove, false, strFar + "/dups");
+  bMoved = true;
+  writer.join();
+  EXPECT_EQ(MoveStatus::kFailed, result.vecRecords.at(0).status);
+  EXPECT_NE(std::string::npos, result.vecRecords[0].strError.find("changed while it was copied"));
+  EXPECT_TRUE(twintone_cli::FactsOf(dir.Path("lib/dup.mp3")).bExists);
+  EXPECT_TRUE(Snapshot(strFar).empty());
+  std::system(("umount '" + strFar + "'").c_str());
+}
+
+// A trash at the top of another file system is used only when it is the user's own,
+// a real folder closed to others; any other is left alone and the file stays.
+TEST_F(ActionsTest, OnlyTheUsersOwnPrivateTrashIsUsed) {
+  std::string strTop = dir.MakeDir("top");
+  if (geteuid() != 0 || std::system(("mount -t tmpfs tmpfs '" + strTop + "'").c_str()) != 0) {
+    GTEST_SKIP() << "cannot mount";
+  }
+  std::string strTrash = strTop + "/.Trash-0";
+  using Setup = std::function<void()>;
+  const std::vector<std::pair<const char*, Setup>> kTrashes = {
+      {"another user's",
+       [&] { mkdir(strTrash.c_str(), 0700), chown(strTrash.c_str(), 1234, 1234); }},
+      {"open to others", [&] { mkdir(strTrash.c_str(), 0755); }},
+      {"a link", [&] { symlink(dir.MakeDir("elsewhere").c_str(), strTrash.c_str()); }},
+      {"private", [&] { mkdir(strTrash.c_str(), 0700); }}};
+  for (const auto& trash : kTrashes) {
+    SCOPED_TRACE(trash.first);
+    trash.second();
+    auto group = GroupOf({Put("top/keep.mp3", "k"), Put("top/dup.mp3", "d")});
+    auto result = Act(group, ActionKind::kTrash);
+    bool bUsed = std::string(trash.first) == "private";
+    EXPECT_EQ(bUsed ? MoveStatus::kMoved : MoveStatus::kFailed, result.vecRecords.at(0).status);
+    EXPECT_EQ(!bUsed, fs::exists(dir.Path("top/dup.mp3")));
+    EXPECT_EQ(bUsed, fs::exists(strTrash + "/files/dup.mp3"));
+    EXPECT_FALSE(fs::exists(dir.Path("elsewhere/files")));
+    fs::remove_all(strTrash);
+  }
+  std::system(("umount '" + strTop + "'").c_str());
 }
 
 // The first files of two fresh tmpfs mounts have the same inode number: only the device

@@ -11,7 +11,9 @@
 #include <sstream>
 
 #include "common/file_ops.h"
+#include "common/paths.h"
 #include "common/plan_entry.h"
+#include "scan/scan_record.h"
 
 namespace twintone_cli_test {
 namespace {
@@ -51,9 +53,11 @@ CliProcess::CliProcess(const std::vector<std::string>& vecArgs, const char* pszP
   for (std::string& strArg : vecAll) vecArgv.push_back(&strArg[0]);
   vecArgv.push_back(nullptr);
   std::string strOutPath = m_dir.Path("stdout");
-  // A fingerprint cache of the child's own, unless the test names one, so no run
-  // reads what another left in the user's cache.
-  std::string strCacheHome = "XDG_CACHE_HOME=" + m_dir.Path("cache");
+  // A cache folder of the child's own, so no run reads what another left in the
+  // user's cache; or the one the test shares with its children (SharedCacheHome).
+  const char* pszShared = getenv("TWINTONE_TEST_CACHE_HOME");
+  std::string strCacheHome =
+      "XDG_CACHE_HOME=" + (pszShared != nullptr ? std::string(pszShared) : m_dir.Path("cache"));
   std::vector<char*> vecEnv;
   for (char** ppEnv = environ; *ppEnv != nullptr; ++ppEnv) {
     if (strncmp(*ppEnv, "XDG_CACHE_HOME=", 15) != 0) vecEnv.push_back(*ppEnv);
@@ -149,22 +153,37 @@ JsonFields RunJson(std::vector<std::string> vecArgs, int nExpectedExit) {
   return JsonOf(result.strOut);
 }
 
+std::string SharedCacheHome() {
+  static TempDir* pShared = new TempDir();  // lives as long as the test process
+  setenv("XDG_CACHE_HOME", pShared->Root().c_str(), 1);
+  setenv("TWINTONE_TEST_CACHE_HOME", pShared->Root().c_str(), 1);
+  return pShared->Root();
+}
+
 std::string PlanJson(const std::vector<std::vector<std::string>>& vecGroups,
                      const std::string& strRoot, const std::string& strRel) {
+  SharedCacheHome();
+  twintone_cli::ScanRecord record;
+  record.strId = twintone_cli::NewScanId();
+  record.vecRoots = {twintone_cli::RealPath(strRoot)};
   twintone_cli::Json groups = twintone_cli::Json::array();
   for (const auto& vecGroup : vecGroups) {
     twintone_cli::Json members = twintone_cli::Json::array();
     for (const std::string& strPath : vecGroup) {
       twintone_cli::FileFacts facts = twintone_cli::FactsOf(strPath);
-      members.push_back(twintone_cli::PlanEntry{
-          strPath, strRel.empty() ? strPath.substr(strRoot.size() + 1) : strRel,
-          std::to_string(facts.nSize), std::to_string(facts.nModifiedNs),
-          std::to_string(facts.nDevice), std::to_string(facts.nInode),
-          &strPath == &vecGroup[0] ? "keep" : "duplicate"});
+      record.vecFiles.push_back({twintone_cli::AbsolutePath(strPath),
+                                 strRel.empty() ? strPath.substr(strRoot.size() + 1) : strRel,
+                                 facts.nDevice, facts.nInode, facts.nSize, facts.nModifiedNs,
+                                 static_cast<int>(&vecGroup - &vecGroups[0])});
+      members.push_back(twintone_cli::PlanEntry{record.vecFiles.back().strPath, "", "", "", "",
+                                                "", &strPath == &vecGroup[0] ? "keep" : "duplicate"});
     }
     groups.push_back({{"members", members}});
   }
-  return twintone_cli::Json{{"twintone_plan", 1}, {"groups", groups}}.dump();
+  std::string strError;
+  EXPECT_TRUE(twintone_cli::SaveScanRecord(record, &strError)) << strError;
+  return twintone_cli::Json{{"twintone_plan", 1}, {"scan_id", record.strId}, {"groups", groups}}
+      .dump();
 }
 
 std::string FileName(const std::string& strPath) {

@@ -58,8 +58,14 @@ JsonFields JsonOf(const std::string& strText);
 // The command with --json -q before vecArgs, its exit code checked, its report read.
 JsonFields RunJson(std::vector<std::string> vecArgs, int nExpectedExit = 0);
 
-// A review plan keeping each group's first file, with each file's identity as it is
-// now; a member's place below the target is its path below strRoot, or strRel if given.
+// A cache folder this test process shares with the commands it runs from now on
+// (XDG_CACHE_HOME here, and for every CliProcess), so they meet each other's scan
+// records and run locks.
+std::string SharedCacheHome();
+
+// A review plan keeping each group's first file, bound to a scan record (in the shared
+// cache folder) holding each file as it is now, each group a group of the scan, below
+// strRoot; a member's place below the target is its path below strRoot, or strRel.
 std::string PlanJson(const std::vector<std::vector<std::string>>& vecGroups,
                      const std::string& strRoot, const std::string& strRel = "");
 

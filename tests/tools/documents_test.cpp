@@ -27,11 +27,9 @@ TEST(DocumentsTest, HostilePlansAndJournalsAreRefusedWithAReason) {
        {std::string(100000, '['), plan("size", 1), plan("path_hex", "2f7"),
         plan("path_hex", Json()), std::string(R"({"twintone_plan": "1", "groups": []})"),
         std::string(R"({"twintone_plan": 1, "groups": {}})")}) {
-    twintone_cli::RunReport report;
-    std::map<std::string, std::string> mapRelative;
+    twintone_cli::LoadedPlan loaded;
     std::string strError;
-    EXPECT_FALSE(twintone_cli::LoadPlan(dir.WriteFile("plan.json", strPlan), &report,
-                                        &mapRelative, &strError));
+    EXPECT_FALSE(twintone_cli::LoadPlan(dir.WriteFile("plan.json", strPlan), &loaded, &strError));
     EXPECT_NE(std::string::npos, strError.find("is not a twintone plan: ")) << strError;
   }
   const std::string kHeader = R"({"journal": "twintone", "version": 1, "stamp": "x"})" "\n";
@@ -61,7 +59,7 @@ TEST(ReviewPageTest, NoFileNameCanEndTheDataBlock) {
   report.vecGroups.push_back(group);
   std::string strError;
   ASSERT_TRUE(
-      twintone_cli::WriteReviewPage(report, {dir.Root()}, dir.Path("page.html"), &strError));
+      twintone_cli::WriteReviewPage(report, {dir.Root()}, "", dir.Path("page.html"), &strError));
   std::string strPage = TempDir::ReadFile(dir.Path("page.html"));
   size_t nStart = strPage.find("<script type=\"application/json\" id=\"data\">");
   size_t nEnd = strPage.find("</script>", nStart);

@@ -154,13 +154,13 @@ class CliInterruptTest : public CliRunTest {
   }
 };
 
-// The first Ctrl-C stops after the current file with partial groups; a second one
-// quits at once, before any report.
-TEST_F(CliInterruptTest, CtrlCPrintsPartialGroupsAndASecondQuitsWithoutWaiting) {
+// One SIGTERM (or Ctrl-C) stops after the current file with partial groups; a second
+// Ctrl-C quits at once, before any report.
+TEST_F(CliInterruptTest, OneSignalPrintsPartialGroupsAndASecondQuitsWithoutWaiting) {
   CliProcess first({"--fingerprint", "--seconds", "0", "-v", "--json", dir.Path("lib")});
   CliProcess twice({"--fingerprint", "--seconds", "0", "-v", dir.Path("lib")});
   ASSERT_TRUE(first.WaitForErr("[2/151]") && twice.WaitForErr("[1/151]"));
-  first.Signal(SIGINT);
+  first.Signal(SIGTERM);
   twice.Signal(SIGINT);
   ASSERT_TRUE(twice.WaitForErr("stopping after the current file"));
   twice.Signal(SIGINT);
@@ -168,7 +168,7 @@ TEST_F(CliInterruptTest, CtrlCPrintsPartialGroupsAndASecondQuitsWithoutWaiting) 
   EXPECT_EQ(130, result.nExitCode);
   EXPECT_EQ("", result.strOut);
   result = first.Finish();
-  EXPECT_EQ(130, result.nExitCode) << result.strErr;
+  EXPECT_EQ(143, result.nExitCode) << result.strErr;
   JsonFields doc = JsonOf(result.strOut);
   EXPECT_EQ("true", doc["partial"]);
   EXPECT_EQ("151", doc["summary.files_loaded"]);

@@ -15,6 +15,9 @@ namespace {
 
 std::string Why(int nError) { return std::strerror(nError); }
 
+const char kChangedWhileCopied[] =
+    "it changed while it was copied; the copy was removed and the file stays in place";
+
 JournalStep Step(const char* pszStep, int nId) {
   JournalStep step;
   step.strStep = pszStep;
@@ -22,23 +25,32 @@ JournalStep Step(const char* pszStep, int nId) {
   return step;
 }
 
-// The line announcing operation pszOp on the file strFrom, found as source.
+// The line announcing operation pszOp on the file strFrom, found as source: its
+// identity and (when it could be read) the hash of its bytes, so that undo can tell the
+// very file it may put back. Paths in the journal are absolute, so undo works from any
+// folder.
 JournalStep Intent(int nId, const char* pszOp, const std::string& strFrom,
-                   const FileFacts& source) {
+                   const FileFacts& source, const std::string& strHash) {
   JournalStep intent = Step("intent", nId);
   intent.strOp = pszOp;
-  intent.strFrom = strFrom;
+  intent.strFrom = AbsolutePath(strFrom);
   intent.nDevice = static_cast<int64_t>(source.nDevice);
   intent.nInode = static_cast<int64_t>(source.nInode);
+  intent.nSize = source.nSize;
+  intent.strHash = strHash;
   return intent;
 }
 
-// Writes the .trashinfo for dup as info/strName.trashinfo, never replacing one. 0 or
-// an errno value.
-int WriteTrashInfo(const Member& dup, const TrashDir& trash, const std::string& strInfo) {
+// The hash of the file at strPath, "" when it cannot be read.
+std::string HashOf(const std::string& strPath) {
+  uint64_t nHash = 0;
+  return HashFile(strPath, &nHash) ? HashText(nHash) : "";
+}
+
+// Writes strText as the .trashinfo at strInfo, never replacing one. 0 or an errno value.
+int WriteTrashInfo(const std::string& strText, const TrashDir& trash, const std::string& strInfo) {
   FdGuard info(open(strInfo.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
   if (info.Get() < 0) return errno;
-  std::string strText = TrashInfoText(AbsolutePath(dup.strPath), trash.strTop);
   if (write(info.Get(), strText.data(), strText.size()) != static_cast<ssize_t>(strText.size()) ||
       fsync(info.Get()) != 0) {
     int nError = errno != 0 ? errno : EIO;
@@ -72,7 +84,7 @@ bool MakeDirsJournalled(Journal* pJournal, const std::string& strDir, std::strin
     }
     JournalStep made;
     made.strStep = "mkdir";
-    made.strPath = strPrefix;
+    made.strPath = AbsolutePath(strPrefix);
     if (!pJournal->Write(made)) {
       *pstrError = "cannot write the journal";
       return false;
@@ -92,8 +104,10 @@ StepResult StepMove(Journal* pJournal, int nId, const Member& dup, const std::st
   FileFacts source = FactsOf(strFrom);
   bool bSameFs = FactsOf(ParentDir(strTo), true).nDevice == source.nDevice;
   if (bSameFs || source.bSymlink) {
-    JournalStep intent = Intent(nId, "rename", strFrom, source);
-    intent.strTo = strTo;
+    std::string strHash = HashOf(strFrom);
+    if (strHash.empty()) return Failed(pJournal, nId, "cannot read it: " + Why(errno), pstrError);
+    JournalStep intent = Intent(nId, "rename", strFrom, source, strHash);
+    intent.strTo = AbsolutePath(strTo);
     if (!pJournal->Write(intent)) return StepResult::kJournal;
     int nError = RenameNoReplace(strFrom, strTo);
     if (nError == 0) {
@@ -106,20 +120,31 @@ StepResult StepMove(Journal* pJournal, int nId, const Member& dup, const std::st
     if (nError != EXDEV || source.bSymlink) return Failed(pJournal, nId, Why(nError), pstrError);
   }
 
+  // The source stays open from before the copy to its removal, so the last look at it
+  // sees the very file that was copied.
+  FdGuard fdSource(open(strFrom.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  if (fdSource.Get() < 0) return Failed(pJournal, nId, "cannot read it: " + Why(errno), pstrError);
+  source = FactsOfFd(fdSource.Get());
   std::string strTemp =
       ParentDir(strTo) + "/.twintone-partial-" + pJournal->Stamp() + "-" + std::to_string(nId);
-  JournalStep intent = Intent(nId, "copy", strFrom, source);
-  intent.strTo = strTo;
-  intent.strTemp = strTemp;
-  intent.nSize = source.nSize;
+  JournalStep intent = Intent(nId, "copy", strFrom, source, "");
+  intent.strTo = AbsolutePath(strTo);
+  intent.strTemp = AbsolutePath(strTemp);
   if (!pJournal->Write(intent)) return StepResult::kJournal;
-  uint64_t nHash = 0, nDevice = 0, nInode = 0;
-  int nError = CopyVerified(strFrom, strTemp, &nHash, &nDevice, &nInode);
+  CopyOutcome copy;
+  int nError = CopyVerified(fdSource.Get(), strTemp, &copy);
+  if (nError == ECANCELED) {
+    return Failed(pJournal, nId, "stopped by an interrupt; it stays in place", pstrError);
+  }
   if (nError != 0) return Failed(pJournal, nId, "copy failed: " + Why(nError), pstrError);
+  if (!SameState(FactsOfFd(fdSource.Get()), copy.source)) {
+    unlink(strTemp.c_str());
+    return Failed(pJournal, nId, kChangedWhileCopied, pstrError);
+  }
   JournalStep copied = Step("copied", nId);
-  copied.strHash = HashText(nHash);
-  copied.nCopyDevice = static_cast<int64_t>(nDevice);
-  copied.nCopyInode = static_cast<int64_t>(nInode);
+  copied.strHash = HashText(copy.nHash);
+  copied.nCopyDevice = static_cast<int64_t>(copy.nDevice);
+  copied.nCopyInode = static_cast<int64_t>(copy.nInode);
   if (!pJournal->Write(copied)) {
     unlink(strTemp.c_str());
     return StepResult::kJournal;
@@ -131,12 +156,19 @@ StepResult StepMove(Journal* pJournal, int nId, const Member& dup, const std::st
   }
   SyncDir(ParentDir(strTo));
   if (!pJournal->Write(Step("placed", nId))) return StepResult::kJournal;
-  if (unlink(strFrom.c_str()) != 0) {
+  // The last look before the source goes: a write since the copy began (size, times)
+  // or another file under its name means the copy is not the whole of it.
+  FileFacts named = FactsOf(strFrom);
+  bool bUnchanged = SameState(FactsOfFd(fdSource.Get()), copy.source) &&
+                    named.nDevice == copy.source.nDevice && named.nInode == copy.source.nInode;
+  if (!bUnchanged || unlink(strFrom.c_str()) != 0) {
     // Both copies exist; the one just made goes again, so a rerun never stacks copies.
     nError = errno;
     unlink(strTo.c_str());
     SyncDir(ParentDir(strTo));
-    return Failed(pJournal, nId, "the source cannot be removed: " + Why(nError), pstrError);
+    return Failed(pJournal, nId,
+                  bUnchanged ? "the source cannot be removed: " + Why(nError) : kChangedWhileCopied,
+                  pstrError);
   }
   SyncDir(ParentDir(strFrom));
   return pJournal->Write(Step("done", nId)) ? StepResult::kDone : StepResult::kJournal;
@@ -147,11 +179,15 @@ StepResult StepTrash(Journal* pJournal, int nId, const Member& dup, const TrashD
   std::string strTo = trash.strFiles + "/" + strName;
   std::string strInfo = trash.strInfo + "/" + strName + ".trashinfo";
   FileFacts source = FactsOf(dup.strPath);
-  JournalStep intent = Intent(nId, "trash", dup.strPath, source);
-  intent.strTo = strTo;
-  intent.strInfo = strInfo;
+  std::string strHash = HashOf(dup.strPath);
+  if (strHash.empty()) return Failed(pJournal, nId, "cannot read it: " + Why(errno), pstrError);
+  std::string strText = TrashInfoText(AbsolutePath(dup.strPath), trash.strTop);
+  JournalStep intent = Intent(nId, "trash", dup.strPath, source, strHash);
+  intent.strTo = AbsolutePath(strTo);
+  intent.strInfo = AbsolutePath(strInfo);
+  intent.strInfoHash = HashText(HashBytes(strText));
   if (!pJournal->Write(intent)) return StepResult::kJournal;
-  int nError = WriteTrashInfo(dup, trash, strInfo);
+  int nError = WriteTrashInfo(strText, trash, strInfo);
   if (nError != 0)
     return Failed(pJournal, nId, "cannot write " + strInfo + ": " + Why(nError), pstrError);
   nError = RenameNoReplace(dup.strPath, strTo);
@@ -170,16 +206,20 @@ StepResult StepLink(Journal* pJournal, int nId, bool bHard, const Member& dup, c
   std::string strInfo = trash.strInfo + "/" + strName + ".trashinfo";
   std::string strTemp =
       ParentDir(dup.strPath) + "/.twintone-link-" + pJournal->Stamp() + "-" + std::to_string(nId);
-  std::string strTarget = bHard ? keeper.strPath : AbsolutePath(keeper.strPath);
+  std::string strTarget = AbsolutePath(keeper.strPath);
   FileFacts source = FactsOf(dup.strPath);
-  JournalStep intent = Intent(nId, "link", dup.strPath, source);
+  std::string strHash = HashOf(dup.strPath);
+  if (strHash.empty()) return Failed(pJournal, nId, "cannot read it: " + Why(errno), pstrError);
+  std::string strText = TrashInfoText(AbsolutePath(dup.strPath), trash.strTop);
+  JournalStep intent = Intent(nId, "link", dup.strPath, source, strHash);
   intent.strLink = bHard ? "hard" : "symbolic";
   intent.strKeeper = strTarget;
-  intent.strTemp = strTemp;
-  intent.strTo = strKept;
-  intent.strInfo = strInfo;
+  intent.strTemp = AbsolutePath(strTemp);
+  intent.strTo = AbsolutePath(strKept);
+  intent.strInfo = AbsolutePath(strInfo);
+  intent.strInfoHash = HashText(HashBytes(strText));
   if (!pJournal->Write(intent)) return StepResult::kJournal;
-  int nError = WriteTrashInfo(dup, trash, strInfo);
+  int nError = WriteTrashInfo(strText, trash, strInfo);
   if (nError != 0)
     return Failed(pJournal, nId, "cannot write " + strInfo + ": " + Why(nError), pstrError);
   // The original keeps a second name in the trash before its own name is replaced.

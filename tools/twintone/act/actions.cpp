@@ -1,13 +1,9 @@
 #include "act/actions.h"
 
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-#include <memory>
 #include <set>
 
 #include "act/action_steps.h"
+#include "act/checks.h"
 #include "common/file_ops.h"
 #include "common/paths.h"
 #include "act/journal.h"
@@ -17,36 +13,9 @@
 namespace twintone_cli {
 namespace {
 
-bool SameFile(const FileFacts& a, const FileFacts& b) {
-  return a.bExists && b.bExists && a.nDevice == b.nDevice && a.nInode == b.nInode;
-}
-
-// Where a folder the action needs stands: empty when it is (or can be made) a folder,
-// else why not.
-std::string FolderProblem(const std::string& strDir) {
-  for (std::string strPath = strDir;; strPath = ParentDir(strPath)) {
-    FileFacts facts = FactsOf(strPath, true);
-    if (facts.bExists) return facts.bDir ? "" : strPath + " is a file, not a folder";
-    if (strPath == "/" || strPath == ".") return "";
-  }
-}
-
-// What a dry run can foresee of the permissions an action needs: the duplicate's
-// folder must let it go, and the nearest folder that exists on the way to strTarget
-// must take new names. Empty when both do, else why not.
-std::string PermissionProblem(const std::string& strSourceDir, const std::string& strTarget) {
-  if (access(strSourceDir.c_str(), W_OK | X_OK) != 0) {
-    return std::string("the source cannot be removed: ") + std::strerror(errno);
-  }
-  std::string strPath = strTarget;
-  while (!FactsOf(strPath, true).bExists && strPath != "/" && strPath != ".") {
-    strPath = ParentDir(strPath);
-  }
-  if (access(strPath.c_str(), W_OK | X_OK) != 0) {
-    return "cannot write in " + strPath + ": " + std::strerror(errno);
-  }
-  return "";
-}
+// The numbered names tried for one file before it is given up on.
+constexpr int kMaxNumberedNames = 10000;
+const char kNoFreeName[] = "no free name for it in the target folder";
 
 // Runs one whole action: owns the journal and the names handed out so far.
 class ActionRun {
@@ -65,9 +34,14 @@ class ActionRun {
     std::string strError;
     if (!m_journal.Create(strPath, ActionName(m_request.kind), &strError)) return Refuse(strError);
     m_pResult->strJournal = strPath;
-    if (m_request.kind == ActionKind::kMove &&
-        !MakeDirsJournalled(&m_journal, m_request.strMoveDir, &strError)) {
-      return Refuse(strError);
+    for (const std::string& strRoot : m_request.vecRoots) {
+      if (!Scope("root", RealPath(strRoot))) return Refuse("cannot write the journal");
+    }
+    if (m_request.kind == ActionKind::kMove) {
+      if (!MakeDirsJournalled(&m_journal, m_request.strMoveDir, &strError)) return Refuse(strError);
+      if (!Scope("target", RealPath(m_request.strMoveDir))) {
+        return Refuse("cannot write the journal");
+      }
     }
     return true;
   }
@@ -78,6 +52,16 @@ class ActionRun {
     record.strFrom = dup.strPath;
     std::string strWhy = RecheckDuplicate(dup, keeper);
     if (!strWhy.empty()) return Finish(&record, MoveStatus::kSkipped, strWhy);
+    // A folder reached through a link below a root lies outside it: the journal names
+    // it (and the kept copy's, which a link will point into) before anything in it is
+    // touched.
+    for (const Member* pMember : {&dup, &keeper}) {
+      std::string strFolder = RealPath(ParentDir(pMember->strPath));
+      if (!m_request.bDryRun && !strFolder.empty() && !InRootScope(strFolder) &&
+          !Scope("root", strFolder)) {
+        return Outcome(StepResult::kJournal, &record, "");
+      }
+    }
     switch (m_request.kind) {
       case ActionKind::kMove:
         return Move(dup, &record);
@@ -100,6 +84,27 @@ class ActionRun {
   }
 
  private:
+  // Names a folder the action may touch in the journal (once each). False when the
+  // journal cannot be written.
+  bool Scope(const char* pszKind, const std::string& strRealPath) {
+    if (strRealPath.empty() || !m_setScope.insert(std::string(pszKind) + strRealPath).second) {
+      return true;
+    }
+    if (std::string(pszKind) == "root") m_vecRootScope.push_back(strRealPath);
+    JournalStep scope;
+    scope.strStep = "scope";
+    scope.strKind = pszKind;
+    scope.strPath = strRealPath;
+    return m_journal.Write(scope);
+  }
+
+  bool InRootScope(const std::string& strRealPath) const {
+    for (const std::string& strRoot : m_vecRootScope) {
+      if (IsWithin(strRealPath, strRoot)) return true;
+    }
+    return false;
+  }
+
   bool Refuse(const std::string& strWhy) {
     m_pResult->bRefused = true;
     m_pResult->strError = strWhy;
@@ -116,10 +121,11 @@ class ActionRun {
     return Finish(pRecord, MoveStatus::kMoved, "");
   }
 
-  // The first of strDir/name, strDir/name (1)... that is neither taken nor handed out.
+  // The first of strDir/name, strDir/name (1)... that is neither taken nor handed out;
+  // empty when none of the first kMaxNumberedNames is free.
   std::string FreeName(const std::string& strDir, const std::string& strName,
                        const char* pszInfoSuffix, const std::string& strInfoDir) {
-    for (int nCopy = 0;; ++nCopy) {
+    for (int nCopy = 0; nCopy < kMaxNumberedNames; ++nCopy) {
       std::string strCandidate = NumberedName(strName, nCopy);
       std::string strPath = strDir + "/" + strCandidate;
       bool bTaken = FactsOf(strPath).bExists || m_setPlanned.count(strPath) != 0;
@@ -131,6 +137,7 @@ class ActionRun {
         return strCandidate;
       }
     }
+    return "";
   }
 
   bool Move(const Member& dup, MoveRecord* pRecord) {
@@ -138,11 +145,17 @@ class ActionRun {
     std::string strRel = itRel != m_request.mapRelative.end()
                              ? itRel->second
                              : RelativeName(dup.strPath, m_request.vecRoots);
+    if (strRel.find('\0') != std::string::npos) {
+      return Finish(pRecord, MoveStatus::kFailed, "its name holds a NUL byte");
+    }
     std::string strDir = m_request.strMoveDir;
     if (strRel.find('/') != std::string::npos) strDir += "/" + ParentDir(strRel);
-    std::string strProblem = FolderProblem(strDir);
+    std::string strProblem = LinkBelow(m_request.strMoveDir, strDir);
+    if (strProblem.empty()) strProblem = FolderProblem(strDir);
     if (!strProblem.empty()) return Finish(pRecord, MoveStatus::kFailed, strProblem);
-    pRecord->strTo = strDir + "/" + FreeName(strDir, BaseName(strRel), nullptr, "");
+    std::string strName = FreeName(strDir, BaseName(strRel), nullptr, "");
+    if (strName.empty()) return Finish(pRecord, MoveStatus::kFailed, kNoFreeName);
+    pRecord->strTo = strDir + "/" + strName;
     if (m_request.bDryRun) {
       strProblem = PermissionProblem(ParentDir(dup.strPath), strDir);
       return Finish(pRecord, strProblem.empty() ? MoveStatus::kWouldMove : MoveStatus::kFailed,
@@ -172,11 +185,15 @@ class ActionRun {
     }
     std::string strName =
         FreeName(trash.strFiles, BaseName(dup.strPath), ".trashinfo", trash.strInfo);
+    if (strName.empty()) return Finish(pRecord, MoveStatus::kFailed, kNoFreeName);
     pRecord->strTo = bLink ? keeper.strPath : trash.strFiles + "/" + strName;
     if (m_request.bDryRun) {
       std::string strProblem = PermissionProblem(ParentDir(dup.strPath), trash.strFiles);
       return Finish(pRecord, strProblem.empty() ? MoveStatus::kWouldMove : MoveStatus::kFailed,
                     strProblem);
+    }
+    if (!Scope("trash", RealPath(ParentDir(trash.strFiles)))) {
+      return Outcome(StepResult::kJournal, pRecord, "");
     }
     StepResult result =
         bLink ? StepLink(&m_journal, ++m_nId, bHard, dup, keeper, trash, strName, &strError)
@@ -189,6 +206,8 @@ class ActionRun {
   Journal m_journal;
   int m_nId = 0;
   std::set<std::string> m_setPlanned;  // destinations handed out in this run
+  std::set<std::string> m_setScope;    // kind + real path of each scope line written
+  std::vector<std::string> m_vecRootScope;
 };
 
 }  // namespace
@@ -206,26 +225,6 @@ const char* ActionName(ActionKind kind) {
     case ActionKind::kNone:
       break;
   }
-  return "";
-}
-
-std::string RecheckDuplicate(const Member& dup, const Member& keeper) {
-  FileFacts now = FactsOf(dup.strPath);
-  if (!now.bExists) return "it no longer exists";
-  if (dup.nInode != 0 && (now.nDevice != dup.nDevice || now.nInode != dup.nInode)) {
-    return "another file has taken its name since the scan";
-  }
-  // Compared to the second, whatever precision the scan recorded the time with.
-  constexpr int64_t kNsPerSecond = 1000000000;
-  if (dup.nModifiedNs != 0 && !now.bSymlink &&
-      now.nModifiedNs / kNsPerSecond != dup.nModifiedNs / kNsPerSecond) {
-    return "it was modified since the scan";
-  }
-  FileFacts kept = FactsOf(keeper.strPath);
-  FileFacts keptTarget = FactsOf(keeper.strPath, true);
-  if (!keptTarget.bExists) return "the kept copy " + keeper.strPath + " is gone";
-  if (SameFile(kept, now)) return "it is the kept copy under another name";
-  if (SameFile(keptTarget, now)) return "the kept copy is a link to it";
   return "";
 }
 

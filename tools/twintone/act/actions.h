@@ -36,11 +36,6 @@ struct ActionResult {
   bool bJournalFailed = false;  // the journal stopped accepting lines: the rest was left
 };
 
-// Looks at dup again just before acting: empty when it may go, else why it must stay
-// (gone, another file under its name, the kept copy under another name, the file a
-// kept link points at, or the kept copy itself gone).
-std::string RecheckDuplicate(const Member& dup, const Member& keeper);
-
 // Acts on every duplicate of every group not marked bUnsure, in order, stopping before
 // the next file once *pbStop (may be null) is true. One record per duplicate.
 ActionResult RunActions(const std::vector<Group>& vecGroups, const ActionRequest& request,

@@ -9,9 +9,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <map>
 
 #include "act/mover.h"
 #include "common/file_ops.h"
+#include "common/paths.h"
 #include "common/text_escape.h"
 
 namespace twintone_cli {
@@ -64,6 +66,7 @@ void from_json(const Json& line, JournalHeader& header) {
 void to_json(Json& line, const JournalStep& step) {
   line = Json{{"step", step.strStep}};
   if (step.nId != 0) line["id"] = step.nId;
+  PutText(line, "kind", step.strKind);
   PutText(line, "op", step.strOp);
   PutText(line, "link", step.strLink);
   PutPath(line, "from", step.strFrom);
@@ -78,12 +81,14 @@ void to_json(Json& line, const JournalStep& step) {
   PutText(line, "hash", step.strHash);
   PutNumber(line, "tdev", step.nCopyDevice);
   PutNumber(line, "tino", step.nCopyInode);
+  PutText(line, "info_hash", step.strInfoHash);
   PutText(line, "error", step.strError);
 }
 
 void from_json(const Json& line, JournalStep& step) {
   ReadField(line, "step", &step.strStep, true);
   ReadField(line, "id", &step.nId);
+  ReadField(line, "kind", &step.strKind);
   ReadField(line, "op", &step.strOp);
   ReadField(line, "link", &step.strLink);
   ReadHexField(line, "from", &step.strFrom);
@@ -98,6 +103,7 @@ void from_json(const Json& line, JournalStep& step) {
   ReadField(line, "hash", &step.strHash);
   ReadField(line, "tdev", &step.nCopyDevice);
   ReadField(line, "tino", &step.nCopyInode);
+  ReadField(line, "info_hash", &step.strInfoHash);
   ReadField(line, "error", &step.strError);
 }
 
@@ -121,6 +127,7 @@ bool Journal::Create(const std::string& strPath, const std::string& strAction,
   std::strftime(szTime, sizeof(szTime), "%Y%m%dT%H%M%SZ", &utc);
   m_strStamp = std::string(szTime) + "-" + std::to_string(getpid());
   JournalHeader header;
+  header.nVersion = kJournalVersion;
   header.strAction = strAction;
   header.strStamp = m_strStamp;
   if (!WriteLine(header)) {
@@ -154,21 +161,15 @@ bool Journal::WriteLine(const Json& line) {
 }
 
 std::string DefaultJournalPath() {
-  const char* pszCache = getenv("XDG_CACHE_HOME");
-  std::string strCache;
-  if (pszCache != nullptr && pszCache[0] == '/') {
-    strCache = pszCache;
-  } else {
-    const char* pszHome = getenv("HOME");
-    strCache = std::string(pszHome != nullptr ? pszHome : ".") + "/.cache";
-  }
+  std::string strCache = TwintoneCacheDir();
+  if (strCache.empty()) strCache = "./.cache/twintone";
   struct timespec now;
   clock_gettime(CLOCK_REALTIME, &now);
   struct tm utc;
   gmtime_r(&now.tv_sec, &utc);
   char szTime[40];
   std::strftime(szTime, sizeof(szTime), "%Y%m%dT%H%M%S", &utc);
-  return strCache + "/twintone/journals/" + szTime + "." + std::to_string(now.tv_nsec / 1000000) +
+  return strCache + "/journals/" + szTime + "." + std::to_string(now.tv_nsec / 1000000) +
          "Z-" + std::to_string(getpid()) + ".jsonl";
 }
 
@@ -207,6 +208,55 @@ bool ReadJournal(const std::string& strPath, JournalHeader* pHeader,
   if (nLine == 0) {
     *pstrError = strPath + " is not a twintone journal";
     return false;
+  }
+  return true;
+}
+
+bool ReadJournalContents(const std::string& strPath, JournalContents* pContents,
+                         std::string* pstrError) {
+  JournalHeader header;
+  std::vector<JournalStep> vecSteps;
+  if (!ReadJournal(strPath, &header, &vecSteps, pstrError)) return false;
+  *pContents = JournalContents();
+  if (header.strStamp.empty() && vecSteps.empty()) return true;
+  pContents->nVersion = static_cast<int>(header.nVersion);
+  pContents->strStamp = header.strStamp;
+  std::map<int64_t, JournalEntry> mapEntries;
+  for (const JournalStep& step : vecSteps) {
+    if (step.strStep == "scope") {
+      pContents->vecScope.emplace_back(step.strKind, step.strPath);
+    } else if (step.strStep == "mkdir") {
+      pContents->vecMadeDirs.push_back(step.strPath);
+    } else if (step.strStep == "intent") {
+      JournalEntry& entry = mapEntries[step.nId];
+      bool bUndone = entry.bUndone;
+      entry = JournalEntry();  // a later intent for one id replaces the earlier
+      entry.nId = step.nId;
+      entry.strOp = step.strOp;
+      entry.strFrom = step.strFrom;
+      entry.strTo = step.strTo;
+      entry.strTemp = step.strTemp;
+      entry.strInfo = step.strInfo;
+      entry.strKeeper = step.strKeeper;
+      entry.bHardLink = step.strLink == "hard";
+      entry.nDevice = static_cast<uint64_t>(step.nDevice.value_or(0));
+      entry.nInode = static_cast<uint64_t>(step.nInode.value_or(0));
+      entry.nSize = step.nSize.value_or(-1);
+      entry.strHash = step.strHash;
+      entry.strInfoHash = step.strInfoHash;
+      entry.bUndone = bUndone;
+    } else if (step.strStep == "copied") {
+      JournalEntry& entry = mapEntries[step.nId];
+      entry.bCopied = true;
+      entry.strCopyHash = step.strHash;
+      entry.nCopyDevice = static_cast<uint64_t>(step.nCopyDevice.value_or(0));
+      entry.nCopyInode = static_cast<uint64_t>(step.nCopyInode.value_or(0));
+    } else if (step.strStep == "undone") {
+      mapEntries[step.nId].bUndone = true;
+    }
+  }
+  for (auto& entry : mapEntries) {
+    if (!entry.second.strOp.empty()) pContents->vecEntries.push_back(std::move(entry.second));
   }
   return true;
 }

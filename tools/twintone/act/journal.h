@@ -3,22 +3,31 @@
 // whatever moment a run is stopped at, the journal names every file that may have
 // been touched, every temporary name before it exists, and --undo can put all back.
 //
-// Lines: a header {"journal": "twintone", "version": 1, "action", "stamp"}, then per
-// file id N: {"step": "intent", "id", "op", paths, identity "dev"/"ino"/"size"},
-// optional {"step": "copied", "hash", "tdev", "tino"}, {"step": "placed"}, and
-// {"step": "done"} or {"step": "failed", "error"}; {"step": "mkdir", "path"} before a
-// folder is made; {"step": "undone"} lines written by --undo. JournalStep holds them.
+// Lines: a header {"journal": "twintone", "version": 2, "action", "stamp"}; "scope"
+// lines {"step": "scope", "kind": "root" | "target" | "trash", "path"}, each a real
+// path, naming every folder the action may touch before it touches it; then per file
+// id N: {"step": "intent", "id", "op", paths (absolute), identity "dev"/"ino"/"size",
+// "hash" of the file's bytes (a copy's comes with "copied"), "info_hash" of the
+// .trashinfo it writes}, optional {"step": "copied", "hash", "tdev", "tino"},
+// {"step": "placed"}, and {"step": "done"} or {"step": "failed", "error"}; {"step":
+// "mkdir", "path"} before a folder is made; {"step": "undone", "id"} lines written by
+// --undo. JournalStep holds them. Version 1 journals had no scope lines, no hashes but
+// a copy's, and paths as given on the command line.
 #ifndef TWINTONE_TOOLS_ACT_JOURNAL_H
 #define TWINTONE_TOOLS_ACT_JOURNAL_H
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/json_io.h"
 
 namespace twintone_cli {
+
+// The version this program writes.
+constexpr int64_t kJournalVersion = 2;
 
 // The first line.
 struct JournalHeader {
@@ -30,15 +39,18 @@ struct JournalHeader {
 // Every other line; which fields a line carries depends on its step. Paths are bytes,
 // written as "<name>_hex" with a readable "<name>" beside; an empty one is left out.
 struct JournalStep {
-  std::string strStep;  // "intent", "copied", "placed", "done", "failed", "mkdir", "undone"
+  std::string strStep;  // "scope", "intent", "copied", "placed", "done", "failed", "mkdir",
+                        // "undone"
+  std::string strKind;  // scope: "root", "target" or "trash"
   int64_t nId = 0;      // the file's number in the action; 0 (left out) for mkdir
   std::string strOp;    // intent: "rename", "copy", "trash" or "link"
   std::string strLink;  // intent of a link: "hard" or "symbolic"
   std::string strFrom, strKeeper, strTo, strTemp, strInfo;  // intent
-  std::string strPath;                                      // mkdir: the folder made
-  std::optional<int64_t> nDevice, nInode, nSize;            // intent: the file as it was found
-  std::string strHash;  // copied: the copy's hash, and its identity
+  std::string strPath;                            // mkdir, scope: the folder
+  std::optional<int64_t> nDevice, nInode, nSize;  // intent: the file as it was found
+  std::string strHash;  // intent: the file's bytes; copied: the copy's, with its identity
   std::optional<int64_t> nCopyDevice, nCopyInode;
+  std::string strInfoHash;  // intent of a trash or link: the .trashinfo it writes
   std::string strError;  // failed
 };
 
@@ -84,6 +96,35 @@ std::string DefaultJournalPath();
 // empty stamp when the run stopped before the header was whole (nothing was done then).
 bool ReadJournal(const std::string& strPath, JournalHeader* pHeader,
                  std::vector<JournalStep>* pvecSteps, std::string* pstrError);
+
+// Everything a journal says about one file, read back for undo.
+struct JournalEntry {
+  int64_t nId = 0;
+  std::string strOp;  // "rename", "copy", "trash", "link"; anything else is not known
+  std::string strFrom, strTo, strTemp, strInfo, strKeeper;
+  bool bHardLink = false;  // link: hard, else symbolic
+  uint64_t nDevice = 0, nInode = 0;
+  int64_t nSize = -1;
+  std::string strHash;      // the file's bytes when the step ran; "" unless version 2
+  std::string strInfoHash;  // the .trashinfo it wrote; "" unless version 2
+  bool bCopied = false;     // copy: the copy was whole and checked, and:
+  std::string strCopyHash;
+  uint64_t nCopyDevice = 0, nCopyInode = 0;
+  bool bUndone = false;  // an undo put this file back already
+};
+
+// A journal read back: its header, scope, folders made, and entries by id.
+struct JournalContents {
+  int nVersion = 0;  // 0: no header (the run stopped before it was whole: nothing done)
+  std::string strStamp;
+  std::vector<std::pair<std::string, std::string>> vecScope;  // kind, real path
+  std::vector<std::string> vecMadeDirs;                       // in the order made
+  std::vector<JournalEntry> vecEntries;                       // by id, ascending
+};
+
+// Reads the journal at strPath into *pContents (see ReadJournal). False with a reason.
+bool ReadJournalContents(const std::string& strPath, JournalContents* pContents,
+                         std::string* pstrError);
 
 }  // namespace twintone_cli
 

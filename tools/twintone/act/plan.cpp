@@ -1,32 +1,32 @@
 #include "act/plan.h"
 
-#include <cstdlib>
+#include <set>
+#include <unordered_map>
 
 #include "common/file_ops.h"
 #include "common/json_io.h"
 #include "common/plan_entry.h"
 #include "common/text_escape.h"
+#include "scan/scan_record.h"
 
 namespace twintone_cli {
 namespace {
 
-// Empty when the file at strPath still has the facts the page recorded, else why not.
-std::string Changed(const PlanEntry& entry) {
-  FileFacts facts = FactsOf(entry.strPath);
+// Empty when the file at strPath still is the file the scan recorded, else why not.
+std::string Changed(const ScanRecordFile& file) {
+  FileFacts facts = FactsOf(file.strPath);
   if (!facts.bExists) return "it is gone";
-  if (std::to_string(facts.nSize) != entry.strSize) return "its size changed";
-  if (std::to_string(facts.nModifiedNs) != entry.strModifiedNs) return "it was modified";
-  if (std::to_string(facts.nDevice) != entry.strDevice ||
-      std::to_string(facts.nInode) != entry.strInode) {
+  if (facts.nDevice != file.nDevice || facts.nInode != file.nInode) {
     return "another file has taken its name";
   }
+  if (facts.nSize != file.nSize) return "its size changed";
+  if (facts.nModifiedNs != file.nModifiedNs) return "it was modified";
   return "";
 }
 
-// A place below the move target: not absolute and never climbing out with "..". A
-// plan edited by hand must not send a file outside the folder the user named.
+// A place below the move target: not absolute and never climbing out with "..".
 bool StaysBelow(const std::string& strRel) {
-  if (!strRel.empty() && strRel[0] == '/') return false;
+  if (strRel.empty() || strRel[0] == '/') return false;
   size_t nStart = 0;
   while (nStart <= strRel.size()) {
     size_t nSlash = strRel.find('/', nStart);
@@ -37,81 +37,123 @@ bool StaysBelow(const std::string& strRel) {
   return true;
 }
 
-// The plan's groups of entries. Throws JsonFieldError (or nlohmann's parse error
-// text, as one) for what is not a plan.
-std::vector<std::vector<PlanEntry>> ReadPlanGroups(const std::string& strText) {
+bool HasControlByte(const std::string& strBytes) {
+  for (unsigned char c : strBytes) {
+    if (c < 0x20 || c == 0x7f) return true;
+  }
+  return false;
+}
+
+Member MemberOf(const ScanRecordFile& file) {
+  Member member;
+  member.strPath = file.strPath;
+  member.nDevice = file.nDevice;
+  member.nInode = file.nInode;
+  member.nSizeBytes = file.nSize;
+  member.nModifiedNs = file.nModifiedNs;
+  return member;
+}
+
+// A plan as read: its scan id and its groups of entries.
+struct PlanText {
+  std::string strScanId;
+  std::vector<std::vector<PlanEntry>> vecGroups;
+};
+
+// Throws JsonFieldError (or nlohmann's parse error text, as one) for what is not a plan.
+PlanText ReadPlanText(const std::string& strText) {
   Json plan;
   std::string strError;
   if (!ParseJson(strText, &plan, &strError)) throw JsonFieldError(strError);
   int64_t nVersion = 0;
   ReadField(plan, "twintone_plan", &nVersion, true);
   if (nVersion != 1) throw JsonFieldError("'twintone_plan' must be 1");
-  std::vector<std::vector<PlanEntry>> vecGroups;
+  PlanText text;
+  ReadField(plan, "scan_id", &text.strScanId);
   for (const Json& group : ArrayField(plan, "groups")) {
-    vecGroups.emplace_back();
+    text.vecGroups.emplace_back();
     for (const Json& member : ArrayField(group, "members")) {
-      vecGroups.back().push_back(member.get<PlanEntry>());
+      text.vecGroups.back().push_back(member.get<PlanEntry>());
     }
   }
-  return vecGroups;
+  return text;
 }
 
 }  // namespace
 
-bool LoadPlan(const std::string& strPath, RunReport* pReport,
-              std::map<std::string, std::string>* pmapRelative, std::string* pstrError) {
+bool LoadPlan(const std::string& strPath, LoadedPlan* pPlan, std::string* pstrError) {
   std::string strText;
   if (!ReadDocumentFile("the plan", strPath, &strText, pstrError)) return false;
-  std::vector<std::vector<PlanEntry>> vecGroups;
+  PlanText plan;
   try {
-    vecGroups = ReadPlanGroups(strText);
+    plan = ReadPlanText(strText);
   } catch (const std::exception& error) {
     *pstrError = strPath + " is not a twintone plan: " + error.what();
     return false;
   }
+  auto refuse = [&](const std::string& strWhy) {
+    *pstrError = "the plan " + strPath + " is refused: " + strWhy;
+    return false;
+  };
+  if (!IsScanId(plan.strScanId)) {
+    return refuse("it names no scan; save a plan from a page made by this version (--html)");
+  }
+  ScanRecord record;
+  std::string strError;
+  if (!LoadScanRecord(plan.strScanId, &record, &strError)) {
+    return refuse(strError + "; make a new page with --html and save the plan from it");
+  }
+  std::unordered_map<std::string, const ScanRecordFile*> mapFiles;
+  for (const ScanRecordFile& file : record.vecFiles) mapFiles[file.strPath] = &file;
+
+  *pPlan = LoadedPlan();
+  pPlan->vecRoots = record.vecRoots;
+  std::set<std::string> setNamed;
   std::vector<std::string> vecChanged;
-  pReport->vecGroups.clear();
-  for (size_t g = 0; g < vecGroups.size(); ++g) {
+  for (size_t g = 0; g < plan.vecGroups.size(); ++g) {
+    std::string strGroup = "group " + std::to_string(g + 1);
     Group group;
     std::vector<Member> vecDuplicates;
-    for (const PlanEntry& entry : vecGroups[g]) {
-      Member member;
-      member.strPath = entry.strPath;
-      if (member.strPath.empty()) {
-        *pstrError = strPath + ": a file of group " + std::to_string(g + 1) + " has no path";
-        return false;
+    int nScanGroup = -1;
+    for (const PlanEntry& entry : plan.vecGroups[g]) {
+      const std::string& strFile = entry.strPath;
+      if (strFile.empty()) return refuse("a file of " + strGroup + " has no path");
+      if (HasControlByte(strFile)) return refuse(strGroup + " names a file with a control byte");
+      auto it = mapFiles.find(strFile);
+      if (it == mapFiles.end()) {
+        return refuse(TerminalSafe(strFile) + " is not a file its scan found");
       }
-      if (!StaysBelow(entry.strRel)) {
-        *pstrError = strPath + ": a file of group " + std::to_string(g + 1) +
-                     " would be moved outside the target folder";
-        return false;
+      if (!setNamed.insert(strFile).second) {
+        return refuse(TerminalSafe(strFile) + " is named more than once");
       }
-      std::string strWhy = Changed(entry);
-      if (!strWhy.empty()) vecChanged.push_back(TerminalSafe(member.strPath) + ": " + strWhy);
-      member.nDevice = std::strtoull(entry.strDevice.c_str(), nullptr, 10);
-      member.nInode = std::strtoull(entry.strInode.c_str(), nullptr, 10);
-      member.nSizeBytes = std::strtoll(entry.strSize.c_str(), nullptr, 10);
-      if (entry.strRole == "keep") {
-        if (!group.vecMembers.empty()) {
-          *pstrError = strPath + ": group " + std::to_string(g + 1) + " keeps two copies";
-          return false;
+      const ScanRecordFile& file = *it->second;
+      if (file.nGroup < 0 || (nScanGroup >= 0 && file.nGroup != nScanGroup)) {
+        return refuse(strGroup + " puts together files the scan did not group together");
+      }
+      nScanGroup = file.nGroup;
+      const std::string& strRole = entry.strRole;
+      if (strRole == "leave") continue;
+      std::string strWhy = Changed(file);
+      if (!strWhy.empty()) vecChanged.push_back(TerminalSafe(file.strPath) + ": " + strWhy);
+      if (strRole == "keep") {
+        if (!group.vecMembers.empty()) return refuse(strGroup + " keeps two copies");
+        group.vecMembers.push_back(MemberOf(file));
+      } else if (strRole == "duplicate") {
+        if (!StaysBelow(file.strRel) || HasControlByte(file.strRel)) {
+          return refuse(TerminalSafe(file.strPath) + " would be moved outside the target folder");
         }
-        group.vecMembers.push_back(member);
-      } else if (entry.strRole == "duplicate") {
-        if (!entry.strRel.empty()) (*pmapRelative)[member.strPath] = entry.strRel;
-        vecDuplicates.push_back(member);
-      } else if (entry.strRole != "leave") {
-        *pstrError = strPath + ": unknown role '" + TerminalSafe(entry.strRole) + "'";
-        return false;
+        pPlan->mapRelative[file.strPath] = file.strRel;
+        vecDuplicates.push_back(MemberOf(file));
+      } else {
+        return refuse("unknown role '" + TerminalSafe(strRole) + "'");
       }
     }
     if (!vecDuplicates.empty() && group.vecMembers.empty()) {
-      *pstrError = strPath + ": group " + std::to_string(g + 1) + " has no copy to keep";
-      return false;
+      return refuse(strGroup + " has no copy to keep");
     }
     if (vecDuplicates.empty()) continue;
     group.vecMembers.insert(group.vecMembers.end(), vecDuplicates.begin(), vecDuplicates.end());
-    pReport->vecGroups.push_back(std::move(group));
+    pPlan->vecGroups.push_back(std::move(group));
   }
   if (!vecChanged.empty()) {
     *pstrError = "the plan is refused, its files changed since the scan:";

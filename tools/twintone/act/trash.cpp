@@ -42,25 +42,49 @@ std::string MountPointOf(std::string strDir) {
   return strDir;
 }
 
-// Makes strDir with mode 0700 (parents with 0700 too) unless it exists as a folder.
-bool MakeTrashDir(const std::string& strDir, std::string* pstrError) {
-  for (size_t nPos = 1; nPos <= strDir.size(); ++nPos) {
-    if (nPos != strDir.size() && strDir[nPos] != '/') continue;
-    std::string strPrefix = strDir.substr(0, nPos);
-    if (mkdir(strPrefix.c_str(), 0700) != 0 && errno != EEXIST) {
-      *pstrError = "cannot create the trash folder " + strPrefix + ": " + std::strerror(errno);
+// Why strDir cannot hold trashed files, "" when it can (or is missing, to be made):
+// it must be a folder, not a link, owned by the user, and with bPrivate closed to
+// everyone else. Another user's folder, or a link to one, would hand them the file.
+std::string UnsafeFolder(const std::string& strDir, bool bPrivate) {
+  struct stat st;
+  if (lstat(strDir.c_str(), &st) != 0) return "";
+  if (S_ISLNK(st.st_mode)) return strDir + " is a symbolic link";
+  if (!S_ISDIR(st.st_mode)) return strDir + " is not a folder";
+  if (st.st_uid != getuid()) return strDir + " belongs to another user";
+  if (bPrivate && (st.st_mode & 07777) != 0700) return strDir + " is open to other users";
+  return "";
+}
+
+// Makes strDir (mode 0700) unless it exists, then checks it is safe to use.
+bool MakeTrashDir(const std::string& strDir, bool bPrivate, std::string* pstrError) {
+  if (mkdir(strDir.c_str(), 0700) != 0 && errno != EEXIST) {
+    *pstrError = "cannot create the trash folder " + strDir + ": " + std::strerror(errno);
+    return false;
+  }
+  *pstrError = UnsafeFolder(strDir, bPrivate);
+  return pstrError->empty();
+}
+
+// Uses strRoot/files and strRoot/info; with bCreate, makes what is missing (strRoot's
+// parents too for the home trash). False with a reason when any is unsafe.
+bool UseTrash(const std::string& strRoot, bool bPrivate, bool bCreate, TrashDir* pTrash,
+              std::string* pstrError) {
+  pTrash->strFiles = strRoot + "/files";
+  pTrash->strInfo = strRoot + "/info";
+  for (const std::string& strDir : {strRoot, pTrash->strFiles, pTrash->strInfo}) {
+    std::string strProblem = UnsafeFolder(strDir, bPrivate && strDir == strRoot);
+    if (!strProblem.empty()) {
+      *pstrError = "the trash cannot be used: " + strProblem;
       return false;
     }
   }
-  return true;
-}
-
-bool UseTrash(const std::string& strRoot, bool bCreate, TrashDir* pTrash, std::string* pstrError) {
-  pTrash->strFiles = strRoot + "/files";
-  pTrash->strInfo = strRoot + "/info";
-  if (bCreate &&
-      !(MakeTrashDir(pTrash->strFiles, pstrError) && MakeTrashDir(pTrash->strInfo, pstrError))) {
-    return false;
+  if (!bCreate) return true;
+  // The home trash's parents are made private too, as the data folder should be.
+  for (size_t nPos = 1; pTrash->strTop.empty() && nPos < strRoot.size(); ++nPos) {
+    if (strRoot[nPos] == '/') mkdir(strRoot.substr(0, nPos).c_str(), 0700);
+  }
+  for (const std::string& strDir : {strRoot, pTrash->strFiles, pTrash->strInfo}) {
+    if (!MakeTrashDir(strDir, bPrivate && strDir == strRoot, pstrError)) return false;
   }
   return true;
 }
@@ -72,27 +96,27 @@ bool FindTrash(const std::string& strPath, bool bCreate, TrashDir* pTrash, std::
   std::string strHome = HomeTrash();
   uint64_t nFileDevice = FactsOf(ParentDir(strAbs), true).nDevice;
   *pTrash = TrashDir();
-  if (DeviceOf(strHome) == nFileDevice) return UseTrash(strHome, bCreate, pTrash, pstrError);
+  if (DeviceOf(strHome) == nFileDevice) return UseTrash(strHome, false, bCreate, pTrash, pstrError);
 
   pTrash->strTop = MountPointOf(ParentDir(strAbs));
-  std::string strRoot =
-      (pTrash->strTop == "/" ? "" : pTrash->strTop) + "/.Trash-" + std::to_string(getuid());
-  FileFacts facts = FactsOf(strRoot);
-  if (facts.bExists && !facts.bDir) {
-    *pstrError = strRoot + " is not a folder, so " + strPath + " cannot go to a trash";
-    return false;
+  std::string strTop = pTrash->strTop == "/" ? "" : pTrash->strTop;
+  std::string strUid = std::to_string(getuid());
+  // $topdir/.Trash/$uid when an administrator made $topdir/.Trash for every user (a
+  // real folder with the sticky bit), else $topdir/.Trash-$uid.
+  struct stat st;
+  std::string strShared = strTop + "/.Trash";
+  if (lstat(strShared.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX) &&
+      UnsafeFolder(strShared + "/" + strUid, true).empty() &&
+      UseTrash(strShared + "/" + strUid, true, bCreate, pTrash, pstrError)) {
+    return true;
   }
-  if (!facts.bExists && bCreate && mkdir(strRoot.c_str(), 0700) != 0) {
-    *pstrError = "no trash on the file system of " + strPath + " (cannot create " + strRoot + ": " +
-                 std::strerror(errno) + ")";
-    return false;
-  }
-  if (!facts.bExists && !bCreate && access(pTrash->strTop.c_str(), W_OK) != 0) {
+  std::string strRoot = strTop + "/.Trash-" + strUid;
+  if (!bCreate && !FactsOf(strRoot).bExists && access(pTrash->strTop.c_str(), W_OK) != 0) {
     *pstrError =
         "no trash on the file system of " + strPath + " (" + pTrash->strTop + " is not writable)";
     return false;
   }
-  return UseTrash(strRoot, bCreate, pTrash, pstrError);
+  return UseTrash(strRoot, true, bCreate, pTrash, pstrError);
 }
 
 std::string TrashInfoText(const std::string& strAbsolutePath, const std::string& strTop) {

@@ -1,192 +1,126 @@
 #include "act/undo.h"
 
-#include <sys/stat.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
-#include <map>
-#include <optional>
-#include <vector>
-
 #include "act/journal.h"
-#include "act/mover.h"
+#include "act/undo_steps.h"
 #include "common/file_ops.h"
+#include "common/interrupt.h"
+#include "common/paths.h"
 #include "common/text_escape.h"
 
 namespace twintone_cli {
 namespace {
 
-// All the journal says about one file.
-struct Entry {
-  std::optional<JournalStep> intent;  // the last intent written for the file
-  std::optional<JournalStep> copied;  // set once the copy was finished
-};
-
-enum class Undone { kRestored, kInPlace, kProblem };
-
-bool IsOriginal(const FileFacts& facts, const JournalStep& intent) {
-  return facts.bExists && intent.nDevice == static_cast<int64_t>(facts.nDevice) &&
-         intent.nInode == static_cast<int64_t>(facts.nInode);
-}
-
-void RemoveIfPresent(const std::string& strPath) {
-  if (!strPath.empty() && FactsOf(strPath).bExists && unlink(strPath.c_str()) == 0) {
-    SyncDir(ParentDir(strPath));
+bool InScope(const JournalContents& contents, const char* pszKind, const std::string& strPath) {
+  for (const auto& scope : contents.vecScope) {
+    if (scope.first == pszKind && IsWithin(strPath, scope.second)) return true;
   }
+  return false;
 }
 
-// Only names this program makes are removed on a journal's word: a damaged or foreign
-// journal must not be able to delete a user's file through its "temp" or "info" entry.
-bool NameStartsWith(const std::string& strPath, const std::string& strPrefix) {
-  size_t nSlash = strPath.rfind('/');
-  return strPath.compare(nSlash == std::string::npos ? 0 : nSlash + 1, strPrefix.size(),
-                         strPrefix) == 0;
-}
-
-void RemoveScratch(const std::string& strPath) {
-  if (NameStartsWith(strPath, ".twintone-partial-") || NameStartsWith(strPath, ".twintone-link-")) {
-    RemoveIfPresent(strPath);
+bool IsAboveTarget(const JournalContents& contents, const std::string& strDir) {
+  for (const auto& scope : contents.vecScope) {
+    if (scope.first == "target" && IsWithin(strDir, "/") && IsWithin(scope.second, strDir)) {
+      return true;
+    }
   }
+  return false;
 }
 
-void RemoveTrashInfo(const std::string& strPath) {
-  const std::string kSuffix = ".trashinfo";
-  if (strPath.size() > kSuffix.size() &&
-      strPath.compare(strPath.size() - kSuffix.size(), kSuffix.size(), kSuffix) == 0) {
-    RemoveIfPresent(strPath);
+bool IsHash(const std::string& strHash) {
+  if (strHash.size() != 16) return false;
+  for (char c : strHash) {
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
   }
-}
-
-// Gives strFrom the name strTo again (its folder made if it went).
-bool PutBack(const std::string& strFrom, const std::string& strTo, bool bReplace,
-             std::string* pstrWhy) {
-  std::string strError;
-  EnsureDirectory(ParentDir(strTo), &strError);
-  int nError = bReplace ? (rename(strFrom.c_str(), strTo.c_str()) == 0 ? 0 : errno)
-                        : RenameNoReplace(strFrom, strTo);
-  if (nError != 0) {
-    *pstrWhy = std::strerror(nError);
-    return false;
-  }
-  SyncDir(ParentDir(strTo));
-  SyncDir(ParentDir(strFrom));
   return true;
 }
 
-Undone UndoRename(const JournalStep& intent, std::string* pstrWhy) {
-  const std::string& strFrom = intent.strFrom;
-  const std::string& strTo = intent.strTo;
-  if (IsOriginal(FactsOf(strFrom), intent)) return Undone::kInPlace;
-  if (!IsOriginal(FactsOf(strTo), intent)) {
-    *pstrWhy = "the file is neither at its old nor at its new place";
-    return Undone::kProblem;
+// Why a version 2 entry cannot be vouched for, "" when it can: each path where the
+// step would have put it, inside the journal's scope, and every hash well-formed.
+std::string Unverifiable(const JournalEntry& e, const JournalContents& contents) {
+  std::string strScratch = "-" + contents.strStamp + "-" + std::to_string(e.nId);
+  if (!InScope(contents, "root", e.strFrom)) return "its old place is outside the scanned folders";
+  if (e.strOp == "rename" || e.strOp == "copy") {
+    if (!InScope(contents, "target", e.strTo)) return "its new place is outside the move target";
+    if (e.strOp == "copy" && e.strTemp != ParentDir(e.strTo) + "/.twintone-partial" + strScratch) {
+      return "its copy's temporary name is not one twintone makes";
+    }
+    if (e.strOp == "rename" ? !IsHash(e.strHash) : e.bCopied && !IsHash(e.strCopyHash)) {
+      return "its hash cannot be checked";
+    }
+    return "";
   }
-  return PutBack(strTo, strFrom, false, pstrWhy) ? Undone::kRestored : Undone::kProblem;
+  if (e.strOp != "trash" && e.strOp != "link") return "the step '" + e.strOp + "' is not known";
+  std::string strTrash = ParentDir(ParentDir(e.strTo));
+  if (!InScope(contents, "trash", e.strTo) || BaseName(ParentDir(e.strTo)) != "files" ||
+      e.strInfo != strTrash + "/info/" + BaseName(e.strTo) + ".trashinfo") {
+    return "its place in the trash is not one twintone uses";
+  }
+  if (e.strOp == "link" && (!InScope(contents, "root", e.strKeeper) ||
+                            e.strTemp != ParentDir(e.strFrom) + "/.twintone-link" + strScratch)) {
+    return "its link is not one twintone makes";
+  }
+  if (!IsHash(e.strHash) || !IsHash(e.strInfoHash)) return "its hash cannot be checked";
+  return "";
 }
 
-Undone UndoCopy(const Entry& entry, const std::string& strStamp, std::string* pstrWhy) {
-  const JournalStep& intent = *entry.intent;
-  const std::string& strFrom = intent.strFrom;
-  const std::string& strTo = intent.strTo;
-  RemoveScratch(intent.strTemp);
-  std::string strBack =
-      ParentDir(strFrom) + "/.twintone-undo-" + strStamp + "-" + std::to_string(intent.nId);
-  RemoveIfPresent(strBack);
-  FileFacts to = FactsOf(strTo);
-  bool bCopyIsOurs = entry.copied && to.bExists &&
-                     entry.copied->nCopyDevice == static_cast<int64_t>(to.nDevice) &&
-                     entry.copied->nCopyInode == static_cast<int64_t>(to.nInode);
-  FileFacts from = FactsOf(strFrom);
-  if (from.bExists) {
-    if (!bCopyIsOurs) return Undone::kInPlace;
-    if (intent.nSize != from.nSize) {
-      *pstrWhy = "both places hold a file and the old one has changed; both are left";
-      return Undone::kProblem;
-    }
-    RemoveIfPresent(strTo);
-    return Undone::kRestored;
+Undone UndoEntry(const JournalEntry& entry, const JournalContents& contents, std::string* pstrWhy) {
+  if (contents.nVersion >= 2) {
+    *pstrWhy = Unverifiable(entry, contents);
+    if (!pstrWhy->empty()) return Undone::kProblem;
   }
-  if (!bCopyIsOurs) {
-    *pstrWhy = "the file is neither at its old nor at its new place";
-    return Undone::kProblem;
+  if (entry.strOp == "rename") return UndoRename(entry, contents.nVersion, pstrWhy);
+  if (entry.strOp == "copy") return UndoCopy(entry, contents.nVersion, contents.strStamp, pstrWhy);
+  if (entry.strOp == "trash" || entry.strOp == "link") {
+    return UndoTrashOrLink(entry, contents.nVersion, pstrWhy);
   }
-  uint64_t nHash = 0, nDevice = 0, nInode = 0;
-  int nError = CopyVerified(strTo, strBack, &nHash, &nDevice, &nInode);
-  if (nError == 0 && HashText(nHash) != entry.copied->strHash) {
-    RemoveIfPresent(strBack);
-    nError = EIO;
-  }
-  if (nError != 0 || !PutBack(strBack, strFrom, false, pstrWhy)) {
-    if (nError != 0) *pstrWhy = std::string("copying back failed: ") + std::strerror(nError);
-    RemoveIfPresent(strBack);
-    return Undone::kProblem;
-  }
-  RemoveIfPresent(strTo);
-  return Undone::kRestored;
-}
-
-// Trash and link share the trash copy: files/NAME holds the original (same inode).
-Undone UndoTrashOrLink(const JournalStep& intent, std::string* pstrWhy) {
-  const std::string& strFrom = intent.strFrom;
-  const std::string& strKept = intent.strTo;
-  RemoveScratch(intent.strTemp);
-  FileFacts from = FactsOf(strFrom);
-  FileFacts kept = FactsOf(strKept);
-  Undone result = Undone::kInPlace;
-  if (IsOriginal(kept, intent)) {
-    if (IsOriginal(from, intent)) {
-      RemoveIfPresent(strKept);  // a second name only: the original never left
-    } else if (!from.bExists) {
-      if (!PutBack(strKept, strFrom, false, pstrWhy)) return Undone::kProblem;
-      result = Undone::kRestored;
-    } else {
-      FileFacts keeper = FactsOf(intent.strKeeper, true);
-      bool bOurLink =
-          from.bSymlink || (from.nDevice == keeper.nDevice && from.nInode == keeper.nInode);
-      if (intent.strOp != "link" || !bOurLink) {
-        *pstrWhy = "another file has taken its name; the original stays in the trash";
-        return Undone::kProblem;
-      }
-      if (!PutBack(strKept, strFrom, true, pstrWhy)) return Undone::kProblem;
-      result = Undone::kRestored;
-    }
-  } else if (!IsOriginal(from, intent)) {
-    *pstrWhy = "the file is neither at its old place nor in the trash";
-    return Undone::kProblem;
-  }
-  RemoveTrashInfo(intent.strInfo);
-  return result;
+  *pstrWhy = "the step '" + entry.strOp + "' is not known";
+  return Undone::kProblem;
 }
 
 }  // namespace
 
-UndoOutcome UndoJournal(const std::string& strPath, FILE* pOut) {
+UndoOutcome UndoJournal(const std::string& strPath, FILE* pOut, const UndoGate& pfnGate) {
   UndoOutcome outcome;
-  JournalHeader header;
-  std::vector<JournalStep> vecSteps;
-  if (!ReadJournal(strPath, &header, &vecSteps, &outcome.strError)) return outcome;
-  outcome.bRead = true;
-  std::map<int64_t, Entry> mapEntries;
-  std::vector<std::string> vecMadeDirs;
-  for (const JournalStep& step : vecSteps) {
-    if (step.strStep == "intent") mapEntries[step.nId] = Entry{step, std::nullopt};
-    if (step.strStep == "copied") mapEntries[step.nId].copied = step;
-    if (step.strStep == "mkdir") vecMadeDirs.push_back(step.strPath);
+  FdGuard lock(open(strPath.c_str(), O_RDONLY | O_CLOEXEC));
+  if (lock.Get() >= 0 && flock(lock.Get(), LOCK_EX | LOCK_NB) != 0) {
+    outcome.strError = "another twintone run is using the journal " + strPath;
+    return outcome;
   }
+  JournalContents contents;
+  if (!ReadJournalContents(strPath, &contents, &outcome.strError)) return outcome;
+  std::vector<std::string> vecRoots;
+  for (const auto& scope : contents.vecScope) {
+    if (scope.first == "root") vecRoots.push_back(scope.second);
+  }
+  if (pfnGate && !pfnGate(vecRoots)) {
+    outcome.strError = "nothing was undone";
+    return outcome;
+  }
+  // A run that held the locks may have written more meanwhile.
+  if (pfnGate && !ReadJournalContents(strPath, &contents, &outcome.strError)) return outcome;
+  outcome.bRead = true;
   Journal journal;
   std::string strIgnored;
   bool bCanWrite = journal.Append(strPath, &strIgnored);
 
-  for (auto it = mapEntries.rbegin(); it != mapEntries.rend(); ++it) {
-    const Entry& entry = it->second;
-    if (!entry.intent) continue;
-    const std::string& strOp = entry.intent->strOp;
+  for (auto it = contents.vecEntries.rbegin(); it != contents.vecEntries.rend(); ++it) {
+    if (InterruptRequested().load()) {
+      outcome.bInterrupted = true;
+      break;
+    }
+    const JournalEntry& entry = *it;
+    std::string strFrom = TerminalSafe(entry.strFrom);
+    if (entry.bUndone) {
+      ++outcome.nInPlace;
+      std::fprintf(pOut, "  in place   %s (undone before)\n", strFrom.c_str());
+      continue;
+    }
     std::string strWhy;
-    Undone undone = strOp == "rename" ? UndoRename(*entry.intent, &strWhy)
-                    : strOp == "copy" ? UndoCopy(entry, header.strStamp, &strWhy)
-                                      : UndoTrashOrLink(*entry.intent, &strWhy);
-    std::string strFrom = TerminalSafe(entry.intent->strFrom);
+    Undone undone = UndoEntry(entry, contents, &strWhy);
     switch (undone) {
       case Undone::kRestored:
         ++outcome.nRestored;
@@ -198,18 +132,23 @@ UndoOutcome UndoJournal(const std::string& strPath, FILE* pOut) {
         break;
       case Undone::kProblem:
         ++outcome.nProblems;
-        std::fprintf(pOut, "  PROBLEM    %s: %s\n", strFrom.c_str(), strWhy.c_str());
+        std::fprintf(pOut, "  PROBLEM    %s: %s\n", strFrom.c_str(), TerminalSafe(strWhy).c_str());
         break;
     }
     if (bCanWrite && undone != Undone::kProblem) {
-      JournalStep done;
-      done.strStep = "undone";
-      done.nId = it->first;
-      journal.Write(done);
+      JournalStep step;
+      step.strStep = "undone";
+      step.nId = entry.nId;
+      journal.Write(step);
     }
   }
-  // Folders the action made go again once empty, deepest first.
-  for (auto it = vecMadeDirs.rbegin(); it != vecMadeDirs.rend(); ++it) {
+  // Folders the action made go again once empty, deepest first (in a version 2
+  // journal, only the move target, those inside it and those made on the way to it).
+  for (auto it = contents.vecMadeDirs.rbegin(); it != contents.vecMadeDirs.rend(); ++it) {
+    if (contents.nVersion >= 2 && !InScope(contents, "target", *it) &&
+        !IsAboveTarget(contents, *it)) {
+      continue;
+    }
     if (rmdir(it->c_str()) == 0) SyncDir(ParentDir(*it));
   }
   std::fprintf(pOut, "Undo: %d restored, %d already in place, %d problems.\n", outcome.nRestored,

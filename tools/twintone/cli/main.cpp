@@ -10,7 +10,9 @@
 #include "scan/fingerprint_cache.h"
 #include "common/interrupt.h"
 #include "cli/options.h"
+#include "cli/preflight.h"
 #include "report/review_page.h"
+#include "scan/scan_record.h"
 #include "report/report.h"
 #include "act/undo.h"
 
@@ -31,9 +33,19 @@ ActionKind ActionKindOf(const Options& options) {
   return ActionKind::kNone;
 }
 
-int RunUndo(const std::string& strJournal) {
-  UndoOutcome outcome = UndoJournal(strJournal, stdout);
+// Undoes a journal once the run locks of the folders it names are held, so that no
+// acting run changes them meanwhile.
+int RunUndo(const Options& options) {
+  RunLocks locks;
+  int nLockExit = -1;
+  auto gate = [&](const std::vector<std::string>& vecRoots) {
+    nLockExit = LockRoots(options, vecRoots, &locks);
+    return nLockExit < 0;
+  };
+  UndoOutcome outcome = UndoJournal(options.strUndo, stdout, gate);
+  if (nLockExit >= 0) return nLockExit;
   if (!outcome.bRead) std::fprintf(stderr, "twintone: %s\n", outcome.strError.c_str());
+  if (outcome.bInterrupted) return InterruptExitCode();
   return outcome.bRead && outcome.nProblems == 0 ? kExitOk : kExitFailure;
 }
 
@@ -57,6 +69,7 @@ int RunRequestedAction(const Options& options, ActionRequest request, RunReport*
   }
   if (result.bRefused) {
     std::fprintf(stderr, "twintone: %s\n", result.strError.c_str());
+    pReport->strActionError = result.strError;
     return 1;
   }
   int nFailed = result.bJournalFailed ? 1 : 0;
@@ -69,12 +82,35 @@ int RunRequestedAction(const Options& options, ActionRequest request, RunReport*
   return nFailed;
 }
 
+int Fail(const std::string& strWhy) {
+  std::fprintf(stderr, "twintone: %s\n", strWhy.c_str());
+  return kExitFailure;
+}
+
+// Records the scan in the cache folder and writes the review page that names it.
+bool WritePage(const Options& options, const RunReport& report) {
+  if (report.IsScannedFile(options.strHtml)) {
+    Fail(options.strHtml + " is one of the files scanned; no review page written");
+    return false;
+  }
+  std::string strId = NewScanId();
+  std::string strError;
+  if (strId.empty()) strError = "no randomness for the scan's id; no review page written";
+  bool bDone = !strId.empty() &&
+               SaveScanRecord(RecordOf(report, options.vecPaths, strId), &strError) &&
+               WriteReviewPage(report, options.vecPaths, strId, options.strHtml, &strError);
+  if (!bDone) Fail(strError);
+  return bDone;
+}
+
 int Run(const Options& options) {
-  if (!options.strUndo.empty()) return RunUndo(options.strUndo);
   if (!InstallInterruptHandlers()) {
     std::fprintf(stderr, "twintone: cannot set up Ctrl-C handling\n");
     return kExitFailure;
   }
+  if (!options.strUndo.empty()) return RunUndo(options);
+  std::string strProblem = OutputFilesProblem(options);
+  if (!strProblem.empty()) return Fail(strProblem);
 
   if (options.bPruneCache) {
     auto say = [](const std::string& strLine) {
@@ -84,16 +120,26 @@ int Run(const Options& options) {
     if (options.vecPaths.empty()) return kExitOk;
   }
 
+  // A plan acts within the roots of the scan it was made from.
+  LoadedPlan plan;
+  std::vector<std::string> vecRoots = options.vecPaths;
+  if (!options.strApply.empty()) {
+    if (!LoadPlan(options.strApply, &plan, &strProblem)) return Fail(strProblem);
+    vecRoots = plan.vecRoots;
+  }
+  strProblem = MoveTargetProblem(options, vecRoots);
+  if (!strProblem.empty()) return Fail(strProblem);
+  RunLocks locks;
+  int nLockExit = LockRoots(options, vecRoots, &locks);
+  if (nLockExit >= 0) return nLockExit;
+
   RunReport report;
   SessionOutcome outcome;
   ActionRequest request;
-  request.vecRoots = options.vecPaths;
+  request.vecRoots = vecRoots;
   if (!options.strApply.empty()) {
-    std::string strError;
-    if (!LoadPlan(options.strApply, &report, &request.mapRelative, &strError)) {
-      std::fprintf(stderr, "twintone: %s\n", strError.c_str());
-      return kExitFailure;
-    }
+    report.vecGroups = plan.vecGroups;
+    request.mapRelative = plan.mapRelative;
     outcome.bStarted = true;
   } else {
     ScanSettings scan = options;
@@ -106,16 +152,11 @@ int Run(const Options& options) {
 
   // The page shows the files as the scan found them, so it is written before any action.
   int nFailedActions = 0;
-  if (!options.strHtml.empty()) {
-    std::string strError;
-    if (!WriteReviewPage(report, options.vecPaths, options.strHtml, &strError)) {
-      std::fprintf(stderr, "twintone: %s\n", strError.c_str());
-      ++nFailedActions;
-    }
-  }
+  if (!options.strHtml.empty() && !WritePage(options, report)) ++nFailedActions;
   if (ActionKindOf(options) != ActionKind::kNone) {
     if (outcome.bInterrupted) {
       report.bMoveRequested = true;
+      report.strActionError = "stopped early";
       std::fprintf(stderr, "twintone: stopped early, so nothing was changed\n");
     } else {
       nFailedActions += RunRequestedAction(options, request, &report);
@@ -139,7 +180,7 @@ int Run(const Options& options) {
 
   if (outcome.bInterrupted || InterruptRequested().load()) {
     std::fprintf(stderr, "twintone: interrupted; the results above are partial\n");
-    return kExitInterrupted;
+    return InterruptExitCode();
   }
   return outcome.nPathErrors > 0 || nFailedActions > 0 ? kExitFailure : kExitOk;
 }

@@ -186,6 +186,7 @@ const OptionDef kOptionDefs[] = {
        return SetName(strValue, "--cache needs a file", &pState->pOptions->strCacheFile, pstrError);
      }},
     {"no-cache", 0, false, SetFlag<&Options::bNoCache>},
+    {"no-wait", 0, false, SetFlag<&Options::bNoWait>},
     {"prune-cache", 0, false, SetFlag<&Options::bPruneCache>},
     {"print-fingerprints", 0, false,
      [](ParseState* pState, const std::string&, std::string*) {
@@ -448,16 +449,21 @@ Acting on the duplicates (every member but the first; choose one):
       --journal FILE   where the action's journal goes (default:
                        $XDG_CACHE_HOME/twintone/journals/TIME.jsonl)
       --undo JOURNAL   put every file the journalled action touched back; safe to run
-                       twice, and after an action that was stopped at any moment
+                       twice, from any folder, and after an action stopped at any
+                       moment; a file is put back only unchanged and never over another
+      --no-wait        when another twintone run is acting on the same folders, stop
+                       (exit 1) instead of waiting for it to finish
 Just before each file the action checks it again and skips it (saying why) if it is
 gone, is not the file scanned, or is the kept copy under another name or behind a
-kept link. A failed file is reported and the others go on.
+kept link, or if the kept copy changed. A failed file is reported and the others go
+on. One acting run at a time per library: another waits (docs/safety.md).
 
 Review:
       --html FILE      write a review page: every group with players, to listen, pick
                        the copy to keep or leave files out, and save a plan
       --apply PLAN     carry out a saved plan with the action given beside it; refused
-                       when any file in it changed since the scan
+                       unless its scan is known here and every file in it is one that
+                       scan grouped, named once, unchanged since
 
 Fingerprint cache (fingerprint mode): fingerprints are kept in a cache, by default
 $XDG_CACHE_HOME/twintone/fingerprints.sqlite (else ~/.cache/twintone/...), so a file
@@ -474,11 +480,12 @@ that has not changed, or was only moved or renamed, is not decoded again.
   -h, --help           this text
   -V, --version        the version
 
-Ctrl-C stops the run after the file in hand and prints the groups found so far, marked
-as partial; a second Ctrl-C quits at once.
+Ctrl-C (or SIGTERM) stops the run after the file in hand and prints the groups found
+so far, marked as partial; a second Ctrl-C quits at once.
 
 Exit status: 0 done; 1 a path could not be read, an action failed or was refused, or
-the library refused; 2 wrong usage; 130 stopped by Ctrl-C (partial results).
+the library refused; 2 wrong usage; 130 stopped by Ctrl-C, 143 by SIGTERM (partial
+results).
 
 Examples:
   )" + strProgram +

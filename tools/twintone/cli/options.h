@@ -28,6 +28,7 @@ struct Options : ScanSettings {
   std::string strApply;    // plan to carry out instead of a scan
   std::string strUndo;     // journal to undo instead of a scan
   bool bPruneCache = false;  // may come without paths
+  bool bNoWait = false;      // an acting run refuses, rather than waits, when another acts
   // Which copy of a group to keep, policies in order of weight (default: best).
   std::vector<KeepPolicy> vecKeep = {KeepPolicy()};
 };

@@ -7,7 +7,7 @@ namespace twintone_cli {
 constexpr int kExitOk = 0;       // the run finished (groups or none)
 constexpr int kExitFailure = 1;  // a path could not be read, a move failed, the library refused
 constexpr int kExitUsage = 2;    // the command line was wrong
-constexpr int kExitInterrupted = 130;  // stopped by Ctrl-C; partial results were printed
+constexpr int kExitInterrupted = 130;  // stopped by Ctrl-C (143: SIGTERM); partial results printed
 
 }  // namespace twintone_cli
 

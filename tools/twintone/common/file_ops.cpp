@@ -7,7 +7,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <vector>
+
+#include "common/interrupt.h"
 
 namespace twintone_cli {
 namespace {
@@ -15,24 +18,26 @@ namespace {
 constexpr uint64_t kFnvOffset = 14695981039346656037ull;
 constexpr uint64_t kFnvPrime = 1099511628211ull;
 
-void HashBytes(const char* pBytes, size_t nCount, uint64_t* pnHash) {
+void AddToHash(const char* pBytes, size_t nCount, uint64_t* pnHash) {
   for (size_t i = 0; i < nCount; ++i) {
     *pnHash ^= static_cast<unsigned char>(pBytes[i]);
     *pnHash *= kFnvPrime;
   }
 }
 
-// Copies every byte of fdFrom to fdTo, hashing them. 0 or an errno value.
+// Copies every byte of fdFrom to fdTo, hashing them. 0, ECANCELED once an interrupt
+// arrived, or an errno value.
 int CopyBytes(int fdFrom, int fdTo, uint64_t* pnHash) {
   std::vector<char> buffer(1 << 16);
   while (true) {
+    if (InterruptRequested().load()) return ECANCELED;
     ssize_t nRead = read(fdFrom, buffer.data(), buffer.size());
     if (nRead == 0) return 0;
     if (nRead < 0) {
       if (errno == EINTR) continue;
       return errno;
     }
-    HashBytes(buffer.data(), static_cast<size_t>(nRead), pnHash);
+    AddToHash(buffer.data(), static_cast<size_t>(nRead), pnHash);
     for (ssize_t nDone = 0; nDone < nRead;) {
       ssize_t nWritten = write(fdTo, buffer.data() + nDone, static_cast<size_t>(nRead - nDone));
       if (nWritten < 0) {
@@ -62,6 +67,20 @@ void CopyXattrs(int fdFrom, int fdTo) {
   }
 }
 
+FileFacts FactsOfStat(const struct stat& st) {
+  FileFacts facts;
+  facts.bExists = true;
+  facts.nDevice = st.st_dev;
+  facts.nInode = st.st_ino;
+  facts.nSize = st.st_size;
+  facts.nModifiedNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  facts.nChangedNs = static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+  facts.bRegular = S_ISREG(st.st_mode);
+  facts.bSymlink = S_ISLNK(st.st_mode);
+  facts.bDir = S_ISDIR(st.st_mode);
+  return facts;
+}
+
 }  // namespace
 
 FdGuard::~FdGuard() {
@@ -75,18 +94,19 @@ int FdGuard::Close() {
 }
 
 FileFacts FactsOf(const std::string& strPath, bool bFollow) {
-  FileFacts facts;
   struct stat st;
-  if ((bFollow ? stat(strPath.c_str(), &st) : lstat(strPath.c_str(), &st)) != 0) return facts;
-  facts.bExists = true;
-  facts.nDevice = st.st_dev;
-  facts.nInode = st.st_ino;
-  facts.nSize = st.st_size;
-  facts.nModifiedNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-  facts.bRegular = S_ISREG(st.st_mode);
-  facts.bSymlink = S_ISLNK(st.st_mode);
-  facts.bDir = S_ISDIR(st.st_mode);
-  return facts;
+  if ((bFollow ? stat(strPath.c_str(), &st) : lstat(strPath.c_str(), &st)) != 0) return FileFacts();
+  return FactsOfStat(st);
+}
+
+FileFacts FactsOfFd(int fd) {
+  struct stat st;
+  return fstat(fd, &st) == 0 ? FactsOfStat(st) : FileFacts();
+}
+
+bool SameState(const FileFacts& a, const FileFacts& b) {
+  return a.bExists && b.bExists && a.nDevice == b.nDevice && a.nInode == b.nInode &&
+         a.nSize == b.nSize && a.nModifiedNs == b.nModifiedNs && a.nChangedNs == b.nChangedNs;
 }
 
 std::string ParentDir(const std::string& strPath) {
@@ -133,8 +153,14 @@ bool HashFile(const std::string& strPath, uint64_t* pnHash) {
     if (nRead == 0) return true;
     if (nRead < 0 && errno == EINTR) continue;
     if (nRead < 0) return false;
-    HashBytes(buffer.data(), static_cast<size_t>(nRead), pnHash);
+    AddToHash(buffer.data(), static_cast<size_t>(nRead), pnHash);
   }
+}
+
+uint64_t HashBytes(const std::string& strBytes) {
+  uint64_t nHash = kFnvOffset;
+  AddToHash(strBytes.data(), strBytes.size(), &nHash);
+  return nHash;
 }
 
 std::string HashText(uint64_t nHash) {
@@ -143,18 +169,41 @@ std::string HashText(uint64_t nHash) {
   return szText;
 }
 
-int CopyVerified(const std::string& strFrom, const std::string& strTo, uint64_t* pnHash,
-                 uint64_t* pnDevice, uint64_t* pnInode) {
-  FdGuard from(open(strFrom.c_str(), O_RDONLY | O_CLOEXEC));
-  if (from.Get() < 0) return errno;
+bool SameBytes(const std::string& strA, const std::string& strB) {
+  FdGuard a(open(strA.c_str(), O_RDONLY | O_CLOEXEC));
+  FdGuard b(open(strB.c_str(), O_RDONLY | O_CLOEXEC));
+  if (a.Get() < 0 || b.Get() < 0) return false;
+  std::vector<char> bufferA(1 << 16), bufferB(1 << 16);
+  while (true) {
+    ssize_t nA = read(a.Get(), bufferA.data(), bufferA.size());
+    if (nA < 0 && errno == EINTR) continue;
+    if (nA < 0) return false;
+    // Fills the same count from b, however its reads come back.
+    ssize_t nB = 0;
+    while (nB < nA) {
+      ssize_t nNow = read(b.Get(), bufferB.data() + nB, static_cast<size_t>(nA - nB));
+      if (nNow < 0 && errno == EINTR) continue;
+      if (nNow <= 0) return false;
+      nB += nNow;
+    }
+    if (nA == 0) {
+      char c;
+      return read(b.Get(), &c, 1) == 0;
+    }
+    if (std::memcmp(bufferA.data(), bufferB.data(), static_cast<size_t>(nA)) != 0) return false;
+  }
+}
+
+int CopyVerified(int fdFrom, const std::string& strTo, CopyOutcome* pOutcome) {
   struct stat stFrom;
-  if (fstat(from.Get(), &stFrom) != 0) return errno;
+  if (fstat(fdFrom, &stFrom) != 0) return errno;
   if (!S_ISREG(stFrom.st_mode)) return EINVAL;
+  pOutcome->source = FactsOfStat(stFrom);
   FdGuard to(open(strTo.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
   if (to.Get() < 0) return errno;
 
   uint64_t nHash = kFnvOffset;
-  int nError = CopyBytes(from.Get(), to.Get(), &nHash);
+  int nError = CopyBytes(fdFrom, to.Get(), &nHash);
   if (nError == 0) {
     // Owner first: changing it clears set-id bits, which the mode then restores.
     // Owner, attributes and times are kept where the user may set them.
@@ -163,7 +212,7 @@ int CopyVerified(const std::string& strFrom, const std::string& strTo, uint64_t*
       (void)nIgnored;
     }
     if (fchmod(to.Get(), stFrom.st_mode & 07777) != 0) nError = errno;
-    CopyXattrs(from.Get(), to.Get());
+    CopyXattrs(fdFrom, to.Get());
     const struct timespec times[2] = {stFrom.st_atim, stFrom.st_mtim};
     futimens(to.Get(), times);
   }
@@ -179,9 +228,9 @@ int CopyVerified(const std::string& strFrom, const std::string& strTo, uint64_t*
     unlink(strTo.c_str());
     return nError;
   }
-  *pnHash = nHash;
-  *pnDevice = stTo.st_dev;
-  *pnInode = stTo.st_ino;
+  pOutcome->nHash = nHash;
+  pOutcome->nDevice = stTo.st_dev;
+  pOutcome->nInode = stTo.st_ino;
   return 0;
 }
 

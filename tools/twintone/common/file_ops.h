@@ -33,6 +33,7 @@ struct FileFacts {
   uint64_t nInode = 0;
   int64_t nSize = 0;
   int64_t nModifiedNs = 0;
+  int64_t nChangedNs = 0;  // the inode's change time: any write, chmod, link or rename
   bool bRegular = false;
   bool bSymlink = false;
   bool bDir = false;
@@ -40,6 +41,11 @@ struct FileFacts {
 
 // lstat (bFollow false) or stat of strPath; bExists false when it fails.
 FileFacts FactsOf(const std::string& strPath, bool bFollow = false);
+// fstat of an open file; bExists false when it fails.
+FileFacts FactsOfFd(int fd);
+// Whether a and b are the same file in the same state: identity, size, modification
+// and change time. Nothing can have written to a file whose state is unchanged.
+bool SameState(const FileFacts& a, const FileFacts& b);
 
 std::string ParentDir(const std::string& strPath);  // "." for a bare name
 std::string BaseName(const std::string& strPath);
@@ -54,15 +60,28 @@ int RenameNoReplace(const std::string& strFrom, const std::string& strTo);
 
 // FNV-1a 64 of every byte of strPath; false when it cannot be read.
 bool HashFile(const std::string& strPath, uint64_t* pnHash);
-std::string HashText(uint64_t nHash);  // 16 lower-case hex digits
+uint64_t HashBytes(const std::string& strBytes);  // the same hash of bytes in memory
+std::string HashText(uint64_t nHash);             // 16 lower-case hex digits
 
-// Copies the regular file strFrom into a new file strTo (created with O_EXCL: an
-// existing strTo is EEXIST, untouched), with its mode, times, extended attributes and,
-// where permitted, owner and group; fsyncs it, then reads it back and checks its size
-// and hash against the source's. *pnHash gets the hash, *pnDevice/*pnInode the new
-// file's identity. 0 or an errno value; on failure strTo is removed again.
-int CopyVerified(const std::string& strFrom, const std::string& strTo, uint64_t* pnHash,
-                 uint64_t* pnDevice, uint64_t* pnInode);
+// Whether the files at strA and strB hold the same bytes; false when either cannot be
+// read.
+bool SameBytes(const std::string& strA, const std::string& strB);
+
+// What a verified copy made, and what it was made from.
+struct CopyOutcome {
+  uint64_t nHash = 0;                // FNV-1a 64 of the bytes copied
+  uint64_t nDevice = 0, nInode = 0;  // the new file's identity
+  FileFacts source;                  // the source as it was when the copy began
+};
+
+// Copies the regular file open as fdFrom (read from where it stands, its start for a
+// new descriptor) into a new file strTo (created with O_EXCL: an existing strTo is
+// EEXIST, untouched), with its mode, times, extended attributes and, where permitted,
+// owner and group; fsyncs it, then reads it back and checks its size and hash against
+// the bytes read. The caller compares FactsOfFd(fdFrom) with pOutcome->source to learn
+// whether the source changed meanwhile. ECANCELED once an interrupt arrived. 0 or an
+// errno value; on failure strTo is removed again.
+int CopyVerified(int fdFrom, const std::string& strTo, CopyOutcome* pOutcome);
 
 }  // namespace twintone_cli
 

@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "common/exit_codes.h"
 
 namespace twintone_cli {
 namespace {
@@ -15,29 +14,46 @@ namespace {
 // All of these are touched by the signal handler: lock-free atomics and plain ints
 // written before the handlers are installed.
 std::atomic<bool> g_bInterrupted{false};
+std::atomic<int> g_nSignal{SIGINT};
 std::atomic<const char*> g_pszRestoreText{nullptr};
 int g_fdWakeRead = -1;
 int g_fdWakeWrite = -1;
 
 static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler needs lock-free flags");
+static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs lock-free ints");
 static_assert(std::atomic<const char*>::is_always_lock_free,
               "the signal handler needs lock-free pointers");
 
 // Runs in signal context: only async-signal-safe calls.
-void OnInterrupt(int) {
-  int nSavedErrno = errno;
-  if (g_bInterrupted.exchange(true)) {
-    const char* pszText = g_pszRestoreText.load();
-    if (pszText != nullptr) {
-      ssize_t nIgnored = write(STDERR_FILENO, pszText, std::strlen(pszText));
-      (void)nIgnored;
-    }
-    _exit(kExitInterrupted);
+void LeaveNow() {
+  const char* pszText = g_pszRestoreText.load();
+  if (pszText != nullptr) {
+    ssize_t nIgnored = write(STDERR_FILENO, pszText, std::strlen(pszText));
+    (void)nIgnored;
   }
+  _exit(128 + g_nSignal.load());
+}
+
+// Runs in signal context: only async-signal-safe calls.
+void OnInterrupt(int nSignal) {
+  int nSavedErrno = errno;
+  if (g_bInterrupted.load()) LeaveNow();
+  g_nSignal.store(nSignal);
+  g_bInterrupted.store(true);
+  alarm(kGraceSeconds);
   char byte = 'i';
   ssize_t nIgnored = write(g_fdWakeWrite, &byte, 1);
   (void)nIgnored;
   errno = nSavedErrno;
+}
+
+// Runs in signal context: the grace after the first interrupt is over.
+void OnGraceOver(int) {
+  if (!g_bInterrupted.load()) return;
+  static const char kText[] = "twintone: still busy after the interrupt; leaving now\n";
+  ssize_t nIgnored = write(STDERR_FILENO, kText, sizeof(kText) - 1);
+  (void)nIgnored;
+  LeaveNow();
 }
 
 }  // namespace
@@ -55,12 +71,16 @@ bool InstallInterruptHandlers() {
   action.sa_flags = SA_RESTART;
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  action.sa_handler = OnGraceOver;
+  sigaction(SIGALRM, &action, nullptr);
   return true;
 }
 
 int InterruptFd() { return g_fdWakeRead; }
 
 const std::atomic<bool>& InterruptRequested() { return g_bInterrupted; }
+
+int InterruptExitCode() { return 128 + g_nSignal.load(); }
 
 void SetTerminalRestoreText(const char* pszText) { g_pszRestoreText.store(pszText); }
 

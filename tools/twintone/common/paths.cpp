@@ -87,4 +87,30 @@ std::string PercentEncodePath(const std::string& strBytes) {
   return strOut;
 }
 
+std::string RealPath(const std::string& strPath) {
+  char* pszReal = realpath(strPath.c_str(), nullptr);
+  std::string strReal = pszReal != nullptr ? pszReal : "";
+  free(pszReal);
+  return strReal;
+}
+
+bool IsWithin(const std::string& strPath, const std::string& strDir) {
+  if (strPath.empty() || strPath[0] != '/' || strDir.empty() || strDir[0] != '/' ||
+      strPath.find('\0') != std::string::npos || HasDotDot(strPath) ||
+      strPath.find("/./") != std::string::npos || strPath.find("//") != std::string::npos ||
+      (strPath.size() >= 2 && strPath.compare(strPath.size() - 2, 2, "/.") == 0)) {
+    return false;
+  }
+  if (strDir == "/" || strPath == strDir) return true;
+  return strPath.compare(0, strDir.size() + 1, strDir + "/") == 0;
+}
+
+std::string TwintoneCacheDir() {
+  const char* pszXdg = getenv("XDG_CACHE_HOME");
+  if (pszXdg != nullptr && pszXdg[0] == '/') return std::string(pszXdg) + "/twintone";
+  const char* pszHome = getenv("HOME");
+  if (pszHome != nullptr && pszHome[0] != '\0') return std::string(pszHome) + "/.cache/twintone";
+  return "";
+}
+
 }  // namespace twintone_cli

@@ -21,6 +21,19 @@ std::string PercentEncodePath(const std::string& strBytes);
 // (a symbolic link stays itself); its folder is resolved when it exists.
 std::string AbsolutePath(const std::string& strPath);
 
+// The fully resolved path of an existing file or folder (realpath); "" when it cannot
+// be resolved.
+std::string RealPath(const std::string& strPath);
+
+// Whether strPath is strDir or lies below it, spelling by spelling: both absolute,
+// strPath with no "." or ".." part and no NUL byte (a forged path could climb out).
+bool IsWithin(const std::string& strPath, const std::string& strDir);
+
+// twintone's own folder in the user's cache: $XDG_CACHE_HOME/twintone when that is an
+// absolute path, else $HOME/.cache/twintone; "" when neither is known. Journals, scan
+// records and run locks live below it.
+std::string TwintoneCacheDir();
+
 }  // namespace twintone_cli
 
 #endif  // TWINTONE_TOOLS_COMMON_PATHS_H

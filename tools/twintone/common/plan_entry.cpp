@@ -17,10 +17,10 @@ void to_json(Json& entry, const PlanEntry& plan) {
 void from_json(const Json& entry, PlanEntry& plan) {
   ReadHexField(entry, "path", &plan.strPath, true);
   ReadHexField(entry, "rel", &plan.strRel);
-  ReadField(entry, "size", &plan.strSize, true);
-  ReadField(entry, "mtime_ns", &plan.strModifiedNs, true);
-  ReadField(entry, "dev", &plan.strDevice, true);
-  ReadField(entry, "ino", &plan.strInode, true);
+  ReadField(entry, "size", &plan.strSize);
+  ReadField(entry, "mtime_ns", &plan.strModifiedNs);
+  ReadField(entry, "dev", &plan.strDevice);
+  ReadField(entry, "ino", &plan.strInode);
   ReadField(entry, "role", &plan.strRole, true);
 }
 

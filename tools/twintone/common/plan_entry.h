@@ -13,7 +13,8 @@ struct PlanEntry {
   std::string strPath;  // "path_hex": the file, as bytes
   std::string strRel;   // "rel_hex" (may be left out): its place below a move target
   // The facts the file had when the page was made: "size", "mtime_ns", "dev", "ino",
-  // in decimal text (a page's script cannot hold 64-bit numbers).
+  // in decimal text (a page's script cannot hold 64-bit numbers). For the reader only:
+  // --apply holds a plan to its scan's record, which keeps the facts itself.
   std::string strSize, strModifiedNs, strDevice, strInode;
   std::string strRole;  // "role": "keep", "duplicate" or "leave"
 };

@@ -1,6 +1,8 @@
 // The totals every report shares, and the units they are written in.
 #include "common/run_report.h"
 
+#include <sys/stat.h>
+
 #include <cinttypes>
 #include <cstdio>
 #include <set>
@@ -59,6 +61,15 @@ int RunReport::SkippedCount(bool bLeftOut) const {
   int nCount = 0;
   for (const SkippedFile& skipped : vecSkipped) nCount += skipped.bLeftOut == bLeftOut ? 1 : 0;
   return nCount;
+}
+
+bool RunReport::IsScannedFile(const std::string& strPath) const {
+  struct stat st;
+  if (stat(strPath.c_str(), &st) != 0) return false;
+  for (const ScannedFile& file : vecScanned) {
+    if (file.nDevice == st.st_dev && file.nInode == st.st_ino) return true;
+  }
+  return false;
 }
 
 std::string FormatDuration(int nMilliseconds) {

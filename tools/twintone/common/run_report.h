@@ -60,6 +60,16 @@ struct SkippedFile {
   bool bLeftOut = false;  // true: never handed to the library
 };
 
+// A file the scan handed to the library, as it was then (lstat; a link followed by
+// --follow-symlinks is its target). Plans and output files are checked against these.
+struct ScannedFile {
+  std::string strPath;  // as handed to the library
+  uint64_t nDevice = 0;
+  uint64_t nInode = 0;
+  int64_t nSize = 0;
+  int64_t nModifiedNs = 0;
+};
+
 // kMoved: done (moved, trashed or linked); kSkipped: left where it is, because the
 // check just before the action found a reason (strError says which).
 enum class MoveStatus { kMoved, kWouldMove, kFailed, kSkipped };
@@ -84,6 +94,7 @@ struct RunReport {
   std::vector<Group> vecGroups;
   std::vector<std::string> vecUnique;    // filed, with no duplicate
   std::vector<SkippedFile> vecSkipped;   // see SkippedFile
+  std::vector<ScannedFile> vecScanned;   // every file handed to the library, in order
   bool bSubfoldersNotSearched = false;   // a given folder held folders and -r was off
   std::string strKeepPolicy = "best";    // --keep as given, for the reports
   bool bLoose = false;                   // tag mode: --loose
@@ -94,6 +105,7 @@ struct RunReport {
   std::vector<MoveRecord> vecMoves;
   std::string strAction;   // "move" (also when empty), "trash", "link-hard", "link-symbolic"
   std::string strJournal;  // the action's journal; empty for a dry run
+  std::string strActionError;  // why the action as a whole was refused; empty when it ran
 
   // Members beyond the first, over all groups but unsure ones.
   int Duplicates() const;
@@ -104,6 +116,8 @@ struct RunReport {
   int64_t BytesMoved() const;
   // Entries of vecSkipped that were (true) or were not (false) left out.
   int SkippedCount(bool bLeftOut) const;
+  // Whether the file at strPath (a link followed) is one of vecScanned.
+  bool IsScannedFile(const std::string& strPath) const;
 };
 
 // "3:07", "1:02:03"; "?" for 0.

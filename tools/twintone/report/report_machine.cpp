@@ -10,7 +10,8 @@
 //   decoded_ms?, passed_over?}]}], files [{path, path_hex?, outcome, group?, reason?,
 //   left_out?}] (every file examined, once, in path order), and with
 //   an action: moves {action, dir, journal, dry_run, items [{from, from_hex?, to,
-//   to_hex?, status ("moved" | "would_move" | "failed" | "skipped"), error?}]}.
+//   to_hex?, status ("moved" | "would_move" | "failed" | "skipped"), error?}], error?
+//   (why the action as a whole was refused)}.
 //   Text is UTF-8; a path that is not valid UTF-8 is given with U+FFFD in "path" and
 //   exactly, as hex of its bytes, in "path_hex" (likewise from_hex, to_hex).
 // CSV: a header row, then one row per file examined: group members in group order,
@@ -175,11 +176,13 @@ Json MovesJson(const RunReport& report) {
     }
     items.push_back(std::move(item));
   }
-  return {{"action", report.strAction},
-          {"dir", report.strMoveDir},
-          {"journal", report.strJournal},
-          {"dry_run", report.bDryRun},
-          {"items", std::move(items)}};
+  Json moves = {{"action", report.strAction},
+                {"dir", report.strMoveDir},
+                {"journal", report.strJournal},
+                {"dry_run", report.bDryRun},
+                {"items", std::move(items)}};
+  if (!report.strActionError.empty()) moves["error"] = report.strActionError;
+  return moves;
 }
 
 }  // namespace

@@ -74,7 +74,11 @@ void WriteMoves(const RunReport& report, FILE* pOut) {
                  report.bDryRun ? "Moves (dry run, nothing moved)" : "Moves",
                  TerminalSafe(report.strMoveDir).c_str());
   }
-  if (report.vecMoves.empty()) std::fprintf(pOut, "  nothing to move\n");
+  if (!report.strActionError.empty()) {
+    std::fprintf(pOut, "  REFUSED    %s; nothing was done\n", report.strActionError.c_str());
+  } else if (report.vecMoves.empty()) {
+    std::fprintf(pOut, "  nothing to move\n");
+  }
   for (const MoveRecord& move : report.vecMoves) {
     switch (move.status) {
       case MoveStatus::kMoved:

@@ -1,5 +1,7 @@
 #include "report/review_page.h"
 
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -18,6 +20,7 @@ const char kPageHead[] = R"(<!DOCTYPE html>
 <html lang="en">
 <head>
 <meta charset="utf-8">
+<meta name="generator" content="twintone review page">
 <meta name="viewport" content="width=device-width, initial-scale=1">
 <title>twintone: review duplicates</title>
 <style>
@@ -145,7 +148,8 @@ data.groups.forEach((group, g) => {
   refresh(g);
 });
 document.getElementById("save").addEventListener("click", () => {
-  const plan = { twintone_plan: 1, groups: data.groups.map(group => ({ members: group.members.map(m => ({
+  const plan = { twintone_plan: 1, scan_id: data.scan_id,
+    groups: data.groups.map(group => ({ members: group.members.map(m => ({
     path_hex: m.path_hex, rel_hex: m.rel_hex, size: m.size, mtime_ns: m.mtime_ns, dev: m.dev, ino: m.ino,
     role: m.role })) })) };
   const text = JSON.stringify(plan, null, 1);
@@ -162,6 +166,9 @@ document.getElementById("save").addEventListener("click", () => {
 </body>
 </html>
 )";
+
+// The line that marks a page as one twintone wrote, and so may write over.
+const char kPageMarker[] = "<meta name=\"generator\" content=\"twintone review page\">";
 
 struct FileCloser {
   void operator()(FILE* pFile) const { std::fclose(pFile); }
@@ -181,7 +188,7 @@ std::string FormatOf(const Member& member) {
 // is now, and what a person needs to choose.
 Json MemberJson(const Member& member, const std::string& strRole, const std::string& strRel) {
   FileFacts facts = FactsOf(member.strPath);
-  PlanEntry entry{member.strPath,
+  PlanEntry entry{AbsolutePath(member.strPath),
                   strRel,
                   std::to_string(facts.nSize),
                   std::to_string(facts.nModifiedNs),
@@ -201,7 +208,8 @@ Json MemberJson(const Member& member, const std::string& strRole, const std::str
 
 // The page's data as JSON, with every '<' written as \u003c so nothing in it can end
 // the script element it sits in.
-std::string PageData(const RunReport& report, const std::vector<std::string>& vecRoots) {
+std::string PageData(const RunReport& report, const std::vector<std::string>& vecRoots,
+                     const std::string& strScanId) {
   Json groups = Json::array();
   for (const Group& group : report.vecGroups) {
     Json members = Json::array();
@@ -214,7 +222,7 @@ std::string PageData(const RunReport& report, const std::vector<std::string>& ve
         {{"reason", group.strKeepReason}, {"unsure", group.bUnsure}, {"members", members}});
   }
   std::string strSafe;
-  for (char c : DumpJson({{"version", 1}, {"groups", groups}})) {
+  for (char c : DumpJson({{"version", 1}, {"scan_id", strScanId}, {"groups", groups}})) {
     strSafe += c == '<' ? std::string("\\u003c") : std::string(1, c);
   }
   return strSafe;
@@ -222,18 +230,41 @@ std::string PageData(const RunReport& report, const std::vector<std::string>& ve
 
 }  // namespace
 
+bool IsReviewPage(const std::string& strPath) {
+  std::unique_ptr<FILE, FileCloser> file(std::fopen(strPath.c_str(), "rb"));
+  if (!file || !FactsOf(strPath).bRegular) return false;
+  std::string strHead(sizeof(kPageHead), '\0');
+  strHead.resize(std::fread(&strHead[0], 1, strHead.size(), file.get()));
+  return strHead.find(kPageMarker) != std::string::npos;
+}
+
 bool WriteReviewPage(const RunReport& report, const std::vector<std::string>& vecRoots,
-                     const std::string& strPath, std::string* pstrError) {
-  std::unique_ptr<FILE, FileCloser> file(std::fopen(strPath.c_str(), "w"));
-  if (!file) {
-    *pstrError = "cannot write the review page " + strPath;
+                     const std::string& strScanId, const std::string& strPath,
+                     std::string* pstrError) {
+  if (FactsOf(strPath).bExists && !IsReviewPage(strPath)) {
+    *pstrError = strPath + " is not a review page twintone wrote, so it is left alone";
     return false;
   }
-  std::fputs(kPageHead, file.get());
-  std::fputs(PageData(report, vecRoots).c_str(), file.get());
-  std::fputs(kPageTail, file.get());
-  if (std::fflush(file.get()) != 0 || std::ferror(file.get())) {
-    *pstrError = "writing the review page " + strPath + " failed";
+  // Written beside and renamed over, so a reader never sees half a page.
+  std::string strTemp = ParentDir(strPath) + "/.twintone-page-" + std::to_string(getpid());
+  {
+    std::unique_ptr<FILE, FileCloser> file(std::fopen(strTemp.c_str(), "wx"));
+    if (!file) {
+      *pstrError = "cannot write the review page " + strPath;
+      return false;
+    }
+    std::fputs(kPageHead, file.get());
+    std::fputs(PageData(report, vecRoots, strScanId).c_str(), file.get());
+    std::fputs(kPageTail, file.get());
+    if (std::fflush(file.get()) != 0 || std::ferror(file.get())) {
+      *pstrError = "writing the review page " + strPath + " failed";
+      unlink(strTemp.c_str());
+      return false;
+    }
+  }
+  if (rename(strTemp.c_str(), strPath.c_str()) != 0) {
+    *pstrError = "cannot write the review page " + strPath;
+    unlink(strTemp.c_str());
     return false;
   }
   return true;

@@ -281,7 +281,7 @@ SessionOutcome RunDedupeSession(const ScanSettings& settings, RunReport* pReport
   // and the run goes on without it.
   MessageSink warn = [&bar](const std::string& strMessage) { PrintError(&bar, strMessage); };
   MessageSink info = settings.bVerbose ? warn : MessageSink();
-  bool bCache = settings.bFingerprint && !settings.bNoCache && OpenCache(settings, warn);
+  bool bCache = settings.bFingerprint && !settings.bNoCache && OpenCache(settings, *pReport, warn);
   std::vector<std::string> vecFilePaths;  // every file the run reached, for fingerprint lines
 
   Pipe endPipe;

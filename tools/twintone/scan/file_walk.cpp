@@ -141,7 +141,11 @@ class Walker {
     }
     auto inserted = m_mapTaken.emplace(Id(stFile), strLoad);
     if (!inserted.second) return LeaveOut(strLoad, "same file as " + inserted.first->second);
-    m_result.vecFiles.push_back(FileToLoad{strLoad, nPosition});
+    ScannedFile facts{strLoad, static_cast<uint64_t>(stFile.st_dev),
+                      static_cast<uint64_t>(stFile.st_ino), static_cast<int64_t>(stFile.st_size),
+                      static_cast<int64_t>(stFile.st_mtim.tv_sec) * 1000000000 +
+                          stFile.st_mtim.tv_nsec};
+    m_result.vecFiles.push_back(FileToLoad{strLoad, nPosition, facts});
   }
 
   static FileId Id(const struct stat& st) { return FileId(st.st_dev, st.st_ino); }

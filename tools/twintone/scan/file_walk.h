@@ -35,6 +35,7 @@ struct WalkSettings {
 struct FileToLoad {
   std::string strPath;  // as it should be handed to the library
   int nUserData = 0;    // position of the command-line argument (1-based), 0 for walked
+  ScannedFile facts;    // the file as the walk found it
 };
 
 struct WalkResult {

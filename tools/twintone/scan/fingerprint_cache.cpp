@@ -65,8 +65,14 @@ std::string CachePathFor(const ScanSettings& settings) {
   return settings.strCacheFile.empty() ? DefaultCachePath() : settings.strCacheFile;
 }
 
-bool OpenCache(const ScanSettings& settings, const MessageSink& pfnWarn) {
-  return OpenAt(CachePathFor(settings), pfnWarn);
+bool OpenCache(const ScanSettings& settings, const RunReport& report, const MessageSink& pfnWarn) {
+  std::string strPath = CachePathFor(settings);
+  if (report.IsScannedFile(strPath)) {
+    pfnWarn("the fingerprint cache " + strPath + " is one of the files scanned, so it is left "
+            "alone; going on without a cache");
+    return false;
+  }
+  return OpenAt(strPath, pfnWarn);
 }
 
 void CloseCache(const MessageSink& pfnWarn, const MessageSink& pfnInfo) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/run_report.h"
 #include "scan/scan_settings.h"
 
 namespace twintone_cli {
@@ -22,8 +23,9 @@ std::string DefaultCachePath();
 std::string CachePathFor(const ScanSettings& settings);
 
 // Opens the cache for the coming run (its folder created first). A cache that cannot
-// be used is reported through pfnWarn and the run goes on without it. True when open.
-bool OpenCache(const ScanSettings& settings, const MessageSink& pfnWarn);
+// be used, or whose file is one of report's scanned files, is reported through pfnWarn
+// and the run goes on without it. True when open.
+bool OpenCache(const ScanSettings& settings, const RunReport& report, const MessageSink& pfnWarn);
 
 // After the run: says through pfnWarn why the cache was dropped mid-run, if it was,
 // and through pfnInfo (when not null) how many fingerprints it gave and took; then

@@ -49,7 +49,10 @@ int AddPathsToLibrary(const std::vector<std::string>& vecPaths, const WalkSettin
   for (const FileToLoad& file : walk.vecFiles) {
     if (settings.pbStop != nullptr && settings.pbStop->load()) break;
     int nCode = HandOver(file);
-    if (nCode == 0) continue;
+    if (nCode == 0) {
+      pReport->vecScanned.push_back(file.facts);
+      continue;
+    }
     ++nErrors;
     pfnOnError("cannot take in '" + file.strPath + "': " + AddErrorText(nCode));
     walk.vecSkipped.push_back(SkippedFile{file.strPath, AddErrorText(nCode), true});
