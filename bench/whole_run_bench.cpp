@@ -37,11 +37,18 @@
 #include <vector>
 
 #include "bench_audio.h"
+#include "bench_run.h"
 #include "twintone.h"
 
 extern char** environ;
 
 namespace {
+
+using bench_run::Clock;
+using bench_run::PeakKiB;
+using bench_run::QuietStdout;
+using bench_run::Since;
+using bench_run::Timing;
 
 constexpr int kMelodies = 34;
 constexpr int kSeconds = 130;
@@ -206,60 +213,6 @@ void WarmPageCache(const std::vector<std::string>& vecFiles) {
     }
   }
 }
-
-double Seconds(const timeval& tv) { return tv.tv_sec + tv.tv_usec / 1e6; }
-
-// Wall and CPU time of this process and its reaped children, at one moment.
-struct Clock {
-  std::chrono::steady_clock::time_point tWall;
-  double fCpu;
-  static Clock Now() {
-    rusage self{}, children{};
-    getrusage(RUSAGE_SELF, &self);
-    getrusage(RUSAGE_CHILDREN, &children);
-    return {std::chrono::steady_clock::now(),
-            Seconds(self.ru_utime) + Seconds(self.ru_stime) + Seconds(children.ru_utime) +
-                Seconds(children.ru_stime)};
-  }
-};
-
-struct Timing {
-  double fWall = 0, fCpu = 0;
-};
-
-Timing Since(const Clock& start) {
-  Clock end = Clock::Now();
-  return {std::chrono::duration<double>(end.tWall - start.tWall).count(), end.fCpu - start.fCpu};
-}
-
-long PeakKiB() {
-  rusage self{};
-  getrusage(RUSAGE_SELF, &self);
-  return self.ru_maxrss;
-}
-
-// Sends stdout to /dev/null while alive: intake prints a "load[...]" line per file.
-class QuietStdout {
- public:
-  QuietStdout() {
-    fflush(stdout);
-    nSaved = dup(STDOUT_FILENO);
-    int nNull = open("/dev/null", O_WRONLY);
-    if (nSaved < 0 || nNull < 0) Fail("cannot redirect stdout");
-    dup2(nNull, STDOUT_FILENO);
-    close(nNull);
-  }
-  ~QuietStdout() {
-    fflush(stdout);
-    dup2(nSaved, STDOUT_FILENO);
-    close(nSaved);
-  }
-  QuietStdout(const QuietStdout&) = delete;
-  QuietStdout& operator=(const QuietStdout&) = delete;
-
- private:
-  int nSaved = -1;
-};
 
 // The stem of a path: its file name without folder and extension.
 std::string Stem(const char* pszPath) {

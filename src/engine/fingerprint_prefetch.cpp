@@ -6,12 +6,13 @@ namespace twintone {
 
 FingerprintPrefetch::FingerprintPrefetch(const std::vector<InerMusicDedupInfo*>& vecOrder,
                                          int nSeconds, unsigned nThreads,
-                                         const TagTextOptions& tagText, FingerprintCache* pCache)
+                                         const TagTextOptions& tagText, FingerprintCache* pCache,
+                                         bool bTagsOnly)
     : nSeconds_(nSeconds),
       tagText_(tagText),
       pCache_(pCache),
       vecJobs_(vecOrder.size()),
-      nWindow_(nThreads * kWindowPerThread),
+      nWindow_(nThreads * (bTagsOnly ? kTagWindowPerThread : kWindowPerThread)),
       scan_(0, [this] {
         // Under mutex_, so a pool thread between its predicate and its sleep
         // cannot miss the search.
@@ -20,7 +21,12 @@ FingerprintPrefetch::FingerprintPrefetch(const std::vector<InerMusicDedupInfo*>&
       }) {
   mapIndex_.reserve(vecOrder.size());
   for (size_t i = 0; i < vecOrder.size(); ++i) {
-    vecJobs_[i].key = DeepKeyJobFor(*vecOrder[i]);
+    DeepKeyJob& key = vecJobs_[i].key;
+    key = DeepKeyJobFor(*vecOrder[i]);
+    if (bTagsOnly) {  // what TextKey would read, and no decode
+      key.bReadTags = vecOrder[i]->strTitle.empty();
+      key.bHasFinger = true;
+    }
     mapIndex_.emplace(vecOrder[i], i);
   }
   StartThreads(&vecThreads_, nThreads, [this] { PoolLoop(); }, [this] { Cancel(); });
@@ -65,21 +71,32 @@ void FingerprintPrefetch::PoolLoop() {
   }
 }
 
-bool FingerprintPrefetch::Take(InerMusicDedupInfo* pRecord, KeyOutcome* pOutcome) {
+FingerprintPrefetch::Job* FingerprintPrefetch::WaitForJob(const InerMusicDedupInfo* pRecord) {
   auto found = mapIndex_.find(pRecord);
-  if (found == mapIndex_.end()) return false;
+  if (found == mapIndex_.end()) return nullptr;
   Job& job = vecJobs_[found->second];
   std::unique_lock<std::mutex> lock(mutex_);
   ++nTaken_;
   cvChanged_.notify_all();
   if (job.state == JobState::kWaiting) {
     job.state = JobState::kClaimed;
-    return false;
+    return nullptr;
   }
   cvChanged_.wait(lock, [&job] { return job.state == JobState::kDone; });
-  lock.unlock();
+  return &job;
+}
 
-  *pOutcome = ApplyDeepKeyParts(job.key, &job.result, pRecord, pCache_);
+bool FingerprintPrefetch::Take(InerMusicDedupInfo* pRecord, KeyOutcome* pOutcome) {
+  Job* pJob = WaitForJob(pRecord);
+  if (pJob == nullptr) return false;
+  *pOutcome = ApplyDeepKeyParts(pJob->key, &pJob->result, pRecord, pCache_);
+  return true;
+}
+
+bool FingerprintPrefetch::TakeTags(InerMusicDedupInfo* pRecord) {
+  Job* pJob = WaitForJob(pRecord);
+  if (pJob == nullptr) return false;
+  if (pJob->key.bReadTags) ApplyReadTags(pJob->result.nTagResult, pJob->result.tags, pRecord);
   return true;
 }
 

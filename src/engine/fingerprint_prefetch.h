@@ -1,5 +1,6 @@
-// Fingerprints computed ahead of the filing loop on a pool of threads, so that the
-// worker files record k while records k+1, k+2, ... are being decoded.
+// Keys computed ahead of the filing loop on a pool of threads, so that the worker
+// files record k while records k+1, k+2, ... are being decoded, or in text mode
+// while their tags are being read.
 #ifndef TWINTONE_ENGINE_FINGERPRINT_PREFETCH_H
 #define TWINTONE_ENGINE_FINGERPRINT_PREFETCH_H
 
@@ -34,10 +35,11 @@ class FingerprintPrefetch {
   // worker, and help searches until this object goes; tags are read as tagText says.
   // Throws std::system_error or
   // std::bad_alloc.
-  // pCache (may be null) is asked before each decode.
+  // pCache (may be null) is asked before each decode. bTagsOnly: text mode, where only
+  // the tags of records without a title are read, and nothing is decoded.
   FingerprintPrefetch(const std::vector<InerMusicDedupInfo*>& vecOrder, int nSeconds,
                       unsigned nThreads, const TagTextOptions& tagText = TagTextOptions(),
-                      FingerprintCache* pCache = nullptr);
+                      FingerprintCache* pCache = nullptr, bool bTagsOnly = false);
   // Cancels decodes in flight (they stop at their next buffer) and joins the pool.
   ~FingerprintPrefetch();
   FingerprintPrefetch(const FingerprintPrefetch&) = delete;
@@ -48,6 +50,9 @@ class FingerprintPrefetch {
   // true. Otherwise claims the record so no pool thread starts it, and returns
   // false: the worker then keys it itself.
   bool Take(InerMusicDedupInfo* pRecord, KeyOutcome* pOutcome);
+  // Text mode, worker thread: as Take, but gives the record only the tags read ahead
+  // (as ReadTagsInto would), and leaves keying to the worker.
+  bool TakeTags(InerMusicDedupInfo* pRecord);
 
   // The group search the pool helps, for the worker's filing during this run.
   ParallelGroupScan* Scan() { return &scan_; }
@@ -59,8 +64,10 @@ class FingerprintPrefetch {
   // to join). For the thread that owns this object.
   void Stop();
 
-  // How many records ahead of the worker the pool may run.
+  // How many records ahead of the worker the pool may run: a decode's worth, or
+  // enough tag reads that the pool seldom waits for the worker.
   static constexpr size_t kWindowPerThread = 2;
+  static constexpr size_t kTagWindowPerThread = 32;
 
  private:
   enum class JobState { kWaiting, kRunning, kDone, kClaimed };
@@ -71,6 +78,9 @@ class FingerprintPrefetch {
   };
 
   void PoolLoop();
+  // Worker thread: waits until the record's job is done and returns it, or claims it
+  // and returns null when no pool thread has started it.
+  Job* WaitForJob(const InerMusicDedupInfo* pRecord);
 
   const int nSeconds_;
   const TagTextOptions tagText_;
