@@ -212,9 +212,24 @@ int DecodeSession::Open(const char* pszPath) {
   return 0;
 }
 
+// True when the container's header told everything the decode needs: one audio
+// stream, its codec, rate and channels. Probing the stream would decode its first
+// packets (and set its decoder up) once more, for nothing.
+bool HeaderDescribesAudio(const AVFormatContext* pFormat) {
+  const AVCodecParameters* pAudio = nullptr;
+  for (unsigned i = 0; i < pFormat->nb_streams; ++i) {
+    const AVCodecParameters* pPar = pFormat->streams[i]->codecpar;
+    if (pPar->codec_type != AVMEDIA_TYPE_AUDIO) continue;
+    if (pAudio != nullptr) return false;
+    pAudio = pPar;
+  }
+  return pAudio != nullptr && pAudio->codec_id != AV_CODEC_ID_NONE && pAudio->sample_rate > 0 &&
+         pAudio->ch_layout.nb_channels > 0;
+}
+
 int DecodeSession::OpenAudioStream() {
   // A failure here leaves stream parameters unknown; the best-stream search decides.
-  avformat_find_stream_info(format_.get(), nullptr);
+  if (!HeaderDescribesAudio(format_.get())) avformat_find_stream_info(format_.get(), nullptr);
   const AVCodec* pCodec = nullptr;
   nStream_ = av_find_best_stream(format_.get(), AVMEDIA_TYPE_AUDIO, -1, -1, &pCodec, 0);
   if (nStream_ < 0 || pCodec == nullptr) return DECODER_ERR_NO_AUDIO;
