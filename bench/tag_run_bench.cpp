@@ -285,8 +285,8 @@ int main(int argc, char** argv) {
   printf("\ngroups: %d of %d files each, as expected\n", nFiles / kCopies, kCopies);
   printf("tag run: twintone %.2f s (%.1f us per file), TagLib loop %.2f s: %.2fx\n", best[0].fWall,
          best[0].fWall * 1e6 / nFiles, best[1].fWall, best[1].fWall / best[0].fWall);
-  printf("cpu: twintone %.2f s, TagLib loop %.2f s\n", best[0].fCpu, best[1].fCpu);
-  printf("peak resident size: twintone %.1f MiB (%.0f bytes per file), TagLib loop %.1f MiB\n",
+  printf("tag run cpu: twintone %.2f s, TagLib loop %.2f s\n", best[0].fCpu, best[1].fCpu);
+  printf("tag run peak resident size: twintone %.1f MiB (%.0f bytes per file), TagLib loop %.1f MiB\n",
          nPeak[0] / 1024.0, nPeak[0] * 1024.0 / nFiles, nPeak[1] / 1024.0);
   return 0;
 }

@@ -80,6 +80,9 @@ FingerprintPrefetch::Job* FingerprintPrefetch::WaitForJob(const InerMusicDedupIn
   std::unique_lock<std::mutex> lock(mutex_);
   const size_t nIndex = nReleased_;
   if (nIndex >= vecOrder_.size() || vecOrder_[nIndex] != pRecord) return nullptr;
+  // A tag read costs the worker about what waiting for it would: in text mode the
+  // pool does every one, and the worker takes over only once the pool is cancelled.
+  if (bTagsOnly_) cvChanged_.wait(lock, [&] { return bCancel_ || nNext_ > nIndex; });
   if (nNext_ <= nIndex) {  // not started: the worker keys it, and no pool thread will
     nNext_ = nIndex + 1;
     ++nReleased_;

@@ -51,7 +51,8 @@ class FingerprintPrefetch {
   // thread starts it, and returns false: the worker then keys it itself.
   bool Take(InerMusicDedupInfo* pRecord, KeyOutcome* pOutcome);
   // Text mode, worker thread: as Take, but gives the record only the tags read ahead
-  // (as ReadTagsInto would), and leaves keying to the worker.
+  // (as ReadTagsInto would), and leaves keying to the worker. Waits for the pool to
+  // read the record's tags rather than claim it, unless the pool was cancelled.
   bool TakeTags(InerMusicDedupInfo* pRecord);
 
   // The group search the pool helps, for the worker's filing during this run.
