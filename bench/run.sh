@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Builds the Release benchmarks into build-bench/ and runs them, then prints every
 # ratio against its baseline measured in the same run.
-#   bench/run.sh            matchers, filing at N = 1000, 2000, 5000, 10000, whole run
-#   bench/run.sh --quick    the same without filing at N = 5000 and 10000
+#   bench/run.sh            matchers, filing at N = 1000, 2000, 5000, 10000, whole run,
+#                           the stages of an extraction, a tag run over 100,000 files
+#   bench/run.sh --quick    the same without filing at N = 5000 and 10000, and the tag
+#                           run over 20,000 files
 #   bench/run.sh --large    also files 100,000 fingerprints through the candidate index
 #   bench/run.sh --reference-1000
 #                           also times the reference scorer filing N = 1000 (about
@@ -103,8 +105,18 @@ echo "== fast filing recall =="
 grep -E '^recall' "$results/filing_recall.txt" >>"$summary" || true
 
 echo "== whole run =="
-"$build"/bench/twintone_bench_whole_run | tee "$results/whole_run.txt"
+"$build"/bench/twintone_bench_whole_run --repetitions=3 | tee "$results/whole_run.txt"
 grep -E '^(whole run|cpu|peak resident size)' "$results/whole_run.txt" >>"$summary"
+
+echo "== stages of an extraction =="
+"$build"/bench/twintone_bench_stages | tee "$results/stages.txt"
+grep -E '^(format|mp3|ogg|flac) ' "$results/stages.txt" | sed 's/^/stages: /' >>"$summary"
+
+echo "== tag run =="
+tag_files=100000
+((quick)) && tag_files=20000
+"$build"/bench/twintone_bench_tag_run --files=$tag_files --repetitions=2 | tee "$results/tag_run.txt"
+grep -E '^tag run' "$results/tag_run.txt" >>"$summary"
 
 echo "== store =="
 "$build"/bench/twintone_bench_store | tee "$results/store.txt"

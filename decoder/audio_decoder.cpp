@@ -6,13 +6,14 @@
 // FFmpeg itself opens nothing: nested opens (playlists, references) are refused.
 #include "audio_decoder.h"
 
+#include "pcm_decimator.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/mem.h>
 #include <libavutil/opt.h>
-#include <libswresample/swresample.h>
 }
 
 #include <fcntl.h>
@@ -28,13 +29,14 @@ extern "C" {
 
 namespace {
 
+using twintone::kFingerprintRate;
+using twintone::PcmDecimator;
+
 constexpr int kTaskFingerprint = 1;
-// What a fingerprint task delivers: Chromaprint analyses mono audio at 11025 Hz, so
-// audio handed over in that form skips its own downmix and resampler, which cost
-// several times more than FFmpeg's vectorised ones (and than the whole analysis).
-constexpr int kFingerprintRate = 11025;
+// A fingerprint task delivers Chromaprint's working format, mono at 11025 Hz, so the
+// audio skips Chromaprint's own downmix and resampler, which cost several times more
+// than FFmpeg's vectorised ones (and than the whole analysis).
 constexpr int kBytesPerFrame = 2;  // one S16 sample: mono
-constexpr int kResampleFilterSize = 16;
 constexpr uint32_t kTaskMagic = 0x54574454;
 constexpr int kIoBufferSize = 64 * 1024;
 constexpr int kMaxChannels = 32;
@@ -134,6 +136,7 @@ class DecodeSession {
     // The demuxer and its I/O context read from the descriptor: close them first.
     frame_.reset();
     packet_.reset();
+    decimator_.reset();
     swr_.reset();
     codec_.reset();
     format_.reset();
@@ -153,7 +156,7 @@ class DecodeSession {
   int ConfigureResampler(const AVFrame* pFrame);
   int DrainResampler();
   int ConvertAndEmit(const uint8_t** ppIn, int nIn);
-  int Emit(int nSamples);
+  int Emit(const int16_t* pPcm, int nSamples);
 
   GetAudioInfoProc pfnInfo_;
   GetDecoderDataProc pfnData_;
@@ -162,6 +165,8 @@ class DecodeSession {
   std::unique_ptr<AVIOContext, AvioFree> avio_;
   std::unique_ptr<AVFormatContext, FormatClose> format_;
   std::unique_ptr<AVCodecContext, CodecFree> codec_;
+  // The conversion in use: the decimator where it reproduces the resampler, else swr_.
+  std::unique_ptr<PcmDecimator> decimator_;
   std::unique_ptr<SwrContext, SwrFree> swr_;
   std::unique_ptr<AVPacket, PacketFree> packet_;
   std::unique_ptr<AVFrame, FrameFree> frame_;
@@ -175,7 +180,7 @@ class DecodeSession {
   int64_t nDelivered_ = 0;
   bool bStop_ = false;  // the seconds limit was reached
   int nErrors_ = 0;     // decode errors in a row
-  std::vector<uint8_t> vecPcm_;
+  std::vector<int16_t> vecPcm_;
 };
 
 int DecodeSession::Open(const char* pszPath) {
@@ -199,15 +204,32 @@ int DecodeSession::Open(const char* pszPath) {
   pFormat->pb = avio_.get();
   pFormat->flags |= AVFMT_FLAG_CUSTOM_IO;
   pFormat->io_open = RefuseNestedOpen;
+  // Nothing here seeks: no seek index is grown packet by packet.
+  pFormat->max_index_size = 1;
   // On failure avformat_open_input frees the context itself.
   if (avformat_open_input(&pFormat, pszPath, nullptr, nullptr) < 0) return DECODER_ERR_OPEN;
   format_.reset(pFormat);
   return 0;
 }
 
+// True when the container's header told everything the decode needs: one audio
+// stream, its codec, rate and channels. Probing the stream would decode its first
+// packets (and set its decoder up) once more, for nothing.
+bool HeaderDescribesAudio(const AVFormatContext* pFormat) {
+  const AVCodecParameters* pAudio = nullptr;
+  for (unsigned i = 0; i < pFormat->nb_streams; ++i) {
+    const AVCodecParameters* pPar = pFormat->streams[i]->codecpar;
+    if (pPar->codec_type != AVMEDIA_TYPE_AUDIO) continue;
+    if (pAudio != nullptr) return false;
+    pAudio = pPar;
+  }
+  return pAudio != nullptr && pAudio->codec_id != AV_CODEC_ID_NONE && pAudio->sample_rate > 0 &&
+         pAudio->ch_layout.nb_channels > 0;
+}
+
 int DecodeSession::OpenAudioStream() {
   // A failure here leaves stream parameters unknown; the best-stream search decides.
-  avformat_find_stream_info(format_.get(), nullptr);
+  if (!HeaderDescribesAudio(format_.get())) avformat_find_stream_info(format_.get(), nullptr);
   const AVCodec* pCodec = nullptr;
   nStream_ = av_find_best_stream(format_.get(), AVMEDIA_TYPE_AUDIO, -1, -1, &pCodec, 0);
   if (nStream_ < 0 || pCodec == nullptr) return DECODER_ERR_NO_AUDIO;
@@ -298,7 +320,8 @@ int DecodeSession::DeliverFrame(const AVFrame* pFrame) {
       if (nSeconds > 0) nLimitBytes_ = int64_t{nSeconds} * kFingerprintRate * kBytesPerFrame;
     }
   }
-  bool bSameInput = swr_ && pFrame->format == nSwrInFormat_ && pFrame->sample_rate == nSwrInRate_ &&
+  bool bSameInput = (swr_ || decimator_) && pFrame->format == nSwrInFormat_ &&
+                    pFrame->sample_rate == nSwrInRate_ &&
                     av_channel_layout_compare(&pFrame->ch_layout, &swrInLayout_.layout) == 0;
   if (!bSameInput) {
     int nResult = ConfigureResampler(pFrame);
@@ -307,50 +330,49 @@ int DecodeSession::DeliverFrame(const AVFrame* pFrame) {
   return ConvertAndEmit(const_cast<const uint8_t**>(pFrame->extended_data), pFrame->nb_samples);
 }
 
-// Runs nIn frames of input through the resampler (none: drains it) and hands on
+// Runs nIn frames of input through the conversion (none: drains it) and hands on
 // what comes out.
 int DecodeSession::ConvertAndEmit(const uint8_t** ppIn, int nIn) {
+  if (decimator_) {
+    const int16_t* pOut = nullptr;
+    int nOut = ppIn != nullptr ? decimator_->Convert(ppIn, nIn, &pOut) : decimator_->Drain(&pOut);
+    return nOut < 0 ? DECODER_ERR_DECODE : Emit(pOut, nOut);
+  }
   int nMax = swr_get_out_samples(swr_.get(), nIn);
   if (nMax <= 0) return 0;
-  vecPcm_.resize(static_cast<size_t>(nMax) * kBytesPerFrame);
-  uint8_t* pOut = vecPcm_.data();
+  vecPcm_.resize(static_cast<size_t>(nMax));
+  uint8_t* pOut = reinterpret_cast<uint8_t*>(vecPcm_.data());
   int nOut = swr_convert(swr_.get(), &pOut, nMax, ppIn, nIn);
   if (nOut < 0) return DECODER_ERR_DECODE;
-  return Emit(nOut);
+  return Emit(vecPcm_.data(), nOut);
 }
 
-// Hands on what the resampler still holds (its filter delay) at the end of the
+// Hands on what the conversion still holds (its filter delay) at the end of the
 // stream, or before a format change replaces it.
-int DecodeSession::DrainResampler() { return swr_ && !bStop_ ? ConvertAndEmit(nullptr, 0) : 0; }
+int DecodeSession::DrainResampler() {
+  return (swr_ || decimator_) && !bStop_ ? ConvertAndEmit(nullptr, 0) : 0;
+}
 
 int DecodeSession::ConfigureResampler(const AVFrame* pFrame) {
   int nResult = DrainResampler();
   if (nResult != 0) return nResult;
+  decimator_.reset();
   swr_.reset();
   if (swrInLayout_.Assign(pFrame->ch_layout) < 0) return DECODER_ERR_MEMORY;
   nSwrInFormat_ = pFrame->format;
   nSwrInRate_ = pFrame->sample_rate;
-  SwrContext* pSwr = nullptr;
-  AVChannelLayout mono = AV_CHANNEL_LAYOUT_MONO;  // native order: nothing to release
-  if (swr_alloc_set_opts2(&pSwr, &mono, AV_SAMPLE_FMT_S16, kFingerprintRate, &swrInLayout_.layout,
-                          static_cast<AVSampleFormat>(nSwrInFormat_), nSwrInRate_, 0,
-                          nullptr) < 0) {
-    return DECODER_ERR_DECODE;
-  }
-  swr_.reset(pSwr);
-  // Mixing down scales the channels so their sum cannot clip.
-  av_opt_set_double(swr_.get(), "rematrix_maxval", 1.0, 0);
-  // Half the default filter length: still a steep low-pass, whose transition lies
-  // well above the highest pitch Chromaprint reads (about 3.5 kHz), and a tenth less
-  // CPU for the whole decode. Groups and similarities come out as with the default.
-  av_opt_set_int(swr_.get(), "filter_size", kResampleFilterSize, 0);
-  return swr_init(swr_.get()) < 0 ? DECODER_ERR_DECODE : 0;
+  const auto format = static_cast<AVSampleFormat>(nSwrInFormat_);
+  decimator_ = PcmDecimator::Create(format, swrInLayout_.layout, nSwrInRate_);
+  if (decimator_) return 0;
+  swr_.reset(twintone::NewFingerprintResampler(swrInLayout_.layout, format, nSwrInRate_));
+  return swr_ ? 0 : DECODER_ERR_DECODE;
 }
 
-int DecodeSession::Emit(int nSamples) {
+int DecodeSession::Emit(const int16_t* pPcm, int nSamples) {
   if (nSamples <= 0) return 0;
   int nBytes = nSamples * kBytesPerFrame;
-  if (pfnData_(pUser_, vecPcm_.data(), nBytes) != 0) return DECODER_ERR_CALLBACK;
+  // The callback's buffer is not const; what it does to the samples stays its own.
+  if (pfnData_(pUser_, const_cast<int16_t*>(pPcm), nBytes) != 0) return DECODER_ERR_CALLBACK;
   nDelivered_ += nBytes;
   if (nLimitBytes_ > 0 && nDelivered_ >= nLimitBytes_) bStop_ = true;
   return 0;

@@ -6,7 +6,6 @@
 #include <taglib/fileref.h>
 #include <taglib/tag.h>
 #include <taglib/tfile.h>
-#include <taglib/tfilestream.h>
 #include <taglib/tstring.h>
 #include <unistd.h>
 
@@ -14,6 +13,7 @@
 #include <exception>
 #include <string>
 
+#include "analysis/block_file_stream.h"
 #include "analysis/tag_reader.h"
 #include "support/legacy_text.h"
 #include "twintone.h"
@@ -48,24 +48,12 @@ void ReadTagText(TagLib::File* pFile, TagField field, const TagLib::String& text
   }
 }
 
-// A TagLib stream over a descriptor that was checked to be a regular file: TagLib
-// reads until it is satisfied, so a FIFO would block it and a device would be read
-// without end. The file is opened once, here, so nothing can be swapped in between
-// the check and the reading. The stream still answers with the path as its name,
-// from which TagLib picks the file type by extension, as it does for a path.
-class RegularFileStream : public TagLib::FileStream {
- public:
-  // Takes the descriptor: TagLib's stream closes it.
-  RegularFileStream(int nFd, const char* pszPath) : FileStream(nFd, true), pszPath_(pszPath) {}
-  TagLib::FileName name() const override { return pszPath_; }
-
- private:
-  const char* pszPath_;
-};
-
 // Opens pszPath for reading if it is a regular file: O_NONBLOCK keeps the open from
-// waiting on a FIFO without a writer. Returns the descriptor, or -1.
-int OpenRegularFile(const char* pszPath) {
+// waiting on a FIFO without a writer. TagLib reads until it is satisfied, so a FIFO
+// would block it and a device would be read without end; the file is opened once,
+// here, so nothing can be swapped in between the check and the reading. Returns the
+// descriptor and stores the file's size in *pnSize, or returns -1.
+int OpenRegularFile(const char* pszPath, int64_t* pnSize) {
   int nFd = open(pszPath, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (nFd < 0) return -1;
   struct stat st;
@@ -73,6 +61,7 @@ int OpenRegularFile(const char* pszPath) {
     close(nFd);
     return -1;
   }
+  *pnSize = static_cast<int64_t>(st.st_size);
   return nFd;
 }
 
@@ -100,15 +89,14 @@ int GetDupMusicInfo(const char* path, DupMusicInfo* info) {
 int twintone::ReadDupMusicInfo(const char* path, DupMusicInfo* info,
                                const TagTextOptions& options) {
   if (path == nullptr || info == nullptr) return -1;
-  int nFd = OpenRegularFile(path);
+  int64_t nSize = 0;
+  int nFd = OpenRegularFile(path, &nSize);
   if (nFd < 0) return -1;
   try {
-    // The stream outlives the FileRef that reads it.
-    RegularFileStream stream(nFd, path);
-    if (!stream.isOpen()) {  // TagLib took nothing: the descriptor is still ours
-      close(nFd);
-      return -1;
-    }
+    // The stream takes the descriptor and outlives the FileRef that reads it. It
+    // answers with the path as its name, from which TagLib picks the file type by
+    // extension, as it does for a path.
+    twintone::BlockFileStream stream(nFd, nSize, path);
     TagLib::FileRef file(&stream, true, TagLib::AudioProperties::Average);
     if (file.isNull() || file.tag() == nullptr) return -1;
     const TagLib::Tag* pTag = file.tag();

@@ -166,9 +166,10 @@ class CDedupeMusic {
   // mapLoaded's records in its order, for FileInfoAt; guarded by hDataLock, rebuilt
   // when its size differs from the table's, cleared by DedupeDealloc.
   std::vector<InerMusicDedupInfo*> vecFileOrder_;
-  // Set by the worker for the length of a fingerprint run; DeepKeyRecord takes
-  // fingerprints computed ahead from it. Null otherwise. Written by the worker under
-  // hStateLock (StopForExit reads it there); the worker reads it without.
+  // Set by the worker for the length of a run; DeepKeyRecord takes fingerprints, and
+  // KeyRecord in text mode tags, computed ahead from it. Null otherwise. Written by
+  // the worker under hStateLock (StopForExit reads it there); the worker reads it
+  // without.
   twintone::FingerprintPrefetch* pPrefetch_ = nullptr;
   twintone::ParallelGroupScan* pGroupScan_ = nullptr;  // under hDataLock
   twintone::ThresholdScorer pfnFileScorer_ = twintone::MatchAboveThreshold;

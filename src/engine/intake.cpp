@@ -53,11 +53,18 @@ int CDedupeMusic::AddToDedupeLists(const char* pszPath, int nUserData) {
     GetDirAllAudioFiles(strPath.c_str(), &vecFiles);
     for (std::string& strFile : vecFiles) {
       string_replace(strFile, "\\", "/");
-      if (mapLoaded.count(strFile) != 0) continue;
-      auto pRecord = std::make_unique<InerMusicDedupInfo>();
-      pRecord->strPath = strFile;
-      mapLoaded.emplace(strFile, pRecord.get());
-      pRecord.release();
+      // One look-up: the entry is made first and given its record, or a path
+      // already loaded keeps the one it has.
+      auto inserted = mapLoaded.emplace(strFile, nullptr);
+      if (!inserted.second) continue;
+      try {
+        auto pRecord = std::make_unique<InerMusicDedupInfo>();
+        pRecord->strPath = std::move(strFile);
+        inserted.first->second = pRecord.release();
+      } catch (...) {
+        mapLoaded.erase(inserted.first);
+        throw;
+      }
     }
     return 0;
   }

@@ -31,6 +31,8 @@ KeyOutcome CDedupeMusic::KeyRecord(InerMusicDedupInfo* pRecord) {
   if ((nMatchFlags & TWINTONE_MATCH_FINGERPRINT) != 0) {
     return DeepKeyRecord(pRecord, nFingerSeconds);
   }
+  // Tags read ahead are the ones TextKey would read.
+  if (pPrefetch_ != nullptr) pPrefetch_->TakeTags(pRecord);
   return twintone::TextKey(pRecord, KeyRulesOfRun());
 }
 

@@ -29,19 +29,21 @@ void Notify(DedupeNotifyProc pfn, void* pData, int nCode, const char* pszText, v
   }
 }
 
-// Fingerprints are computed ahead of the filing loop, one thread per core; the
-// worker itself mostly waits for them, and the same threads help its group searches.
+// Keys are computed ahead of the filing loop, one thread per core: fingerprints, or
+// in text mode the tags. The worker itself mostly waits for them, and in fingerprint
+// mode the same threads help its group searches.
 std::unique_ptr<FingerprintPrefetch> StartPrefetch(
     const std::map<std::string, InerMusicDedupInfo*>& mapLoaded, int nSeconds,
-    const twintone::TagTextOptions& tagText) {
+    const twintone::TagTextOptions& tagText, bool bTagsOnly) {
   unsigned nCores = std::thread::hardware_concurrency();
   if (mapLoaded.size() < 2) return nullptr;
   std::vector<InerMusicDedupInfo*> vecOrder;
   vecOrder.reserve(mapLoaded.size());
   for (const auto& entry : mapLoaded) vecOrder.push_back(entry.second);
   try {
-    return std::make_unique<FingerprintPrefetch>(vecOrder, nSeconds, nCores == 0 ? 2 : nCores,
-                                                 tagText, twintone::EngineCache());
+    return std::make_unique<FingerprintPrefetch>(
+        vecOrder, nSeconds, nCores == 0 ? 2 : nCores, tagText,
+        bTagsOnly ? nullptr : twintone::EngineCache(), bTagsOnly);
   } catch (...) {
     return nullptr;  // without threads the worker computes each fingerprint itself
   }
@@ -66,13 +68,12 @@ void CDedupeMusic::Run() {
   Notify(pfn, &nStartData, -1, "", pUserArg);
 
   std::unique_ptr<FingerprintPrefetch> pAhead;
-  if ((nMatchFlags & TWINTONE_MATCH_FINGERPRINT) != 0) {
-    twintone::BeginStoreRun();
-    pAhead = StartPrefetch(mapLoaded, nFingerSeconds, KeyRulesOfRun().tagText);
-    PublishPrefetch(pAhead.get());
-    // Without the pool the worker searches alone.
-    pGroupScan_ = pAhead != nullptr ? pAhead->Scan() : nullptr;
-  }
+  const bool bFingerprint = (nMatchFlags & TWINTONE_MATCH_FINGERPRINT) != 0;
+  if (bFingerprint) twintone::BeginStoreRun();
+  pAhead = StartPrefetch(mapLoaded, nFingerSeconds, KeyRulesOfRun().tagText, !bFingerprint);
+  PublishPrefetch(pAhead.get());
+  // Without the pool the worker searches alone.
+  if (bFingerprint) pGroupScan_ = pAhead != nullptr ? pAhead->Scan() : nullptr;
 
   int k = 1;
   for (auto it = mapLoaded.begin(); it != mapLoaded.end();) {
@@ -103,7 +104,7 @@ void CDedupeMusic::Run() {
     ++it;
   }
 
-  // Fingerprints computed ahead but not filed are abandoned.
+  // Keys computed ahead but not filed are abandoned.
   pGroupScan_ = nullptr;
   PublishPrefetch(nullptr);
   pAhead.reset();

@@ -35,9 +35,11 @@ int GetDirAllAudioFiles(const char* directory, std::vector<std::string>* files) 
   if (!walk.bOpen) return 0;
   tinydir_dir& dir = walk.dir;
   while (dir.has_more) {
+    // The extension comes from the entry's name alone, so the details of other files
+    // (covers, playlists, notes) are never read.
     tinydir_file file;
-    if (tinydir_readfile(&dir, &file) == 0 && file.is_regular &&
-        IsSupportPos(GetFilePosfix(file.name), g_pszSupportedAudio)) {
+    if (IsSupportPos(GetFilePosfix(dir.entry->d_name), g_pszSupportedAudio) &&
+        twintone::ReadEntryCheaply(&dir, &file) == 0 && file.is_regular) {
       files->push_back(file.path);
       printf("load[%s]\n", file.path);
     }

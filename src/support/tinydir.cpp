@@ -55,7 +55,10 @@ int tinydir_open(tinydir_dir* dir, const char* path) {
   return 0;
 }
 
-int tinydir_readfile(const tinydir_dir* dir, tinydir_file* file) {
+namespace {
+
+// tinydir_readfile's steps up to the file type: checks and fills path and name.
+int FillEntry(const tinydir_dir* dir, tinydir_file* file) {
   if (dir == nullptr || file == nullptr) {
     errno = EINVAL;
     return -1;
@@ -75,11 +78,26 @@ int tinydir_readfile(const tinydir_dir* dir, tinydir_file* file) {
   file->path[nDirLen] = '/';
   std::memcpy(file->path + nDirLen + 1, pszName, nNameLen + 1);
   std::memcpy(file->name, pszName, nNameLen + 1);
+  return 0;
+}
 
+}  // namespace
+
+int tinydir_readfile(const tinydir_dir* dir, tinydir_file* file) {
+  if (FillEntry(dir, file) != 0) return -1;
   struct stat st;
   if (stat(file->path, &st) != 0) return -1;
   file->is_regular = S_ISREG(st.st_mode) ? 1 : 0;
   return 0;
+}
+
+int twintone::ReadEntryCheaply(const tinydir_dir* dir, tinydir_file* file) {
+  if (dir != nullptr && dir->entry != nullptr && dir->entry->d_type == DT_REG) {
+    if (FillEntry(dir, file) != 0) return -1;
+    file->is_regular = 1;
+    return 0;
+  }
+  return tinydir_readfile(dir, file);
 }
 
 int tinydir_next(tinydir_dir* dir) {

@@ -28,6 +28,15 @@ int tinydir_readfile(const tinydir_dir* dir, tinydir_file* file);
 int tinydir_next(tinydir_dir* dir);
 void tinydir_close(tinydir_dir* dir);
 
+namespace twintone {
+
+// tinydir_readfile, but an entry that the directory itself reports as a regular file
+// is taken as one without a stat of its path. Symbolic links, and file systems that
+// do not report types, are stat'ed as tinydir_readfile does.
+int ReadEntryCheaply(const tinydir_dir* dir, tinydir_file* file);
+
+}  // namespace twintone
+
 // Lower-case extensions the directory scan takes, each between ";".
 extern const char* const g_pszSupportedAudio;
 

@@ -198,12 +198,23 @@ TEST_F(EndToEndTest, EveryFileIsGroupedAloneOrSkippedWithItsReason) {
                            mapInfos[dir_.Path("x3.mp3")].nFingerLen), std::make_pair(24000, 40));
   EXPECT_EQ(mapInfos[dir_.Path("pipe.mp3")].nFlags, TWINTONE_FILE_TAGS_UNREAD);
   // A tag run starts from fresh outcomes: a readable file without the needed tag, and
-  // one whose tags cannot be read because it is no file.
+  // one whose tags cannot be read because it is no file. Tags the host gave are kept,
+  // a duration of 0 or not: the two Ogg copies group with the other host records.
+  HostRecord noDuration;
+  noDuration.strPath = Copy(1, AudioEncoding::kOggVorbis, "d.ogg");
+  noDuration.nDuration = 0;
+  ASSERT_EQ(AddHostRecord(noDuration), 0);
   ASSERT_EQ(StartDedupeThread(nullptr, nullptr, TWINTONE_MATCH_ARTIST, 0, 0), 0);
   mapInfos = FileInfos();
   EXPECT_EQ(std::string(mapInfos[dir_.Path("garbage.mp3")].pszReason), "no usable tags");
   EXPECT_EQ(mapInfos[dir_.Path("pipe.mp3")].nReason, TWINTONE_SKIP_NOT_REGULAR);
   EXPECT_EQ(mapInfos[dir_.Path("x2.mp3")].nOutcome, TWINTONE_OUTCOME_GROUPED);
+  for (const char* pszName : {"c.ogg", "d.ogg"}) {
+    const twintone_file_info& info = mapInfos[dir_.Path(pszName)];
+    EXPECT_EQ(std::make_pair(info.nGroup, info.nFlags),
+              std::make_pair(mapInfos[dir_.Path("x2.mp3")].nGroup, 0u))
+        << pszName;
+  }
 }
 
 TEST_F(EndToEndTest, ReadersRefuseInsideProgressEventsAndWaitOutsideThem) {
