@@ -94,6 +94,7 @@ FingerprintStore::~FingerprintStore() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (pDb_ != nullptr && !bFailed_) FlushLocked();
   pStatements_.reset();
+  pQuality_.reset();
   if (pDb_ != nullptr) sqlite3_close_v2(pDb_);
 }
 
@@ -166,6 +167,7 @@ int FingerprintStore::Open(const std::string& strPath) {
   if (!pStatements_->findByPath || !pStatements_->findMoved || !pStatements_->insert) {
     return fail(kStoreDamaged, std::string("is damaged (") + sqlite3_errmsg(pDb_) + ")");
   }
+  OpenQualityLocked();
   return kStoreOk;
 }
 
@@ -398,6 +400,7 @@ int FingerprintStore::Prune() {
     BindPath(drop.get(), 1, strPath);
     if (sqlite3_step(drop.get()) != SQLITE_DONE) break;
   }
+  PruneQualityLocked();
   if (sqlite3_exec(pDb_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
     std::string strWhat = sqlite3_errmsg(pDb_);
     sqlite3_exec(pDb_, "ROLLBACK", nullptr, nullptr, nullptr);

@@ -1,0 +1,184 @@
+#include "analysis/audio_quality.h"
+
+#include <algorithm>
+#include <cstdint>
+
+#include "analysis/quality_reader.h"
+#include "analysis/quality_stats.h"
+
+namespace twintone {
+namespace {
+
+// Audio dropped after each seek while the decoder settles (an MP3 frame's bit
+// reservoir, a transform codec's overlap).
+constexpr int kSettleMs = 50;
+
+using ReadEnd = QualityReader::ReadEnd;
+
+// One file's measuring, in the order the file is read.
+class Measuring {
+ public:
+  Measuring(QualityReader* pReader, QualityStats* pStats)
+      : reader_(*pReader), stats_(*pStats), nRate_(pReader->SampleRate()),
+        nChannels_(pReader->Channels()) {}
+
+  // From the start: the lead silence, then nBodyMs of audio for the stats. Stops
+  // after kEdgeCapMs without a sound. With bWhole it reads on to the end (up to twice
+  // kWholeFileMs) for the trailing silence.
+  ReadEnd ReadLead(bool bWhole) {
+    const int64_t nBody = Frames(bWhole ? kWholeFileMs : kWindowMs);
+    const int64_t nCap = Frames(bWhole ? 2 * kWholeFileMs : kEdgeCapMs);
+    return reader_.Read([&](const float* const* ppPlanes, int nFrames) {
+      const int nFirst = bSound_ ? 0 : FirstSound(ppPlanes, nFrames);
+      if (!bSound_ && nFirst < nFrames) {
+        bSound_ = true;
+        nLeadFrames_ = nSeen_ + nFirst;
+      }
+      if (bSound_) {
+        const int nTake = static_cast<int>(std::min<int64_t>(nFrames - nFirst, nBody - nBody_));
+        stats_.Add(ppPlanes, nFirst, nFirst + nTake);
+        nBody_ += nTake;
+        TrackTrail(ppPlanes, nFrames);
+      } else {
+        nTrailFrames_ += nFrames;
+      }
+      nSeen_ += nFrames;
+      if (!bSound_) return nSeen_ < nCap;
+      return bWhole ? nSeen_ < nCap : nBody_ < nBody;
+    });
+  }
+
+  // nMs of audio from about nAtMs on, for the stats. False when the file cannot seek
+  // there or reading fails.
+  bool ReadWindow(int64_t nAtMs, int nMs) {
+    if (!reader_.Seek(nAtMs)) return false;
+    stats_.EndStretch();
+    int64_t nSkip = Frames(kSettleMs), nLeft = Frames(nMs);
+    const ReadEnd end = reader_.Read([&](const float* const* ppPlanes, int nFrames) {
+      const int nFrom = static_cast<int>(std::min<int64_t>(nSkip, nFrames));
+      nSkip -= nFrom;
+      const int nTake = static_cast<int>(std::min<int64_t>(nFrames - nFrom, nLeft));
+      stats_.Add(ppPlanes, nFrom, nFrom + nTake);
+      nLeft -= nTake;
+      return nLeft > 0;
+    });
+    return end != ReadEnd::kFailed;
+  }
+
+  // From about nFromMs to the end, for the trailing silence, and with bStats for the
+  // stats too. False when the file cannot seek or reading fails.
+  bool ReadTail(int64_t nFromMs, bool bStats) {
+    if (!reader_.Seek(nFromMs)) return false;
+    stats_.EndStretch();
+    bSound_ = false;
+    nTrailFrames_ = 0;
+    int64_t nSkip = Frames(kSettleMs);
+    return reader_.Read([&](const float* const* ppPlanes, int nFrames) {
+             const int nFrom = static_cast<int>(std::min<int64_t>(nSkip, nFrames));
+             nSkip -= nFrom;
+             if (nFrom == nFrames) return true;
+             if (bStats) stats_.Add(ppPlanes, nFrom, nFrames);
+             TrackTrail(ppPlanes, nFrames);
+             return true;
+           }) == ReadEnd::kEndOfFile;
+  }
+
+  int32_t Ms(int64_t nFrames) const { return static_cast<int32_t>(nFrames * 1000 / nRate_); }
+  int64_t Frames(int64_t nMs) const { return nMs * nRate_ / 1000; }
+
+  bool bSound_ = false;       // a sound was met in the current read
+  int64_t nSeen_ = 0;         // frames the lead read saw
+  int64_t nLeadFrames_ = 0;   // silent frames before the first sound
+  int64_t nTrailFrames_ = 0;  // silent frames since the last sound (all, before one)
+  int64_t nBody_ = 0;         // frames the lead read gave the stats
+
+ private:
+  int FirstSound(const float* const* ppPlanes, int nFrames) const {
+    int i = 0;
+    while (i < nFrames && IsSilentFrame(ppPlanes, nChannels_, i)) ++i;
+    return i;
+  }
+
+  void TrackTrail(const float* const* ppPlanes, int nFrames) {
+    int i = nFrames - 1;
+    while (i >= 0 && IsSilentFrame(ppPlanes, nChannels_, i)) --i;
+    if (i >= 0) bSound_ = true;
+    nTrailFrames_ = i >= 0 ? nFrames - 1 - i : nTrailFrames_ + nFrames;
+  }
+
+  QualityReader& reader_;
+  QualityStats& stats_;
+  const int nRate_;
+  const int nChannels_;
+};
+
+// Everything but the file's identity; throws std::bad_alloc or std::runtime_error.
+QualityMeasures Measure(const char* pszPath, const std::atomic<bool>* pbCancel) {
+  QualityMeasures out;
+  QualityReader reader(pbCancel);
+  if (!reader.Open(pszPath)) {
+    out.nSampleRate = reader.SampleRate();
+    out.nChannels = reader.Channels();
+    return out;
+  }
+  out.nSampleRate = reader.SampleRate();
+  out.nChannels = reader.Channels();
+  if (reader.LosslessCodec()) out.nFlags |= TWINTONE_QUALITY_LOSSLESS;
+  QualityStats stats(out.nSampleRate, out.nChannels);
+  Measuring measuring(&reader, &stats);
+
+  const int64_t nDurationMs = reader.DurationMs();
+  const bool bWhole = nDurationMs < 0 || nDurationMs <= kWholeFileMs;
+  const ReadEnd lead = measuring.ReadLead(bWhole);
+  if (measuring.nSeen_ == 0) return out;
+  out.nFlags |= TWINTONE_QUALITY_MEASURED;
+  const bool bHeardLead = measuring.bSound_;
+  out.nLeadSilenceMs = measuring.Ms(bHeardLead ? measuring.nLeadFrames_ : measuring.nSeen_);
+  if (!bHeardLead && lead == ReadEnd::kStopped) {
+    out.nLeadSilenceMs = std::min(out.nLeadSilenceMs, kEdgeCapMs);  // reads end on a block
+    out.nFlags |= TWINTONE_QUALITY_LEAD_CAPPED;
+  }
+  if (lead == ReadEnd::kEndOfFile) out.nTrailSilenceMs = measuring.Ms(measuring.nTrailFrames_);
+
+  if (lead == ReadEnd::kStopped && !bWhole) {
+    const int64_t nReachedMs = measuring.Ms(measuring.nSeen_);
+    bool bSeeks = true;
+    for (int i = 1; i <= kWindows && bSeeks; ++i) {
+      const int64_t nAtMs = nDurationMs * i / (kWindows + 1);
+      if (nAtMs >= nReachedMs) bSeeks = measuring.ReadWindow(nAtMs, kWindowMs);
+    }
+    // The tail; when it holds no sound at all, once more from further back.
+    if (bSeeks && measuring.ReadTail(std::max<int64_t>(0, nDurationMs - kTailMs), true)) {
+      if (!measuring.bSound_) {
+        measuring.ReadTail(std::max<int64_t>(0, nDurationMs - kEdgeCapMs), false);
+      }
+      out.nTrailSilenceMs = measuring.Ms(measuring.nTrailFrames_);
+      if (!measuring.bSound_) {
+        out.nTrailSilenceMs = std::min(out.nTrailSilenceMs, kEdgeCapMs);
+        out.nFlags |= TWINTONE_QUALITY_TRAIL_CAPPED;
+      }
+    }
+  }
+
+  stats.Finish(&out);
+  if (!bHeardLead && lead == ReadEnd::kEndOfFile) out.nBandwidthHz = 0;  // only silence
+  if ((out.nFlags & TWINTONE_QUALITY_LOSSLESS) && (out.nFlags & TWINTONE_QUALITY_LOSSY_EDGE)) {
+    out.nFlags |= TWINTONE_QUALITY_LOSSY_SOURCE;
+  }
+  return out;
+}
+
+}  // namespace
+
+QualityMeasures MeasureAudioQuality(const char* pszPath, const std::atomic<bool>* pbCancel) {
+  if (pszPath == nullptr) return QualityMeasures();
+  try {
+    QualityMeasures out = Measure(pszPath, pbCancel);
+    if (pbCancel != nullptr && pbCancel->load()) return QualityMeasures();
+    return out;
+  } catch (...) {
+    return QualityMeasures();  // out of memory, or no transform for this rate
+  }
+}
+
+}  // namespace twintone
