@@ -72,6 +72,7 @@ class Measuring {
     stats_.EndStretch();
     bSound_ = false;
     nTrailFrames_ = 0;
+    nTailSeen_ = 0;
     int64_t nSkip = Frames(kSettleMs);
     return reader_.Read([&](const float* const* ppPlanes, int nFrames) {
              const int nFrom = static_cast<int>(std::min<int64_t>(nSkip, nFrames));
@@ -79,6 +80,7 @@ class Measuring {
              if (nFrom == nFrames) return true;
              if (bStats) stats_.Add(ppPlanes, nFrom, nFrames);
              TrackTrail(ppPlanes, nFrames);
+             nTailSeen_ += nFrames - nFrom;
              return true;
            }) == ReadEnd::kEndOfFile;
   }
@@ -91,6 +93,7 @@ class Measuring {
   int64_t nLeadFrames_ = 0;   // silent frames before the first sound
   int64_t nTrailFrames_ = 0;  // silent frames since the last sound (all, before one)
   int64_t nBody_ = 0;         // frames the lead read gave the stats
+  int64_t nTailSeen_ = 0;     // frames the last tail read saw after settling
 
  private:
   int FirstSound(const float* const* ppPlanes, int nFrames) const {
@@ -147,11 +150,13 @@ QualityMeasures Measure(const char* pszPath, const std::atomic<bool>* pbCancel) 
       const int64_t nAtMs = nDurationMs * i / (kWindows + 1);
       if (nAtMs >= nReachedMs) bSeeks = measuring.ReadWindow(nAtMs, kWindowMs);
     }
-    // The tail; when it holds no sound at all, once more from further back.
-    if (bSeeks && measuring.ReadTail(std::max<int64_t>(0, nDurationMs - kTailMs), true)) {
-      if (!measuring.bSound_) {
-        measuring.ReadTail(std::max<int64_t>(0, nDurationMs - kEdgeCapMs), false);
-      }
+    // The tail; when it holds no sound at all (or nothing: a stated length too long),
+    // once more from further back.
+    bool bAtEnd = bSeeks && measuring.ReadTail(std::max<int64_t>(0, nDurationMs - kTailMs), true);
+    if (bAtEnd && !measuring.bSound_) {
+      bAtEnd = measuring.ReadTail(std::max<int64_t>(0, nDurationMs - kEdgeCapMs), false);
+    }
+    if (bAtEnd && measuring.nTailSeen_ > 0) {
       out.nTrailSilenceMs = measuring.Ms(measuring.nTrailFrames_);
       if (!measuring.bSound_) {
         out.nTrailSilenceMs = std::min(out.nTrailSilenceMs, kEdgeCapMs);

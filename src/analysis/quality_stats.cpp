@@ -79,7 +79,6 @@ void QualityStats::AvFree::operator()(float* p) const { av_free(p); }
 QualityStats::QualityStats(int nSampleRate, int nChannels)
     : nSampleRate_(nSampleRate),
       nChannels_(nChannels),
-      vecPending_(static_cast<size_t>(nChannels)),
       vecClipRun_(static_cast<size_t>(nChannels), 0) {
   nFftSize_ = 256;
   while (static_cast<double>(nSampleRate_) / nFftSize_ > kMaxBinHz) nFftSize_ *= 2;
@@ -97,7 +96,7 @@ QualityStats::QualityStats(int nSampleRate, int nChannels)
     vecWindow_[i] = static_cast<float>(0.5 - 0.5 * std::cos(2 * M_PI * i / nFftSize_));
   }
   vecPower_.assign(static_cast<size_t>(nFftSize_ / 2 + 1), 0.0);
-  for (auto& vecPending : vecPending_) vecPending.reserve(static_cast<size_t>(nFftSize_));
+  vecPending_.reserve(static_cast<size_t>(nFftSize_));
 }
 
 QualityStats::~QualityStats() = default;
@@ -124,27 +123,25 @@ void QualityStats::Add(const float* const* ppPlanes, int nFrom, int nTo) {
       fLR_ += l * r;
     }
   }
-  // Each channel's FFTs follow one another; what is left over waits for the next
-  // piece. (Overlapping them would weigh the frames' edges fully, at twice the cost,
-  // for an average that barely moves.)
-  for (int c = 0; c < nChannels_; ++c) {
-    std::vector<float>& vecPending = vecPending_[c];
-    for (int i = nFrom; i < nTo;) {
-      const int nTake = std::min(nTo - i, nFftSize_ - static_cast<int>(vecPending.size()));
-      vecPending.insert(vecPending.end(), ppPlanes[c] + i, ppPlanes[c] + i + nTake);
-      i += nTake;
-      if (vecPending.size() == static_cast<size_t>(nFftSize_)) {
-        Transform(c);
-        vecPending.clear();
-      }
+  // One FFT after another, each of the next nFftSize_ frames of one channel, the
+  // channels taking turns: every channel shows in the spectrum at one FFT per frame
+  // of audio. What is left over waits for the next piece.
+  for (int i = nFrom; i < nTo;) {
+    const int nTake = std::min(nTo - i, nFftSize_ - static_cast<int>(vecPending_.size()));
+    const float* pSamples = ppPlanes[nSpectrumChannel_];
+    vecPending_.insert(vecPending_.end(), pSamples + i, pSamples + i + nTake);
+    i += nTake;
+    if (vecPending_.size() == static_cast<size_t>(nFftSize_)) {
+      Transform();
+      vecPending_.clear();
+      nSpectrumChannel_ = (nSpectrumChannel_ + 1) % nChannels_;
     }
   }
 }
 
-void QualityStats::Transform(int nChannel) {
-  const std::vector<float>& vecPending = vecPending_[nChannel];
+void QualityStats::Transform() {
   float* pIn = pIn_.get();
-  for (int i = 0; i < nFftSize_; ++i) pIn[i] = vecPending[i] * vecWindow_[i];
+  for (int i = 0; i < nFftSize_; ++i) pIn[i] = vecPending_[i] * vecWindow_[i];
   pfnTx_(tx_.get(), pOut_.get(), pIn, sizeof(float));
   const float* pBins = pOut_.get();  // re, im pairs
   for (size_t k = 0; k < vecPower_.size(); ++k) {
@@ -155,7 +152,7 @@ void QualityStats::Transform(int nChannel) {
 }
 
 void QualityStats::EndStretch() {
-  for (auto& vecPending : vecPending_) vecPending.clear();
+  vecPending_.clear();
   std::fill(vecClipRun_.begin(), vecClipRun_.end(), 0);
 }
 

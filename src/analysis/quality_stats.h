@@ -60,7 +60,8 @@ class QualityStats {
     void operator()(float* p) const;
   };
 
-  void Transform(int nChannel);
+  // Adds the power spectrum of vecPending_ (one FFT's length) to vecPower_.
+  void Transform();
 
   const int nSampleRate_;
   const int nChannels_;
@@ -70,11 +71,12 @@ class QualityStats {
   std::unique_ptr<float, AvFree> pIn_;   // nFftSize_ floats, aligned for av_tx
   std::unique_ptr<float, AvFree> pOut_;  // nFftSize_ + 2 floats: the complex bins
   std::vector<float> vecWindow_;
-  std::vector<std::vector<float>> vecPending_;  // per channel, under one FFT's length
-  std::vector<double> vecPower_;                // per bin, summed over frames and channels
+  std::vector<float> vecPending_;  // under one FFT's length, of nSpectrumChannel_
+  int nSpectrumChannel_ = 0;       // the channel whose audio the next FFT takes
+  std::vector<double> vecPower_;   // per bin, summed over the FFTs
   std::vector<int> vecClipRun_;                 // per channel: current run at full scale
   int64_t nFrames_ = 0;   // frames added
-  int64_t nSpectra_ = 0;  // FFTs summed into vecPower_, per channel
+  int64_t nSpectra_ = 0;  // FFTs summed into vecPower_
   int64_t nClipped_ = 0;
   double fLL_ = 0, fRR_ = 0, fLR_ = 0;  // first two channels' sums of products
 };
