@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Release benchmarks into build-bench/ and runs them, then prints every
 # ratio against its baseline measured in the same run.
-#   bench/run.sh            matchers, filing at N = 1000, 2000, 5000, 10000, whole run
+#   bench/run.sh            matchers, filing at N = 1000, 2000, 5000, 10000, whole run,
+#                           store, quality measures
 #   bench/run.sh --quick    the same without filing at N = 5000 and 10000
 #   bench/run.sh --large    also files 100,000 fingerprints through the candidate index
 #   bench/run.sh --reference-1000
@@ -109,6 +110,10 @@ grep -E '^(whole run|cpu|peak resident size)' "$results/whole_run.txt" >>"$summa
 echo "== store =="
 "$build"/bench/twintone_bench_store | tee "$results/store.txt"
 grep -E '^store:' "$results/store.txt" >>"$summary"
+
+echo "== quality =="
+"$build"/bench/twintone_bench_quality | tee "$results/quality.txt"
+grep -E '^quality:' "$results/quality.txt" >>"$summary"
 
 echo
 echo "== summary =="
