@@ -29,9 +29,9 @@ constexpr double kEdgeDropDb = 30.0;
 constexpr double kEdgeNearHz = 500.0;
 constexpr double kEdgeFarHz = 1500.0;
 constexpr double kEdgeBelowNyquist = 0.9;
-// Two channels carry the same audio when their difference is this far below their
-// sum, or when they are this correlated (one a scaled copy of the other).
-constexpr double kDualMonoSideDb = -40.0;
+// Two channels carry the same audio when they are this correlated: equal, or one a
+// scaled copy of the other (a mono source panned), give 1; a difference 33 dB below
+// the channels still gives 0.999.
 constexpr double kDualMonoCorrelation = 0.999;
 // A channel this far below the other carries nothing.
 constexpr double kSilentChannelDb = -60.0;
@@ -181,13 +181,10 @@ void QualityStats::Finish(QualityMeasures* pOut) const {
   if (nChannels_ == 1) {
     pOut->nStereo = TWINTONE_STEREO_MONO;
   } else if (fLL_ + fRR_ > 0) {
-    const double fSide = std::max(0.0, fLL_ + fRR_ - 2 * fLR_);
-    const double fMid = fLL_ + fRR_ + 2 * fLR_;
     const double fQuiet = std::min(fLL_, fRR_), fLoud = std::max(fLL_, fRR_);
     if (PowerToDb(fQuiet) - PowerToDb(fLoud) < kSilentChannelDb) {
       pOut->nStereo = TWINTONE_STEREO_MONO;
-    } else if (PowerToDb(fSide) - PowerToDb(fMid) < kDualMonoSideDb ||
-               fLR_ / std::sqrt(fLL_ * fRR_) >= kDualMonoCorrelation) {
+    } else if (fLR_ / std::sqrt(fLL_ * fRR_) >= kDualMonoCorrelation) {
       pOut->nStereo = TWINTONE_STEREO_DUAL_MONO;
     } else {
       pOut->nStereo = TWINTONE_STEREO_TRUE;
