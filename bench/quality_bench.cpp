@@ -13,8 +13,10 @@
 // in a group and so is measured. Each piece's copies must come back as one group of
 // kCopies, every file measured (first runs) or read from the store (re-runs), or the
 // program stops with status 1 before printing a ratio. Wall and CPU time (user +
-// system) are both reported; the ratios use the best of the repetitions, which
-// alternate the sides.
+// system) are both reported. Each repetition runs the two sides of a ratio back to back,
+// the side going first alternating; a ratio is the median over the repetitions of
+// these pairs' ratios, which a shared machine's changing load disturbs less than a
+// ratio of two bests.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -162,9 +164,25 @@ Timing TimedRun(const std::string& strDir, const std::string& strStore, bool bQu
   return timing;
 }
 
-void Keep(Timing* pBest, const Timing& t) {
-  if (pBest->fWall == 0 || t.fWall < pBest->fWall) pBest->fWall = t.fWall;
-  if (pBest->fCpu == 0 || t.fCpu < pBest->fCpu) pBest->fCpu = t.fCpu;
+// The runs of one side, and the ratios of each repetition's pair of runs (one side
+// right after the other, so both see about the same neighbours).
+struct Side {
+  std::vector<Timing> vecRuns;
+};
+
+double Median(std::vector<double> vecValues) {
+  std::sort(vecValues.begin(), vecValues.end());
+  const size_t n = vecValues.size();
+  return n % 2 == 1 ? vecValues[n / 2] : (vecValues[n / 2 - 1] + vecValues[n / 2]) / 2;
+}
+
+Timing Best(const Side& side) {
+  Timing best = side.vecRuns.front();
+  for (const Timing& t : side.vecRuns) {
+    best.fWall = std::min(best.fWall, t.fWall);
+    best.fCpu = std::min(best.fCpu, t.fCpu);
+  }
+  return best;
 }
 
 std::string CpuName() {
@@ -175,15 +193,21 @@ std::string CpuName() {
   return "unknown";
 }
 
-void PrintRatio(const char* pszWhat, const Timing& on, const Timing& off) {
-  printf("quality: %s adds %+.1f%% wall, %+.1f%% cpu\n", pszWhat,
-         100.0 * (on.fWall / off.fWall - 1), 100.0 * (on.fCpu / off.fCpu - 1));
+// The median over the repetitions of on / off, as a change in per cent.
+void PrintRatio(const char* pszWhat, const Side& on, const Side& off) {
+  std::vector<double> vecWall, vecCpu;
+  for (size_t r = 0; r < on.vecRuns.size(); ++r) {
+    vecWall.push_back(on.vecRuns[r].fWall / off.vecRuns[r].fWall);
+    vecCpu.push_back(on.vecRuns[r].fCpu / off.vecRuns[r].fCpu);
+  }
+  printf("quality: %s adds %+.1f%% wall, %+.1f%% cpu (median of %zu paired runs)\n", pszWhat,
+         100.0 * (Median(vecWall) - 1), 100.0 * (Median(vecCpu) - 1), vecWall.size());
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  int nRepetitions = 3;
+  int nRepetitions = 5;
   std::string strDir;
   for (int i = 1; i < argc; ++i) {
     const std::string strArg = argv[i];
@@ -202,23 +226,49 @@ int main(int argc, char** argv) {
   for (const char* pszSuffix : {"", "-wal", "-shm"}) unlink((strStore + pszSuffix).c_str());
   TimedRun(strDir, strStore, true, false);  // fills the store for the re-runs
 
-  Timing firstOff, firstOn, cachedOff, cachedOn;
+  Side firstOff, firstOn, cachedOff, cachedOn;
   for (int r = 0; r < nRepetitions; ++r) {
-    Keep(&firstOff, TimedRun(strDir, "", false, false));
-    Keep(&firstOn, TimedRun(strDir, "", true, false));
-    Keep(&cachedOff, TimedRun(strDir, strStore, false, false));
-    Keep(&cachedOn, TimedRun(strDir, strStore, true, true));
+    // Each pair back to back, the side that goes first alternating.
+    const bool bOffFirst = r % 2 == 0;
+    for (int nTurn = 0; nTurn < 2; ++nTurn) {
+      if ((nTurn == 0) == bOffFirst) {
+        firstOff.vecRuns.push_back(TimedRun(strDir, "", false, false));
+      } else {
+        firstOn.vecRuns.push_back(TimedRun(strDir, "", true, false));
+      }
+    }
+    for (int nTurn = 0; nTurn < 2; ++nTurn) {
+      if ((nTurn == 0) == bOffFirst) {
+        cachedOff.vecRuns.push_back(TimedRun(strDir, strStore, false, false));
+      } else {
+        cachedOn.vecRuns.push_back(TimedRun(strDir, strStore, true, true));
+      }
+    }
   }
 
-  printf("quality: %d files (%d pieces x %d copies, %d s each), fingerprinted %d s, best of %d\n",
+  printf("quality: %d files (%d pieces x %d copies, %d s each), fingerprinted %d s, %d repetitions\n",
          kPieces * kCopies, kPieces, kCopies, kSeconds, kFingerSeconds, nRepetitions);
   printf("quality: CPU %s, %u threads, match kernel %s\n", CpuName().c_str(),
          std::thread::hardware_concurrency(), twintone::ActiveMatchKernel().pszName);
-  printf("  first run, quality off   wall %7.2f s  cpu %7.2f s\n", firstOff.fWall, firstOff.fCpu);
-  printf("  first run, quality on    wall %7.2f s  cpu %7.2f s\n", firstOn.fWall, firstOn.fCpu);
-  printf("  cached re-run, off       wall %7.3f s  cpu %7.3f s\n", cachedOff.fWall, cachedOff.fCpu);
-  printf("  cached re-run, on        wall %7.3f s  cpu %7.3f s\n", cachedOn.fWall, cachedOn.fCpu);
+  const struct {
+    const char* pszName;
+    const Side& side;
+  } rows[] = {{"first run, quality off", firstOff},
+              {"first run, quality on", firstOn},
+              {"cached re-run, off", cachedOff},
+              {"cached re-run, on", cachedOn}};
+  for (const auto& row : rows) {
+    const Timing best = Best(row.side);
+    printf("  %-24s best wall %7.3f s  cpu %7.3f s\n", row.pszName, best.fWall, best.fCpu);
+  }
   PrintRatio("to a first run", firstOn, firstOff);
   PrintRatio("to a cached re-run", cachedOn, cachedOff);
+  // A cached re-run takes milliseconds, where a per cent is mostly scheduling noise.
+  std::vector<double> vecDiff;
+  for (size_t r = 0; r < cachedOn.vecRuns.size(); ++r) {
+    vecDiff.push_back(cachedOn.vecRuns[r].fCpu - cachedOff.vecRuns[r].fCpu);
+  }
+  printf("quality: a cached re-run's cpu differs by %+.1f ms for %d files (median)\n",
+         1000.0 * Median(vecDiff), kPieces * kCopies);
   return 0;
 }

@@ -6,7 +6,7 @@
 // first sound, kWindows windows of kWindowMs spread evenly through it, and its last
 // kTailMs (from further back when those are silent). A file no longer than
 // kWholeFileMs, or one whose length is unknown, is read from the start in one go, up
-// to twice that. So the cost is about six seconds of decoding whatever the file's
+// to twice that. So the cost is about five seconds of decoding whatever the file's
 // length.
 #ifndef TWINTONE_ANALYSIS_AUDIO_QUALITY_H
 #define TWINTONE_ANALYSIS_AUDIO_QUALITY_H
@@ -23,7 +23,7 @@ constexpr int kQualityRevision = 1;
 
 constexpr int kWindowMs = 1000;
 constexpr int kWindows = 3;
-constexpr int kTailMs = 2000;
+constexpr int kTailMs = 1000;
 // The longest silence looked for at either end; a longer one reads as this much, with
 // the end's CAPPED flag.
 constexpr int kEdgeCapMs = 20000;

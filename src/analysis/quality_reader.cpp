@@ -139,7 +139,14 @@ bool QualityReader::Open(const char* pszPath) {
   pFormat->io_open = RefuseNestedOpen;
   if (avformat_open_input(&pFormat, pszPath, nullptr, nullptr) < 0) return false;  // freed it
   ff_->format.reset(pFormat);
-  avformat_find_stream_info(pFormat, nullptr);  // a failure leaves parameters unknown
+  // Probing decodes the start of every stream, seconds of it for PCM: only when the
+  // header leaves the rate, the channels or the length of a lone audio stream unknown.
+  const AVStream* pOnly = pFormat->nb_streams == 1 ? pFormat->streams[0] : nullptr;
+  if (pOnly == nullptr || pOnly->codecpar->codec_type != AVMEDIA_TYPE_AUDIO ||
+      pOnly->codecpar->codec_id == AV_CODEC_ID_NONE || pOnly->codecpar->sample_rate <= 0 ||
+      pOnly->codecpar->ch_layout.nb_channels <= 0 || pOnly->duration <= 0) {
+    avformat_find_stream_info(pFormat, nullptr);  // a failure leaves parameters unknown
+  }
 
   const AVCodec* pCodec = nullptr;
   nStream_ = av_find_best_stream(pFormat, AVMEDIA_TYPE_AUDIO, -1, -1, &pCodec, 0);
