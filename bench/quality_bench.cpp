@@ -93,10 +93,9 @@ void MakeCorpus(const std::string& strDir) {
     char szStem[32];
     snprintf(szStem, sizeof szStem, "/piece%02d", i);
     const std::string strStem = strDir + szStem;
-    const std::string strCmd = "ffmpeg -nostdin -loglevel error -y -i " + strWav + " " +
-                               strStem + ".flac -b:a 128k " + strStem + ".mp3 -c:a libvorbis " +
-                               "-q:a 4 " + strStem + ".ogg -ar 22050 -ac 1 -b:a 64k " + strStem +
-                               "-mono.mp3";
+    const std::string strCmd = "ffmpeg -nostdin -loglevel error -y -i " + strWav + " " + strStem +
+                               ".flac -b:a 128k " + strStem + ".mp3 -c:a libvorbis " + "-q:a 4 " +
+                               strStem + ".ogg -ar 22050 -ac 1 -b:a 64k " + strStem + "-mono.mp3";
     if (system(strCmd.c_str()) != 0) Fail("ffmpeg failed");
     unlink(strWav.c_str());
   }
@@ -148,7 +147,7 @@ Timing TimedRun(const std::string& strDir, const std::string& strStore, bool bQu
     int nCount = 0;
     if (GetGroupRef(g, &pInfo, &nCount, 0) != 0 || nCount != kCopies) Fail("a group is not whole");
   }
-  const uint32_t nWanted = !bQuality   ? 0u
+  const uint32_t nWanted = !bQuality    ? 0u
                            : bFromStore ? TWINTONE_QUALITY_MEASURED | TWINTONE_QUALITY_FROM_STORE
                                         : TWINTONE_QUALITY_MEASURED;
   for (int i = 0; i < twintone_file_count(); ++i) {
@@ -246,8 +245,9 @@ int main(int argc, char** argv) {
     }
   }
 
-  printf("quality: %d files (%d pieces x %d copies, %d s each), fingerprinted %d s, %d repetitions\n",
-         kPieces * kCopies, kPieces, kCopies, kSeconds, kFingerSeconds, nRepetitions);
+  printf(
+      "quality: %d files (%d pieces x %d copies, %d s each), fingerprinted %d s, %d repetitions\n",
+      kPieces * kCopies, kPieces, kCopies, kSeconds, kFingerSeconds, nRepetitions);
   printf("quality: CPU %s, %u threads, match kernel %s\n", CpuName().c_str(),
          std::thread::hardware_concurrency(), twintone::ActiveMatchKernel().pszName);
   const struct {

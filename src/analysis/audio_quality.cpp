@@ -19,32 +19,34 @@ using ReadEnd = QualityReader::ReadEnd;
 class Measuring {
  public:
   Measuring(QualityReader* pReader, QualityStats* pStats)
-      : reader_(*pReader), stats_(*pStats), nRate_(pReader->SampleRate()),
+      : reader_(*pReader),
+        stats_(*pStats),
+        nRate_(pReader->SampleRate()),
         nChannels_(pReader->Channels()) {}
 
-  // From the start: the lead silence, then nBodyMs of audio for the stats. Stops
-  // after kEdgeCapMs without a sound. With bWhole it reads on to the end (up to twice
-  // kWholeFileMs) for the trailing silence.
+  // From the start: the lead silence, then kWindowMs of audio for the stats. Stops
+  // after kEdgeCapMs without a sound. With bWhole it gives the stats up to
+  // kWholeFileMs and reads on to the end (up to twice that) for the trailing silence.
   ReadEnd ReadLead(bool bWhole) {
-    const int64_t nBody = Frames(bWhole ? kWholeFileMs : kWindowMs);
+    const int64_t nBodyCap = Frames(bWhole ? kWholeFileMs : kWindowMs);
     const int64_t nCap = Frames(bWhole ? 2 * kWholeFileMs : kEdgeCapMs);
     return reader_.Read([&](const float* const* ppPlanes, int nFrames) {
-      const int nFirst = bSound_ ? 0 : FirstSound(ppPlanes, nFrames);
-      if (!bSound_ && nFirst < nFrames) {
-        bSound_ = true;
-        nLeadFrames_ = nSeen_ + nFirst;
+      const int nFirst = bSound ? 0 : FirstSound(ppPlanes, nFrames);
+      if (!bSound && nFirst < nFrames) {
+        bSound = true;
+        nLeadFrames = nSeen + nFirst;
       }
-      if (bSound_) {
-        const int nTake = static_cast<int>(std::min<int64_t>(nFrames - nFirst, nBody - nBody_));
+      if (bSound) {
+        const int nTake = static_cast<int>(std::min<int64_t>(nFrames - nFirst, nBodyCap - nBody));
         stats_.Add(ppPlanes, nFirst, nFirst + nTake);
-        nBody_ += nTake;
+        nBody += nTake;
         TrackTrail(ppPlanes, nFrames);
       } else {
-        nTrailFrames_ += nFrames;
+        nTrailFrames += nFrames;
       }
-      nSeen_ += nFrames;
-      if (!bSound_) return nSeen_ < nCap;
-      return bWhole ? nSeen_ < nCap : nBody_ < nBody;
+      nSeen += nFrames;
+      if (!bSound) return nSeen < nCap;
+      return bWhole ? nSeen < nCap : nBody < nBodyCap;
     });
   }
 
@@ -70,30 +72,30 @@ class Measuring {
   bool ReadTail(int64_t nFromMs, bool bStats) {
     if (!reader_.Seek(nFromMs)) return false;
     stats_.EndStretch();
-    bSound_ = false;
-    nTrailFrames_ = 0;
-    nTailSeen_ = 0;
+    bSound = false;
+    nTrailFrames = 0;
+    nTailSeen = 0;
     int64_t nSkip = Frames(kSettleMs);
     return reader_.Read([&](const float* const* ppPlanes, int nFrames) {
-             const int nFrom = static_cast<int>(std::min<int64_t>(nSkip, nFrames));
-             nSkip -= nFrom;
-             if (nFrom == nFrames) return true;
-             if (bStats) stats_.Add(ppPlanes, nFrom, nFrames);
-             TrackTrail(ppPlanes, nFrames);
-             nTailSeen_ += nFrames - nFrom;
-             return true;
-           }) == ReadEnd::kEndOfFile;
+      const int nFrom = static_cast<int>(std::min<int64_t>(nSkip, nFrames));
+      nSkip -= nFrom;
+      if (nFrom == nFrames) return true;
+      if (bStats) stats_.Add(ppPlanes, nFrom, nFrames);
+      TrackTrail(ppPlanes, nFrames);
+      nTailSeen += nFrames - nFrom;
+      return true;
+    }) == ReadEnd::kEndOfFile;
   }
 
   int32_t Ms(int64_t nFrames) const { return static_cast<int32_t>(nFrames * 1000 / nRate_); }
   int64_t Frames(int64_t nMs) const { return nMs * nRate_ / 1000; }
 
-  bool bSound_ = false;       // a sound was met in the current read
-  int64_t nSeen_ = 0;         // frames the lead read saw
-  int64_t nLeadFrames_ = 0;   // silent frames before the first sound
-  int64_t nTrailFrames_ = 0;  // silent frames since the last sound (all, before one)
-  int64_t nBody_ = 0;         // frames the lead read gave the stats
-  int64_t nTailSeen_ = 0;     // frames the last tail read saw after settling
+  bool bSound = false;       // a sound was met in the current read
+  int64_t nSeen = 0;         // frames the lead read saw
+  int64_t nLeadFrames = 0;   // silent frames before the first sound
+  int64_t nTrailFrames = 0;  // silent frames since the last sound (all, before one)
+  int64_t nBody = 0;         // frames the lead read gave the stats
+  int64_t nTailSeen = 0;     // frames the last tail read saw after settling
 
  private:
   int FirstSound(const float* const* ppPlanes, int nFrames) const {
@@ -105,8 +107,8 @@ class Measuring {
   void TrackTrail(const float* const* ppPlanes, int nFrames) {
     int i = nFrames - 1;
     while (i >= 0 && IsSilentFrame(ppPlanes, nChannels_, i)) --i;
-    if (i >= 0) bSound_ = true;
-    nTrailFrames_ = i >= 0 ? nFrames - 1 - i : nTrailFrames_ + nFrames;
+    if (i >= 0) bSound = true;
+    nTrailFrames = i >= 0 ? nFrames - 1 - i : nTrailFrames + nFrames;
   }
 
   QualityReader& reader_;
@@ -115,7 +117,7 @@ class Measuring {
   const int nChannels_;
 };
 
-// Everything but the file's identity; throws std::bad_alloc or std::runtime_error.
+// MeasureAudioQuality's work; throws std::bad_alloc or std::runtime_error.
 QualityMeasures Measure(const char* pszPath, const std::atomic<bool>* pbCancel) {
   QualityMeasures out;
   QualityReader reader(pbCancel);
@@ -133,18 +135,18 @@ QualityMeasures Measure(const char* pszPath, const std::atomic<bool>* pbCancel) 
   const int64_t nDurationMs = reader.DurationMs();
   const bool bWhole = nDurationMs < 0 || nDurationMs <= kWholeFileMs;
   const ReadEnd lead = measuring.ReadLead(bWhole);
-  if (measuring.nSeen_ == 0) return out;
+  if (measuring.nSeen == 0) return out;
   out.nFlags |= TWINTONE_QUALITY_MEASURED;
-  const bool bHeardLead = measuring.bSound_;
-  out.nLeadSilenceMs = measuring.Ms(bHeardLead ? measuring.nLeadFrames_ : measuring.nSeen_);
+  const bool bHeardLead = measuring.bSound;
+  out.nLeadSilenceMs = measuring.Ms(bHeardLead ? measuring.nLeadFrames : measuring.nSeen);
   if (!bHeardLead && lead == ReadEnd::kStopped) {
     out.nLeadSilenceMs = std::min(out.nLeadSilenceMs, kEdgeCapMs);  // reads end on a block
     out.nFlags |= TWINTONE_QUALITY_LEAD_CAPPED;
   }
-  if (lead == ReadEnd::kEndOfFile) out.nTrailSilenceMs = measuring.Ms(measuring.nTrailFrames_);
+  if (lead == ReadEnd::kEndOfFile) out.nTrailSilenceMs = measuring.Ms(measuring.nTrailFrames);
 
   if (lead == ReadEnd::kStopped && !bWhole) {
-    const int64_t nReachedMs = measuring.Ms(measuring.nSeen_);
+    const int64_t nReachedMs = measuring.Ms(measuring.nSeen);
     bool bSeeks = true;
     for (int i = 1; i <= kWindows && bSeeks; ++i) {
       const int64_t nAtMs = nDurationMs * i / (kWindows + 1);
@@ -153,12 +155,12 @@ QualityMeasures Measure(const char* pszPath, const std::atomic<bool>* pbCancel) 
     // The tail; when it holds no sound at all (or nothing: a stated length too long),
     // once more from further back.
     bool bAtEnd = bSeeks && measuring.ReadTail(std::max<int64_t>(0, nDurationMs - kTailMs), true);
-    if (bAtEnd && !measuring.bSound_) {
+    if (bAtEnd && !measuring.bSound) {
       bAtEnd = measuring.ReadTail(std::max<int64_t>(0, nDurationMs - kEdgeCapMs), false);
     }
-    if (bAtEnd && measuring.nTailSeen_ > 0) {
-      out.nTrailSilenceMs = measuring.Ms(measuring.nTrailFrames_);
-      if (!measuring.bSound_) {
+    if (bAtEnd && measuring.nTailSeen > 0) {
+      out.nTrailSilenceMs = measuring.Ms(measuring.nTrailFrames);
+      if (!measuring.bSound) {
         out.nTrailSilenceMs = std::min(out.nTrailSilenceMs, kEdgeCapMs);
         out.nFlags |= TWINTONE_QUALITY_TRAIL_CAPPED;
       }

@@ -173,6 +173,12 @@ bool QualityReader::Open(const char* pszPath) {
   if (!ff_->codec || avcodec_parameters_to_context(ff_->codec.get(), pPar) < 0) return false;
   ff_->codec->pkt_timebase = pStream->time_base;
   if (avcodec_open2(ff_->codec.get(), pCodec, nullptr) < 0) return false;
+  // An opened decoder knows what it will deliver (HE-AAC's spectral band replication
+  // doubles the rate the container states).
+  const AVCodecContext* pOpened = ff_->codec.get();
+  if (pOpened->sample_rate > 0 && pOpened->sample_rate <= kMaxSampleRate) {
+    nRate_ = pOpened->sample_rate;
+  }
   ff_->packet.reset(av_packet_alloc());
   ff_->frame.reset(av_frame_alloc());
   if (!ff_->packet || !ff_->frame) return false;
@@ -281,9 +287,9 @@ bool QualityReader::Deliver(const AVFrame* pFrame, const Sink& sink, bool* pbMor
     vecPlanes_[c].resize(static_cast<size_t>(nRoom));
     vecPlanePtrs_[c] = vecPlanes_[c].data();
   }
-  const int nOut = swr_convert(ff.swr.get(), reinterpret_cast<uint8_t**>(vecPlanePtrs_.data()),
-                               nRoom, const_cast<const uint8_t**>(pFrame->extended_data),
-                               pFrame->nb_samples);
+  const int nOut =
+      swr_convert(ff.swr.get(), reinterpret_cast<uint8_t**>(vecPlanePtrs_.data()), nRoom,
+                  const_cast<const uint8_t**>(pFrame->extended_data), pFrame->nb_samples);
   if (nOut < 0) return false;
   if (nOut > 0) *pbMore = sink(vecPlanePtrs_.data(), nOut);
   return true;

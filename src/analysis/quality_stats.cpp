@@ -38,15 +38,13 @@ constexpr double kSilentChannelDb = -60.0;
 
 double PowerToDb(double fPower) { return 10.0 * std::log10(fPower + 1e-30); }
 
-}  // namespace
+struct SpectrumEdge {
+  int32_t nBandwidthHz = 0;  // top of the highest band above the floor; 0 for none
+  bool bLossyEdge = false;
+};
 
-bool IsSilentFrame(const float* const* ppPlanes, int nChannels, int i) {
-  for (int c = 0; c < nChannels; ++c) {
-    if (std::fabs(ppPlanes[c][i]) >= kSilenceLevel) return false;
-  }
-  return true;
-}
-
+// Where the spectrum ends, from per-band levels in dB of bands fBandHz wide starting
+// at 0 Hz (band b covers [b, b + 1) x fBandHz).
 SpectrumEdge FindSpectrumEdge(const std::vector<double>& vecBandDb, double fBandHz,
                               double fNyquistHz) {
   SpectrumEdge edge;
@@ -71,6 +69,15 @@ SpectrumEdge FindSpectrumEdge(const std::vector<double>& vecBandDb, double fBand
   if (nBelow == 0 || nTop + nNear >= nBands) return edge;
   edge.bLossyEdge = PowerToDb(fBelow / nBelow) - fAbove >= kEdgeDropDb;
   return edge;
+}
+
+}  // namespace
+
+bool IsSilentFrame(const float* const* ppPlanes, int nChannels, int i) {
+  for (int c = 0; c < nChannels; ++c) {
+    if (std::fabs(ppPlanes[c][i]) >= kSilenceLevel) return false;
+  }
+  return true;
 }
 
 void QualityStats::TxFree::operator()(AVTXContext* pCtx) const { av_tx_uninit(&pCtx); }

@@ -24,15 +24,6 @@ constexpr float kClipLevel = 0.999f;
 // True when every channel of frame i is below kSilenceLevel.
 bool IsSilentFrame(const float* const* ppPlanes, int nChannels, int i);
 
-// Where the spectrum ends, from per-band levels in dB of bands nBandHz wide starting
-// at 0 Hz (band b covers [b, b + 1) x nBandHz). Pure; for the stats and for tests.
-struct SpectrumEdge {
-  int32_t nBandwidthHz = 0;  // top of the highest band above the floor; 0 for none
-  bool bLossyEdge = false;
-};
-SpectrumEdge FindSpectrumEdge(const std::vector<double>& vecBandDb, double fBandHz,
-                              double fNyquistHz);
-
 // One file's accumulation; one thread. Throws std::bad_alloc, or std::runtime_error
 // when the transform cannot be set up.
 class QualityStats {
@@ -74,9 +65,9 @@ class QualityStats {
   std::vector<float> vecPending_;  // under one FFT's length, of nSpectrumChannel_
   int nSpectrumChannel_ = 0;       // the channel whose audio the next FFT takes
   std::vector<double> vecPower_;   // per bin, summed over the FFTs
-  std::vector<int> vecClipRun_;                 // per channel: current run at full scale
-  int64_t nFrames_ = 0;   // frames added
-  int64_t nSpectra_ = 0;  // FFTs summed into vecPower_
+  std::vector<int> vecClipRun_;    // per channel: current run at full scale
+  int64_t nFrames_ = 0;            // frames added
+  int64_t nSpectra_ = 0;           // FFTs summed into vecPower_
   int64_t nClipped_ = 0;
   double fLL_ = 0, fRR_ = 0, fLR_ = 0;  // first two channels' sums of products
 };

@@ -23,7 +23,8 @@ TWINTONE_EXPORT int twintone_set_quality(int bOn) {
 
 TWINTONE_EXPORT int twintone_quality_at(int nIndex, twintone_quality* pQuality) {
   if (!Fits(pQuality)) return -1;
-  return twintone::WithEngineData(-2, [&](CDedupeMusic& e) { return e.QualityAt(nIndex, pQuality); });
+  return twintone::WithEngineData(-2,
+                                  [&](CDedupeMusic& e) { return e.QualityAt(nIndex, pQuality); });
 }
 
 TWINTONE_EXPORT int twintone_quality_of(const char* pszPath, twintone_quality* pQuality) {

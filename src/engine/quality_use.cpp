@@ -57,8 +57,8 @@ void MeasureJobs(std::vector<QualityJob>* pJobs, unsigned nThreads,
         continue;
       }
       job.measures = twintone::MeasureAudioQuality(job.strPath.c_str(), &bCancel);
-      if (bCancel.load() || !bIdentity || !twintone::ReadFileIdentity(job.strPath.c_str(), &after) ||
-          after != before) {
+      if (bCancel.load() || !bIdentity ||
+          !twintone::ReadFileIdentity(job.strPath.c_str(), &after) || after != before) {
         continue;
       }
       std::vector<FingerprintStore::QualityEntry> vecBatch;
@@ -67,7 +67,7 @@ void MeasureJobs(std::vector<QualityJob>* pJobs, unsigned nThreads,
         vecPending.push_back({job.strPath, before, job.measures});
         if (vecPending.size() >= kStoreBatch) vecBatch.swap(vecPending);
       }
-      twintone::StoreQualities(vecBatch);
+      if (!vecBatch.empty()) twintone::StoreQualities(vecBatch);
     }
   };
   // Guarded whole: an allocation that fails leaves the files unmeasured.

@@ -127,10 +127,15 @@ bool FingerprintStore::RememberQualities(const std::vector<QualityEntry>& vecEnt
     Reset reset(pStmt);
     BindKey(pStmt, entry.strPath, entry.identity, nRevision);
     const QualityMeasures& m = entry.measures;
-    const int32_t nValues[kMeasureColumns] = {
-        static_cast<int32_t>(m.nFlags), m.nSampleRate, m.nChannels,
-        m.nBandwidthHz, m.nStereo, m.nClippedPpm,
-        m.nLeadSilenceMs, m.nTrailSilenceMs, m.nMeasuredMs};
+    const int32_t nValues[kMeasureColumns] = {static_cast<int32_t>(m.nFlags),
+                                              m.nSampleRate,
+                                              m.nChannels,
+                                              m.nBandwidthHz,
+                                              m.nStereo,
+                                              m.nClippedPpm,
+                                              m.nLeadSilenceMs,
+                                              m.nTrailSilenceMs,
+                                              m.nMeasuredMs};
     for (int i = 0; i < kMeasureColumns; ++i) sqlite3_bind_int(pStmt, 7 + i, nValues[i]);
     if (sqlite3_step(pStmt) != SQLITE_DONE) {
       bOk = false;

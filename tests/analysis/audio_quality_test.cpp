@@ -55,12 +55,13 @@ TEST_F(AudioQualityTest, EachCopyShowsWhatWasDoneToIt) {
     const char* pszFile;
     int nRate, nChannels, nStereo;
     int nMinBandwidth, nMaxBandwidth;
-    uint32_t nFlags;  // exactly, but for the capped-silence flags
-    int nMinClipped;  // per million; 0: none at all
+    uint32_t nFlags;        // exactly
+    int nMinClipped;        // per million; 0: none at all
     int nLeadMs, nTrailMs;  // within 5 ms and 30 ms (a lossy codec's padding)
   };
   const Row rows[] = {
-      {"original.flac", 44100, 2, TWINTONE_STEREO_TRUE, 21000, 22050, kMeasured | kLossless, 0, 0, 0},
+      {"original.flac", 44100, 2, TWINTONE_STEREO_TRUE, 21000, 22050, kMeasured | kLossless, 0, 0,
+       0},
       {"mp3-128.mp3", 44100, 2, TWINTONE_STEREO_TRUE, 15000, 18500, kMeasured | kEdge, 0, 0, 0},
       {"mono-22k.mp3", 22050, 1, TWINTONE_STEREO_MONO, 8000, 11025, kMeasured, 0, 0, 0},
       {"clipped.flac", 44100, 2, TWINTONE_STEREO_TRUE, 21000, 22050, kMeasured | kLossless, 10000,

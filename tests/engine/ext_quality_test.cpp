@@ -71,8 +71,8 @@ TEST_F(QualityRunTest, GroupedFilesAreMeasuredAfterFilingAndComeFromTheStoreOnce
   for (const std::string& strPath : {strFlac, strMono, strLate}) {
     SCOPED_TRACE(strPath);
     const twintone_quality& q = mapFirst.at(strPath);
-    EXPECT_EQ(TWINTONE_QUALITY_MEASURED, q.nFlags & (TWINTONE_QUALITY_MEASURED |
-                                                     TWINTONE_QUALITY_FROM_STORE));
+    EXPECT_EQ(TWINTONE_QUALITY_MEASURED,
+              q.nFlags & (TWINTONE_QUALITY_MEASURED | TWINTONE_QUALITY_FROM_STORE));
     EXPECT_NEAR(strPath == strLate ? 2000 : 0, q.nAddedLeadMs, 60);
     EXPECT_EQ(strPath == strMono ? TWINTONE_STEREO_MONO : TWINTONE_STEREO_TRUE, q.nStereo);
   }
