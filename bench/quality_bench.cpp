@@ -4,7 +4,8 @@
 //   - a first run with quality on against the same first run with it off (no store,
 //     so both decode every file);
 //   - a cached re-run with quality on against one with it off (a store holding every
-//     fingerprint and every file's measures).
+//     fingerprint and every file's measures);
+//   - one file's measure against its fingerprint, each alone on one thread, per copy.
 //
 // Usage: twintone_bench_quality [--repetitions=N] [corpus-folder]
 // The folder (default $TWINTONE_BENCH_QUALITY_CORPUS, else /tmp/twintone-quality-corpus)
@@ -33,6 +34,8 @@
 #include <thread>
 #include <vector>
 
+#include "analysis/audio_quality.h"
+#include "analysis/fingerprint.h"
 #include "bench_audio.h"
 #include "grouping/match_kernels.h"
 #include "twintone.h"
@@ -203,6 +206,27 @@ void PrintRatio(const char* pszWhat, const Side& on, const Side& off) {
          100.0 * (Median(vecWall) - 1), 100.0 * (Median(vecCpu) - 1), vecWall.size());
 }
 
+// One file's measure against its 120 s fingerprint, each alone on this thread: CPU
+// time per call over nCalls calls, alternating.
+void PrintPerFile(const std::string& strPath, int nCalls) {
+  double fMeasure = 0, fFingerprint = 0;
+  for (int i = 0; i < nCalls; ++i) {
+    double fStart = CpuSeconds();
+    twintone::MeasureAudioQuality(strPath.c_str());
+    fMeasure += CpuSeconds() - fStart;
+    fStart = CpuSeconds();
+    int32_t* pFinger = nullptr;
+    int32_t nLen = 0, nDecodedMs = 0;
+    twintone::FingerprintFile(strPath.c_str(), 0, kFingerSeconds, nullptr, &pFinger, &nLen,
+                              &nDecodedMs);
+    free(pFinger);
+    fFingerprint += CpuSeconds() - fStart;
+  }
+  printf("quality: one file alone, %s: measure %.1f ms, fingerprint %.1f ms cpu (%.1f%%)\n",
+         strPath.substr(strPath.rfind('/') + 1).c_str(), 1000 * fMeasure / nCalls,
+         1000 * fFingerprint / nCalls, 100 * fMeasure / fFingerprint);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -260,6 +284,9 @@ int main(int argc, char** argv) {
   for (const auto& row : rows) {
     const Timing best = Best(row.side);
     printf("  %-24s best wall %7.3f s  cpu %7.3f s\n", row.pszName, best.fWall, best.fCpu);
+  }
+  for (const char* pszName : {"piece00.flac", "piece00.mp3", "piece00.ogg", "piece00-mono.mp3"}) {
+    PrintPerFile(strDir + "/" + pszName, 10);
   }
   PrintRatio("to a first run", firstOn, firstOff);
   PrintRatio("to a cached re-run", cachedOn, cachedOff);

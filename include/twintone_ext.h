@@ -164,9 +164,10 @@ TWINTONE_EXPORT int twintone_set_filing(int nStrategy);
 /* ---- What each grouped copy sounds like ------------------------------------------- */
 
 /* Quality measures, taken from a file's audio at its own rate and channels over a few
- * windows spread through it (about 10 s of audio in all, plus its first and last
- * seconds for the silences), so that a host can tell which copy of a group is the
- * better one by what it sounds like rather than by what it claims.
+ * one-second windows: after its first sound, through it, and at its end (about 5 s of
+ * audio in all, whatever its length), so that a host can tell which copy of a group is
+ * the better one by what it sounds like rather than by what it claims. docs/host-guide.md
+ * says how each is measured and one way to rank copies by them.
  *
  * Opt-in: with twintone_set_quality(1) every later run, after filing, measures each
  * file that ended in one of its result groups (and no other), on one thread per core,

@@ -28,15 +28,26 @@ struct QualityJob {
   std::string strPath;  // a copy: the pool never touches a record
   QualityMeasures measures;
   bool bFromStore = false;
+  bool bIdentity = false;  // identity was read before the measuring
+  twintone::FileIdentity identity;
 };
 
-// Measures every job on nThreads threads, the calling one among them. Each thread
-// asks stop() before each file and ends the pass when it answers true; files in
-// flight then stop within a packet and read as unmeasured. Writes fresh measures to
-// the store, taken under the identity the file had before its measuring (a file
-// changed meanwhile is not written).
+// Measures every job the store does not hold, on nThreads threads, the calling one
+// among them; the store is asked first, on the calling thread, so a run whose files
+// are all stored starts no thread. Each thread asks stop() before each file and ends
+// the pass when it answers true; files in flight then stop within a packet and read
+// as unmeasured. Writes fresh measures to the store under the identity the file had
+// before its measuring (a file changed meanwhile is not written).
 void MeasureJobs(std::vector<QualityJob>* pJobs, unsigned nThreads,
                  const std::function<bool()>& stop) {
+  std::vector<QualityJob*> vecMisses;
+  for (QualityJob& job : *pJobs) {
+    job.bIdentity = twintone::ReadFileIdentity(job.strPath.c_str(), &job.identity);
+    job.bFromStore =
+        job.bIdentity && twintone::LookUpStoredQuality(job.strPath, job.identity, &job.measures);
+    if (!job.bFromStore) vecMisses.push_back(&job);
+  }
+
   std::atomic<size_t> nNext{0};
   std::atomic<bool> bCancel{false};
   std::mutex pendingMutex;  // guards vecPending
@@ -48,23 +59,18 @@ void MeasureJobs(std::vector<QualityJob>* pJobs, unsigned nThreads,
         return;
       }
       const size_t i = nNext++;
-      if (i >= pJobs->size()) return;
-      QualityJob& job = (*pJobs)[i];
-      twintone::FileIdentity before, after;
-      const bool bIdentity = twintone::ReadFileIdentity(job.strPath.c_str(), &before);
-      if (bIdentity && twintone::LookUpStoredQuality(job.strPath, before, &job.measures)) {
-        job.bFromStore = true;
-        continue;
-      }
+      if (i >= vecMisses.size()) return;
+      QualityJob& job = *vecMisses[i];
       job.measures = twintone::MeasureAudioQuality(job.strPath.c_str(), &bCancel);
-      if (bCancel.load() || !bIdentity ||
-          !twintone::ReadFileIdentity(job.strPath.c_str(), &after) || after != before) {
+      twintone::FileIdentity after;
+      if (bCancel.load() || !job.bIdentity ||
+          !twintone::ReadFileIdentity(job.strPath.c_str(), &after) || after != job.identity) {
         continue;
       }
       std::vector<FingerprintStore::QualityEntry> vecBatch;
       {
         std::lock_guard<std::mutex> lock(pendingMutex);
-        vecPending.push_back({job.strPath, before, job.measures});
+        vecPending.push_back({job.strPath, job.identity, job.measures});
         if (vecPending.size() >= kStoreBatch) vecBatch.swap(vecPending);
       }
       if (!vecBatch.empty()) twintone::StoreQualities(vecBatch);
@@ -79,7 +85,7 @@ void MeasureJobs(std::vector<QualityJob>* pJobs, unsigned nThreads,
     }
   };
   std::vector<std::thread> vecThreads;
-  for (unsigned t = 1; t < std::min<size_t>(nThreads, pJobs->size()); ++t) {
+  for (unsigned t = 1; t < std::min<size_t>(nThreads, vecMisses.size()); ++t) {
     try {
       vecThreads.emplace_back(guarded);
     } catch (...) {
@@ -88,7 +94,7 @@ void MeasureJobs(std::vector<QualityJob>* pJobs, unsigned nThreads,
   }
   guarded();
   for (std::thread& thread : vecThreads) thread.join();
-  twintone::StoreQualities(vecPending);
+  if (!vecPending.empty()) twintone::StoreQualities(vecPending);
 }
 
 }  // namespace
