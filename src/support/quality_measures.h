@@ -24,13 +24,6 @@ struct QualityMeasures {
   int32_t nMeasuredMs = 0;
 
   bool Measured() const { return (nFlags & TWINTONE_QUALITY_MEASURED) != 0; }
-  bool operator==(const QualityMeasures& other) const {
-    return nFlags == other.nFlags && nSampleRate == other.nSampleRate &&
-           nChannels == other.nChannels && nBandwidthHz == other.nBandwidthHz &&
-           nStereo == other.nStereo && nClippedPpm == other.nClippedPpm &&
-           nLeadSilenceMs == other.nLeadSilenceMs && nTrailSilenceMs == other.nTrailSilenceMs &&
-           nMeasuredMs == other.nMeasuredMs;
-  }
 };
 
 }  // namespace twintone
