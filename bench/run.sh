@@ -2,7 +2,8 @@
 # Builds the Release benchmarks into build-bench/ and runs them, then prints every
 # ratio against its baseline measured in the same run.
 #   bench/run.sh            matchers, filing at N = 1000, 2000, 5000, 10000, whole run,
-#                           the stages of an extraction, a tag run over 100,000 files
+#                           the stages of an extraction, a tag run over 100,000 files,
+#                           store, quality measures
 #   bench/run.sh --quick    the same without filing at N = 5000 and 10000, and the tag
 #                           run over 20,000 files
 #   bench/run.sh --large    also files 100,000 fingerprints through the candidate index
@@ -121,6 +122,10 @@ grep -E '^tag run' "$results/tag_run.txt" >>"$summary"
 echo "== store =="
 "$build"/bench/twintone_bench_store | tee "$results/store.txt"
 grep -E '^store:' "$results/store.txt" >>"$summary"
+
+echo "== quality =="
+"$build"/bench/twintone_bench_quality | tee "$results/quality.txt"
+grep -E '^quality:' "$results/quality.txt" >>"$summary"
 
 echo
 echo "== summary =="

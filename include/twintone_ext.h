@@ -169,6 +169,83 @@ TWINTONE_EXPORT const char* twintone_store_message(void);
 /* 0; -1 busy or an unknown strategy. */
 TWINTONE_EXPORT int twintone_set_filing(int nStrategy);
 
+/* ---- What each grouped copy sounds like ------------------------------------------- */
+
+/* Quality measures, taken from a file's audio at its own rate and channels over a few
+ * one-second windows: after its first sound, through it, and at its end (about 5 s of
+ * audio in all, whatever its length), so that a host can tell which copy of a group is
+ * the better one by what it sounds like rather than by what it claims. docs/host-guide.md
+ * says how each is measured and one way to rank copies by them.
+ *
+ * Opt-in: with twintone_set_quality(1) every later run, after filing, measures each
+ * file that ended in one of its result groups (and no other), on one thread per core,
+ * before the end event. With a store open (twintone_open_store) a file measured before
+ * and unchanged since (path, size, modification time, device, inode) is read from it
+ * instead, and fresh measures are written to it; this holds in tag mode too. A stop
+ * request ends the measuring: files not reached read as unmeasured. Music files are
+ * only ever read. */
+
+/* nStereo: which channels carry the music. */
+#define TWINTONE_STEREO_UNKNOWN 0   /* not measured, or silent */
+#define TWINTONE_STEREO_TRUE 1      /* two or more channels carrying different audio */
+#define TWINTONE_STEREO_MONO 2      /* one channel, or one that carries all the audio */
+#define TWINTONE_STEREO_DUAL_MONO 3 /* two channels carrying the same audio, at equal or
+                                       different levels */
+
+/* nFlags bits. */
+#define TWINTONE_QUALITY_MEASURED 0x1 /* the audio was decoded and measured; without it
+                                         every other field is unknown */
+#define TWINTONE_QUALITY_LOSSY_EDGE 0x2 /* the spectrum ends in a sharp low-pass edge
+                                           (tens of dB within a few hundred Hz) well
+                                           below Nyquist, as a lossy encoder, or a copy
+                                           made from a lower sample rate, leaves */
+#define TWINTONE_QUALITY_LOSSLESS 0x4   /* the file's codec is lossless (FLAC, ALAC,
+                                           WavPack, PCM...) */
+#define TWINTONE_QUALITY_LOSSY_SOURCE 0x8 /* LOSSLESS and LOSSY_EDGE: a lossless
+                                             container holding a lossy source; rank it
+                                             as lossy of nBandwidthHz */
+#define TWINTONE_QUALITY_FROM_STORE 0x10  /* read from the store, not measured now */
+#define TWINTONE_QUALITY_LEAD_CAPPED 0x20 /* the lead silence is at least the value
+                                             given, which is the longest looked for */
+#define TWINTONE_QUALITY_TRAIL_CAPPED 0x40 /* the same for the trailing silence */
+
+typedef struct twintone_quality {
+  uint32_t nStructSize;    /* set by the host to sizeof(twintone_quality) */
+  uint32_t nFlags;         /* TWINTONE_QUALITY_* bits */
+  int32_t nSampleRate;     /* Hz, as the file stores its audio; 0 unknown */
+  int32_t nChannels;       /* as the file stores its audio; 0 unknown */
+  int32_t nBandwidthHz;    /* effective bandwidth: the highest frequency still carrying
+                              the music's energy above the floor (0 for silence); -1
+                              unknown */
+  int32_t nStereo;         /* TWINTONE_STEREO_* */
+  int32_t nClippedPpm;     /* samples at full scale in runs of two or more, per million
+                              samples measured; -1 unknown */
+  int32_t nLeadSilenceMs;  /* silence (below -60 dBFS) before the first sound; -1
+                              unknown */
+  int32_t nTrailSilenceMs; /* silence after the last sound; -1 unknown */
+  int32_t nAddedLeadMs;    /* read in a group: nLeadSilenceMs less the least lead silence
+                              among the group's measured members; -1 otherwise */
+  int32_t nAddedTrailMs;   /* the same for the trailing silence */
+  int32_t nMeasuredMs;     /* audio the spectrum, stereo and clipping measures cover */
+} twintone_quality;
+
+/* Turns the measuring of grouped files on (bOn non-zero) or off (default). 0; -1 busy. */
+TWINTONE_EXPORT int twintone_set_quality(int bOn);
+/* Fills *pQuality for loaded file nIndex, in twintone_file_info_at's order, with what
+ * the last run measured (nFlags without TWINTONE_QUALITY_MEASURED when it measured
+ * nothing for the file). 0; -1 busy, null or nStructSize too small; -2 nIndex out of
+ * range. */
+TWINTONE_EXPORT int twintone_quality_at(int nIndex, twintone_quality* pQuality);
+/* The same for the loaded file pszPath (a stored path). 0; -1 busy, null or nStructSize
+ * too small; -2 not loaded. */
+TWINTONE_EXPORT int twintone_quality_of(const char* pszPath, twintone_quality* pQuality);
+/* Measures the file at pszPath now, on the calling thread, whether loaded or not. Needs
+ * no engine, takes no lock and touches no store, so any thread may call it at any time,
+ * from inside the events too. nAddedLeadMs and nAddedTrailMs are -1. 0 measured; -1
+ * null or nStructSize too small; -2 no audio could be decoded from the file (*pQuality
+ * then holds what is known, without TWINTONE_QUALITY_MEASURED). */
+TWINTONE_EXPORT int twintone_measure_quality(const char* pszPath, twintone_quality* pQuality);
+
 #ifdef __cplusplus
 } /* extern "C" */
 #endif

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "support/quality_measures.h"
 #include "twintone.h"
 #include "twintone_ext.h"
 
@@ -67,6 +68,10 @@ class InerMusicDedupInfo {
   };
   Outcome outcome;
   int64_t nFileSize64 = 0;  // the file size as the tags' reader gave it; 0 unknown
+  // What the file sounds like, when the last run measured it (twintone_set_quality);
+  // reset with the outcome at each run start.
+  twintone::QualityMeasures quality;
+  bool bQualityFromStore = false;  // quality was read from the store
 
   InerMusicDedupInfo();
   InerMusicDedupInfo(const InerMusicDedupInfo&) = delete;

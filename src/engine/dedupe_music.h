@@ -53,6 +53,7 @@ class CDedupeMusic {
     std::string strLegacyEncoding = "gbk";
     int nFiling = TWINTONE_FILING_EXACT;
     int nKeyCompare = TWINTONE_KEY_EXACT;
+    bool bQuality = false;  // measure the grouped files after filing
   };
   const ExtSettings& Settings() const { return ext_; }
   void SetSettings(const ExtSettings& settings) { ext_ = settings; }
@@ -121,6 +122,15 @@ class CDedupeMusic {
   // Fills *pInfo for the nIndex-th record in load-table order: 0, or -2 out of range.
   int FileInfoAt(int nIndex, twintone_file_info* pInfo);
 
+  // Quality measures (quality_use.cpp). The worker, under hDataLock, after the result
+  // groups from nFirstGroup on are noted: measures every record in them on a pool of
+  // its own, from the store where it can; a stop request ends it.
+  void MeasureGroupedQuality(size_t nFirstGroup);
+  // Under hDataLock: fills *pQuality for the nIndex-th record in load-table order, or
+  // for the record stored under pszPath. 0, or -2 out of range or not loaded.
+  int QualityAt(int nIndex, twintone_quality* pQuality);
+  int QualityOf(const char* pszPath, twintone_quality* pQuality);
+
   // For benchmarks, outside runs: how filing scores a fingerprint against a group's
   // key (the reference scorer is their baseline), and the threads that spread the
   // search (null: none). A run sets the scan to its prefetch pool's for its length.
@@ -139,6 +149,11 @@ class CDedupeMusic {
  private:
   // Sets bQuit under hStateLock.
   void RequestStop();
+  // Under hDataLock: the nIndex-th record in load-table order, or null out of range.
+  const InerMusicDedupInfo* RecordAt(int nIndex);
+  // Under hDataLock: fills *pQuality from pRecord, with the silences it adds to its
+  // result group's least.
+  void FillQuality(const InerMusicDedupInfo& record, twintone_quality* pQuality) const;
   // Worker thread, before a run with a callback takes hDataLock: waits until the
   // previous run's end event has returned.
   void WaitForEndEvent();
@@ -183,6 +198,10 @@ namespace twintone {
 
 // The short English text of a TWINTONE_SKIP_* reason; "" for none. Static.
 const char* SkipReasonText(int32_t nReason);
+
+// Fills *pQuality (all but nStructSize) from m, with nMoreFlags added to its flags
+// and the group-relative silences unknown.
+void FillQualityFields(const QualityMeasures& m, uint32_t nMoreFlags, twintone_quality* pQuality);
 
 // True on the worker thread while it holds hDataLock. The reading operations
 // refuse with -1 there instead of waiting for a lock their own thread holds.

@@ -64,6 +64,8 @@ void CDedupeMusic::ResetOutcomes() {
     const uint32_t nKept = outcome.nFlags & TWINTONE_FILE_TAGS_UNREAD;
     outcome = InerMusicDedupInfo::Outcome();
     outcome.nFlags = nKept;
+    entry.second->quality = twintone::QualityMeasures();
+    entry.second->bQualityFromStore = false;
   }
 }
 
@@ -111,8 +113,8 @@ void CDedupeMusic::NoteResultGroups(size_t nFirstGroup) {
   }
 }
 
-int CDedupeMusic::FileInfoAt(int nIndex, twintone_file_info* pInfo) {
-  if (nIndex < 0 || static_cast<size_t>(nIndex) >= mapLoaded.size()) return -2;
+const InerMusicDedupInfo* CDedupeMusic::RecordAt(int nIndex) {
+  if (nIndex < 0 || static_cast<size_t>(nIndex) >= mapLoaded.size()) return nullptr;
   // Intake only adds records and DedupeDealloc clears this cache, so an order of the
   // table's size (with the same ends, compared as addresses only) is the table's order.
   if (vecFileOrder_.size() != mapLoaded.size() ||
@@ -122,7 +124,13 @@ int CDedupeMusic::FileInfoAt(int nIndex, twintone_file_info* pInfo) {
     vecFileOrder_.reserve(mapLoaded.size());
     for (const auto& entry : mapLoaded) vecFileOrder_.push_back(entry.second);
   }
-  const InerMusicDedupInfo& record = *vecFileOrder_[static_cast<size_t>(nIndex)];
+  return vecFileOrder_[static_cast<size_t>(nIndex)];
+}
+
+int CDedupeMusic::FileInfoAt(int nIndex, twintone_file_info* pInfo) {
+  const InerMusicDedupInfo* pRecord = RecordAt(nIndex);
+  if (pRecord == nullptr) return -2;
+  const InerMusicDedupInfo& record = *pRecord;
   const uint32_t nStructSize = pInfo->nStructSize;
   memset(pInfo, 0, sizeof(*pInfo));
   pInfo->nStructSize = nStructSize;

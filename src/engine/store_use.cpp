@@ -6,8 +6,8 @@
 #include <cstring>
 #include <memory>
 
+#include "analysis/audio_quality.h"
 #include "analysis/fingerprint.h"
-#include "support/fingerprint_store.h"
 
 namespace twintone {
 namespace {
@@ -69,6 +69,16 @@ void EngineStoreCache::Settle(const StoreLookup& lookup, InerMusicDedupInfo* pRe
   pStore->Remember(pRecord->strPath, lookup.identity, lookup.nSeconds,
                    reinterpret_cast<const uint32_t*>(pKey->pFinger),
                    static_cast<size_t>(pKey->nFingerLen), pRecord->nDecodedMs);
+}
+
+bool LookUpStoredQuality(const std::string& strPath, const FileIdentity& identity,
+                         QualityMeasures* pFound) {
+  FingerprintStore* pStore = g_pStore.get();
+  return pStore != nullptr && pStore->FindQuality(strPath, identity, kQualityRevision, pFound);
+}
+
+void StoreQualities(const std::vector<FingerprintStore::QualityEntry>& vecEntries) {
+  if (g_pStore != nullptr) g_pStore->RememberQualities(vecEntries, kQualityRevision);
 }
 
 void BeginStoreRun() {

@@ -9,8 +9,10 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "grouping/record_key.h"
+#include "support/fingerprint_store.h"
 
 namespace twintone {
 
@@ -40,6 +42,13 @@ int PruneEngineStore();
 void EngineStoreCounts(int* pnReused, int* pnWritten);
 // The open store's failure message, else the last one of opening; "" when none.
 std::string EngineStoreMessage();
+
+// Quality measures in the open store, keyed by the file's identity as it was before
+// the measuring; any thread during a run (the store locks itself). Without an open
+// store the lookup misses and nothing is written.
+bool LookUpStoredQuality(const std::string& strPath, const FileIdentity& identity,
+                         QualityMeasures* pFound);
+void StoreQualities(const std::vector<FingerprintStore::QualityEntry>& vecEntries);
 
 // The version text entries carry: the decoder's output format and Chromaprint's
 // version and algorithm. A change of either makes every stored entry miss.

@@ -120,6 +120,13 @@ void CDedupeMusic::Run() {
   } catch (...) {
     // Out of memory: members not yet noted read as alone.
   }
+  if (ext_.bQuality) {
+    try {
+      MeasureGroupedQuality(nFirstGroup);
+    } catch (...) {
+      // Out of memory: the files read as unmeasured.
+    }
+  }
   t_bWorkerHoldsData = false;
   pthread_mutex_unlock(&hDataLock);
   // The next run may be started from here on, also from inside the end event; one

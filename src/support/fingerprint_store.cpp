@@ -135,6 +135,7 @@ FingerprintStore::~FingerprintStore() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (pDb_ != nullptr && !bFailed_) FlushLocked();
   pStatements_.reset();
+  pQuality_.reset();
   if (pDb_ != nullptr) sqlite3_close_v2(pDb_);
 }
 
@@ -261,6 +262,8 @@ int FingerprintStore::OpenDatabaseLocked(const std::string& strPath, bool bWal) 
 
   int nMigrated = kStoreOk;
   if (!MigrateLocked(&nMigrated)) return fail(nMigrated, strMessage_);
+
+  OpenQualityLocked();
   return kStoreOk;
 }
 
@@ -557,6 +560,7 @@ int FingerprintStore::Prune() {
     if (sqlite3_step(drop.get()) != SQLITE_DONE) break;
     nDropped += sqlite3_changes(pDb_);
   }
+  PruneQualityLocked();
   if (sqlite3_exec(pDb_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
     std::string strWhat = sqlite3_errmsg(pDb_);
     sqlite3_exec(pDb_, "ROLLBACK", nullptr, nullptr, nullptr);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "support/file_identity.h"
+#include "support/quality_measures.h"
 
 struct sqlite3;
 
@@ -85,6 +86,22 @@ class FingerprintStore {
   // For tests: caps the database at nPages pages, so a write can meet a full disk.
   void LimitPagesForTest(int nPages);
 
+  // Quality measures, in a table of their own keyed like the fingerprints
+  // (quality_store.cpp). A store whose quality table cannot be made keeps working for
+  // fingerprints; its quality lookups miss and writes are dropped.
+  struct QualityEntry {
+    std::string strPath;
+    FileIdentity identity;  // taken before the measuring
+    QualityMeasures measures;
+  };
+  // The measures of the file at strPath as it is now (identity), measured at
+  // nRevision. False when there are none or the store failed.
+  bool FindQuality(const std::string& strPath, const FileIdentity& identity, int nRevision,
+                   QualityMeasures* pFound);
+  // Files the entries, measured at nRevision, in one transaction. False when the
+  // store has failed or fails now.
+  bool RememberQualities(const std::vector<QualityEntry>& vecEntries, int nRevision);
+
  private:
   struct Pending {
     std::string strPath;
@@ -100,6 +117,10 @@ class FingerprintStore {
     uint64_t nMovedInode = 0;
   };
   struct Statements;
+  struct QualityStatements;
+  struct QualityStatementsFree {
+    void operator()(QualityStatements* p) const;
+  };
 
   // Opens pDb_ on the existing file strPath (in write-ahead log mode when bWal) and
   // brings its schema up to date; on failure closes it and leaves the reason in
@@ -112,6 +133,11 @@ class FingerprintStore {
                        StoredFingerprint* pFound);
   bool FlushLocked();
   bool MigrateLocked(int* pnResult);
+  // After the migration: makes the quality table if it is missing and prepares its
+  // statements. Leaves pQuality_ null when it cannot.
+  void OpenQualityLocked();
+  // Drops the measures of files that are gone, within Prune's transaction.
+  bool PruneQualityLocked();
   // Marks the store failed with a message naming what went wrong.
   void FailLocked(const std::string& strWhat);
 
@@ -120,6 +146,7 @@ class FingerprintStore {
   std::string strPath_;
   sqlite3* pDb_ = nullptr;
   std::unique_ptr<Statements> pStatements_;
+  std::unique_ptr<QualityStatements, QualityStatementsFree> pQuality_;
   std::vector<Pending> vecPending_;
   std::chrono::steady_clock::time_point lastFlush_;
   bool bFailed_ = false;

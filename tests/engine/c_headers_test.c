@@ -29,6 +29,10 @@ _Static_assert(offsetof(twintone_file_info, pszReason) == 24, "pszReason");
 _Static_assert(offsetof(twintone_file_info, nFileSize) == 48, "nFileSize");
 _Static_assert(offsetof(twintone_file_info, nFlags) == 64, "nFlags");
 #endif
+_Static_assert(sizeof(twintone_quality) == 48, "quality record size");
+_Static_assert(offsetof(twintone_quality, nBandwidthHz) == 16, "nBandwidthHz");
+_Static_assert(offsetof(twintone_quality, nAddedLeadMs) == 36, "nAddedLeadMs");
+_Static_assert(offsetof(twintone_quality, nMeasuredMs) == 44, "nMeasuredMs");
 
 int main(void) {
   /* Without an engine every non-creating entry point answers -1. */
@@ -51,6 +55,10 @@ int main(void) {
   CHECK(twintone_file_info_at(0, &file) == 0);
   CHECK(file.nOutcome == TWINTONE_OUTCOME_SKIPPED && file.nReason == TWINTONE_SKIP_MISSING);
   CHECK(file.nFingerLen == 3 && file.nDecodedMs == 1000 && file.nGroup == -1);
+  twintone_quality quality = {0};
+  quality.nStructSize = sizeof(quality);
+  CHECK(twintone_quality_at(0, &quality) == 0 && quality.nFlags == 0 && quality.nAddedLeadMs == -1);
+  CHECK(twintone_measure_quality("/nonexistent/c.mp3", &quality) == -2);
   CHECK(QuitDedupeThread() == 0 && DedupeDealloc() == 0 && GetLoadCounts() == 0);
   CHECK(match_fingerprints3(words, 3, words, 3, 1) == 1.0f);
   return 0;
