@@ -2,6 +2,8 @@
 #include "grouping/duplicate_filing.h"
 
 #include <algorithm>
+#include <tuple>
+#include <utility>
 
 #include "support/log.h"
 #include "twintone.h"
@@ -128,7 +130,7 @@ void FilingIndexCache::Drop() {
 
 FilingOutcome FileRecord(GroupMap* pGroups, InerMusicDedupInfo* pRecord, const FilingRules& rules,
                          FilingIndexCache* pIndex) {
-  const GroupKey& key = *pRecord->pGroupKey;
+  GroupKey& key = *pRecord->pGroupKey;
   GroupMap::iterator found = pGroups->end();
   const bool bFast = rules.bFingerprint && rules.bFast;
 
@@ -150,12 +152,16 @@ FilingOutcome FileRecord(GroupMap* pGroups, InerMusicDedupInfo* pRecord, const F
 
   auto pList = std::make_unique<RecordList>(1, pRecord);
   pRecord->fSimilarity = 1.0f;
-  if (pGroups->count(key) != 0) {
+  // The map's key shares the record's words; its ordering sum is taken once here.
+  GroupKey mapKey(key, GroupKey::ForMap{});
+  if (pGroups->count(mapKey) != 0) {
     g_log.lg("\n\ninsert bug[%s]!!!!\n\n", pRecord->strPath.c_str());
     // The map keeps its entry; this record belongs to no group.
     return FilingOutcome::kKeyCollision;
   }
-  auto inserted = pGroups->emplace(key, pList.get());
+  auto inserted = pGroups->emplace(std::piecewise_construct,
+                                   std::forward_as_tuple(mapKey, GroupKey::ForMap{}),
+                                   std::forward_as_tuple(pList.get()));
   pList.release();
   // Current saw the map without this group; it is indexed under the next id.
   if (bFast) pIndex->Added(inserted.first);
