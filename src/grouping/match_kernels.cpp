@@ -2,6 +2,7 @@
 #include "grouping/match_kernels.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 namespace twintone {
@@ -116,10 +117,32 @@ __attribute__((target("popcnt"))) uint64_t PopcntLoss(const uint32_t* pa, const 
 }
 #endif
 
+namespace {
+
+// The kernel UseMatchKernel chose; null for the fastest.
+std::atomic<const MatchKernel*> g_pChosenKernel{nullptr};
+
+}  // namespace
+
 const MatchKernel& ActiveMatchKernel() {
-  static const MatchKernel& kernel = ChooseKernel();
-  return kernel;
+  static const MatchKernel& fastest = ChooseKernel();
+  const MatchKernel* pChosen = g_pChosenKernel.load(std::memory_order_acquire);
+  return pChosen != nullptr ? *pChosen : fastest;
 }
+
+bool UseMatchKernel(const char* pszName) {
+  if (pszName == nullptr) {
+    g_pChosenKernel.store(nullptr, std::memory_order_release);
+    return true;
+  }
+  for (const MatchKernel& kernel : AvailableMatchKernels()) {
+    if (strcmp(kernel.pszName, pszName) != 0) continue;
+    g_pChosenKernel.store(&kernel, std::memory_order_release);
+    return true;
+  }
+  return false;
+}
+
 
 const std::vector<MatchKernel>& AvailableMatchKernels() {
   static const std::vector<MatchKernel> vecKernels = [] {

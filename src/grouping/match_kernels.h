@@ -41,8 +41,16 @@ struct MatchKernel {
 // Widest block any kernel sums, for callers' lane arrays.
 constexpr int kMaxBlockWidth = 16;
 
-// The kernel the exported matchers use: the fastest this processor runs.
+// The kernel the exported matchers and the engine's filing use: the fastest this
+// processor runs, unless UseMatchKernel chose another. Any thread.
 const MatchKernel& ActiveMatchKernel();
+
+// Makes the named kernel (one of AvailableMatchKernels) the active one, so that
+// benchmarks and tests can run everything as on a processor without the faster
+// sets; null restores the fastest. False, with nothing changed, for a name this
+// processor does not run. Not while a match is running on another thread.
+bool UseMatchKernel(const char* pszName);
+
 
 // Every kernel this processor can run, fastest first; the last is "portable".
 const std::vector<MatchKernel>& AvailableMatchKernels();
