@@ -41,6 +41,15 @@ struct MatchKernel {
 // Widest block any kernel sums, for callers' lane arrays.
 constexpr int kMaxBlockWidth = 16;
 
+// For the kernels: how many pairs (or rows of a block) to sum before the first
+// budget check. A pair loses at most 16, so fewer than nBudget / 16 + 1 pairs
+// cannot pass nBudget and need no check; the result is at least nStep, the
+// kernel's distance between later checks.
+inline uint64_t FirstLossCheck(uint64_t nBudget, uint64_t nStep) {
+  const uint64_t nQuiet = nBudget / 16 + 1;
+  return nQuiet > nStep ? nQuiet : nStep;
+}
+
 // The kernel the exported matchers and the engine's filing use: the fastest this
 // processor runs, unless UseMatchKernel chose another. Any thread.
 const MatchKernel& ActiveMatchKernel();
@@ -50,7 +59,6 @@ const MatchKernel& ActiveMatchKernel();
 // sets; null restores the fastest. False, with nothing changed, for a name this
 // processor does not run. Not while a match is running on another thread.
 bool UseMatchKernel(const char* pszName);
-
 
 // Every kernel this processor can run, fastest first; the last is "portable".
 const std::vector<MatchKernel>& AvailableMatchKernels();

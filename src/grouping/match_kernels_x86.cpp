@@ -29,9 +29,14 @@ namespace twintone {
 
 namespace {
 
-// Pairs between two budget checks: long enough that the horizontal sums cost
-// little, short enough that a hopeless diagonal is left soon.
-constexpr size_t kVectorLossBlock = 256;
+// Pairs between two budget checks, once the first check is due: long enough that
+// the horizontal sums cost little, short enough that a hopeless diagonal is left
+// soon.
+constexpr size_t kVectorLossBlock = 64;
+
+// Most pairs or rows summed in 32-bit lanes between two checks: 16 points each
+// stay below 2^32 even when a lane's sum collects several of them.
+constexpr uint64_t kMaxStretch = uint64_t{1} << 24;
 
 TWINTONE_AVX512 inline __m512i CappedPopcount512(const uint32_t* pa, const uint32_t* pb) {
   const __m512i x = _mm512_xor_si512(_mm512_loadu_si512(pa), _mm512_loadu_si512(pb));
@@ -73,10 +78,21 @@ TWINTONE_AVX2 inline uint64_t HorizontalSum256(__m256i v) {
   return static_cast<uint32_t>(_mm_cvtsi128_si32(x));
 }
 
-// Rows of a block between two budget checks. The lanes count in 32 bits
-// within a stretch (at most 16 points a row) and in 64 bits across stretches,
-// so no length of fingerprint overflows them.
-constexpr int64_t kBlockRowsPerCheck = 64;
+// Rows of a block between two budget checks once the first is due (the AVX-512
+// walk takes its rows in groups of 16, so its distance is a multiple of 16). The
+// lanes count in 32 bits within a stretch (at most 16 points a row, kMaxStretch
+// rows) and in 64 bits across stretches, so no length of fingerprint overflows
+// them.
+constexpr int64_t kAvx512RowsPerCheck = 32;
+constexpr int64_t kAvx2RowsPerCheck = 16;
+
+// Rows of a block from its first before the first check: no lane can be past its
+// budget sooner.
+inline int64_t FirstBlockCheck(const int64_t* pnBudget, int nWidth, int64_t nStep) {
+  int64_t nMax = 0;
+  for (int k = 0; k < nWidth; ++k) nMax = std::max(nMax, pnBudget[k]);
+  return static_cast<int64_t>(FirstLossCheck(static_cast<uint64_t>(nMax), nStep));
+}
 
 // The rows of a block of nWidth diagonals whose highest is nTop, in three
 // stretches: [nBegin, nFullBegin) and [nFullEnd, nEnd) hold rows where some
@@ -203,22 +219,22 @@ TWINTONE_AVX512 uint64_t Avx512Loss(const uint32_t* pa, const uint32_t* pb, size
     n -= nHead;
   }
   size_t k = 0;
-  for (; n - k >= kVectorLossBlock; k += kVectorLossBlock) {
+  uint64_t nCheck = FirstLossCheck(nBudget, kVectorLossBlock);
+  while (n - k >= 64) {
+    const uint64_t nStop = std::min<uint64_t>({n, std::max<uint64_t>(nCheck, k + 64), k + kMaxStretch});
     // Four independent sums keep the popcount units busy.
-    __m512i acc0 = CappedPopcount512(pa + k, pb + k);
-    __m512i acc1 = CappedPopcount512(pa + k + 16, pb + k + 16);
-    __m512i acc2 = CappedPopcount512(pa + k + 32, pb + k + 32);
-    __m512i acc3 = CappedPopcount512(pa + k + 48, pb + k + 48);
-    for (size_t u = 64; u < kVectorLossBlock; u += 64) {
-      acc0 = _mm512_add_epi32(acc0, CappedPopcount512(pa + k + u, pb + k + u));
-      acc1 = _mm512_add_epi32(acc1, CappedPopcount512(pa + k + u + 16, pb + k + u + 16));
-      acc2 = _mm512_add_epi32(acc2, CappedPopcount512(pa + k + u + 32, pb + k + u + 32));
-      acc3 = _mm512_add_epi32(acc3, CappedPopcount512(pa + k + u + 48, pb + k + u + 48));
+    __m512i acc0 = _mm512_setzero_si512(), acc1 = acc0, acc2 = acc0, acc3 = acc0;
+    for (; nStop - k >= 64; k += 64) {
+      acc0 = _mm512_add_epi32(acc0, CappedPopcount512(pa + k, pb + k));
+      acc1 = _mm512_add_epi32(acc1, CappedPopcount512(pa + k + 16, pb + k + 16));
+      acc2 = _mm512_add_epi32(acc2, CappedPopcount512(pa + k + 32, pb + k + 32));
+      acc3 = _mm512_add_epi32(acc3, CappedPopcount512(pa + k + 48, pb + k + 48));
     }
     const __m512i sum =
         _mm512_add_epi32(_mm512_add_epi32(acc0, acc1), _mm512_add_epi32(acc2, acc3));
     nLoss += static_cast<uint32_t>(_mm512_reduce_add_epi32(sum));
     if (nLoss > nBudget) return nLoss;
+    nCheck = k + kVectorLossBlock;
   }
   for (; n - k >= 16; k += 16) acc = _mm512_add_epi32(acc, CappedPopcount512(pa + k, pb + k));
   if (k < n) acc = _mm512_add_epi32(acc, CappedPopcountPart512(pa + k, pb + k, n - k));
@@ -249,18 +265,22 @@ TWINTONE_AVX2 uint64_t Avx2Loss(const uint32_t* pa, const uint32_t* pb, size_t n
                                 uint64_t nBudget) {
   uint64_t nLoss = 0;
   size_t k = 0;
-  for (; n - k >= kVectorLossBlock; k += kVectorLossBlock) {
+  uint64_t nCheck = FirstLossCheck(nBudget, kVectorLossBlock);
+  while (n - k >= 16) {
+    const uint64_t nStop = std::min<uint64_t>({n, std::max<uint64_t>(nCheck, k + 16), k + kMaxStretch});
     __m256i acc0 = _mm256_setzero_si256(), acc1 = _mm256_setzero_si256();
-    for (size_t u = 0; u < kVectorLossBlock; u += 16) {
-      acc0 = _mm256_add_epi32(acc0, CappedPopcount256(pa + k + u, pb + k + u));
-      acc1 = _mm256_add_epi32(acc1, CappedPopcount256(pa + k + u + 8, pb + k + u + 8));
+    for (; nStop - k >= 16; k += 16) {
+      acc0 = _mm256_add_epi32(acc0, CappedPopcount256(pa + k, pb + k));
+      acc1 = _mm256_add_epi32(acc1, CappedPopcount256(pa + k + 8, pb + k + 8));
     }
     nLoss += HorizontalSum256(_mm256_add_epi32(acc0, acc1));
     if (nLoss > nBudget) return nLoss;
+    nCheck = k + kVectorLossBlock;
   }
-  __m256i acc = _mm256_setzero_si256();
-  for (; n - k >= 8; k += 8) acc = _mm256_add_epi32(acc, CappedPopcount256(pa + k, pb + k));
-  nLoss += HorizontalSum256(acc);
+  if (n - k >= 8) {
+    nLoss += HorizontalSum256(CappedPopcount256(pa + k, pb + k));
+    k += 8;
+  }
   for (; k < n; ++k) {
     const uint64_t nBits = static_cast<uint64_t>(__builtin_popcount(pa[k] ^ pb[k]));
     nLoss += nBits < 16 ? nBits : 16;
@@ -299,12 +319,16 @@ TWINTONE_AVX512 void Avx512BlockLoss(const uint32_t* a, int64_t asize, const uin
   const __m512i budgetHigh = _mm512_loadu_si512(pnBudget + 8);
   __m512i lossLow = _mm512_setzero_si512(), lossHigh = _mm512_setzero_si512();
   int64_t i = rows.nBegin;
+  int64_t nCheck = rows.nBegin + FirstBlockCheck(pnBudget, kWidth, kAvx512RowsPerCheck);
   while (i < rows.nEnd) {
-    // A stretch between two checks: the leading edge rows on their own (fewer
-    // than 16), then up to kBlockRowsPerCheck rows, so that the groups of 16
-    // full rows line up with the stretches.
+    // A stretch: the leading edge rows on their own (fewer than 16), then whole
+    // groups of 16 full rows up to the next check, so that the groups line up
+    // with the stretches.
+    const int64_t nToCheck = std::max<int64_t>(16, (nCheck - i + 15) & ~int64_t{15});
     const int64_t nStop =
-        i < rows.nFullBegin ? rows.nFullBegin : std::min(rows.nEnd, i + kBlockRowsPerCheck);
+        i < rows.nFullBegin
+            ? rows.nFullBegin
+            : std::min({rows.nEnd, i + nToCheck, i + static_cast<int64_t>(kMaxStretch)});
     const int64_t nFullStop =
         i < rows.nFullBegin ? i : std::max(i, std::min(nStop, rows.nFullEnd));
     __m512i anAcc[2] = {_mm512_setzero_si512(), _mm512_setzero_si512()};
@@ -319,9 +343,11 @@ TWINTONE_AVX512 void Avx512BlockLoss(const uint32_t* a, int64_t asize, const uin
     lossLow = _mm512_add_epi64(lossLow, _mm512_cvtepu32_epi64(_mm512_castsi512_si256(acc)));
     lossHigh =
         _mm512_add_epi64(lossHigh, _mm512_cvtepu32_epi64(_mm512_extracti64x4_epi64(acc, 1)));
+    if (i < nCheck) continue;
     const unsigned nOver = _mm512_cmpgt_epi64_mask(lossLow, budgetLow) |
                            (unsigned{_mm512_cmpgt_epi64_mask(lossHigh, budgetHigh)} << 8);
     if (nOver == 0xffffu) break;
+    nCheck = i + kAvx512RowsPerCheck;
   }
   _mm512_storeu_si512(pnLoss, lossLow);
   _mm512_storeu_si512(pnLoss + 8, lossHigh);
@@ -338,8 +364,10 @@ TWINTONE_AVX2 void Avx2BlockLoss(const uint32_t* a, int64_t asize, const uint32_
   const __m256i budgetHigh = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pnBudget + 4));
   __m256i lossLow = _mm256_setzero_si256(), lossHigh = _mm256_setzero_si256();
   int64_t i = rows.nBegin;
+  int64_t nCheck = rows.nBegin + FirstBlockCheck(pnBudget, kWidth, kAvx2RowsPerCheck);
   while (i < rows.nEnd) {
-    const int64_t nStop = std::min(rows.nEnd, i + kBlockRowsPerCheck);
+    const int64_t nStop =
+        std::min({rows.nEnd, std::max(nCheck, i + 1), i + static_cast<int64_t>(kMaxStretch)});
     const int64_t nFullStop = std::max(i, std::min(nStop, rows.nFullEnd));
     __m256i acc0 = _mm256_setzero_si256(), acc1 = _mm256_setzero_si256();
     for (; i < nStop && i < rows.nFullBegin; ++i) {
@@ -356,10 +384,12 @@ TWINTONE_AVX2 void Avx2BlockLoss(const uint32_t* a, int64_t asize, const uint32_
     lossLow = _mm256_add_epi64(lossLow, _mm256_cvtepu32_epi64(_mm256_castsi256_si128(acc)));
     lossHigh =
         _mm256_add_epi64(lossHigh, _mm256_cvtepu32_epi64(_mm256_extracti128_si256(acc, 1)));
+    if (i < nCheck) continue;
     const int nOver =
         _mm256_movemask_pd(_mm256_castsi256_pd(_mm256_cmpgt_epi64(lossLow, budgetLow))) |
         (_mm256_movemask_pd(_mm256_castsi256_pd(_mm256_cmpgt_epi64(lossHigh, budgetHigh))) << 4);
     if (nOver == 0xff) break;
+    nCheck = i + kAvx2RowsPerCheck;
   }
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(pnLoss), lossLow);
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(pnLoss + 4), lossHigh);
