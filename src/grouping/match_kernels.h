@@ -31,9 +31,10 @@ struct MatchKernel {
   // The loss of nBlockWidth neighbouring diagonals of a (asize words) against
   // b (bsize words): lane k takes diagonal nTop - k, the pairs (a[i], b[i - nTop
   // + k]) with both indices in range, and stores its loss in pnLoss[k]; a lane
-  // with no pairs loses 0. Each pnLoss[k] is the whole loss, or a partial one
-  // above pnBudget[k]: the kernel may stop once every lane is above its budget,
-  // so a lane nobody needs gets a budget of -1. asize and bsize are positive.
+  // with no pairs loses 0. Each pnLoss[k] is the whole loss, or some value above
+  // pnBudget[k] that the whole loss is known to exceed: the kernel may stop once
+  // every lane is above its budget, so a lane nobody needs gets a budget of -1.
+  // asize and bsize are positive.
   void (*pfnBlockLoss)(const uint32_t* a, int64_t asize, const uint32_t* b, int64_t bsize,
                        int64_t nTop, const int64_t* pnBudget, uint64_t* pnLoss);
 };
