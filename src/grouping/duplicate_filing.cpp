@@ -123,6 +123,11 @@ std::vector<GroupMap::const_iterator> FilingIndexCache::CandidatesFor(const Grou
   return vecOrder;
 }
 
+size_t FilingIndexCache::MemoryBytes() const {
+  if (pIndex_ == nullptr) return 0;
+  return pIndex_->MemoryBytes() + vecGroups_.capacity() * sizeof(vecGroups_[0]);
+}
+
 void FilingIndexCache::Drop() {
   pIndex_.reset();
   vecGroups_.clear();

@@ -47,6 +47,8 @@ class FilingIndexCache {
   void Added(GroupMap::const_iterator group);
   std::vector<GroupMap::const_iterator> CandidatesFor(const GroupKey& key);
   void Drop();
+  // Bytes the index and its table of groups hold; 0 when there is none.
+  size_t MemoryBytes() const;
 
  private:
   std::unique_ptr<FilingIndex> pIndex_;
