@@ -2,6 +2,8 @@
 #include "grouping/duplicate_filing.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstring>
 #include <tuple>
 #include <utility>
 
@@ -171,6 +173,26 @@ FilingOutcome FileRecord(GroupMap* pGroups, InerMusicDedupInfo* pRecord, const F
   // Current saw the map without this group; it is indexed under the next id.
   if (bFast) pIndex->Added(inserted.first);
   return FilingOutcome::kFiled;
+}
+
+int ExactFilingLimit(const MatchKernel& kernel, unsigned nCores) {
+  // Distinct 120-second fingerprints that exact filing files in 60 s on two cores,
+  // by kernel, rounded down to 500 (bench/run.sh --exact-limit; docs/filing.md).
+  struct MinuteFiling {
+    const char* pszKernel;
+    double fFiles;
+  };
+  static constexpr MinuteFiling kMeasured[] = {
+      {"avx512", 8000}, {"avx2", 5500}, {"popcnt", 2500}, {"portable", 1500}};
+  double fFiles = 1000;
+  for (const MinuteFiling& measured : kMeasured) {
+    if (strcmp(measured.pszKernel, kernel.pszName) == 0) fFiles = measured.fFiles;
+  }
+  // The time is about N^2 / cores: the count grows with the root of the cores.
+  const double fCores = nCores == 0 ? 2.0 : std::min<double>(nCores, 64);
+  const double fLimit = fFiles * std::sqrt(fCores / 2.0);
+  // Advice, not a measurement: a round figure, never below 1000.
+  return std::max(1000, static_cast<int>(fLimit / 500.0) * 500);
 }
 
 void ReleaseGroups(GroupMap* pGroups) {
