@@ -5,7 +5,7 @@
 // gone (the command's --prune-cache). The same is measured first at N / 100 entries
 // in the same run, the baseline the ratios are taken against.
 //
-// The files are hard links to one small file, so a million of them take no room
+// The files are hard links to a few small files, so a million of them take no room
 // beyond their directory entries; each has a path of its own, the store's key.
 //
 // Usage: twintone_bench_store_scale [--entries=N] [--lookups=N] [folder]
@@ -33,6 +33,8 @@ constexpr int kSeconds = 120;
 constexpr int kRate = 11025;
 constexpr int kBases = 16;
 constexpr size_t kPerFolder = 1000;
+// Hard links to one file; ext4 allows 65,000 links to a file.
+constexpr size_t kPerSource = 50000;
 
 [[noreturn]] void Fail(const std::string& strWhat) {
   fprintf(stderr, "store_scale_bench: %s\n", strWhat.c_str());
@@ -97,17 +99,22 @@ struct Figures {
 // A store of nEntries entries in strDir (made afresh): written, measured, pruned.
 Figures Measure(const std::string& strDir, size_t nEntries, size_t nLookups) {
   Run("rm -rf '" + strDir + "' && mkdir -p '" + strDir + "/files'");
-  const std::string strSource = strDir + "/source.mp3";
-  Run("head -c 4096 /dev/urandom > '" + strSource + "'");
   std::vector<std::string> vecPaths(nEntries);
+  std::vector<FileIdentity> vecSources;  // the identity of every kPerSource entries
+  std::string strSource;
   for (size_t i = 0; i < nEntries; ++i) {
+    if (i % kPerSource == 0) {
+      strSource = strDir + "/source-" + std::to_string(vecSources.size()) + ".mp3";
+      Run("head -c 4096 /dev/urandom > '" + strSource + "'");
+      vecSources.emplace_back();
+      if (!ReadFileIdentity(strSource.c_str(), &vecSources.back())) Fail("cannot stat " + strSource);
+    }
     const std::string strFolder = strDir + "/files/" + std::to_string(i / kPerFolder);
     if (i % kPerFolder == 0) mkdir(strFolder.c_str(), 0755);
     vecPaths[i] = strFolder + "/track-" + std::to_string(i) + ".mp3";
     if (link(strSource.c_str(), vecPaths[i].c_str()) != 0) Fail("cannot link " + vecPaths[i]);
   }
-  FileIdentity identity;
-  if (!ReadFileIdentity(strSource.c_str(), &identity)) Fail("cannot stat " + strSource);
+  auto identity = [&](size_t i) -> const FileIdentity& { return vecSources[i / kPerSource]; };
 
   Figures figures;
   figures.nEntries = nEntries;
@@ -118,7 +125,7 @@ Figures Measure(const std::string& strDir, size_t nEntries, size_t nLookups) {
   auto start = std::chrono::steady_clock::now();
   for (size_t i = 0; i < nEntries; ++i) {
     const std::vector<uint32_t> words = entries.All(i);
-    store.Remember(vecPaths[i], identity, kSeconds, words.data(), words.size(), kSeconds * 1000);
+    store.Remember(vecPaths[i], identity(i), kSeconds, words.data(), words.size(), kSeconds * 1000);
   }
   if (!store.Flush()) Fail(store.Message());
   figures.fWriteSeconds = Seconds(start);
@@ -137,7 +144,7 @@ Figures Measure(const std::string& strDir, size_t nEntries, size_t nLookups) {
   size_t nWrong = 0;
   start = std::chrono::steady_clock::now();
   for (size_t i : vecLookups) {
-    if (!store.Find(vecPaths[i], identity, kSeconds, &found)) Fail("an entry was not found");
+    if (!store.Find(vecPaths[i], identity(i), kSeconds, &found)) Fail("an entry was not found");
     nWrong += found.vecWords.size() != entries.Size(i) || found.vecWords[9] != entries.Word(i, 9);
   }
   figures.fLookupSeconds = Seconds(start) / static_cast<double>(nLookups);
