@@ -5,7 +5,7 @@
 #   bench/run.sh --quick    the same without filing at N = 5000 and 10000
 #   bench/run.sh --large    also files 100,000 fingerprints through the candidate index
 #   bench/run.sh --huge     also files 1,000,000 through the index (about 5 minutes and
-#                           5.5 GiB) and times the fingerprint store at 1,000,000 entries
+#                           5.6 GiB) and times the fingerprint store at 1,000,000 entries
 #   bench/run.sh --exact-limit
 #                           only times plain filing on each kernel at two sizes, and
 #                           works out how many files it files in a minute
