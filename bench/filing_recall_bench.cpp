@@ -1,12 +1,11 @@
-// Recall of fast filing against plain filing on re-encoded copies. Each of eight
-// synthetic melodies is written as FLAC and as nine altered copies (MP3 128k and 320k, Ogg
-// Vorbis, AAC, 22,050 Hz mono, +3 dB and -3 dB, 2 s of silence in front, cut to
-// 90 %), made with the ffmpeg tool. The folder then goes through two whole runs of
-// the public API, plain filing first (the baseline) and fast filing second; the
-// program prints the pairs each run grouped, the recall of fast filing (pairs it
-// shares with plain filing over the pairs plain filing made), and, per kind of
-// copy, the fewest words on the copy's best diagonal that equal sampled words of
-// the original's key (the index needs FilingIndex::kMinHits of them).
+// Recall of fast filing against plain filing on re-encoded copies: the recall corpus
+// (recall_corpus.h, eight melodies as FLAC and nine altered copies each, made with
+// the ffmpeg tool) goes through two whole runs of the public API, plain filing first
+// (the baseline) and fast filing second; the program prints the pairs each run
+// grouped, the recall of fast filing (pairs it shares with plain filing over the
+// pairs plain filing made), and, per kind of copy, the fewest words on the copy's
+// best diagonal that equal sampled words of the original's key (the index needs
+// FilingIndex::kMinHits of them).
 //
 // Usage: twintone_bench_filing_recall [folder]   (default /tmp/twintone-recall-corpus)
 // (--benchmark_* flags are accepted and ignored.) Exit status 1 when recall is below
@@ -22,9 +21,9 @@
 #include <string>
 #include <vector>
 
-#include "bench_audio.h"
 #include "engine/dedupe_music.h"
 #include "grouping/filing_index.h"
+#include "recall_corpus.h"
 #include "twintone.h"
 #include "twintone_ext.h"
 
@@ -32,63 +31,14 @@ using namespace twintone;
 
 namespace {
 
-constexpr int kMelodies = 8;
-constexpr int kSeconds = 130;
-constexpr int kRate = 44100;
-constexpr uint32_t kFirstSeed = 9100;
-
-struct Variant {
-  const char* pszName;
-  const char* pszArgs;  // ffmpeg arguments between the input and the output
-  const char* pszExt;
-};
-
-const Variant kVariants[] = {
-    {"original", "-c:a flac", "flac"},
-    {"mp3-128", "-c:a libmp3lame -b:a 128k", "mp3"},
-    {"mp3-320", "-c:a libmp3lame -b:a 320k", "mp3"},
-    {"ogg", "-c:a libvorbis -q:a 4", "ogg"},
-    {"aac", "-c:a aac -b:a 128k", "m4a"},
-    {"22k-mono", "-ar 22050 -ac 1 -c:a flac", "flac"},
-    {"plus3db", "-af volume=3dB -c:a libmp3lame -b:a 192k", "mp3"},
-    {"minus3db", "-af volume=-3dB -c:a libmp3lame -b:a 192k", "mp3"},
-    {"silence2s", "-af 'adelay=2000|2000' -c:a libmp3lame -b:a 192k", "mp3"},
-    {"cut90", "-t 117 -c:a libmp3lame -b:a 192k", "mp3"},
-};
+using recall_corpus::FileName;
+using recall_corpus::kMelodies;
+using recall_corpus::Variant;
+using recall_corpus::Variants;
 
 [[noreturn]] void Fail(const std::string& strWhat) {
   fprintf(stderr, "filing_recall_bench: %s\n", strWhat.c_str());
   exit(1);
-}
-
-void Run(const std::string& strCommand) {
-  if (system(strCommand.c_str()) != 0) Fail("failed: " + strCommand);
-}
-
-std::string FileName(int nMelody, const Variant& variant) {
-  return "m" + std::to_string(nMelody) + "-" + variant.pszName + "." + variant.pszExt;
-}
-
-void MakeCorpus(const std::string& strDir) {
-  const std::string strMarker = strDir + "/wav/.complete";
-  if (access(strMarker.c_str(), F_OK) == 0) return;
-  Run("mkdir -p '" + strDir + "/wav'");
-  for (int m = 0; m < kMelodies; ++m) {
-    const std::string strRaw = strDir + "/wav/m.raw";
-    FILE* pFile = fopen(strRaw.c_str(), "wb");
-    if (pFile == nullptr) Fail("cannot write " + strRaw);
-    const std::vector<int16_t> vecPcm = bench_audio::Melody(kFirstSeed + m, kSeconds, kRate);
-    fwrite(vecPcm.data(), 2, vecPcm.size(), pFile);
-    fclose(pFile);
-    for (const Variant& variant : kVariants) {
-      const std::string strOut = strDir + "/" + FileName(m, variant);
-      if (access(strOut.c_str(), F_OK) == 0) continue;  // made by an earlier, stopped run
-      const std::string strTemp = strDir + "/wav/" + FileName(m, variant);
-      Run("ffmpeg -nostdin -loglevel error -y -f s16le -ar 44100 -ac 1 -i '" + strRaw + "' -ac 2 " +
-          variant.pszArgs + " '" + strTemp + "' && mv '" + strTemp + "' '" + strOut + "'");
-    }
-  }
-  Run("touch '" + strMarker + "'");
 }
 
 using Pair = std::pair<std::string, std::string>;
@@ -155,16 +105,17 @@ int BestSampledMatches(const std::vector<uint32_t>& a, const std::vector<uint32_
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string strDir = "/tmp/twintone-recall-corpus";
+  std::string strDir = recall_corpus::kDefaultDir;
   for (int i = 1; i < argc; ++i) {
     if (std::string(argv[i]).rfind("--benchmark", 0) != 0) strDir = argv[i];
   }
-  MakeCorpus(strDir);
+  recall_corpus::Make(strDir);
   std::map<std::string, std::vector<uint32_t>> mapWords;
   const std::set<Pair> setExact = GroupedPairs(strDir, TWINTONE_FILING_EXACT, &mapWords);
   const std::set<Pair> setFast = GroupedPairs(strDir, TWINTONE_FILING_FAST, &mapWords);
 
-  const size_t nPerMelody = sizeof kVariants / sizeof kVariants[0];
+  const std::vector<Variant>& vecVariants = Variants();
+  const size_t nPerMelody = vecVariants.size();
   const size_t nExpected = kMelodies * nPerMelody * (nPerMelody - 1) / 2;
   size_t nShared = 0;
   for (const Pair& pair : setFast) nShared += setExact.count(pair);
@@ -176,11 +127,11 @@ int main(int argc, char** argv) {
 
   printf("fewest sampled words kept on the best diagonal, against the original (need %d):\n",
          FilingIndex::kMinHits);
-  for (const Variant& variant : kVariants) {
+  for (const Variant& variant : vecVariants) {
     int nFewest = 1 << 30;
     float fLowest = 1.0f;
     for (int m = 0; m < kMelodies; ++m) {
-      const auto& original = mapWords.at(FileName(m, kVariants[0]));
+      const auto& original = mapWords.at(FileName(m, vecVariants[0]));
       const auto& copy = mapWords.at(FileName(m, variant));
       nFewest = std::min(nFewest, BestSampledMatches(original, copy));
       const int nMin = static_cast<int>(std::min(original.size(), copy.size()));
@@ -189,7 +140,7 @@ int main(int argc, char** argv) {
                                              copy.data(), static_cast<int>(copy.size()), nMin / 3));
     }
     printf("  %-10s %4d of %zu sampled, lowest score %.3f\n", variant.pszName, nFewest,
-           (mapWords.at(FileName(0, kVariants[0])).size() + FilingIndex::kStride - 1) /
+           (mapWords.at(FileName(0, vecVariants[0])).size() + FilingIndex::kStride - 1) /
                FilingIndex::kStride,
            fLowest);
   }

@@ -169,6 +169,16 @@ TWINTONE_EXPORT const char* twintone_store_message(void);
 /* 0; -1 busy or an unknown strategy. */
 TWINTONE_EXPORT int twintone_set_filing(int nStrategy);
 
+/* Advice for a host choosing the strategy: the most files that exact filing files in
+ * about a minute on this computer. Exact filing compares each file with every group
+ * before it, so its time grows with the square of the number of files; the figure
+ * depends on the fingerprint comparison this processor runs (AVX-512, AVX2 or
+ * neither) and grows with the square root of its cores. Above it, TWINTONE_FILING_FAST
+ * files in seconds what exact filing would take many minutes or hours for. Measured on
+ * distinct 120-second fingerprints (longer ones cost more). Always positive; needs no
+ * engine and changes nothing. */
+TWINTONE_EXPORT int twintone_exact_filing_limit(void);
+
 /* ---- What each grouped copy sounds like ------------------------------------------- */
 
 /* Quality measures, taken from a file's audio at its own rate and channels over a few

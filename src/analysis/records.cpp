@@ -14,11 +14,51 @@ GroupKey::GroupKey(const GroupKey& other) : strKey(other.strKey) {
   }
 }
 
-GroupKey::~GroupKey() {
-  if (pFinger != nullptr) free(pFinger);
+namespace {
+
+// The owner a shared fingerprint buffer is freed by.
+struct SharedWords {
+  int32_t* pWords = nullptr;
+  ~SharedWords() { free(pWords); }
+};
+
+}  // namespace
+
+GroupKey::GroupKey(GroupKey& other, ForMap) : strKey(other.strKey) {
+  if (other.pFinger != nullptr && other.nFingerLen > 0) {
+    if (other.spShared_.get() != other.pFinger) {
+      // The owner is made first: if that throws, the buffer is still other's alone.
+      auto spOwner = std::make_shared<SharedWords>();
+      spOwner->pWords = other.pFinger;
+      other.spShared_ = std::shared_ptr<int32_t>(spOwner, other.pFinger);
+    }
+    spShared_ = other.spShared_;
+    pFinger = other.pFinger;
+    nFingerLen = other.nFingerLen;
+  }
+  nKeptSum_ = other.AbsSum();
+  bKeptSum_ = true;
+}
+
+GroupKey::~GroupKey() { ReleaseFinger(); }
+
+void GroupKey::ReleaseFinger() {
+  // A buffer set directly after sharing (not through ReplaceFinger) is this key's
+  // alone; the shared one is released with spShared_.
+  if (pFinger != nullptr && pFinger != spShared_.get()) free(pFinger);
+  spShared_.reset();
+  pFinger = nullptr;
+}
+
+void GroupKey::ReplaceFinger(int32_t* pWords, int32_t nWords) {
+  ReleaseFinger();
+  pFinger = pWords;
+  nFingerLen = nWords;
+  bKeptSum_ = false;
 }
 
 int64_t GroupKey::AbsSum() const {
+  if (bKeptSum_) return nKeptSum_;
   int64_t nSum = 0;
   for (int32_t i = 0; i < nFingerLen; ++i) {
     // abs in 32 bits: INT32_MIN stays negative, as the ordering requires.

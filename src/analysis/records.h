@@ -13,6 +13,12 @@
 // A record's grouping key: a key text (text mode) or a raw fingerprint
 // (fingerprint mode). Owns its fingerprint buffer, which is malloc'ed.
 // Copied only by construction (into the group map); never assigned.
+//
+// A group map key shares its founder's buffer rather than copying it (a million
+// 120-second fingerprints would otherwise be held twice). Sharing is by reference
+// count: either key may go first, and a record given a new fingerprint through
+// ReplaceFinger leaves the group's words as they were. Code that changes pFinger
+// must therefore never free it itself.
 class GroupKey {
  public:
   int32_t* pFinger = nullptr;  // raw fingerprint words, or null; owned (free)
@@ -22,8 +28,18 @@ class GroupKey {
   GroupKey() = default;
   // Deep copy; throws std::bad_alloc when the buffer cannot be allocated.
   GroupKey(const GroupKey& other);
+  // A key for the group map, equal to other: the text is copied, the fingerprint
+  // buffer shared (other becomes one of its owners), and the ordering's sum taken
+  // once, as neither the words nor the text of a map key change afterwards.
+  // Throws std::bad_alloc.
+  struct ForMap {};
+  GroupKey(GroupKey& other, ForMap);
   GroupKey& operator=(const GroupKey&) = delete;
   ~GroupKey();
+
+  // Takes pWords (malloc'ed, nWords words, or null and 0) as the fingerprint and
+  // lets go of the old one, which a group map key may still be using.
+  void ReplaceFinger(int32_t* pWords, int32_t nWords);
 
   // Ordering of the group map. The right-hand key's text chooses the rule: a
   // non-empty text compares texts bytewise; an empty one compares fingerprint
@@ -33,6 +49,16 @@ class GroupKey {
 
   // Sum of |word| over the fingerprint, the absolute value taken in 32 bits.
   int64_t AbsSum() const;
+
+ private:
+  // Releases the fingerprint buffer or this key's share of it.
+  void ReleaseFinger();
+
+  // Co-owns pFinger once a map key shares it; pFinger stays the one to read.
+  std::shared_ptr<int32_t> spShared_;
+  // AbsSum of a map key, taken when it was made (bKeptSum_).
+  int64_t nKeptSum_ = 0;
+  bool bKeptSum_ = false;
 };
 
 // One loaded file. Owned by the load table; heap-allocated, never copied.

@@ -136,6 +136,7 @@ class CDedupeMusic {
   // search (null: none). A run sets the scan to its prefetch pool's for its length.
   void UseFilingScorer(twintone::ThresholdScorer pfn) { pfnFileScorer_ = pfn; }
   void UseGroupScan(twintone::ParallelGroupScan* pScan) { pGroupScan_ = pScan; }
+  size_t FilingIndexBytes() const { return filingIndex_.MemoryBytes(); }
 
   // Called once as the process exits (or the library is unloaded), on whatever
   // thread runs exit: refuses further starts, sets the stop request, cancels the

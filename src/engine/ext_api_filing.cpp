@@ -1,8 +1,11 @@
-// Extension entry point that chooses the fingerprint filing strategy. Thin: check,
+// Extension entry points about the fingerprint filing strategy. Thin: check,
 // forward, return; no exception leaves.
 #include <new>
+#include <thread>
 
 #include "engine/ext_api_support.h"
+#include "grouping/duplicate_filing.h"
+#include "grouping/match_kernels.h"
 #include "twintone_ext.h"
 
 extern "C" {
@@ -13,6 +16,11 @@ TWINTONE_EXPORT int twintone_set_filing(int nStrategy) {
     settings.nFiling = nStrategy;
     return 0;
   });
+}
+
+TWINTONE_EXPORT int twintone_exact_filing_limit(void) {
+  return twintone::ExactFilingLimit(twintone::ActiveMatchKernel(),
+                                    std::thread::hardware_concurrency());
 }
 
 }  // extern "C"

@@ -35,9 +35,7 @@ TWINTONE_EXPORT int twintone_set_fingerprint(const char* pszPath, const uint32_t
     if (pFinger == nullptr) return -1;
     memcpy(pFinger, pWords, nBytes);
     InerMusicDedupInfo& record = *found->second;
-    free(record.pGroupKey->pFinger);
-    record.pGroupKey->pFinger = pFinger;
-    record.pGroupKey->nFingerLen = nWords;
+    record.pGroupKey->ReplaceFinger(pFinger, nWords);
     record.nDecodedMs = nDecodedMs >= 0 ? nDecodedMs : -1;
     return 0;
   });

@@ -83,6 +83,12 @@ constexpr int kMinLiveLanes = 4;
 // reaches nNeeded. Blocks go outward from the one around offset 0.
 int64_t BestDiagonal(const MatchKernel& kernel, const uint32_t* a, int asize, const uint32_t* b,
                      int bsize, DiagonalRange range, int64_t nNeeded) {
+  // Only diagonals of at least nNeeded / 16 pairs can reach nNeeded: for d >= 0
+  // they are those up to asize - L, for d < 0 those from L - bsize on.
+  const int64_t nPairs = (nNeeded + kPairPoints - 1) / kPairPoints;
+  if (nPairs > std::min(asize, bsize)) return -1;
+  range.nLow = std::max(range.nLow, nPairs - bsize);
+  range.nHigh = std::min(range.nHigh, int64_t{asize} - nPairs);
   int64_t nBest = -1;
   auto visit = [&](int64_t d) {
     const Diagonal diagonal = DiagonalAt(a, asize, b, bsize, d);

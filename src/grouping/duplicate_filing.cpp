@@ -2,6 +2,10 @@
 #include "grouping/duplicate_filing.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <tuple>
+#include <utility>
 
 #include "support/log.h"
 #include "twintone.h"
@@ -121,6 +125,11 @@ std::vector<GroupMap::const_iterator> FilingIndexCache::CandidatesFor(const Grou
   return vecOrder;
 }
 
+size_t FilingIndexCache::MemoryBytes() const {
+  if (pIndex_ == nullptr) return 0;
+  return pIndex_->MemoryBytes() + vecGroups_.capacity() * sizeof(vecGroups_[0]);
+}
+
 void FilingIndexCache::Drop() {
   pIndex_.reset();
   vecGroups_.clear();
@@ -128,7 +137,7 @@ void FilingIndexCache::Drop() {
 
 FilingOutcome FileRecord(GroupMap* pGroups, InerMusicDedupInfo* pRecord, const FilingRules& rules,
                          FilingIndexCache* pIndex) {
-  const GroupKey& key = *pRecord->pGroupKey;
+  GroupKey& key = *pRecord->pGroupKey;
   GroupMap::iterator found = pGroups->end();
   const bool bFast = rules.bFingerprint && rules.bFast;
 
@@ -150,16 +159,40 @@ FilingOutcome FileRecord(GroupMap* pGroups, InerMusicDedupInfo* pRecord, const F
 
   auto pList = std::make_unique<RecordList>(1, pRecord);
   pRecord->fSimilarity = 1.0f;
-  if (pGroups->count(key) != 0) {
+  // The map's key shares the record's words; its ordering sum is taken once here.
+  GroupKey mapKey(key, GroupKey::ForMap{});
+  if (pGroups->count(mapKey) != 0) {
     g_log.lg("\n\ninsert bug[%s]!!!!\n\n", pRecord->strPath.c_str());
     // The map keeps its entry; this record belongs to no group.
     return FilingOutcome::kKeyCollision;
   }
-  auto inserted = pGroups->emplace(key, pList.get());
+  auto inserted = pGroups->emplace(std::piecewise_construct,
+                                   std::forward_as_tuple(mapKey, GroupKey::ForMap{}),
+                                   std::forward_as_tuple(pList.get()));
   pList.release();
   // Current saw the map without this group; it is indexed under the next id.
   if (bFast) pIndex->Added(inserted.first);
   return FilingOutcome::kFiled;
+}
+
+int ExactFilingLimit(const MatchKernel& kernel, unsigned nCores) {
+  // Distinct 120-second fingerprints that exact filing files in 60 s on two cores,
+  // by kernel, rounded down to 500 (bench/run.sh --exact-limit; docs/filing.md).
+  struct MinuteFiling {
+    const char* pszKernel;
+    double fFiles;
+  };
+  static constexpr MinuteFiling kMeasured[] = {
+      {"avx512", 8000}, {"avx2", 5500}, {"popcnt", 2500}, {"portable", 1500}};
+  double fFiles = 1000;
+  for (const MinuteFiling& measured : kMeasured) {
+    if (strcmp(measured.pszKernel, kernel.pszName) == 0) fFiles = measured.fFiles;
+  }
+  // The time is about N^2 / cores: the count grows with the root of the cores.
+  const double fCores = nCores == 0 ? 2.0 : std::min<double>(nCores, 64);
+  const double fLimit = fFiles * std::sqrt(fCores / 2.0);
+  // Advice, not a measurement: a round figure, never below 1000.
+  return std::max(1000, static_cast<int>(fLimit / 500.0) * 500);
 }
 
 void ReleaseGroups(GroupMap* pGroups) {

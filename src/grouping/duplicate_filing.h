@@ -12,6 +12,7 @@
 #include "analysis/records.h"
 #include "grouping/filing_index.h"
 #include "grouping/group_scan.h"
+#include "grouping/match_kernels.h"
 #include "grouping/acoustid_compare.h"
 
 namespace twintone {
@@ -47,6 +48,8 @@ class FilingIndexCache {
   void Added(GroupMap::const_iterator group);
   std::vector<GroupMap::const_iterator> CandidatesFor(const GroupKey& key);
   void Drop();
+  // Bytes the index and its table of groups hold; 0 when there is none.
+  size_t MemoryBytes() const;
 
  private:
   std::unique_ptr<FilingIndex> pIndex_;
@@ -61,6 +64,10 @@ FilingOutcome FileRecord(GroupMap* pGroups, InerMusicDedupInfo* pRecord, const F
 
 // Frees the map's lists and empties it; the records stay.
 void ReleaseGroups(GroupMap* pGroups);
+
+// The most distinct files exact filing (its group search on nCores threads, 0 for
+// unknown) files in about a minute when matching on kernel. At least 1000.
+int ExactFilingLimit(const MatchKernel& kernel, unsigned nCores);
 
 }  // namespace twintone
 

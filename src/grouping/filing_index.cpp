@@ -28,18 +28,22 @@ inline uint32_t Hash(uint32_t nWord) { return nWord * kMultiplier; }
 FilingIndex::FilingIndex() : vecBuckets_(size_t{1} << kFirstBucketBits) {}
 
 void FilingIndex::Grow() {
-  std::vector<std::vector<uint64_t>> vecGrown(vecBuckets_.size() * 2);
+  std::vector<Bucket> vecGrown(vecBuckets_.size() * 2);
   // The hash bit below the current list bits decides between the two new lists; it
-  // lies within the check bits.
+  // lies within the check bits, as do the filter's bits.
   const int nSplitBit = 31 - nBucketBits_;
   auto child = [&](uint64_t nPosting) { return (nPosting >> (kCheckShift + nSplitBit)) & 1; };
   for (size_t nList = 0; nList < vecBuckets_.size(); ++nList) {
-    std::vector<uint64_t>& vecOld = vecBuckets_[nList];
+    std::vector<uint64_t>& vecOld = vecBuckets_[nList].vecPostings;
     const size_t nHigh = static_cast<size_t>(std::count_if(
         vecOld.begin(), vecOld.end(), [&](uint64_t nPosting) { return child(nPosting) != 0; }));
-    vecGrown[nList * 2].reserve(vecOld.size() - nHigh);
-    vecGrown[nList * 2 + 1].reserve(nHigh);
-    for (uint64_t nPosting : vecOld) vecGrown[nList * 2 + child(nPosting)].push_back(nPosting);
+    vecGrown[nList * 2].vecPostings.reserve(vecOld.size() - nHigh);
+    vecGrown[nList * 2 + 1].vecPostings.reserve(nHigh);
+    for (uint64_t nPosting : vecOld) {
+      Bucket& grown = vecGrown[nList * 2 + child(nPosting)];
+      grown.vecPostings.push_back(nPosting);
+      grown.Note(static_cast<uint32_t>(nPosting >> kCheckShift));
+    }
     std::vector<uint64_t>().swap(vecOld);  // freed as it goes: no second copy of the index
   }
   vecBuckets_.swap(vecGrown);
@@ -54,7 +58,8 @@ uint32_t FilingIndex::Add(const uint32_t* pWords, int nWords) {
   const int nEnd = std::min(nWords, kMaxPosition + 1);
   for (int i = 0; i < nEnd; i += kStride) {
     const uint32_t h = Hash(pWords[i]);
-    std::vector<uint64_t>& vecBucket = vecBuckets_[ListOf(h)];
+    Bucket& bucket = vecBuckets_[ListOf(h)];
+    std::vector<uint64_t>& vecBucket = bucket.vecPostings;
     // Lists grow by a quarter, not double: their spare room is most of the index's
     // size beyond the postings themselves.
     if (vecBucket.size() == vecBucket.capacity()) {
@@ -62,6 +67,7 @@ uint32_t FilingIndex::Add(const uint32_t* pWords, int nWords) {
     }
     vecBucket.push_back((uint64_t{h & nCheckMask} << kCheckShift) | (nId << kIdShift) |
                         static_cast<uint64_t>(i));
+    bucket.Note(h);
     ++nPostings_;
   }
   if (nPostings_ > vecBuckets_.size() * kMaxMeanList && nBucketBits_ < kLastBucketBits) Grow();
@@ -74,20 +80,31 @@ void FilingIndex::FindCandidates(const uint32_t* pWords, int nWords,
   vecHits_.clear();
   const uint32_t nCheckMask = (1u << kCheckBits) - 1;
   // The look-ups land on lists scattered over the whole index, so each is waited
-  // for in memory: list headers are fetched kAhead words early, their postings
-  // half as early.
+  // for in memory: list headers are fetched kAhead words early, and half as early
+  // the postings of those whose filter holds the word.
   constexpr int kAhead = 16;
-  auto listOf = [&](int j) -> const std::vector<uint64_t>& {
-    return vecBuckets_[ListOf(Hash(pWords[j]))];
-  };
   for (int j = 0; j < nWords; ++j) {
-    if (j + kAhead < nWords) __builtin_prefetch(&listOf(j + kAhead));
-    if (j + kAhead / 2 < nWords) __builtin_prefetch(listOf(j + kAhead / 2).data());
+    if (j + kAhead < nWords) __builtin_prefetch(&vecBuckets_[ListOf(Hash(pWords[j + kAhead]))]);
+    if (j + kAhead / 2 < nWords) {
+      const uint32_t hAhead = Hash(pWords[j + kAhead / 2]);
+      const Bucket& ahead = vecBuckets_[ListOf(hAhead)];
+      if (ahead.MayHold(hAhead) && !ahead.vecPostings.empty()) {
+        // Every cache line the postings touch.
+        const uintptr_t nFirst = reinterpret_cast<uintptr_t>(ahead.vecPostings.data()) & ~uintptr_t{63};
+        const uintptr_t nLast =
+            reinterpret_cast<uintptr_t>(ahead.vecPostings.data() + ahead.vecPostings.size()) - 1;
+        for (uintptr_t nLine = nFirst; nLine <= nLast; nLine += 64) {
+          __builtin_prefetch(reinterpret_cast<const void*>(nLine));
+        }
+      }
+    }
     const uint32_t h = Hash(pWords[j]);
+    const Bucket& bucket = vecBuckets_[ListOf(h)];
+    if (!bucket.MayHold(h)) continue;
     const uint64_t nCheck = h & nCheckMask;
     vecWordHits_.clear();
     bool bCommon = false;
-    for (uint64_t nPosting : vecBuckets_[ListOf(h)]) {
+    for (uint64_t nPosting : bucket.vecPostings) {
       if ((nPosting >> kCheckShift) != nCheck) continue;
       const uint64_t nId = (nPosting >> kIdShift) & kIdMask;
       const int64_t nWindow = std::min(vecLengths_[nId], nWords) / 3;
@@ -117,7 +134,7 @@ void FilingIndex::FindCandidates(const uint32_t* pWords, int nWords,
 }
 
 void FilingIndex::Clear() {
-  std::vector<std::vector<uint64_t>>(size_t{1} << kFirstBucketBits).swap(vecBuckets_);
+  std::vector<Bucket>(size_t{1} << kFirstBucketBits).swap(vecBuckets_);
   nBucketBits_ = kFirstBucketBits;
   nPostings_ = 0;
   std::vector<int32_t>().swap(vecLengths_);
@@ -128,7 +145,7 @@ void FilingIndex::Clear() {
 size_t FilingIndex::MemoryBytes() const {
   size_t nBytes =
       vecBuckets_.capacity() * sizeof(vecBuckets_[0]) + vecLengths_.capacity() * sizeof(int32_t);
-  for (const auto& vecBucket : vecBuckets_) nBytes += vecBucket.capacity() * sizeof(uint64_t);
+  for (const Bucket& bucket : vecBuckets_) nBytes += bucket.vecPostings.capacity() * sizeof(uint64_t);
   return nBytes;
 }
 

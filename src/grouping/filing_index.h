@@ -65,9 +65,21 @@ class FilingIndex {
   void Grow();
   size_t ListOf(uint32_t nHash) const { return nHash >> (32 - nBucketBits_); }
 
+  // A posting list, with a filter of the words it holds: bit (hash & 127) is set
+  // for each. A look-up reads the postings only when its word's bit is set, which
+  // for a list of 30 postings spares about four in five of them.
+  struct Bucket {
+    std::vector<uint64_t> vecPostings;
+    uint64_t anFilter[2] = {0, 0};
+    void Note(uint32_t nHash) { anFilter[(nHash >> 6) & 1] |= uint64_t{1} << (nHash & 63); }
+    bool MayHold(uint32_t nHash) const {
+      return (anFilter[(nHash >> 6) & 1] >> (nHash & 63)) & 1;
+    }
+  };
+
   int nBucketBits_ = kFirstBucketBits;
   size_t nPostings_ = 0;
-  std::vector<std::vector<uint64_t>> vecBuckets_;  // 2^nBucketBits_ posting lists
+  std::vector<Bucket> vecBuckets_;  // 2^nBucketBits_ posting lists
   std::vector<int32_t> vecLengths_;                // key length of each group id
   mutable std::vector<uint64_t> vecHits_;          // scratch of FindCandidates
   mutable std::vector<uint64_t> vecWordHits_;      // scratch of FindCandidates

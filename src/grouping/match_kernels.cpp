@@ -2,6 +2,7 @@
 #include "grouping/match_kernels.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 namespace twintone {
@@ -9,7 +10,7 @@ namespace twintone {
 namespace {
 
 // Pairs between two budget checks of the scalar loss kernels.
-constexpr size_t kLossBlock = 64;
+constexpr size_t kLossBlock = 16;
 
 // Set bits of each 32-bit half of x, without a popcount instruction: the count
 // of the low half lands in bits 0..7, that of the high half in bits 32..39.
@@ -78,8 +79,10 @@ const MatchKernel& ChooseKernel() {
 uint64_t PortableLoss(const uint32_t* pa, const uint32_t* pb, size_t n, uint64_t nBudget) {
   uint64_t nLoss = 0;
   size_t k = 0;
+  uint64_t nCheck = FirstLossCheck(nBudget, kLossBlock);
   while (k < n) {
-    const size_t nEnd = std::min(n, k + kLossBlock);
+    const size_t nEnd = static_cast<size_t>(std::min<uint64_t>(n, nCheck));
+    nCheck = nEnd + kLossBlock;
     for (; k + 2 <= nEnd; k += 2) {
       uint64_t x, y;
       memcpy(&x, pa + k, sizeof x);
@@ -107,8 +110,10 @@ __attribute__((target("popcnt"))) uint64_t PopcntLoss(const uint32_t* pa, const 
                                                       size_t n, uint64_t nBudget) {
   uint64_t nLoss = 0;
   size_t k = 0;
+  uint64_t nCheck = FirstLossCheck(nBudget, kLossBlock);
   while (k < n) {
-    const size_t nEnd = std::min(n, k + kLossBlock);
+    const size_t nEnd = static_cast<size_t>(std::min<uint64_t>(n, nCheck));
+    nCheck = nEnd + kLossBlock;
     for (; k < nEnd; ++k) nLoss += CappedLoss(__builtin_popcount(pa[k] ^ pb[k]));
     if (nLoss > nBudget) return nLoss;
   }
@@ -116,9 +121,30 @@ __attribute__((target("popcnt"))) uint64_t PopcntLoss(const uint32_t* pa, const 
 }
 #endif
 
+namespace {
+
+// The kernel UseMatchKernel chose; null for the fastest.
+std::atomic<const MatchKernel*> g_pChosenKernel{nullptr};
+
+}  // namespace
+
 const MatchKernel& ActiveMatchKernel() {
-  static const MatchKernel& kernel = ChooseKernel();
-  return kernel;
+  static const MatchKernel& fastest = ChooseKernel();
+  const MatchKernel* pChosen = g_pChosenKernel.load(std::memory_order_acquire);
+  return pChosen != nullptr ? *pChosen : fastest;
+}
+
+bool UseMatchKernel(const char* pszName) {
+  if (pszName == nullptr) {
+    g_pChosenKernel.store(nullptr, std::memory_order_release);
+    return true;
+  }
+  for (const MatchKernel& kernel : AvailableMatchKernels()) {
+    if (strcmp(kernel.pszName, pszName) != 0) continue;
+    g_pChosenKernel.store(&kernel, std::memory_order_release);
+    return true;
+  }
+  return false;
 }
 
 const std::vector<MatchKernel>& AvailableMatchKernels() {

@@ -31,9 +31,10 @@ struct MatchKernel {
   // The loss of nBlockWidth neighbouring diagonals of a (asize words) against
   // b (bsize words): lane k takes diagonal nTop - k, the pairs (a[i], b[i - nTop
   // + k]) with both indices in range, and stores its loss in pnLoss[k]; a lane
-  // with no pairs loses 0. Each pnLoss[k] is the whole loss, or a partial one
-  // above pnBudget[k]: the kernel may stop once every lane is above its budget,
-  // so a lane nobody needs gets a budget of -1. asize and bsize are positive.
+  // with no pairs loses 0. Each pnLoss[k] is the whole loss, or some value above
+  // pnBudget[k] that the whole loss is known to exceed: the kernel may stop once
+  // every lane is above its budget, so a lane nobody needs gets a budget of -1.
+  // asize and bsize are positive.
   void (*pfnBlockLoss)(const uint32_t* a, int64_t asize, const uint32_t* b, int64_t bsize,
                        int64_t nTop, const int64_t* pnBudget, uint64_t* pnLoss);
 };
@@ -41,8 +42,24 @@ struct MatchKernel {
 // Widest block any kernel sums, for callers' lane arrays.
 constexpr int kMaxBlockWidth = 16;
 
-// The kernel the exported matchers use: the fastest this processor runs.
+// For the kernels: how many pairs (or rows of a block) to sum before the first
+// budget check. A pair loses at most 16, so fewer than nBudget / 16 + 1 pairs
+// cannot pass nBudget and need no check; the result is at least nStep, the
+// kernel's distance between later checks.
+inline uint64_t FirstLossCheck(uint64_t nBudget, uint64_t nStep) {
+  const uint64_t nQuiet = nBudget / 16 + 1;
+  return nQuiet > nStep ? nQuiet : nStep;
+}
+
+// The kernel the exported matchers and the engine's filing use: the fastest this
+// processor runs, unless UseMatchKernel chose another. Any thread.
 const MatchKernel& ActiveMatchKernel();
+
+// Makes the named kernel (one of AvailableMatchKernels) the active one, so that
+// benchmarks and tests can run everything as on a processor without the faster
+// sets; null restores the fastest. False, with nothing changed, for a name this
+// processor does not run. Not while a match is running on another thread.
+bool UseMatchKernel(const char* pszName);
 
 // Every kernel this processor can run, fastest first; the last is "portable".
 const std::vector<MatchKernel>& AvailableMatchKernels();

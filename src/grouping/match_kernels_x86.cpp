@@ -29,9 +29,14 @@ namespace twintone {
 
 namespace {
 
-// Pairs between two budget checks: long enough that the horizontal sums cost
-// little, short enough that a hopeless diagonal is left soon.
-constexpr size_t kVectorLossBlock = 256;
+// Pairs between two budget checks, once the first check is due: long enough that
+// the horizontal sums cost little, short enough that a hopeless diagonal is left
+// soon.
+constexpr size_t kVectorLossBlock = 64;
+
+// Most pairs or rows summed in 32-bit lanes between two checks: 16 points each
+// stay below 2^32 even when a lane's sum collects several of them.
+constexpr uint64_t kMaxStretch = uint64_t{1} << 24;
 
 TWINTONE_AVX512 inline __m512i CappedPopcount512(const uint32_t* pa, const uint32_t* pb) {
   const __m512i x = _mm512_xor_si512(_mm512_loadu_si512(pa), _mm512_loadu_si512(pb));
@@ -73,10 +78,21 @@ TWINTONE_AVX2 inline uint64_t HorizontalSum256(__m256i v) {
   return static_cast<uint32_t>(_mm_cvtsi128_si32(x));
 }
 
-// Rows of a block between two budget checks. The lanes count in 32 bits
-// within a stretch (at most 16 points a row) and in 64 bits across stretches,
-// so no length of fingerprint overflows them.
-constexpr int64_t kBlockRowsPerCheck = 64;
+// Rows of a block between two budget checks once the first is due (the AVX-512
+// walk takes its rows in groups of 16, so its distance is a multiple of 16). The
+// lanes count in 32 bits within a stretch (at most 16 points a row, kMaxStretch
+// rows) and in 64 bits across stretches, so no length of fingerprint overflows
+// them.
+constexpr int64_t kAvx512RowsPerCheck = 32;
+constexpr int64_t kAvx2RowsPerCheck = 16;
+
+// Rows of a block from its first before the first check: no lane can be past its
+// budget sooner.
+inline int64_t FirstBlockCheck(const int64_t* pnBudget, int nWidth, int64_t nStep) {
+  int64_t nMax = 0;
+  for (int k = 0; k < nWidth; ++k) nMax = std::max(nMax, pnBudget[k]);
+  return static_cast<int64_t>(FirstLossCheck(static_cast<uint64_t>(nMax), nStep));
+}
 
 // The rows of a block of nWidth diagonals whose highest is nTop, in three
 // stretches: [nBegin, nFullBegin) and [nFullEnd, nEnd) hold rows where some
@@ -185,6 +201,65 @@ TWINTONE_AVX2 inline __m256i EdgeRowLoss256(uint32_t nA, const uint32_t* b, int6
   return _mm256_add_epi32(acc, _mm256_and_si256(loss, mask));
 }
 
+// A lower bound on a[i]'s losses against 8 words of b, per byte of each lane:
+// every nibble of the difference counts its differing bits, but at most 2. Such a
+// byte is at most 4 and the four bytes of a lane at most 16 and at most the
+// pair's differing bits, so their sum never exceeds the pair's loss; unrelated
+// words still lose about 13 of their 14.6 points on it, for 8 vector steps a row
+// where the exact loss takes 11.
+TWINTONE_AVX2 inline __m256i RowBound256(uint32_t nA, const uint32_t* pb) {
+  const __m256i table = _mm256_setr_epi8(0, 1, 1, 2, 1, 2, 2, 2, 1, 2, 2, 2, 2, 2, 2, 2, 0, 1, 1, 2,
+                                         1, 2, 2, 2, 1, 2, 2, 2, 2, 2, 2, 2);
+  const __m256i nibble = _mm256_set1_epi8(0x0f);
+  const __m256i x = _mm256_xor_si256(_mm256_set1_epi32(static_cast<int>(nA)),
+                                     _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pb)));
+  const __m256i lo = _mm256_shuffle_epi8(table, _mm256_and_si256(x, nibble));
+  const __m256i hi = _mm256_shuffle_epi8(table, _mm256_and_si256(_mm256_srli_epi16(x, 4), nibble));
+  return _mm256_add_epi8(lo, hi);
+}
+
+// Rows summed in bytes between two widenings of the bound: 4 points a row stay
+// below 256.
+constexpr int64_t kBoundRows = 48;
+
+// The first pass of Avx2BlockLoss over the block's full rows: adds to each lane of
+// *pBoundLow / *pBoundHigh (lanes 0-3, 4-7, 64 bits each) a lower bound on its
+// loss, and stops once every lane is past its budget (true) or after nGiveUp rows
+// (false).
+TWINTONE_AVX2 bool BoundPass256(const uint32_t* a, const uint32_t* b, int64_t nTop,
+                                int64_t nBegin, int64_t nEnd, int64_t nGiveUp, __m256i budgetLow,
+                                __m256i budgetHigh, __m256i* pBoundLow, __m256i* pBoundHigh) {
+  const __m256i ones8 = _mm256_set1_epi8(1), ones16 = _mm256_set1_epi16(1);
+  int64_t i = nBegin;
+  const int64_t nStop = std::min(nEnd, nBegin + nGiveUp);
+  while (i < nStop) {
+    const int64_t nStretch = std::min(nStop, i + kBoundRows);
+    __m256i acc0 = _mm256_setzero_si256(), acc1 = _mm256_setzero_si256();
+    for (; i + 2 <= nStretch; i += 2) {
+      const uint32_t* pb = b + (i - nTop);
+      acc0 = _mm256_add_epi8(acc0, RowBound256(a[i], pb));
+      acc1 = _mm256_add_epi8(acc1, RowBound256(a[i + 1], pb + 1));
+    }
+    if (i < nStretch) {
+      acc0 = _mm256_add_epi8(acc0, RowBound256(a[i], b + (i - nTop)));
+      ++i;
+    }
+    // Each byte sum is at most 4 * kBoundRows: the two are added as 16-bit lanes.
+    const __m256i acc = _mm256_madd_epi16(
+        _mm256_add_epi16(_mm256_maddubs_epi16(acc0, ones8), _mm256_maddubs_epi16(acc1, ones8)),
+        ones16);
+    *pBoundLow = _mm256_add_epi64(*pBoundLow, _mm256_cvtepu32_epi64(_mm256_castsi256_si128(acc)));
+    *pBoundHigh =
+        _mm256_add_epi64(*pBoundHigh, _mm256_cvtepu32_epi64(_mm256_extracti128_si256(acc, 1)));
+    const int nOver =
+        _mm256_movemask_pd(_mm256_castsi256_pd(_mm256_cmpgt_epi64(*pBoundLow, budgetLow))) |
+        (_mm256_movemask_pd(_mm256_castsi256_pd(_mm256_cmpgt_epi64(*pBoundHigh, budgetHigh)))
+         << 4);
+    if (nOver == 0xff) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 TWINTONE_AVX512 uint64_t Avx512Loss(const uint32_t* pa, const uint32_t* pb, size_t n,
@@ -203,22 +278,22 @@ TWINTONE_AVX512 uint64_t Avx512Loss(const uint32_t* pa, const uint32_t* pb, size
     n -= nHead;
   }
   size_t k = 0;
-  for (; n - k >= kVectorLossBlock; k += kVectorLossBlock) {
+  uint64_t nCheck = FirstLossCheck(nBudget, kVectorLossBlock);
+  while (n - k >= 64) {
+    const uint64_t nStop = std::min<uint64_t>({n, std::max<uint64_t>(nCheck, k + 64), k + kMaxStretch});
     // Four independent sums keep the popcount units busy.
-    __m512i acc0 = CappedPopcount512(pa + k, pb + k);
-    __m512i acc1 = CappedPopcount512(pa + k + 16, pb + k + 16);
-    __m512i acc2 = CappedPopcount512(pa + k + 32, pb + k + 32);
-    __m512i acc3 = CappedPopcount512(pa + k + 48, pb + k + 48);
-    for (size_t u = 64; u < kVectorLossBlock; u += 64) {
-      acc0 = _mm512_add_epi32(acc0, CappedPopcount512(pa + k + u, pb + k + u));
-      acc1 = _mm512_add_epi32(acc1, CappedPopcount512(pa + k + u + 16, pb + k + u + 16));
-      acc2 = _mm512_add_epi32(acc2, CappedPopcount512(pa + k + u + 32, pb + k + u + 32));
-      acc3 = _mm512_add_epi32(acc3, CappedPopcount512(pa + k + u + 48, pb + k + u + 48));
+    __m512i acc0 = _mm512_setzero_si512(), acc1 = acc0, acc2 = acc0, acc3 = acc0;
+    for (; nStop - k >= 64; k += 64) {
+      acc0 = _mm512_add_epi32(acc0, CappedPopcount512(pa + k, pb + k));
+      acc1 = _mm512_add_epi32(acc1, CappedPopcount512(pa + k + 16, pb + k + 16));
+      acc2 = _mm512_add_epi32(acc2, CappedPopcount512(pa + k + 32, pb + k + 32));
+      acc3 = _mm512_add_epi32(acc3, CappedPopcount512(pa + k + 48, pb + k + 48));
     }
     const __m512i sum =
         _mm512_add_epi32(_mm512_add_epi32(acc0, acc1), _mm512_add_epi32(acc2, acc3));
     nLoss += static_cast<uint32_t>(_mm512_reduce_add_epi32(sum));
     if (nLoss > nBudget) return nLoss;
+    nCheck = k + kVectorLossBlock;
   }
   for (; n - k >= 16; k += 16) acc = _mm512_add_epi32(acc, CappedPopcount512(pa + k, pb + k));
   if (k < n) acc = _mm512_add_epi32(acc, CappedPopcountPart512(pa + k, pb + k, n - k));
@@ -249,18 +324,22 @@ TWINTONE_AVX2 uint64_t Avx2Loss(const uint32_t* pa, const uint32_t* pb, size_t n
                                 uint64_t nBudget) {
   uint64_t nLoss = 0;
   size_t k = 0;
-  for (; n - k >= kVectorLossBlock; k += kVectorLossBlock) {
+  uint64_t nCheck = FirstLossCheck(nBudget, kVectorLossBlock);
+  while (n - k >= 16) {
+    const uint64_t nStop = std::min<uint64_t>({n, std::max<uint64_t>(nCheck, k + 16), k + kMaxStretch});
     __m256i acc0 = _mm256_setzero_si256(), acc1 = _mm256_setzero_si256();
-    for (size_t u = 0; u < kVectorLossBlock; u += 16) {
-      acc0 = _mm256_add_epi32(acc0, CappedPopcount256(pa + k + u, pb + k + u));
-      acc1 = _mm256_add_epi32(acc1, CappedPopcount256(pa + k + u + 8, pb + k + u + 8));
+    for (; nStop - k >= 16; k += 16) {
+      acc0 = _mm256_add_epi32(acc0, CappedPopcount256(pa + k, pb + k));
+      acc1 = _mm256_add_epi32(acc1, CappedPopcount256(pa + k + 8, pb + k + 8));
     }
     nLoss += HorizontalSum256(_mm256_add_epi32(acc0, acc1));
     if (nLoss > nBudget) return nLoss;
+    nCheck = k + kVectorLossBlock;
   }
-  __m256i acc = _mm256_setzero_si256();
-  for (; n - k >= 8; k += 8) acc = _mm256_add_epi32(acc, CappedPopcount256(pa + k, pb + k));
-  nLoss += HorizontalSum256(acc);
+  if (n - k >= 8) {
+    nLoss += HorizontalSum256(CappedPopcount256(pa + k, pb + k));
+    k += 8;
+  }
   for (; k < n; ++k) {
     const uint64_t nBits = static_cast<uint64_t>(__builtin_popcount(pa[k] ^ pb[k]));
     nLoss += nBits < 16 ? nBits : 16;
@@ -299,12 +378,16 @@ TWINTONE_AVX512 void Avx512BlockLoss(const uint32_t* a, int64_t asize, const uin
   const __m512i budgetHigh = _mm512_loadu_si512(pnBudget + 8);
   __m512i lossLow = _mm512_setzero_si512(), lossHigh = _mm512_setzero_si512();
   int64_t i = rows.nBegin;
+  int64_t nCheck = rows.nBegin + FirstBlockCheck(pnBudget, kWidth, kAvx512RowsPerCheck);
   while (i < rows.nEnd) {
-    // A stretch between two checks: the leading edge rows on their own (fewer
-    // than 16), then up to kBlockRowsPerCheck rows, so that the groups of 16
-    // full rows line up with the stretches.
+    // A stretch: the leading edge rows on their own (fewer than 16), then whole
+    // groups of 16 full rows up to the next check, so that the groups line up
+    // with the stretches.
+    const int64_t nToCheck = std::max<int64_t>(16, (nCheck - i + 15) & ~int64_t{15});
     const int64_t nStop =
-        i < rows.nFullBegin ? rows.nFullBegin : std::min(rows.nEnd, i + kBlockRowsPerCheck);
+        i < rows.nFullBegin
+            ? rows.nFullBegin
+            : std::min({rows.nEnd, i + nToCheck, i + static_cast<int64_t>(kMaxStretch)});
     const int64_t nFullStop =
         i < rows.nFullBegin ? i : std::max(i, std::min(nStop, rows.nFullEnd));
     __m512i anAcc[2] = {_mm512_setzero_si512(), _mm512_setzero_si512()};
@@ -319,27 +402,56 @@ TWINTONE_AVX512 void Avx512BlockLoss(const uint32_t* a, int64_t asize, const uin
     lossLow = _mm512_add_epi64(lossLow, _mm512_cvtepu32_epi64(_mm512_castsi512_si256(acc)));
     lossHigh =
         _mm512_add_epi64(lossHigh, _mm512_cvtepu32_epi64(_mm512_extracti64x4_epi64(acc, 1)));
+    if (i < nCheck) continue;
     const unsigned nOver = _mm512_cmpgt_epi64_mask(lossLow, budgetLow) |
                            (unsigned{_mm512_cmpgt_epi64_mask(lossHigh, budgetHigh)} << 8);
     if (nOver == 0xffffu) break;
+    nCheck = i + kAvx512RowsPerCheck;
   }
   _mm512_storeu_si512(pnLoss, lossLow);
   _mm512_storeu_si512(pnLoss + 8, lossHigh);
 }
 
-// The same walk as Avx512BlockLoss, eight lanes wide. The AVX2 popcount keeps
-// the vector units busy, so every full row simply loads its words.
+// The same walk as Avx512BlockLoss, eight lanes wide, after a cheaper first pass.
+// The AVX2 popcount keeps the vector units busy, so every full row simply loads its
+// words. The first pass bounds each lane's loss from below over the full rows for
+// as many rows as an unrelated lane takes to pass its budget on the bound; a block
+// whose lanes are all past it is done there, and the exact walk then only sums
+// lanes the bound has not already ruled out.
 TWINTONE_AVX2 void Avx2BlockLoss(const uint32_t* a, int64_t asize, const uint32_t* b,
                                  int64_t bsize, int64_t nTop, const int64_t* pnBudget,
                                  uint64_t* pnLoss) {
   constexpr int64_t kWidth = 8;
   const BlockRows rows = BlockRowsOf(asize, bsize, nTop, kWidth);
-  const __m256i budgetLow = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pnBudget));
-  const __m256i budgetHigh = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pnBudget + 4));
+  __m256i budgetLow = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pnBudget));
+  __m256i budgetHigh = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pnBudget + 4));
+  // Unrelated words lose about 13 points a row on the bound: the pass gives up at
+  // 12, and is not tried where that takes most of the block (large budgets, as
+  // match_fingerprints3 gives before it has found a good diagonal).
+  const int64_t nGiveUp = FirstBlockCheck(pnBudget, kWidth, 1) * 4 / 3 + kBoundRows;
+  __m256i boundLow = _mm256_setzero_si256(), boundHigh = _mm256_setzero_si256();
+  if (nGiveUp < (rows.nFullEnd - rows.nFullBegin) * 3 / 4 &&
+      BoundPass256(a, b, nTop, rows.nFullBegin, rows.nFullEnd, nGiveUp, budgetLow, budgetHigh,
+                   &boundLow, &boundHigh)) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(pnLoss), boundLow);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(pnLoss + 4), boundHigh);
+    return;
+  }
+  // Lanes past their budget on the bound need no exact sum: their budget becomes -1
+  // and their result the bound.
+  const __m256i overLow = _mm256_cmpgt_epi64(boundLow, budgetLow);
+  const __m256i overHigh = _mm256_cmpgt_epi64(boundHigh, budgetHigh);
+  budgetLow = _mm256_or_si256(budgetLow, overLow);
+  budgetHigh = _mm256_or_si256(budgetHigh, overHigh);
+  int64_t anBudget[kWidth];
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(anBudget), budgetLow);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(anBudget + 4), budgetHigh);
   __m256i lossLow = _mm256_setzero_si256(), lossHigh = _mm256_setzero_si256();
   int64_t i = rows.nBegin;
+  int64_t nCheck = rows.nBegin + FirstBlockCheck(anBudget, kWidth, kAvx2RowsPerCheck);
   while (i < rows.nEnd) {
-    const int64_t nStop = std::min(rows.nEnd, i + kBlockRowsPerCheck);
+    const int64_t nStop =
+        std::min({rows.nEnd, std::max(nCheck, i + 1), i + static_cast<int64_t>(kMaxStretch)});
     const int64_t nFullStop = std::max(i, std::min(nStop, rows.nFullEnd));
     __m256i acc0 = _mm256_setzero_si256(), acc1 = _mm256_setzero_si256();
     for (; i < nStop && i < rows.nFullBegin; ++i) {
@@ -356,13 +468,17 @@ TWINTONE_AVX2 void Avx2BlockLoss(const uint32_t* a, int64_t asize, const uint32_
     lossLow = _mm256_add_epi64(lossLow, _mm256_cvtepu32_epi64(_mm256_castsi256_si128(acc)));
     lossHigh =
         _mm256_add_epi64(lossHigh, _mm256_cvtepu32_epi64(_mm256_extracti128_si256(acc, 1)));
+    if (i < nCheck) continue;
     const int nOver =
         _mm256_movemask_pd(_mm256_castsi256_pd(_mm256_cmpgt_epi64(lossLow, budgetLow))) |
         (_mm256_movemask_pd(_mm256_castsi256_pd(_mm256_cmpgt_epi64(lossHigh, budgetHigh))) << 4);
     if (nOver == 0xff) break;
+    nCheck = i + kAvx2RowsPerCheck;
   }
-  _mm256_storeu_si256(reinterpret_cast<__m256i*>(pnLoss), lossLow);
-  _mm256_storeu_si256(reinterpret_cast<__m256i*>(pnLoss + 4), lossHigh);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(pnLoss),
+                      _mm256_blendv_epi8(lossLow, boundLow, overLow));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(pnLoss + 4),
+                      _mm256_blendv_epi8(lossHigh, boundHigh, overHigh));
 }
 
 #endif  // TWINTONE_X86_KERNELS

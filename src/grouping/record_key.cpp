@@ -140,9 +140,7 @@ KeyOutcome ApplyDeepKeyParts(const DeepKeyJob& job, DeepKeyParts* pParts,
   if (job.bReadTags) ApplyReadTags(pParts->nTagResult, pParts->tags, pRecord);
   GroupKey* pKey = pRecord->pGroupKey;
   if (pKey->nFingerLen < 1 && pParts->nFingerResult == 0 && pParts->pFinger != nullptr) {
-    free(pKey->pFinger);
-    pKey->pFinger = pParts->pFinger;
-    pKey->nFingerLen = pParts->nFingerLen;
+    pKey->ReplaceFinger(pParts->pFinger, pParts->nFingerLen);
     pParts->pFinger = nullptr;
   }
   if (pParts->nDecodedMs >= 0) pRecord->nDecodedMs = pParts->nDecodedMs;

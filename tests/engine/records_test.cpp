@@ -1,4 +1,5 @@
 // The grouping key's copy and the ordering the group map relies on.
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 
@@ -25,6 +26,26 @@ TEST(GroupKeyTest, ACopyOwnsItsOwnBuffer) {
   EXPECT_EQ(copy.pFinger[999], 42);
   GroupKey empty, emptyCopy(empty);
   EXPECT_EQ(emptyCopy.pFinger, nullptr);
+}
+
+// A group map key shares its founder's words; the founder may be given new words or
+// go first, and the map key still reads the words it was made with.
+TEST(GroupKeyTest, AMapKeyKeepsItsWordsWhateverBecomesOfItsFounder) {
+  auto* pFounder = new GroupKey();
+  SetFinger(pFounder, Words(1000, 42));
+  GroupKey mapKey(*pFounder, GroupKey::ForMap{});
+  EXPECT_EQ(mapKey.pFinger, pFounder->pFinger);
+  EXPECT_EQ(mapKey.AbsSum(), 42000);
+  auto* pNew = static_cast<int32_t*>(malloc(10 * sizeof(int32_t)));
+  pFounder->ReplaceFinger(pNew, 10);
+  std::fill(pNew, pNew + 10, 7);
+  EXPECT_EQ(pFounder->AbsSum(), 70);
+  GroupKey secondKey(*pFounder, GroupKey::ForMap{});
+  delete pFounder;
+  EXPECT_EQ(mapKey.nFingerLen, 1000);
+  EXPECT_EQ(mapKey.pFinger[999], 42);
+  EXPECT_EQ(secondKey.pFinger[9], 7);
+  EXPECT_TRUE(secondKey < mapKey);
 }
 
 // The right-hand key's text chooses the rule: texts compare bytewise (unsigned);

@@ -8,12 +8,15 @@
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
 #include "fixtures/fingerprints.h"
 #include "grouping/acoustid_compare.h"
+#include "grouping/duplicate_filing.h"
 #include "grouping/match_kernels.h"
+#include "twintone_ext.h"
 
 using namespace twintone;
 
@@ -137,6 +140,29 @@ TEST_P(MatchKernelTest, ScoresAndDecisionsAgreeOnRandomSizes) {
 TEST(MatchKernelsTest, ExportedMatchersUseTheFastestAvailableKernel) {
   EXPECT_STREQ(ActiveMatchKernel().pszName, AvailableMatchKernels().front().pszName);
   EXPECT_STREQ(AvailableMatchKernels().back().pszName, "portable");
+}
+
+// A slower kernel can be chosen (as benchmarks do to stand in for another
+// processor), and the advice on exact filing follows it: never more files for a
+// slower kernel or fewer cores.
+TEST(MatchKernelsTest, ChosenKernelRunsTheMatchersAndSetsTheExactFilingAdvice) {
+  const MatchKernel& fastest = AvailableMatchKernels().front();
+  const int nFastest = twintone_exact_filing_limit();
+  EXPECT_EQ(nFastest, ExactFilingLimit(fastest, std::thread::hardware_concurrency()));
+  EXPECT_FALSE(UseMatchKernel("no such kernel"));
+  ASSERT_TRUE(UseMatchKernel("portable"));
+  EXPECT_STREQ(ActiveMatchKernel().pszName, "portable");
+  EXPECT_LE(twintone_exact_filing_limit(), nFastest);
+  int nSlower = INT_MAX;
+  for (const MatchKernel& kernel : AvailableMatchKernels()) {
+    EXPECT_LE(ExactFilingLimit(kernel, 2), nSlower) << kernel.pszName;
+    nSlower = ExactFilingLimit(kernel, 2);
+    EXPECT_GE(nSlower, 1000);
+    EXPECT_LE(ExactFilingLimit(kernel, 1), nSlower);
+    EXPECT_GT(ExactFilingLimit(kernel, 8), nSlower);
+  }
+  ASSERT_TRUE(UseMatchKernel(nullptr));
+  EXPECT_STREQ(ActiveMatchKernel().pszName, fastest.pszName);
 }
 
 INSTANTIATE_TEST_SUITE_P(AllKernels, MatchKernelTest, ::testing::ValuesIn(AvailableMatchKernels()),
