@@ -186,6 +186,7 @@ const OptionDef kOptionDefs[] = {
        return SetName(strValue, "--cache needs a file", &pState->pOptions->strCacheFile, pstrError);
      }},
     {"no-cache", 0, false, SetFlag<&Options::bNoCache>},
+    {"no-quality", 0, false, SetFlag<&Options::bNoQuality>},
     {"no-wait", 0, false, SetFlag<&Options::bNoWait>},
     {"prune-cache", 0, false, SetFlag<&Options::bPruneCache>},
     {"print-fingerprints", 0, false,
@@ -421,14 +422,21 @@ Keeping:
   decoding far short) is never kept over a whole one; when every copy of a group looks
   damaged, all are kept and none is moved. Then --keep decides, policies in order of
   weight:
-    best       the full-length copy (lengths within 5 s count as equal), then
-               lossless over lossy, then the higher bitrate
+    best       the full-length copy (lengths within 5 s count as equal); then by
+               what each copy sounds like: no silence added at an edge where
+               another has none, not clipped where another is not, true stereo
+               over mono, the wider band (within 5 % or 500 Hz is equal); then
+               really lossless over lossy (a lossless file made from a lossy one
+               counts below lossy); then the higher bitrate, Opus, Vorbis and AAC
+               counting as MP3 at 1.4 times their rate
     longest    the longest playing time
     largest    the largest file
     newest     the latest modification time
     oldest     the earliest modification time
     under=DIR  a file inside DIR
   A tie goes to the next policy, then to best, then to path order.
+      --no-quality     do not listen to the grouped copies (about 5 s of each); best
+                       then goes by length, format and bitrate alone
 
 The report lists each group, the files with no duplicate are counted, and every file
 skipped (and why) is named at the end. Sizes are in KiB, MiB and GiB (powers of 1024);

@@ -37,8 +37,9 @@ void WriteGroup(const Group& group, bool bFingerprint, size_t nNumber, size_t nT
   std::fprintf(pOut, "\nGroup %zu of %zu (%zu files): %s\n", nNumber, nTotal,
                group.vecMembers.size(), group.strKeepReason.c_str());
   // Tag groups agree exactly, so only fingerprint groups have a similarity column.
-  std::fprintf(pOut, "  %-6s %7s %12s %11s  %-8s%s  %s\n", "", "Length", "Bitrate", "Size",
-               "Format", bFingerprint ? "   Match" : "", "Path");
+  // Quality: what the run measured, as QualitySummary writes it ("19.8k st").
+  std::fprintf(pOut, "  %-6s %7s %12s %11s  %-8s %-18s%s  %s\n", "", "Length", "Bitrate",
+               "Size", "Format", "Quality", bFingerprint ? "   Match" : "", "Path");
   for (size_t i = 0; i < group.vecMembers.size(); ++i) {
     const Member& member = group.vecMembers[i];
     const char* pszMark = group.bUnsure ? "keep ?" : (i == 0 ? "keep *" : "");
@@ -48,10 +49,11 @@ void WriteGroup(const Group& group, bool bFingerprint, size_t nNumber, size_t nT
     if (bFingerprint) {
       std::snprintf(szMatch, sizeof(szMatch), " %6.1f%%", member.fSimilarity * 100.0f);
     }
-    std::fprintf(pOut, "  %-6s %7s %12s %11s  %-8s%s  %s\n", pszMark,
+    std::fprintf(pOut, "  %-6s %7s %12s %11s  %-8s %-18s%s  %s\n", pszMark,
                  FormatDuration(member.nDurationMs).c_str(), strBitrate.c_str(),
                  FormatBytes(member.nSizeBytes).c_str(),
-                 member.strFormat.empty() ? "?" : member.strFormat.c_str(), szMatch,
+                 member.strFormat.empty() ? "?" : member.strFormat.c_str(),
+                 QualitySummary(member.quality).c_str(), szMatch,
                  TerminalSafe(member.strPath).c_str());
     if (!member.strPassedOver.empty()) {
       std::fprintf(pOut, "  %-6s   passed over, %s\n", "",

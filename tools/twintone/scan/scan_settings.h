@@ -31,6 +31,9 @@ struct ScanSettings {
   // place (DefaultCachePath).
   std::string strCacheFile;
   bool bNoCache = false;
+  // Do not measure what grouped copies sound like; the keeper then goes by what the
+  // files claim (format and bitrate) alone.
+  bool bNoQuality = false;
 
   bool bQuiet = false;              // no progress bar
   bool bVerbose = false;            // one line per scanned file on standard error
