@@ -19,7 +19,7 @@ struct Quality {
   bool bMeasured = false;
   bool bLossyEdge = false;     // the spectrum ends in a lossy encoder's low-pass edge
   bool bLossySource = false;   // a lossless codec holding a lossy source
-  bool bFromStore = false;     // read from the store rather than measured in this run
+  bool bFromStore = false;     // read from the store; not reported, as runs should compare
   int nSampleRate = 0;         // Hz; 0 unknown
   int nChannels = 0;           // 0 unknown
   int nBandwidthHz = -1;

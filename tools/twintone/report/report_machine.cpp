@@ -9,8 +9,9 @@
 //   bitrate_kbps, size_bytes, modified_ns, similarity? (percent, fingerprint mode),
 //   decoded_ms?, passed_over?, quality {measured, and when measured: sample_rate,
 //   channels, bandwidth_hz, stereo, clipped_ppm, lead_silence_ms, trail_silence_ms,
-//   added_lead_ms, added_trail_ms, measured_ms, lossy_edge, lossy_source, from_store;
-//   null for an unknown figure}}]}], files [{path, path_hex?, outcome, group?, reason?,
+//   added_lead_ms, added_trail_ms, measured_ms, lossy_edge, lossy_source; null for an
+//   unknown figure; whether they came from the cache is left out, so that a cached
+//   re-run reports the same}}]}], files [{path, path_hex?, outcome, group?, reason?,
 //   left_out?}] (every file examined, once, in path order), and with
 //   an action: moves {action, dir, journal, dry_run, items [{from, from_hex?, to,
 //   to_hex?, status ("moved" | "would_move" | "failed" | "skipped"), error?}], error?
@@ -144,25 +145,24 @@ Json QualityJson(const Quality& q) {
                   {"added_trail_ms", Figure(q.nAddedTrailMs)},
                   {"measured_ms", q.nMeasuredMs},
                   {"lossy_edge", q.bLossyEdge},
-                  {"lossy_source", q.bLossySource},
-                  {"from_store", q.bFromStore}});
+                  {"lossy_source", q.bLossySource}});
   return obj;
 }
 
 // The measures as CSV cells, in the header's order: "false" and empty cells when not
 // measured; every cell empty for a row that is no group member (pq null).
 std::string QualityCells(const Quality* pq) {
-  if (pq == nullptr) return ",,,,,,,,,,,,,";
+  if (pq == nullptr) return ",,,,,,,,,,,,";
   const Quality& q = *pq;
   auto cell = [](int nValue) { return nValue < 0 ? std::string() : std::to_string(nValue); };
   auto flag = [](bool b) { return std::string(b ? "true" : "false"); };
-  if (!q.bMeasured) return "false,,,,,,,,,,,,,";
+  if (!q.bMeasured) return "false,,,,,,,,,,,,";
   return "true," + (q.nSampleRate > 0 ? std::to_string(q.nSampleRate) : "") + "," +
          (q.nChannels > 0 ? std::to_string(q.nChannels) : "") + "," + cell(q.nBandwidthHz) +
          "," + StereoName(q.nStereo) + "," + cell(q.nClippedPpm) + "," +
          cell(q.nLeadSilenceMs) + "," + cell(q.nTrailSilenceMs) + "," + cell(q.nAddedLeadMs) +
          "," + cell(q.nAddedTrailMs) + "," + std::to_string(q.nMeasuredMs) + "," +
-         flag(q.bLossyEdge) + "," + flag(q.bLossySource) + "," + flag(q.bFromStore);
+         flag(q.bLossyEdge) + "," + flag(q.bLossySource);
 }
 
 Json MemberJson(const Member& member, bool bKeep, bool bFingerprint) {
@@ -282,7 +282,7 @@ void WriteCsvReport(const RunReport& report, FILE* pOut) {
                "size_bytes,similarity,move_status,moved_to,outcome,reason,format,lossless,"
                "decoded_ms,measured,sample_rate,channels,bandwidth_hz,stereo,clipped_ppm,"
                "lead_silence_ms,trail_silence_ms,added_lead_ms,added_trail_ms,measured_ms,"
-               "lossy_edge,lossy_source,from_store\r\n");
+               "lossy_edge,lossy_source\r\n");
   for (const FileLine& line : FileLines(report)) {
     const std::string& strPath = *line.pstrPath;
     std::string strGroup, strMember, strKeep, strDuration, strBitrate, strSize, strSimilarity;
