@@ -103,14 +103,4 @@ TEST(TagReaderTest, UnreadableFilesReturnMinusOneAndLeaveTheRecord) {
   EXPECT_EQ(GetDupMusicInfo(strFifo.c_str(), nullptr), -1);
 }
 
-TEST(TrimTest, RemovesEveryBlankAndNothingElse) {
-  const std::pair<std::string, std::string> kCases[] = {
-      {" a b ", "ab"}, {"a  b   c", "abc"}, {"a\tb\n", "a\tb\n"}, {"    ", ""}, {"", ""}};
-  for (const auto& [strIn, strOut] : kCases) {
-    std::string strText = strIn;
-    EXPECT_EQ(&trim(strText), &strText);
-    EXPECT_EQ(strText, strOut) << '"' << strIn << '"';
-  }
-}
-
 }  // namespace
