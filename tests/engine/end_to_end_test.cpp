@@ -12,7 +12,6 @@
 #include <gtest/gtest.h>
 
 #include "fixtures/audio_fixtures.h"
-#include "fixtures/file_outcomes.h"
 #include "fixtures/host_records.h"
 #include "fixtures/temp_dir.h"
 #include "reliability/run_watch.h"
