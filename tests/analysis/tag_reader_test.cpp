@@ -8,7 +8,6 @@
 
 #include "analysis/tag_reader.h"
 #include "fixtures/audio_fixtures.h"
-#include "fixtures/retagged_copies.h"
 #include "fixtures/temp_dir.h"
 #include "twintone.h"
 
