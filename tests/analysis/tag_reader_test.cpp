@@ -13,8 +13,8 @@
 
 namespace {
 
-using twintone_test::AudioEncoding;
 using twintone::TagTextOptions;
+using twintone_test::AudioEncoding;
 using twintone_test::SharedAudioCorpus;
 
 // What GetDupMusicInfo reads from strPath, which must succeed.

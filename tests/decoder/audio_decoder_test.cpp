@@ -95,8 +95,9 @@ TEST(AudioDecoderTest, BadInputsAndArgumentsFailCleanly) {
   TempDir dir;
   ASSERT_EQ(mkfifo(dir.Path("stream.mp3").c_str(), 0600), 0);
   alarm(60);  // a hang fails the test instead of stalling the run
-  for (const std::string& strPath : {dir.Path("missing.mp3"), dir.WriteFile("cut.flac", "fLaC"),
-                                     dir.Root(), dir.Path("stream.mp3"), std::string("/dev/zero")}) {
+  for (const std::string& strPath :
+       {dir.Path("missing.mp3"), dir.WriteFile("cut.flac", "fLaC"), dir.Root(),
+        dir.Path("stream.mp3"), std::string("/dev/zero")}) {
     DecodeRecord record = Decode(strPath);
     EXPECT_TRUE(record.nResult < 0 && record.nInfoCalls + record.nBuffers == 0) << strPath;
   }

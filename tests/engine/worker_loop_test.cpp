@@ -52,10 +52,14 @@ TEST_F(WorkerLoopTest, FilesAreVisitedInPathOrderNotIntakeOrder) {
   StartAsync();
   ASSERT_TRUE(recorder_.WaitForEnd());
   std::vector<std::tuple<int, int, std::string>> vecSeen;
-  for (const RecordedEvent& e : recorder_.Events()) vecSeen.emplace_back(e.nCode, e.nData, e.strText);
+  for (const RecordedEvent& e : recorder_.Events()) {
+    vecSeen.emplace_back(e.nCode, e.nData, e.strText);
+  }
   const std::string& d = dir_.Root();
-  EXPECT_EQ(vecSeen, (decltype(vecSeen){{-1, 3, ""}, {1, 'a', d + "/alpha.mp3"},
-                                        {2, 'b', d + "/beta.mp3"}, {3, 'g', d + "/gamma.mp3"},
+  EXPECT_EQ(vecSeen, (decltype(vecSeen){{-1, 3, ""},
+                                        {1, 'a', d + "/alpha.mp3"},
+                                        {2, 'b', d + "/beta.mp3"},
+                                        {3, 'g', d + "/gamma.mp3"},
                                         {4, 0, ""}}));
 }
 
@@ -144,9 +148,13 @@ TEST_F(WorkerLoopTest, InsideTheCallbackIntakeAndReadingRefuseInsteadOfDeadlocki
     if (nCode != 1) return;
     twintone_file_info inner{};
     inner.nStructSize = sizeof(inner);
-    vecInside = {twintone_file_count(), twintone_file_info_at(0, &inner),
-                 twintone_set_key_compare(TWINTONE_KEY_LOOSE), GetLoadCounts(), GetGroupIdCounts(),
-                 AddToDedupeLists(dir_.Root().c_str(), 0), DedupeDealloc()};
+    vecInside = {twintone_file_count(),
+                 twintone_file_info_at(0, &inner),
+                 twintone_set_key_compare(TWINTONE_KEY_LOOSE),
+                 GetLoadCounts(),
+                 GetGroupIdCounts(),
+                 AddToDedupeLists(dir_.Root().c_str(), 0),
+                 DedupeDealloc()};
   };
   StartAsync();
   EXPECT_EQ(twintone_file_count(), 2);

@@ -79,7 +79,6 @@ TEST(AcoustidCompareTest, EmptyNegativeOrMissingInputsScoreZero) {
   EXPECT_EQ(reference::match_fingerprints3(p, kWords, nullptr, kWords, -1), 0.0f);
 }
 
-
 uint32_t Bits(float f) {
   uint32_t n;
   memcpy(&n, &f, sizeof n);

@@ -223,8 +223,9 @@ TEST_F(FingerprintStoreTest, AnEntryGoesOnlyToTheFileItWasStoredFor) {
   EXPECT_TRUE(Finds(Open(nullptr, kVersion, strOld).get(), strSong));
 }
 
-// A store that fills its disk says so and keeps what it had committed; files that cannot be used are refused with a code and a reason,
-// and left as they were, with nothing put beside them.
+// A store that fills its disk says so and keeps what it had committed; files that cannot
+// be used are refused with a code and a reason, and left as they were, with nothing put
+// beside them.
 TEST_F(FingerprintStoreTest, FullDisksAreReportedAndUnusableStoresRefused) {
   int nResult = 0;
   auto pStore = Open();
