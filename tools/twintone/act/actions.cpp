@@ -8,6 +8,7 @@
 #include "common/paths.h"
 #include "act/journal.h"
 #include "act/mover.h"
+#include "act/run_lock.h"
 #include "act/trash.h"
 
 namespace twintone_cli {
@@ -52,15 +53,16 @@ class ActionRun {
     record.strFrom = dup.strPath;
     std::string strWhy = RecheckDuplicate(dup, keeper);
     if (!strWhy.empty()) return Finish(&record, MoveStatus::kSkipped, strWhy);
-    // A folder reached through a link below a root lies outside it: the journal names
-    // it (and the kept copy's, which a link will point into) before anything in it is
+    // A folder reached through a link below a root lies outside it: it is locked like a
+    // root, without waiting (another run may be acting in it), and the journal names it
+    // (and the kept copy's, which a link will point into) before anything in it is
     // touched.
     for (const Member* pMember : {&dup, &keeper}) {
       std::string strFolder = RealPath(ParentDir(pMember->strPath));
-      if (!m_request.bDryRun && !strFolder.empty() && !InRootScope(strFolder) &&
-          !Scope("root", strFolder)) {
-        return Outcome(StepResult::kJournal, &record, "");
-      }
+      if (m_request.bDryRun || strFolder.empty() || InRootScope(strFolder)) continue;
+      strWhy = LockFolder(strFolder);
+      if (!strWhy.empty()) return Finish(&record, MoveStatus::kSkipped, strWhy);
+      if (!Scope("root", strFolder)) return Outcome(StepResult::kJournal, &record, "");
     }
     switch (m_request.kind) {
       case ActionKind::kMove:
@@ -96,6 +98,22 @@ class ActionRun {
     scope.strKind = pszKind;
     scope.strPath = strRealPath;
     return m_journal.Write(scope);
+  }
+
+  // Locks strRealPath, a folder outside the roots, as a root of this run; "" once held,
+  // else why its files stay. A folder above a root is never taken exclusively: this run
+  // holds it shared.
+  std::string LockFolder(const std::string& strRealPath) {
+    std::string strShown = "the folder " + strRealPath + ", reached through a link,";
+    for (const std::string& strRoot : m_vecRootScope) {
+      if (IsWithin(strRoot, strRealPath)) return strShown + " holds a folder this run acts in";
+    }
+    std::string strError;
+    if (m_locks.Take({strRealPath}, false, [](const std::string&) {}, &strError) ==
+        LockOutcome::kTaken) {
+      return "";
+    }
+    return strShown + " cannot be locked: " + strError;
   }
 
   bool InRootScope(const std::string& strRealPath) const {
@@ -204,6 +222,7 @@ class ActionRun {
   const ActionRequest& m_request;
   ActionResult* m_pResult;
   Journal m_journal;
+  RunLocks m_locks;  // folders outside the roots that files were acted on in
   int m_nId = 0;
   std::set<std::string> m_setPlanned;  // destinations handed out in this run
   std::set<std::string> m_setScope;    // kind + real path of each scope line written
