@@ -115,7 +115,7 @@ def main():
         roles = [m["role"] for g in json.loads(plan_text)["groups"] for m in g["members"]]
         check(sorted(roles) == ["duplicate", "duplicate", "keep", "keep"], f"roles {roles}")
         downloaded = os.path.join(downloads, "twintone-plan.json")
-        for _ in range(200):  # the download lands a moment later (later on a busy machine)
+        for _ in range(600):  # the download lands a moment later (later on a busy machine)
             if not os.path.exists(downloaded):
                 time.sleep(0.1)
         check(os.path.exists(downloaded), "plan downloaded")

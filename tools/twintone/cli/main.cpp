@@ -106,6 +106,11 @@ bool WritePage(const Options& options, const RunReport& report) {
     return false;
   }
   // Where the page is and what comes after it, for someone who has not read --help.
+  if (report.vecGroups.empty()) {
+    std::fprintf(stderr, "twintone: review page written to %s; it has no duplicates to review\n",
+                 TerminalSafe(AbsolutePath(options.strHtml)).c_str());
+    return true;
+  }
   std::fprintf(stderr,
                "twintone: review page written to %s\n"
                "twintone: open it in a browser, choose the copies to keep and press Save plan\n"
