@@ -17,6 +17,7 @@
 #include "scan/fingerprint_cache.h"
 #include "common/interrupt.h"
 #include "scan/audio_format.h"
+#include "scan/content_hash.h"
 #include "scan/path_intake.h"
 #include "scan/progress_bar.h"
 #include "twintone.h"
@@ -350,6 +351,7 @@ SessionOutcome RunDedupeSession(const ScanSettings& settings, RunReport* pReport
       for (Member& member : group.vecMembers) member.fSimilarity = 1.0f;
     }
   }
+  HashEqualSizes(&pReport->vecGroups, &InterruptRequested());
   AccountForUngrouped(mapOutcomes, vecProgressed, pReport);
   pReport->nFilesSkipped = 0;
   for (const SkippedFile& skipped : pReport->vecSkipped) {
