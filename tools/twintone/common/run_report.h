@@ -98,6 +98,10 @@ struct RunReport {
   bool bSubfoldersNotSearched = false;   // a given folder held folders and -r was off
   std::string strKeepPolicy = "best";    // --keep as given, for the reports
   bool bLoose = false;                   // tag mode: --loose
+  // Fingerprint mode: "exact" or "indexed", and why (FilingChoice::strReason); empty
+  // when no run started.
+  std::string strFiling;
+  std::string strFilingReason;
 
   bool bMoveRequested = false;  // any action: move, trash or link
   bool bDryRun = false;

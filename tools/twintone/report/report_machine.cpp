@@ -3,8 +3,9 @@
 // layouts are described in docs/reports.md and checked by docs/report.schema.json.
 //
 // JSON: one object: tool, version, schema_version, mode ("tags" | "fingerprint"),
-//   fields and loose (tags) or seconds and similarity_percent (fingerprint),
-//   keep_policy, partial, subfolders_not_searched, summary {...}, groups [{group, keep_reason, unsure, members
+//   fields and loose (tags) or seconds, similarity_percent and filing? {method
+//   ("exact" | "indexed"), reason} (fingerprint), keep_policy, partial,
+//   subfolders_not_searched, summary {...}, groups [{group, keep_reason, unsure, members
 //   [{keep, path, path_hex?, title, artist, album, format, lossless, duration_ms,
 //   bitrate_kbps, size_bytes, modified_ns, similarity? (percent, fingerprint mode),
 //   decoded_ms?, passed_over?}]}], files [{path, path_hex?, outcome, group?, reason?,
@@ -31,7 +32,7 @@ namespace {
 
 // The layout's version, raised when a field's meaning changes or one goes away; the
 // schema in docs/report.schema.json carries the same number.
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 
 // Similarity 0..1 as a percentage with two decimals, for CSV.
 std::string PercentText(float fValue) {
@@ -194,6 +195,9 @@ void WriteJsonReport(const RunReport& report, FILE* pOut) {
     doc.update(Json{{"mode", "fingerprint"},
                     {"seconds", report.nSeconds},
                     {"similarity_percent", report.nSimilarity}});
+    if (!report.strFiling.empty()) {
+      doc["filing"] = {{"method", report.strFiling}, {"reason", report.strFilingReason}};
+    }
   } else {
     doc.update(Json{{"mode", "tags"}, {"fields", report.vecFields}, {"loose", report.bLoose}});
   }

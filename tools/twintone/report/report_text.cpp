@@ -129,6 +129,10 @@ void WriteSummary(const RunReport& report, FILE* pOut) {
   int64_t nBytes = bMoved ? report.BytesMoved() : report.BytesFreed();
   std::fprintf(pOut, "Moving the duplicates %s %s (%" PRId64 " bytes).\n",
                bMoved ? "freed" : "would free", FormatBytes(nBytes).c_str(), nBytes);
+  if (!report.strFiling.empty()) {
+    std::fprintf(pOut, "%s filing: %s.\n", report.strFiling == "exact" ? "Exact" : "Indexed",
+                 report.strFilingReason.c_str());
+  }
   if (report.bSubfoldersNotSearched) {
     std::fprintf(pOut, "Subfolders were not searched; add -r to search them too.\n");
   }
