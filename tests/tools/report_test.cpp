@@ -45,13 +45,15 @@ Member MakeMember(const char* pszPath, int64_t nSize, int nDurationMs, int nBitr
 
 class ReportTest : public ::testing::Test {
  protected:
-  // Fingerprint mode at 120 s and 80%, stopped after 7 of 9 files: two groups (the
+  // Fingerprint mode at 120 s and 80% through the index, stopped after 7 of 9 files: two groups (the
   // second member of the first damaged), a unique file, one file the run skipped and
   // one left out before it, three moves.
   void SetUp() override {
     report.bFingerprint = true;
     report.nSeconds = 120;
     report.nSimilarity = 80;
+    report.strFiling = "indexed";
+    report.strFilingReason = "120,000 files; --exact to compare every group";
     report.bPartial = true;
     report.nFilesLoaded = 9;
     report.nFilesScanned = 7;

@@ -112,6 +112,10 @@ struct RunReport {
   bool bLoose = false;                   // tag mode: --loose
   // --apply: the groups come from a plan; the scan's facts from its record.
   bool bFromPlan = false;
+  // Fingerprint mode: "exact" or "indexed", and why (FilingChoice::strReason); empty
+  // when no run started.
+  std::string strFiling;
+  std::string strFilingReason;
 
   bool bMoveRequested = false;  // any action: move, trash or link
   bool bDryRun = false;

@@ -3,8 +3,9 @@
 // layouts are described in docs/reports.md and checked by docs/report.schema.json.
 //
 // JSON: one object: tool, version, schema_version, mode ("tags" | "fingerprint"),
-//   fields and loose (tags) or seconds and similarity_percent (fingerprint),
-//   keep_policy, partial, subfolders_not_searched, summary {...}, groups [{group, keep_reason, unsure, members
+//   fields and loose (tags) or seconds, similarity_percent and filing? {method
+//   ("exact" | "indexed"), reason} (fingerprint), keep_policy, partial,
+//   subfolders_not_searched, summary {...}, groups [{group, keep_reason, unsure, members
 //   [{keep, path, path_hex?, title, artist, album, format, lossless, duration_ms,
 //   bitrate_kbps, size_bytes, modified_ns, similarity? (percent, fingerprint mode),
 //   decoded_ms?, passed_over?, identical (the same bytes as the kept copy), left_alone
@@ -199,6 +200,9 @@ void WriteJsonReport(const RunReport& report, FILE* pOut) {
     doc.update(Json{{"mode", "fingerprint"},
                     {"seconds", report.nSeconds},
                     {"similarity_percent", report.nSimilarity}});
+    if (!report.strFiling.empty()) {
+      doc["filing"] = {{"method", report.strFiling}, {"reason", report.strFilingReason}};
+    }
   } else {
     doc.update(Json{{"mode", "tags"}, {"fields", report.vecFields}, {"loose", report.bLoose}});
   }

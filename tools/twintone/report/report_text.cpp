@@ -209,6 +209,10 @@ void WriteSummary(const RunReport& report, FILE* pOut) {
   std::fprintf(pOut, "%d skipped%s%s%s.\n", nSkipped, nSkipped > 0 ? " (listed below)" : "",
                strLeftOut.empty() ? "" : "; ", strLeftOut.c_str());
   WriteSpaceLine(report, pOut);
+  if (!report.strFiling.empty()) {
+    std::fprintf(pOut, "%s filing: %s.\n", report.strFiling == "exact" ? "Exact" : "Indexed",
+                 report.strFilingReason.c_str());
+  }
   if (report.bSubfoldersNotSearched) {
     std::fprintf(pOut, "Subfolders were not searched; add -r to search them too.\n");
   }
