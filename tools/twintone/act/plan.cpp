@@ -84,6 +84,11 @@ PlanText ReadPlanText(const std::string& strText) {
 bool LoadPlan(const std::string& strPath, LoadedPlan* pPlan, std::string* pstrError) {
   std::string strText;
   if (!ReadDocumentFile("the plan", strPath, &strText, pstrError)) return false;
+  return LoadPlanText(strText, strPath, pPlan, pstrError);
+}
+
+bool LoadPlanText(const std::string& strText, const std::string& strPath, LoadedPlan* pPlan,
+                  std::string* pstrError) {
   PlanText plan;
   try {
     plan = ReadPlanText(strText);
@@ -114,6 +119,8 @@ bool LoadPlan(const std::string& strPath, LoadedPlan* pPlan, std::string* pstrEr
     std::string strGroup = "group " + std::to_string(g + 1);
     Group group;
     std::vector<Member> vecDuplicates;
+    std::vector<uint64_t> vecDistinct;
+    uint64_t nKeptPrint = 0;
     int nScanGroup = -1;
     for (const PlanEntry& entry : plan.vecGroups[g]) {
       const std::string& strFile = entry.strPath;
@@ -133,11 +140,16 @@ bool LoadPlan(const std::string& strPath, LoadedPlan* pPlan, std::string* pstrEr
       nScanGroup = file.nGroup;
       const std::string& strRole = entry.strRole;
       if (strRole == "leave") continue;
+      if (strRole == "distinct") {
+        vecDistinct.push_back(file.nPrintId);
+        continue;
+      }
       std::string strWhy = Changed(file);
       if (!strWhy.empty()) vecChanged.push_back(TerminalSafe(file.strPath) + ": " + strWhy);
       if (strRole == "keep") {
         if (!group.vecMembers.empty()) return refuse(strGroup + " keeps two copies");
         group.vecMembers.push_back(MemberOf(file));
+        nKeptPrint = file.nPrintId;
       } else if (strRole == "duplicate") {
         if (!StaysBelow(file.strRel) || HasControlByte(file.strRel)) {
           return refuse(TerminalSafe(file.strPath) + " would be moved outside the target folder");
@@ -148,9 +160,10 @@ bool LoadPlan(const std::string& strPath, LoadedPlan* pPlan, std::string* pstrEr
         return refuse("unknown role '" + TerminalSafe(strRole) + "'");
       }
     }
-    if (!vecDuplicates.empty() && group.vecMembers.empty()) {
+    if ((!vecDuplicates.empty() || !vecDistinct.empty()) && group.vecMembers.empty()) {
       return refuse(strGroup + " has no copy to keep");
     }
+    for (uint64_t nPrint : vecDistinct) pPlan->vecDistinct.emplace_back(nKeptPrint, nPrint);
     if (vecDuplicates.empty()) continue;
     group.vecMembers.insert(group.vecMembers.end(), vecDuplicates.begin(), vecDuplicates.end());
     pPlan->vecGroups.push_back(std::move(group));

@@ -37,6 +37,9 @@ struct Member {
   bool bLossless = false;
   int64_t nModifiedNs = 0;  // modification time, nanoseconds since the epoch; 0 unknown
   int nDecodedMs = -1;      // fingerprint mode: audio decoded; -1 unknown
+  // Fingerprint mode: the fingerprint's identity, by which a copy marked "not a
+  // duplicate" is known again (scan/distinct_marks.h); 0 unknown.
+  uint64_t nPrintId = 0;
 };
 
 // Members in the library's order until ChooseKeepers (keeper.h) orders them keeper
@@ -98,6 +101,7 @@ struct RunReport {
   bool bSubfoldersNotSearched = false;   // a given folder held folders and -r was off
   std::string strKeepPolicy = "best";    // --keep as given, for the reports
   bool bLoose = false;                   // tag mode: --loose
+  int nKeptApart = 0;  // pairs the library grouped that were marked not duplicates
 
   bool bMoveRequested = false;  // any action: move, trash or link
   bool bDryRun = false;

@@ -17,6 +17,7 @@
 #include "scan/fingerprint_cache.h"
 #include "common/interrupt.h"
 #include "scan/audio_format.h"
+#include "scan/distinct_marks.h"
 #include "scan/path_intake.h"
 #include "scan/progress_bar.h"
 #include "twintone.h"
@@ -260,6 +261,7 @@ SessionOutcome RunDedupeSession(const ScanSettings& settings, RunReport* pReport
   walk.bRecursive = settings.bRecursive;
   walk.bFollowSymlinks = settings.bFollowSymlinks;
   walk.strSkipDir = settings.strSkipDir;
+  walk.vecExclude = settings.vecExclude;
   walk.pbStop = &InterruptRequested();
   walk.pfnOnFolder = [&bar](const std::string& strFolder) { bar.Update(0, -1, strFolder); };
   outcome.nPathErrors = AddPathsToLibrary(
@@ -351,6 +353,7 @@ SessionOutcome RunDedupeSession(const ScanSettings& settings, RunReport* pReport
     }
   }
   AccountForUngrouped(mapOutcomes, vecProgressed, pReport);
+  if (bCache) KeepMarkedApart(pReport);
   pReport->nFilesSkipped = 0;
   for (const SkippedFile& skipped : pReport->vecSkipped) {
     if (!skipped.bLeftOut) ++pReport->nFilesSkipped;

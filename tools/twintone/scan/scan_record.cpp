@@ -64,9 +64,11 @@ ScanRecord RecordOf(const RunReport& report, const std::vector<std::string>& vec
     if (!strReal.empty()) record.vecRoots.push_back(strReal);
   }
   std::map<std::string, int> mapGroups;
+  std::map<std::string, uint64_t> mapPrints;
   for (size_t g = 0; g < report.vecGroups.size(); ++g) {
     for (const Member& member : report.vecGroups[g].vecMembers) {
       mapGroups[member.strPath] = static_cast<int>(g);
+      if (member.nPrintId != 0) mapPrints[member.strPath] = member.nPrintId;
     }
   }
   for (const ScannedFile& scanned : report.vecScanned) {
@@ -79,6 +81,8 @@ ScanRecord RecordOf(const RunReport& report, const std::vector<std::string>& vec
     file.nModifiedNs = scanned.nModifiedNs;
     auto it = mapGroups.find(scanned.strPath);
     if (it != mapGroups.end()) file.nGroup = it->second;
+    auto print = mapPrints.find(scanned.strPath);
+    if (print != mapPrints.end()) file.nPrintId = print->second;
     record.vecFiles.push_back(file);
   }
   return record;
@@ -109,6 +113,7 @@ bool SaveScanRecord(const ScanRecord& record, std::string* pstrError) {
                      {"size", std::to_string(file.nSize)},
                      {"mtime_ns", std::to_string(file.nModifiedNs)},
                      {"group", file.nGroup}});
+    if (file.nPrintId != 0) files.back()["print"] = std::to_string(file.nPrintId);
   }
   std::string strJson =
       DumpJson({{"twintone_scan", 1}, {"id", record.strId}, {"roots", roots}, {"files", files}}) +
@@ -152,7 +157,7 @@ bool LoadScanRecord(const std::string& strId, ScanRecord* pRecord, std::string* 
     }
     for (const Json& item : ArrayField(doc, "files")) {
       ScanRecordFile file;
-      std::string strDevice, strInode, strSize, strModifiedNs;
+      std::string strDevice, strInode, strSize, strModifiedNs, strPrint;
       int64_t nGroup = -1;
       ReadHexField(item, "path", &file.strPath, true);
       ReadHexField(item, "rel", &file.strRel, true);
@@ -161,11 +166,13 @@ bool LoadScanRecord(const std::string& strId, ScanRecord* pRecord, std::string* 
       ReadField(item, "size", &strSize, true);
       ReadField(item, "mtime_ns", &strModifiedNs, true);
       ReadField(item, "group", &nGroup, true);
+      ReadField(item, "print", &strPrint);
       file.nDevice = std::strtoull(strDevice.c_str(), nullptr, 10);
       file.nInode = std::strtoull(strInode.c_str(), nullptr, 10);
       file.nSize = std::strtoll(strSize.c_str(), nullptr, 10);
       file.nModifiedNs = std::strtoll(strModifiedNs.c_str(), nullptr, 10);
       file.nGroup = static_cast<int>(nGroup);
+      file.nPrintId = std::strtoull(strPrint.c_str(), nullptr, 10);
       pRecord->vecFiles.push_back(std::move(file));
     }
   } catch (const std::exception& error) {  // JsonFieldError, or no memory left

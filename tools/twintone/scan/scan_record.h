@@ -26,6 +26,7 @@ struct ScanRecordFile {
   uint64_t nDevice = 0, nInode = 0;
   int64_t nSize = 0, nModifiedNs = 0;
   int nGroup = -1;  // its group in the report, -1 for none
+  uint64_t nPrintId = 0;  // its fingerprint's identity ("print", decimal); 0 unknown
 };
 
 struct ScanRecord {
