@@ -50,9 +50,8 @@ TWINTONE_EXPORT int twintone_mark_distinct(uint64_t nIdentityA, uint64_t nIdenti
 }
 
 TWINTONE_EXPORT int twintone_is_distinct(uint64_t nIdentityA, uint64_t nIdentityB) {
-  return WithStoreData([&](twintone::FingerprintStore& store) {
-    return store.IsDistinct(nIdentityA, nIdentityB);
-  });
+  return WithStoreData(
+      [&](twintone::FingerprintStore& store) { return store.IsDistinct(nIdentityA, nIdentityB); });
 }
 
 TWINTONE_EXPORT int twintone_forget_distinct(void) {

@@ -1,8 +1,8 @@
 // --exclude's globs: where "*", "**", "?" and classes stop, and which spelling of an
 // entry a pattern is held to.
-#include <gtest/gtest.h>
-
 #include "scan/path_glob.h"
+
+#include <gtest/gtest.h>
 
 namespace twintone_cli {
 namespace {
@@ -13,15 +13,15 @@ TEST(PathGlobTest, StarsStopAtSlashesExceptDoubleOnes) {
     const char* pszText;
     bool bMatches;
   } kCases[] = {
-      {"*.wav", "a.wav", true},           {"*.wav", "a/b.wav", false},
-      {"Live/*", "Live/a.mp3", true},     {"Live/*", "Live/x/a.mp3", false},
-      {"Live/**", "Live/x/a.mp3", true},  {"**/a.mp3", "a.mp3", true},
-      {"**/a.mp3", "x/y/a.mp3", true},    {"**/a.mp3", "x/ba.mp3", false},
-      {"a/**/b", "a/b", true},            {"a/**/b", "a/x/y/b", true},
-      {"?.mp3", "/.mp3", false},          {"[ab].mp3", "b.mp3", true},
-      {"[!ab].mp3", "b.mp3", false},      {"[].mp3", "].mp3", false},
-      {"[]].mp3", "].mp3", true},         {"\\*.mp3", "x.mp3", false},
-      {"\\*.mp3", "*.mp3", true},         {"a*", "", false},
+      {"*.wav", "a.wav", true},          {"*.wav", "a/b.wav", false},
+      {"Live/*", "Live/a.mp3", true},    {"Live/*", "Live/x/a.mp3", false},
+      {"Live/**", "Live/x/a.mp3", true}, {"**/a.mp3", "a.mp3", true},
+      {"**/a.mp3", "x/y/a.mp3", true},   {"**/a.mp3", "x/ba.mp3", false},
+      {"a/**/b", "a/b", true},           {"a/**/b", "a/x/y/b", true},
+      {"?.mp3", "/.mp3", false},         {"[ab].mp3", "b.mp3", true},
+      {"[!ab].mp3", "b.mp3", false},     {"[].mp3", "].mp3", false},
+      {"[]].mp3", "].mp3", true},        {"\\*.mp3", "x.mp3", false},
+      {"\\*.mp3", "*.mp3", true},        {"a*", "", false},
   };
   for (const auto& c : kCases) {
     EXPECT_EQ(c.bMatches, GlobMatches(c.pszPattern, c.pszText)) << c.pszPattern << " " << c.pszText;

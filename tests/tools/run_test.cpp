@@ -65,7 +65,8 @@ TEST_F(CliRunTest, RecursionFindsEveryFormatTheDecoderAndTagReaderShare) {
 
 // Deep and odd paths, broken and unreadable files, links, a pipe, a second name, files
 // and folders --exclude'd: every entry on disk is in the report once, grouped under
-// its exact path or skipped with its reason. Root reads everything: the command then runs as nobody, via setpriv.
+// its exact path or skipped with its reason. Root reads everything: the command then
+// runs as nobody, via setpriv.
 TEST_F(CliRunTest, AnAwkwardLibraryIsAccountedForEntryByEntry) {
   std::string strDeep1500 = "lib", strDeep2100 = "lib/b";
   while (strDeep1500.size() < 1500) strDeep1500 += "/" + std::string(150, 'x');

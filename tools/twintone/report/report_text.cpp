@@ -130,7 +130,8 @@ void WriteSummary(const RunReport& report, FILE* pOut) {
   std::fprintf(pOut, "Moving the duplicates %s %s (%" PRId64 " bytes).\n",
                bMoved ? "freed" : "would free", FormatBytes(nBytes).c_str(), nBytes);
   if (report.nKeptApart > 0) {
-    std::fprintf(pOut, "%s marked not duplicates kept apart (--forget-distinct forgets the marks).\n",
+    std::fprintf(pOut,
+                 "%s marked not duplicates kept apart (--forget-distinct forgets the marks).\n",
                  Plural(report.nKeptApart, "pair", "pairs").c_str());
   }
   if (report.bSubfoldersNotSearched) {

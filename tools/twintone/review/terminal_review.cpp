@@ -43,11 +43,12 @@ std::string OrUnknown(const std::string& strText) {
 // One group as the terminal shows it: numbered copies with their tags and facts.
 std::string GroupText(const Group& group, size_t nGroup, size_t nGroups,
                       const std::vector<std::string>& vecRoles) {
-  std::string strText = "\nGroup " + std::to_string(nGroup + 1) + " of " +
-                        std::to_string(nGroups);
+  std::string strText = "\nGroup " + std::to_string(nGroup + 1) + " of " + std::to_string(nGroups);
   if (!group.strKeepReason.empty()) strText += " (" + TerminalSafe(group.strKeepReason) + ")";
   strText += "\n";
-  if (group.bUnsure) strText += "  Unsure which copy is good: all are left alone unless you choose.\n";
+  if (group.bUnsure) {
+    strText += "  Unsure which copy is good: all are left alone unless you choose.\n";
+  }
   for (size_t i = 0; i < group.vecMembers.size(); ++i) {
     const Member& member = group.vecMembers[i];
     std::string strNumber = i < 9 ? std::to_string(i + 1) : " ";
@@ -55,8 +56,8 @@ std::string GroupText(const Group& group, size_t nGroup, size_t nGroups,
                " / " + OrUnknown(member.strArtist) + " / " + OrUnknown(member.strAlbum) + "\n";
     strText += "                  " + FormatDuration(member.nDurationMs) + "  " +
                OrUnknown(member.strFormat) + "  " +
-               (member.nBitrateKbps > 0 ? std::to_string(member.nBitrateKbps) : "?") +
-               " kbit/s  " + FormatBytes(member.nSizeBytes);
+               (member.nBitrateKbps > 0 ? std::to_string(member.nBitrateKbps) : "?") + " kbit/s  " +
+               FormatBytes(member.nSizeBytes);
     if (!member.strPassedOver.empty()) strText += "  " + TerminalSafe(member.strPassedOver);
     strText += "\n                  " + TerminalSafe(member.strPath) + "\n";
   }
@@ -66,9 +67,8 @@ std::string GroupText(const Group& group, size_t nGroup, size_t nGroups,
 // The member a digit key names, or -1.
 int MemberOfKey(int nKey, const Group& group) {
   int nIndex = nKey - '1';
-  return nKey >= '1' && nKey <= '9' && nIndex < static_cast<int>(group.vecMembers.size())
-             ? nIndex
-             : -1;
+  return nKey >= '1' && nKey <= '9' && nIndex < static_cast<int>(group.vecMembers.size()) ? nIndex
+                                                                                          : -1;
 }
 
 }  // namespace
@@ -166,8 +166,7 @@ ReviewResult ReviewInTerminal(const RunReport& report, const std::string& strSca
       }
     }
   }
-  WriteAll(fdOut, bQuit ? "Review ended; the groups not done are left alone.\n"
-                        : "Review done.\n");
+  WriteAll(fdOut, bQuit ? "Review ended; the groups not done are left alone.\n" : "Review done.\n");
   result.outcome = ReviewOutcome::kDone;
   result.strPlan = PlanText(report, strScanId, vecRoles);
   return result;
