@@ -52,16 +52,25 @@ uint64_t FingerprintIdentity(const int32_t* pWords, int nWords) {
   return nHash;
 }
 
-bool FingerprintStore::DistinctTableLocked() {
-  if (pDb_ == nullptr || bFailed_) return false;
-  if (sqlite3_exec(pDb_, kCreateTable, nullptr, nullptr, nullptr) == SQLITE_OK) return true;
+int FingerprintStore::DistinctTableLocked(bool bCreate) {
+  if (pDb_ == nullptr || bFailed_) return -1;
+  if (bCreate) {
+    if (sqlite3_exec(pDb_, kCreateTable, nullptr, nullptr, nullptr) == SQLITE_OK) return 1;
+  } else {
+    OwnedStatement find(pDb_,
+                        "SELECT 1 FROM sqlite_master WHERE type = 'table' AND "
+                        "name = 'distinct_pairs'");
+    int nResult = find.get() != nullptr ? sqlite3_step(find.get()) : SQLITE_ERROR;
+    if (nResult == SQLITE_ROW) return 1;
+    if (nResult == SQLITE_DONE) return 0;
+  }
   FailLocked(sqlite3_errmsg(pDb_));
-  return false;
+  return -1;
 }
 
 bool FingerprintStore::MarkDistinct(uint64_t nA, uint64_t nB) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (!DistinctTableLocked()) return false;
+  if (DistinctTableLocked(true) < 1) return false;
   OwnedStatement insert(pDb_, "INSERT OR IGNORE INTO distinct_pairs(a, b) VALUES(?1, ?2)");
   if (insert.get() != nullptr) {
     BindPair(insert.get(), nA, nB);
@@ -73,7 +82,8 @@ bool FingerprintStore::MarkDistinct(uint64_t nA, uint64_t nB) {
 
 int FingerprintStore::IsDistinct(uint64_t nA, uint64_t nB) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (!DistinctTableLocked()) return -1;
+  int nTable = DistinctTableLocked(false);
+  if (nTable < 1) return nTable;
   OwnedStatement find(pDb_, "SELECT 1 FROM distinct_pairs WHERE a = ?1 AND b = ?2");
   if (find.get() != nullptr) {
     BindPair(find.get(), nA, nB);
@@ -87,7 +97,8 @@ int FingerprintStore::IsDistinct(uint64_t nA, uint64_t nB) {
 
 int FingerprintStore::ForgetDistinct() {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (!DistinctTableLocked()) return -1;
+  int nTable = DistinctTableLocked(false);
+  if (nTable < 1) return nTable;
   if (sqlite3_exec(pDb_, "DELETE FROM distinct_pairs", nullptr, nullptr, nullptr) == SQLITE_OK) {
     return sqlite3_changes(pDb_);
   }
@@ -97,7 +108,8 @@ int FingerprintStore::ForgetDistinct() {
 
 int FingerprintStore::DistinctCount() {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (!DistinctTableLocked()) return -1;
+  int nTable = DistinctTableLocked(false);
+  if (nTable < 1) return nTable;
   OwnedStatement count(pDb_, "SELECT count(*) FROM distinct_pairs");
   if (count.get() != nullptr && sqlite3_step(count.get()) == SQLITE_ROW) {
     return sqlite3_column_int(count.get(), 0);

@@ -150,9 +150,10 @@ class FingerprintStore {
   void OpenQualityLocked();
   // Drops the measures of files that are gone, within Prune's transaction.
   bool PruneQualityLocked();
-  // Makes the distinct pairs' table if it is missing; false (store failed) when it
-  // cannot.
-  bool DistinctTableLocked();
+  // Whether the distinct pairs' table is there (1) or not (0), making it first when
+  // bCreate; -1, the store failed, when it cannot be read or made. A reader does not
+  // make it, so a store no mark was ever put in is not written to.
+  int DistinctTableLocked(bool bCreate);
   // Marks the store failed with a message naming what went wrong.
   void FailLocked(const std::string& strWhat);
 

@@ -150,7 +150,9 @@ int ReviewGroups(const Options& options, const std::string& strId, RunReport* pR
                  ActionRequest* pRequest) {
   if (strId.empty()) return kExitFailure;
   ReviewResult review = ReviewInTerminal(*pReport, strId, STDIN_FILENO, STDERR_FILENO);
-  if (review.outcome == ReviewOutcome::kInterrupted) return kExitInterrupted;
+  if (review.outcome == ReviewOutcome::kInterrupted) {
+    return InterruptRequested().load() ? InterruptExitCode() : kExitInterrupted;  // or Ctrl-C
+  }
   if (review.outcome == ReviewOutcome::kFailed) return Fail(review.strError);
   LoadedPlan plan;
   std::string strError;
