@@ -493,7 +493,8 @@ Review:
                        beside it: keys 1-9 keep that copy, l N leaves copy N alone,
                        n N marks it not a duplicate, Enter goes on, s skips the group,
                        q stops and acts on the groups done, Ctrl-C acts on nothing.
-                       The choices are a plan, held to the scan as --apply holds one
+                       The choices are a plan, held to the scan as --apply holds one.
+                       Standard input must be a terminal
 
 Fingerprint cache (fingerprint mode): fingerprints are kept in a cache, by default
 $XDG_CACHE_HOME/twintone/fingerprints.sqlite (else ~/.cache/twintone/...), so a file
@@ -519,8 +520,8 @@ Ctrl-C (or SIGTERM) stops the run after the file in hand and prints the groups f
 so far, marked as partial; a second Ctrl-C quits at once.
 
 Exit status: 0 done; 1 a path could not be read, an action failed or was refused, or
-the library refused; 2 wrong usage; 130 stopped by Ctrl-C, 143 by SIGTERM (partial
-results).
+the library refused; 2 wrong usage (a path or --keep under= folder that does not exist
+included); 130 stopped by Ctrl-C, 143 by SIGTERM (partial results).
 
 Examples:
   )" + strProgram +
