@@ -196,7 +196,7 @@ TEST_F(KeepRunTest, PoliciesChooseAmongIdenticalCopies) {
       {"newest", strNew},
       {"oldest", strOld},
       {"under=" + dir.Path("b"), strNew},
-      {"under=" + dir.Path("nowhere") + ",newest", strNew},
+      {"under=" + dir.MakeDir("neither") + ",newest", strNew},  // a tie goes on
   };
   for (const auto& c : kCases) {
     JsonFields doc = RunJson({"--keep", c.first, strNew, strOld});

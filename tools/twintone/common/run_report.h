@@ -78,6 +78,9 @@ struct Member {
   // duplicate. Only --apply sets it; such members come after the others.
   bool bLeftAlone = false;
   Quality quality;          // unmeasured when the run did not listen
+  // Fingerprint mode: the fingerprint's identity, by which a copy marked "not a
+  // duplicate" is known again (scan/distinct_marks.h); 0 unknown.
+  uint64_t nPrintId = 0;
 };
 
 // Members in the library's order until ChooseKeepers (keeper.h) orders them keeper
@@ -151,6 +154,7 @@ struct RunReport {
   // when no run started.
   std::string strFiling;
   std::string strFilingReason;
+  int nKeptApart = 0;  // pairs the library grouped that were marked not duplicates
 
   bool bMoveRequested = false;  // any action: move, trash or link
   bool bDryRun = false;

@@ -11,6 +11,7 @@
 #include <ctime>
 #include <utility>
 
+#include "common/paths.h"
 #include "twintone_ext.h"
 
 namespace twintone_cli {
@@ -61,10 +62,7 @@ std::string ResolvedLocation(const std::string& strPath) {
 // strDir absolute and free of links; a leading "~" is the home folder, since the shell
 // does not expand it inside "under=~/...".
 std::string ResolvedFolder(std::string strDir) {
-  const char* pszHome = getenv("HOME");
-  if (pszHome != nullptr && (strDir == "~" || strDir.compare(0, 2, "~/") == 0)) {
-    strDir = pszHome + strDir.substr(1);
-  }
+  strDir = ExpandHome(strDir);
   char szResolved[PATH_MAX];
   std::string strOut = realpath(strDir.c_str(), szResolved) != nullptr ? szResolved : strDir;
   while (strOut.size() > 1 && strOut.back() == '/') strOut.pop_back();

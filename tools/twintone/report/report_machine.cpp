@@ -276,6 +276,7 @@ void WriteJsonReport(const RunReport& report, FILE* pOut) {
                   {"groups", std::move(groups)},
                   {"files", FilesJson(report)}});
   if (report.bMoveRequested) doc["moves"] = MovesJson(report);
+  if (report.nKeptApart > 0) doc["summary"]["kept_apart"] = report.nKeptApart;
   std::string strText;
   Layout(doc, "", true, &strText);
   std::fprintf(pOut, "%s\n", strText.c_str());

@@ -215,6 +215,11 @@ void WriteSummary(const RunReport& report, FILE* pOut) {
     std::fprintf(pOut, "%s filing: %s.\n", report.strFiling == "exact" ? "Exact" : "Indexed",
                  report.strFilingReason.c_str());
   }
+  if (report.nKeptApart > 0) {
+    std::fprintf(pOut,
+                 "%s marked not duplicates kept apart (--forget-distinct forgets the marks).\n",
+                 CountOf(report.nKeptApart, "pair", "pairs").c_str());
+  }
   if (report.bSubfoldersNotSearched) {
     std::fprintf(pOut, "Subfolders were not searched; add -r to search them too.\n");
   }

@@ -124,10 +124,13 @@ function refresh(g) {
     const row = document.getElementById("file-" + g + "-" + i);
     const keep = m.role === "keep";
     row.classList.toggle("kept", keep);
-    row.classList.toggle("left", m.role === "leave");
+    row.classList.toggle("left", m.role === "leave" || m.role === "distinct");
     const leave = document.getElementById("leave-" + g + "-" + i);
     leave.disabled = keep;
     leave.checked = m.role === "leave";
+    const distinct = document.getElementById("distinct-" + g + "-" + i);
+    distinct.disabled = keep;
+    distinct.checked = m.role === "distinct";
   });
   live();
 }
@@ -184,7 +187,13 @@ data.groups.forEach((group, g) => {
     leave.addEventListener("change", () => { m.role = leave.checked ? "leave" : "duplicate"; refresh(g); });
     const leaveLabel = el("label", " Leave it alone");
     leaveLabel.prepend(leave);
-    choices.append(keepLabel, leaveLabel);
+    const distinct = el("input");
+    distinct.type = "checkbox"; distinct.id = "distinct-" + g + "-" + i;
+    distinct.addEventListener("change", () => { m.role = distinct.checked ? "distinct" : "duplicate"; refresh(g); });
+    const distinctLabel = el("label", " Not a duplicate");
+    distinctLabel.title = "Leave it alone, and never group it with the kept copy again";
+    distinctLabel.prepend(distinct);
+    choices.append(keepLabel, leaveLabel, distinctLabel);
     text.append(choices);
     const audio = el("audio");
     audio.controls = true; audio.preload = "none"; audio.src = m.url;

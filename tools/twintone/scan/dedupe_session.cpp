@@ -19,6 +19,7 @@
 #include "common/interrupt.h"
 #include "scan/audio_format.h"
 #include "scan/content_hash.h"
+#include "scan/distinct_marks.h"
 #include "scan/filing_choice.h"
 #include "scan/path_intake.h"
 #include "scan/progress_bar.h"
@@ -294,6 +295,7 @@ SessionOutcome RunDedupeSession(const ScanSettings& settings, RunReport* pReport
   walk.bRecursive = settings.bRecursive;
   walk.bFollowSymlinks = settings.bFollowSymlinks;
   walk.strSkipDir = settings.strSkipDir;
+  walk.vecExclude = settings.vecExclude;
   walk.pbStop = &InterruptRequested();
   walk.pfnOnFolder = [&bar](const std::string& strFolder) { bar.Update(0, -1, strFolder); };
   outcome.nPathErrors = AddPathsToLibrary(
@@ -391,6 +393,7 @@ SessionOutcome RunDedupeSession(const ScanSettings& settings, RunReport* pReport
   }
   HashEqualSizes(&pReport->vecGroups, &InterruptRequested());
   AccountForUngrouped(mapOutcomes, vecProgressed, pReport);
+  if (bCache) KeepMarkedApart(pReport);
   pReport->nFilesSkipped = 0;
   for (const SkippedFile& skipped : pReport->vecSkipped) {
     if (!skipped.bLeftOut) ++pReport->nFilesSkipped;

@@ -13,6 +13,7 @@ struct ScanSettings {
   bool bRecursive = false;
   bool bFollowSymlinks = false;  // take the targets of symbolic links to files
   std::string strSkipDir;        // a folder never entered (the move target); empty: none
+  std::vector<std::string> vecExclude;  // --exclude globs (scan/path_glob.h)
 
   bool bFingerprint = false;
   // Text mode: the library's grouping flags and the field names in key order.
