@@ -3,7 +3,6 @@
 // out through a link.
 // Each is refused or passed over with a reason, and every file stays byte for byte.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <stdlib.h>
 
 #include <filesystem>
@@ -23,8 +22,6 @@ TEST(RefusalsTest, NoFileIsWrittenOverOrMovedOutThatTwintoneDidNotMake) {
   CopyPiece(0, AudioEncoding::kMp3At128, strLib + "/a/dup.mp3");
   std::string strNotes = dir.WriteFile("notes.html", "<p>my notes</p>");
   std::string strOld = dir.WriteFile("old.jsonl", "{}\n");
-  std::string strPipe = dir.Path("pipe.html");
-  mkfifo(strPipe.c_str(), 0600);
   dir.MakeDir("out"), dir.MakeDir("dups/a");
   fs::create_directory_symlink(dir.Path("out"), dir.Path("dups/a/b"));
   CopyPiece(0, AudioEncoding::kOggVorbis, strLib + "/a/b/dup.ogg");
@@ -38,7 +35,6 @@ TEST(RefusalsTest, NoFileIsWrittenOverOrMovedOutThatTwintoneDidNotMake) {
   const std::vector<Case> kCases = {
       {{"--html", strKeep, "--trash"}, 1, "is not a review page twintone wrote"},
       {{"--html", strNotes, "--trash"}, 1, "is not a review page twintone wrote"},
-      {{"--html", strPipe, "--trash"}, 1, "is not a review page twintone wrote"},
       {{"--journal", strOld, "--trash"}, 1, "--journal takes the name of a new file"},
       {{"--move-duplicates", strLib}, 1, "a folder being scanned"},
       // A target that cannot be made, as a read-only one: the report says so too.
