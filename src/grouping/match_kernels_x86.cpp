@@ -204,7 +204,9 @@ TWINTONE_AVX2 inline __m256i EdgeRowLoss256(uint32_t nA, const uint32_t* b, int6
 // A lower bound on a[i]'s losses against 8 words of b, per byte of each lane:
 // every nibble of the difference counts its differing bits, but at most 2. Such a
 // byte is at most 4 and the four bytes of a lane at most 16 and at most the
-// pair's differing bits, so their sum never exceeds the pair's loss; unrelated
+// pair's differing bits, so their sum never exceeds the pair's loss. No entry may
+// be larger: a word of eight equal nibbles loses min(8 * bits, 16) points, so each
+// nibble may count at most min(bits, 2), which is what the table holds. Unrelated
 // words still lose about 13 of their 14.6 points on it, for 8 vector steps a row
 // where the exact loss takes 11.
 TWINTONE_AVX2 inline __m256i RowBound256(uint32_t nA, const uint32_t* pb) {

@@ -174,7 +174,8 @@ std::string PlanJson(const std::vector<std::vector<std::string>>& vecGroups,
       record.vecFiles.push_back({twintone_cli::AbsolutePath(strPath),
                                  strRel.empty() ? strPath.substr(strRoot.size() + 1) : strRel,
                                  facts.nDevice, facts.nInode, facts.nSize, facts.nModifiedNs,
-                                 static_cast<int>(&vecGroup - &vecGroups[0])});
+                                 static_cast<int>(&vecGroup - &vecGroups[0]),
+                                 static_cast<int>(&strPath - &vecGroup[0]), {}, ""});
       members.push_back(twintone_cli::PlanEntry{record.vecFiles.back().strPath, "", "", "", "",
                                                 "", &strPath == &vecGroup[0] ? "keep" : "duplicate"});
     }

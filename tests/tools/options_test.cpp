@@ -55,6 +55,7 @@ TEST(OptionsTest, ReadsAFullCommandLineAndRefusesBadOnesWithAReason) {
       {{"--keep", "best,biggest", "x"}, "unknown policy 'biggest'"},
       {{"--legacy-encoding", "no-such-charset", "x"}, "unknown encoding 'no-such-charset'"},
       {{"--trash", "--link", "hard", "x"}, "choose one of --move-duplicates, --trash"},
+      {{"--exact", "--fast", "x"}, "choose one of --fast and --exact"},
       {{"--apply", "plan.json"}, "needs --move-duplicates DIR, --trash or --link"},
   };
   for (const auto& refused : kRefused) {

@@ -45,13 +45,15 @@ Member MakeMember(const char* pszPath, int64_t nSize, int nDurationMs, int nBitr
 
 class ReportTest : public ::testing::Test {
  protected:
-  // Fingerprint mode at 120 s and 80%, stopped after 7 of 9 files: two groups (the
+  // Fingerprint mode at 120 s and 80% through the index, stopped after 7 of 9 files: two groups (the
   // second member of the first damaged), a unique file, one file the run skipped and
   // one left out before it, three moves.
   void SetUp() override {
     report.bFingerprint = true;
     report.nSeconds = 120;
     report.nSimilarity = 80;
+    report.strFiling = "indexed";
+    report.strFilingReason = "120,000 files; --exact to compare every group";
     report.bPartial = true;
     report.nFilesLoaded = 9;
     report.nFilesScanned = 7;
@@ -64,12 +66,19 @@ class ReportTest : public ::testing::Test {
     first.vecMembers[1].strPassedOver = "decoding stopped early: 0:20 of the 2:00 expected";
     twintone_cli::Group second;
     second.strKeepReason = "kept: longest, 1:02:03; others shorter (?)";
+    // Tags that differ (one per copy, the wide one cut at 100 columns) and two copies
+    // with the same bytes.
     second.vecMembers = {MakeMember(kChinesePath, 812, 3723000, 0, 1.0f, 20, "Ogg"),
-                         MakeMember(kLatin1Path, 700, 0, 64, 0.8f, 21, "MP3")};
+                         MakeMember(kLatin1Path, 812, 0, 64, 0.9999f, 21, "MP3")};
+    second.vecMembers[0].strTitle.clear();
+    for (int i = 0; i < 50; ++i) second.vecMembers[0].strTitle += "\xE6\x9C\x9D";  // 朝, 2 columns
+    second.vecMembers[0].strContentHash = second.vecMembers[1].strContentHash = "ab";
     report.vecGroups = {first, second};
     report.vecUnique = {"/music/solo.mp3"};
     report.vecSkipped = {{"/music/noise.mp3", "the audio could not be decoded", false},
-                         {"/music/cover.jpg", "not audio", true}};
+                         {"/music/cover.jpg", "not audio", true},
+                         {"/music/l1.mp3", "symbolic link", true},
+                         {"/music/l2.mp3", "symbolic link", true}};
     report.bSubfoldersNotSearched = true;
     report.bMoveRequested = true;
     report.strMoveDir = "/dups";
@@ -117,15 +126,24 @@ TEST_F(ReportTest, EachFormatMatchesItsGoldenFileAndParsesBack) {
 }
 
 TEST_F(ReportTest, FreedBytesSkipLinksSecondPathsToOneFileAndUnsureGroups) {
-  EXPECT_EQ(9'800'000 + 3'900'000 + 700, report.BytesFreed());
-  EXPECT_EQ(9'800'000 + 700, report.BytesMoved());  // the failed move frees nothing
+  EXPECT_EQ(9'800'000 + 3'900'000 + 812, report.BytesFreed());
+  EXPECT_EQ(9'800'000 + 812, report.BytesMoved());  // the failed move frees nothing
+  // The trash frees nothing yet; links are counted.
+  report.strAction = "trash";
+  EXPECT_NE(std::string::npos, Render(twintone_cli::WriteTextReport).find(
+                                   "Moved to the trash: 9.3 MiB (9800812 bytes), freed when it is emptied."));
+  report.strAction = "link-symbolic";
+  EXPECT_NE(std::string::npos,
+            Render(twintone_cli::WriteTextReport).find("Replaced by 2 symbolic links: 9.3 MiB"));
   report.vecGroups[0].vecMembers[1].bSymlink = true;
   report.vecGroups[0].vecMembers[2].nInode = 10;  // the kept file itself, by another name
-  EXPECT_EQ(700, report.BytesFreed());
+  EXPECT_EQ(812, report.BytesFreed());
   EXPECT_EQ(3, report.Duplicates());
   report.vecGroups[1].bUnsure = true;  // all its copies are kept
   EXPECT_EQ(0, report.BytesFreed());
   EXPECT_EQ(2, report.Duplicates());
+  report.vecGroups[0].vecMembers[2].bLeftAlone = true;  // a plan left it where it is
+  EXPECT_EQ(1, report.Duplicates());
 }
 
 }  // namespace

@@ -56,11 +56,21 @@ TEST_F(CliRunTest, RecursionFindsEveryFormatTheDecoderAndTagReaderShare) {
   AddEncoded("lib/more/p0.aiff", {"-c:a", "pcm_s16be", "-write_id3v2", "1"});
   AddEncoded("lib/more/p0.wv", {"-c:a", "wavpack"});
   AddEncoded("lib/more/p0.m4b", {"-c:a", "aac", "-f", "mp4"});
+  // Five files are filed exactly with exact filing advised up to five, through the
+  // index (and the report says why) with it advised up to four.
+  setenv("TWINTONE_EXACT_LIMIT", "5", 1);
   for (const char* pszMode : {"--by=title,artist", "--fingerprint"}) {
     JsonFields doc = RunJson({pszMode, "-r", "lib"});
     EXPECT_EQ("5", doc["summary.files_loaded"]) << pszMode;
     EXPECT_EQ("5", doc["groups.0.members#"]) << pszMode;
+    EXPECT_EQ(pszMode[2] == 'f' ? "exact" : "", doc["filing.method"]) << pszMode;
   }
+  setenv("TWINTONE_EXACT_LIMIT", "4", 1);
+  JsonFields doc = RunJson({"--fingerprint", "-r", "lib"});
+  unsetenv("TWINTONE_EXACT_LIMIT");
+  EXPECT_EQ("indexed", doc["filing.method"]);
+  EXPECT_EQ("5 files; --exact to compare every group", doc["filing.reason"]);
+  EXPECT_EQ("5", doc["groups.0.members#"]);
 }
 
 // Deep and odd paths, broken and unreadable files, links, a pipe, a second name: every

@@ -266,6 +266,7 @@ ActionResult RunActions(const std::vector<Group>& vecGroups, const ActionRequest
   for (const Group& group : vecGroups) {
     for (size_t i = 1; i < group.vecMembers.size(); ++i) {
       if (pbStop != nullptr && pbStop->load()) return result;
+      if (group.vecMembers[i].bLeftAlone) continue;  // a plan's choice: not even a record
       if (group.bUnsure) {
         MoveRecord record;
         record.strFrom = group.vecMembers[i].strPath;

@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "decide/keeper.h"
+#include "scan/filing_choice.h"
 #include "twintone.h"
 
 namespace twintone_cli {
@@ -114,6 +115,11 @@ const OptionDef kOptionDefs[] = {
     {"fast", 0, false,
      [](ParseState* pState, const std::string&, std::string*) {
        pState->bFingerprintOnly = pState->pOptions->bFast = true;
+       return true;
+     }},
+    {"exact", 0, false,
+     [](ParseState* pState, const std::string&, std::string*) {
+       pState->bFingerprintOnly = pState->pOptions->bExact = true;
        return true;
      }},
     {"recursive", 'r', false, SetFlag<&Options::bRecursive>},
@@ -330,6 +336,7 @@ ParseOutcome ParseOptions(int argc, char* const argv[], Options* pOptions, std::
     return fail("--loose compares tags and cannot be combined with fingerprint options");
   }
   if (state.bJson && state.bCsv) return fail("choose one of --json and --csv");
+  if (pOptions->bFast && pOptions->bExact) return fail("choose one of --fast and --exact");
   int nActions = !pOptions->strMoveDir.empty() + pOptions->bTrash + !pOptions->strLink.empty();
   if (nActions > 1) return fail("choose one of --move-duplicates, --trash and --link");
   if (pOptions->bDryRun && nActions == 0) {
@@ -363,6 +370,13 @@ ParseOutcome ParseOptions(int argc, char* const argv[], Options* pOptions, std::
   return ParseOutcome::kRun;
 }
 
+namespace {
+
+// How many files exact filing takes about a minute for here, for the help text.
+std::string ExactLimitText() { return GroupedDigits(ExactFilingLimit()); }
+
+}  // namespace
+
 std::string VersionText() { return std::string("twintone ") + TWINTONE_CLI_VERSION + "\n"; }
 
 std::string HelpText(const std::string& strProgram) {
@@ -388,9 +402,14 @@ Grouping:
                        (default 120; implies --fingerprint)
       --similarity P   percent of fingerprint agreement that makes a duplicate, 1..100
                        (default 80; implies --fingerprint)
-      --fast           compare each file only with groups that share exact fingerprint
-                       words with it: much faster on large libraries, may miss a
-                       heavily altered copy (implies --fingerprint)
+      --fast           file through an index: compare each file only with the groups
+                       that share exact fingerprint words with it; may miss a heavily
+                       altered copy (implies --fingerprint)
+      --exact          compare each file with every group, however many there are
+                       (implies --fingerprint)
+  Without either, up to )" + ExactLimitText() + R"( files (what this computer compares with every
+  group in about a minute) are filed exactly, more through the index; the summary
+  says which.
 
 Input:
   -r, --recursive      also take every folder below the given folders (symbolic links

@@ -3,11 +3,13 @@
 // layouts are described in docs/reports.md and checked by docs/report.schema.json.
 //
 // JSON: one object: tool, version, schema_version, mode ("tags" | "fingerprint"),
-//   fields and loose (tags) or seconds and similarity_percent (fingerprint),
-//   keep_policy, partial, subfolders_not_searched, summary {...}, groups [{group, keep_reason, unsure, members
+//   fields and loose (tags) or seconds, similarity_percent and filing? {method
+//   ("exact" | "indexed"), reason} (fingerprint), keep_policy, partial,
+//   subfolders_not_searched, summary {...}, groups [{group, keep_reason, unsure, members
 //   [{keep, path, path_hex?, title, artist, album, format, lossless, duration_ms,
 //   bitrate_kbps, size_bytes, modified_ns, similarity? (percent, fingerprint mode),
-//   decoded_ms?, passed_over?}]}], files [{path, path_hex?, outcome, group?, reason?,
+//   decoded_ms?, passed_over?, identical (the same bytes as the kept copy), left_alone
+//   (a plan left it where it is)}]}], files [{path, path_hex?, outcome, group?, reason?,
 //   left_out?}] (every file examined, once, in path order), and with
 //   an action: moves {action, dir, journal, dry_run, items [{from, from_hex?, to,
 //   to_hex?, status ("moved" | "would_move" | "failed" | "skipped"), error?}], error?
@@ -31,7 +33,7 @@ namespace {
 
 // The layout's version, raised when a field's meaning changes or one goes away; the
 // schema in docs/report.schema.json carries the same number.
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 
 // Similarity 0..1 as a percentage with two decimals, for CSV.
 std::string PercentText(float fValue) {
@@ -60,7 +62,7 @@ std::vector<FileLine> FileLines(const RunReport& report) {
   for (size_t g = 0; g < report.vecGroups.size(); ++g) {
     const Group& group = report.vecGroups[g];
     for (size_t i = 0; i < group.vecMembers.size(); ++i) {
-      bool bKept = i == 0 || group.bUnsure;
+      bool bKept = !group.IsDuplicate(i);
       vecLines.push_back({&group.vecMembers[i].strPath, bKept ? "kept" : "duplicate", g + 1, i + 1,
                           &group.vecMembers[i], nullptr});
     }
@@ -124,7 +126,9 @@ void Layout(const Json& value, const std::string& strIndent, bool bTop, std::str
   }
 }
 
-Json MemberJson(const Member& member, bool bKeep, bool bFingerprint) {
+Json MemberJson(const Group& group, size_t i, bool bFingerprint) {
+  const Member& member = group.vecMembers[i];
+  bool bKeep = !group.IsDuplicate(i);
   Json obj = {{"keep", bKeep}};
   PutPath(obj, "path", member.strPath);
   obj.update(Json{{"title", member.strTitle},
@@ -141,6 +145,8 @@ Json MemberJson(const Member& member, bool bKeep, bool bFingerprint) {
     if (member.nDecodedMs >= 0) obj["decoded_ms"] = member.nDecodedMs;
   }
   if (!member.strPassedOver.empty()) obj["passed_over"] = member.strPassedOver;
+  obj["identical"] = group.IdenticalToKept(i);
+  obj["left_alone"] = member.bLeftAlone;
   return obj;
 }
 
@@ -194,6 +200,9 @@ void WriteJsonReport(const RunReport& report, FILE* pOut) {
     doc.update(Json{{"mode", "fingerprint"},
                     {"seconds", report.nSeconds},
                     {"similarity_percent", report.nSimilarity}});
+    if (!report.strFiling.empty()) {
+      doc["filing"] = {{"method", report.strFiling}, {"reason", report.strFilingReason}};
+    }
   } else {
     doc.update(Json{{"mode", "tags"}, {"fields", report.vecFields}, {"loose", report.bLoose}});
   }
@@ -202,8 +211,7 @@ void WriteJsonReport(const RunReport& report, FILE* pOut) {
     const Group& group = report.vecGroups[g];
     Json members = Json::array();
     for (size_t i = 0; i < group.vecMembers.size(); ++i) {
-      members.push_back(
-          MemberJson(group.vecMembers[i], i == 0 || group.bUnsure, report.bFingerprint));
+      members.push_back(MemberJson(group, i, report.bFingerprint));
     }
     groups.push_back({{"group", g + 1},
                       {"keep_reason", group.strKeepReason},

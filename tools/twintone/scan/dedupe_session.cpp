@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <map>
@@ -17,6 +18,8 @@
 #include "scan/fingerprint_cache.h"
 #include "common/interrupt.h"
 #include "scan/audio_format.h"
+#include "scan/content_hash.h"
+#include "scan/filing_choice.h"
 #include "scan/path_intake.h"
 #include "scan/progress_bar.h"
 #include "twintone.h"
@@ -112,14 +115,15 @@ void PrintError(ProgressBar* pBar, const std::string& strMessage) {
 
 // Starts the worker with SIGINT and SIGTERM blocked, so that it inherits the block and
 // the signals reach the main thread, which handles them.
-int StartRunWithSignalsOnMainThread(RunState* pState, const ScanSettings& settings) {
+int StartRunWithSignalsOnMainThread(RunState* pState, const ScanSettings& settings,
+                                    bool bIndexed) {
   sigset_t blocked, previous;
   sigemptyset(&blocked);
   sigaddset(&blocked, SIGINT);
   sigaddset(&blocked, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &blocked, &previous);
   int nResult =
-      twintone_set_filing(settings.bFast ? TWINTONE_FILING_FAST : TWINTONE_FILING_EXACT);
+      twintone_set_filing(bIndexed ? TWINTONE_FILING_FAST : TWINTONE_FILING_EXACT);
   if (nResult == 0) {
     nResult = StartDedupeThread(OnDedupeEvent, pState, settings.nMatchFlags, settings.nSeconds,
                                 settings.nSimilarity);
@@ -288,12 +292,17 @@ SessionOutcome RunDedupeSession(const ScanSettings& settings, RunReport* pReport
   RunState state;
   state.fdEnd = endPipe.WriteFd();
   if (!ApplyLibrarySettings(settings, &bar)) return outcome;
-  if (!endPipe.Ok() || StartRunWithSignalsOnMainThread(&state, settings) != 0) {
+  const FilingChoice filing = ChooseFiling(settings, std::max(0, GetLoadCounts()));
+  if (!endPipe.Ok() || StartRunWithSignalsOnMainThread(&state, settings, filing.bIndexed) != 0) {
     PrintError(&bar, "the library could not start a run");
     if (bCache) CloseCache(warn, MessageSink());
     return outcome;
   }
   outcome.bStarted = true;
+  if (settings.bFingerprint) {
+    pReport->strFiling = filing.bIndexed ? "indexed" : "exact";
+    pReport->strFilingReason = filing.strReason;
+  }
 
   bool bQuitSent = false;
   bool bEnded = false;
@@ -350,6 +359,7 @@ SessionOutcome RunDedupeSession(const ScanSettings& settings, RunReport* pReport
       for (Member& member : group.vecMembers) member.fSimilarity = 1.0f;
     }
   }
+  HashEqualSizes(&pReport->vecGroups, &InterruptRequested());
   AccountForUngrouped(mapOutcomes, vecProgressed, pReport);
   pReport->nFilesSkipped = 0;
   for (const SkippedFile& skipped : pReport->vecSkipped) {

@@ -21,7 +21,11 @@ struct ScanSettings {
   // Fingerprint mode: seconds of audio (0 = the whole file) and threshold in percent.
   int nSeconds = 120;
   int nSimilarity = 80;
-  bool bFast = false;  // fingerprint mode: fast filing through the candidate index
+  // Fingerprint mode: how to file. Neither: exact filing up to the number of files
+  // exact filing takes about a minute for here, the candidate index above it (see
+  // ChooseFiling); at most one is set.
+  bool bFast = false;   // always the candidate index
+  bool bExact = false;  // always exact, comparing each file with every group
   // Tag mode: compare titles and artists loosely; read single-byte tag text in this
   // iconv encoding (empty: the library's default).
   bool bLoose = false;
