@@ -101,8 +101,7 @@ TEST_F(ConcurrentRunsTest, ARunWaitsForTheLibraryOrWithNoWaitLeavesItAlone) {
   EXPECT_NE(std::string::npos, refused.strErr.find("another twintone run is acting on"));
   EXPECT_EQ(before, Snapshot(dir.Path("lib")));
   // Nor does a run on another folder that reaches the library through a link.
-  fs::create_directories(dir.Path("outer"));
-  fs::create_directory_symlink(dir.Path("lib"), dir.Path("outer/lib"));
+  fs::create_directory_symlink(dir.Path("lib"), dir.MakeDir("outer") + "/lib");
   std::vector<std::string> vecOuter = Command({"--trash"});
   vecOuter.back() = dir.Path("outer");
   CliProcess(vecOuter, "env").Finish();

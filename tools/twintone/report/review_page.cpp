@@ -332,8 +332,10 @@ std::string PageData(const RunReport& report, const std::vector<std::string>& ve
 }  // namespace
 
 bool IsReviewPage(const std::string& strPath) {
+  // Looked at before it is opened: opening a FIFO would wait for a writer.
+  if (!FactsOf(strPath).bRegular) return false;
   std::unique_ptr<FILE, FileCloser> file(std::fopen(strPath.c_str(), "rb"));
-  if (!file || !FactsOf(strPath).bRegular) return false;
+  if (!file) return false;
   std::string strHead(sizeof(kPageHead), '\0');
   strHead.resize(std::fread(&strHead[0], 1, strHead.size(), file.get()));
   return strHead.find(kPageMarker) != std::string::npos;
