@@ -66,7 +66,11 @@ class ReportTest : public ::testing::Test {
     second.strKeepReason = "kept: longest, 1:02:03; others shorter (?)";
     second.vecMembers = {MakeMember(kChinesePath, 812, 3723000, 0, 1.0f, 20, "Ogg"),
                          MakeMember(kLatin1Path, 700, 0, 64, 0.8f, 21, "MP3")};
+    // Checked by ear: another recording under the same tags; and a near miss.
+    second.vecDifferent = {MakeMember("/music/take 2.ogg", 900, 3600000, 96, 0.412f, 22, "Ogg")};
     report.vecGroups = {first, second};
+    report.nNearFloor = 50;
+    report.vecNearMisses = {{"/music/edit.mp3", kPlainPath, 0.6734f}};
     report.vecUnique = {"/music/solo.mp3"};
     report.vecSkipped = {{"/music/noise.mp3", "the audio could not be decoded", false},
                          {"/music/cover.jpg", "not audio", true}};

@@ -108,6 +108,7 @@ bool LoadPlan(const std::string& strPath, LoadedPlan* pPlan, std::string* pstrEr
 
   *pPlan = LoadedPlan();
   pPlan->vecRoots = record.vecRoots;
+  pPlan->bByTags = record.bByTags;
   std::set<std::string> setNamed;
   std::vector<std::string> vecChanged;
   for (size_t g = 0; g < plan.vecGroups.size(); ++g) {

@@ -17,6 +17,7 @@ struct LoadedPlan {
   std::vector<Group> vecGroups;  // the kept copy first, then the duplicates
   std::map<std::string, std::string> mapRelative;  // a duplicate's place below a target
   std::vector<std::string> vecRoots;               // the scan's roots (real paths)
+  bool bByTags = true;  // its scan grouped by tags, so its groups are checked by ear
 };
 
 // Reads a plan. Files left out are dropped, and so are groups without duplicates.

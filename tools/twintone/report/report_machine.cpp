@@ -6,8 +6,11 @@
 //   fields and loose (tags) or seconds and similarity_percent (fingerprint),
 //   keep_policy, partial, subfolders_not_searched, summary {...}, groups [{group, keep_reason, unsure, members
 //   [{keep, path, path_hex?, title, artist, album, format, lossless, duration_ms,
-//   bitrate_kbps, size_bytes, modified_ns, similarity? (percent, fingerprint mode),
-//   decoded_ms?, passed_over?}]}], files [{path, path_hex?, outcome, group?, reason?,
+//   bitrate_kbps, size_bytes, modified_ns, similarity? (percent, where it was
+//   measured: fingerprint mode, tag groups checked by ear), decoded_ms?, passed_over?}],
+//   different_recordings [members alike, keep false: same tags, another recording]}],
+//   near_floor_percent and near_misses [{path, path_hex?, other, other_hex?,
+//   similarity}] (fingerprint mode), files [{path, path_hex?, outcome, group?, reason?,
 //   left_out?}] (every file examined, once, in path order), and with
 //   an action: moves {action, dir, journal, dry_run, items [{from, from_hex?, to,
 //   to_hex?, status ("moved" | "would_move" | "failed" | "skipped"), error?}], error?
@@ -31,7 +34,7 @@ namespace {
 
 // The layout's version, raised when a field's meaning changes or one goes away; the
 // schema in docs/report.schema.json carries the same number.
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 
 // Similarity 0..1 as a percentage with two decimals, for CSV.
 std::string PercentText(float fValue) {
@@ -47,7 +50,7 @@ double Percent(float fValue) { return std::round(static_cast<double>(fValue) * 1
 // One line per examined file: what became of it.
 struct FileLine {
   const std::string* pstrPath;
-  const char* pszOutcome;  // "kept", "duplicate", "unique", "skipped"
+  const char* pszOutcome;  // "kept", "duplicate", "different_recording", "unique", "skipped"
   size_t nGroup;           // 1-based; 0 for none
   size_t nMember;          // 1-based; 0 for none
   const Member* pMember;
@@ -63,6 +66,10 @@ std::vector<FileLine> FileLines(const RunReport& report) {
       bool bKept = i == 0 || group.bUnsure;
       vecLines.push_back({&group.vecMembers[i].strPath, bKept ? "kept" : "duplicate", g + 1, i + 1,
                           &group.vecMembers[i], nullptr});
+    }
+    for (size_t i = 0; i < group.vecDifferent.size(); ++i) {
+      vecLines.push_back({&group.vecDifferent[i].strPath, "different_recording", g + 1,
+                          group.vecMembers.size() + i + 1, &group.vecDifferent[i], nullptr});
     }
   }
   for (const std::string& strPath : report.vecUnique) {
@@ -136,10 +143,10 @@ Json MemberJson(const Member& member, bool bKeep, bool bFingerprint) {
                   {"bitrate_kbps", member.nBitrateKbps},
                   {"size_bytes", member.nSizeBytes},
                   {"modified_ns", member.nModifiedNs}});
-  if (bFingerprint) {
+  if (bFingerprint || std::isfinite(member.fSimilarity)) {
     obj["similarity"] = Percent(member.fSimilarity);
-    if (member.nDecodedMs >= 0) obj["decoded_ms"] = member.nDecodedMs;
   }
+  if (bFingerprint && member.nDecodedMs >= 0) obj["decoded_ms"] = member.nDecodedMs;
   if (!member.strPassedOver.empty()) obj["passed_over"] = member.strPassedOver;
   return obj;
 }
@@ -193,7 +200,8 @@ void WriteJsonReport(const RunReport& report, FILE* pOut) {
   if (report.bFingerprint) {
     doc.update(Json{{"mode", "fingerprint"},
                     {"seconds", report.nSeconds},
-                    {"similarity_percent", report.nSimilarity}});
+                    {"similarity_percent", report.nSimilarity},
+                    {"near_floor_percent", report.nNearFloor}});
   } else {
     doc.update(Json{{"mode", "tags"}, {"fields", report.vecFields}, {"loose", report.bLoose}});
   }
@@ -205,10 +213,23 @@ void WriteJsonReport(const RunReport& report, FILE* pOut) {
       members.push_back(
           MemberJson(group.vecMembers[i], i == 0 || group.bUnsure, report.bFingerprint));
     }
+    Json different = Json::array();
+    for (const Member& member : group.vecDifferent) {
+      different.push_back(MemberJson(member, false, report.bFingerprint));
+    }
     groups.push_back({{"group", g + 1},
                       {"keep_reason", group.strKeepReason},
                       {"unsure", group.bUnsure},
-                      {"members", std::move(members)}});
+                      {"members", std::move(members)},
+                      {"different_recordings", std::move(different)}});
+  }
+  Json nearMisses = Json::array();
+  for (const NearMiss& near : report.vecNearMisses) {
+    Json item;
+    PutPath(item, "path", near.strPath);
+    PutPath(item, "other", near.strOther);
+    item["similarity"] = Percent(near.fSimilarity);
+    nearMisses.push_back(std::move(item));
   }
   doc.update(Json{{"keep_policy", report.strKeepPolicy},
                   {"partial", report.bPartial},
@@ -223,8 +244,9 @@ void WriteJsonReport(const RunReport& report, FILE* pOut) {
                     {"unique", report.vecUnique.size()},
                     {"bytes_freed", report.BytesFreed()},
                     {"bytes_moved", report.BytesMoved()}}},
-                  {"groups", std::move(groups)},
-                  {"files", FilesJson(report)}});
+                  {"groups", std::move(groups)}});
+  if (report.bFingerprint) doc["near_misses"] = std::move(nearMisses);
+  doc["files"] = FilesJson(report);
   if (report.bMoveRequested) doc["moves"] = MovesJson(report);
   std::string strText;
   Layout(doc, "", true, &strText);
@@ -254,7 +276,9 @@ void WriteCsvReport(const RunReport& report, FILE* pOut) {
       strDuration = std::to_string(pMember->nDurationMs);
       strBitrate = std::to_string(pMember->nBitrateKbps);
       strSize = std::to_string(pMember->nSizeBytes);
-      if (report.bFingerprint) strSimilarity = PercentText(pMember->fSimilarity);
+      if (report.bFingerprint || std::isfinite(pMember->fSimilarity)) {
+        strSimilarity = PercentText(pMember->fSimilarity);
+      }
       strFormat = CsvField(pMember->strFormat);
       strLossless = pMember->bLossless ? "true" : "false";
       if (pMember->nDecodedMs >= 0) strDecoded = std::to_string(pMember->nDecodedMs);

@@ -1,6 +1,7 @@
 // The readable report.
 #include <algorithm>
 #include <cinttypes>
+#include <cmath>
 #include <map>
 #include <set>
 #include <utility>
@@ -32,31 +33,56 @@ void WriteModeLine(const RunReport& report, FILE* pOut) {
                strFields.c_str());
 }
 
+// One member's row; with bMatch a similarity column ("?" where none was measured).
+void WriteMemberRow(const char* pszMark, const Member& member, bool bMatch, FILE* pOut) {
+  std::string strBitrate =
+      member.nBitrateKbps > 0 ? std::to_string(member.nBitrateKbps) + " kbit/s" : "? kbit/s";
+  char szMatch[16] = "";
+  if (bMatch && std::isfinite(member.fSimilarity)) {
+    std::snprintf(szMatch, sizeof(szMatch), " %6.1f%%", member.fSimilarity * 100.0f);
+  } else if (bMatch) {
+    std::snprintf(szMatch, sizeof(szMatch), " %7s", "?");
+  }
+  std::fprintf(pOut, "  %-6s %7s %12s %11s  %-8s%s  %s\n", pszMark,
+               FormatDuration(member.nDurationMs).c_str(), strBitrate.c_str(),
+               FormatBytes(member.nSizeBytes).c_str(),
+               member.strFormat.empty() ? "?" : member.strFormat.c_str(), szMatch,
+               TerminalSafe(member.strPath).c_str());
+}
+
 void WriteGroup(const Group& group, bool bFingerprint, size_t nNumber, size_t nTotal,
                 FILE* pOut) {
   std::fprintf(pOut, "\nGroup %zu of %zu (%zu files): %s\n", nNumber, nTotal,
-               group.vecMembers.size(), group.strKeepReason.c_str());
-  // Tag groups agree exactly, so only fingerprint groups have a similarity column.
+               group.vecMembers.size() + group.vecDifferent.size(), group.strKeepReason.c_str());
+  // Only what was heard has a similarity: fingerprint groups, and tag groups once
+  // checked by ear.
+  bool bMatch = bFingerprint || !group.vecDifferent.empty();
+  for (const Member& member : group.vecMembers) bMatch |= std::isfinite(member.fSimilarity) != 0;
   std::fprintf(pOut, "  %-6s %7s %12s %11s  %-8s%s  %s\n", "", "Length", "Bitrate", "Size",
-               "Format", bFingerprint ? "   Match" : "", "Path");
+               "Format", bMatch ? "   Match" : "", "Path");
   for (size_t i = 0; i < group.vecMembers.size(); ++i) {
     const Member& member = group.vecMembers[i];
-    const char* pszMark = group.bUnsure ? "keep ?" : (i == 0 ? "keep *" : "");
-    std::string strBitrate =
-        member.nBitrateKbps > 0 ? std::to_string(member.nBitrateKbps) + " kbit/s" : "? kbit/s";
-    char szMatch[16] = "";
-    if (bFingerprint) {
-      std::snprintf(szMatch, sizeof(szMatch), " %6.1f%%", member.fSimilarity * 100.0f);
-    }
-    std::fprintf(pOut, "  %-6s %7s %12s %11s  %-8s%s  %s\n", pszMark,
-                 FormatDuration(member.nDurationMs).c_str(), strBitrate.c_str(),
-                 FormatBytes(member.nSizeBytes).c_str(),
-                 member.strFormat.empty() ? "?" : member.strFormat.c_str(), szMatch,
-                 TerminalSafe(member.strPath).c_str());
+    WriteMemberRow(group.bUnsure ? "keep ?" : (i == 0 ? "keep *" : ""), member, bMatch, pOut);
     if (!member.strPassedOver.empty()) {
       std::fprintf(pOut, "  %-6s   passed over, %s\n", "",
                    TerminalSafe(member.strPassedOver).c_str());
     }
+  }
+  if (group.vecDifferent.empty()) return;
+  std::fprintf(pOut, "  same tags, different recording (never acted on):\n");
+  for (const Member& member : group.vecDifferent) WriteMemberRow("differ", member, bMatch, pOut);
+}
+
+void WriteNearMisses(const RunReport& report, FILE* pOut) {
+  if (report.nNearFloor <= 0) return;
+  std::fprintf(pOut,
+               "\nNear misses (more than %d%% alike but not more than %d%%; not grouped, never "
+               "acted on):\n",
+               report.nNearFloor, report.nSimilarity);
+  if (report.vecNearMisses.empty()) std::fprintf(pOut, "  none\n");
+  for (const NearMiss& near : report.vecNearMisses) {
+    std::fprintf(pOut, "  %6.1f%%  %s\n  %7s  %s\n", near.fSimilarity * 100.0f,
+                 TerminalSafe(near.strPath).c_str(), "~", TerminalSafe(near.strOther).c_str());
   }
 }
 
@@ -147,6 +173,7 @@ void WriteTextReport(const RunReport& report, FILE* pOut) {
     WriteGroup(report.vecGroups[g], report.bFingerprint, g + 1, report.vecGroups.size(), pOut);
   }
   if (report.vecGroups.empty()) std::fprintf(pOut, "\nNo duplicates found.\n");
+  WriteNearMisses(report, pOut);
   if (report.bMoveRequested) WriteMoves(report, pOut);
   WriteSummary(report, pOut);
 

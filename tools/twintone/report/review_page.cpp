@@ -36,6 +36,8 @@ h1 { font-size: 1.4rem; margin: 0 0 .3rem; }
         border-top: 1px solid var(--line); align-items: center; }
 .file.kept { background: #2a6fdb14; }
 .file.left { opacity: .55; }
+.differ { color: #b35c00; }
+.near { display: grid; grid-template-columns: 1fr 1fr; gap: .3rem 1rem; padding: .5rem 0; border-top: 1px solid var(--line); }
 .name { font-weight: 600; overflow-wrap: anywhere; }
 .facts { font-size: .9rem; opacity: .85; }
 .choices { display: flex; flex-wrap: wrap; gap: .2rem 1rem; }
@@ -56,6 +58,7 @@ footer { padding: .6rem 0; border-top: 1px solid var(--line); }
 <h1>Review duplicates</h1>
 <p id="intro"></p>
 <main id="groups"></main>
+<section id="near" class="group" hidden><h2>Near misses</h2><p class="reason" id="near-intro"></p></section>
 <footer>
 <button id="save" type="button">Save plan</button>
 <span id="status" role="status"></span>
@@ -93,7 +96,7 @@ function refresh(g) {
     row.classList.toggle("kept", keep);
     row.classList.toggle("left", m.role === "leave");
     const leave = document.getElementById("leave-" + g + "-" + i);
-    leave.disabled = keep;
+    leave.disabled = keep || m.different === true;
     leave.checked = m.role === "leave";
   });
 }
@@ -116,8 +119,9 @@ data.groups.forEach((group, g) => {
     const text = el("div");
     text.append(el("div", m.path, "name"));
     const facts = [duration(m.duration_ms), m.format || "?", m.bitrate_kbps ? m.bitrate_kbps + " kbit/s" : "? kbit/s",
-                   bytes(m.size), Math.round(m.similarity * 100) + "% similar"];
+                   bytes(m.size), m.similarity == null ? "same tags" : Math.round(m.similarity * 100) + "% similar"];
     text.append(el("div", facts.join(" · "), "facts"));
+    if (m.different) text.append(el("div", "Same tags, different recording: never acted on", "differ"));
     if (m.passed_over) text.append(el("div", "Not kept first: " + m.passed_over, "facts"));
     const choices = el("div", undefined, "choices");
     const keep = el("input");
@@ -136,6 +140,7 @@ data.groups.forEach((group, g) => {
     leave.addEventListener("change", () => { m.role = leave.checked ? "leave" : "duplicate"; refresh(g); });
     const leaveLabel = el("label", " Leave it alone");
     leaveLabel.prepend(leave);
+    if (m.different) keep.disabled = true;
     choices.append(keepLabel, leaveLabel);
     text.append(choices);
     const audio = el("audio");
@@ -147,6 +152,27 @@ data.groups.forEach((group, g) => {
   main.append(section);
   refresh(g);
 });
+function player(path, url) {
+  const audio = el("audio");
+  audio.controls = true; audio.preload = "none"; audio.src = url;
+  audio.setAttribute("aria-label", "Play " + path);
+  const cell = el("div");
+  cell.append(el("div", path, "name"), audio);
+  return cell;
+}
+if (data.near_misses) {
+  const near = document.getElementById("near");
+  near.hidden = false;
+  document.getElementById("near-intro").textContent = data.near_misses.length + " pairs alike in more than " +
+    data.near_floor + "% but not in more than " + data.similarity + "%: not grouped, never acted on. " +
+    "A lower --similarity would group them.";
+  data.near_misses.forEach(pair => {
+    const row = el("div", undefined, "near");
+    row.append(el("div", Math.round(pair.similarity * 100) + "% similar", "facts"), el("div"),
+               player(pair.path, pair.url), player(pair.other, pair.other_url));
+    near.append(row);
+  });
+}
 document.getElementById("save").addEventListener("click", () => {
   const plan = { twintone_plan: 1, scan_id: data.scan_id,
     groups: data.groups.map(group => ({ members: group.members.map(m => ({
@@ -184,6 +210,10 @@ std::string FormatOf(const Member& member) {
   return strExt;
 }
 
+std::string FileUrl(const std::string& strPath) {
+  return "file://" + PercentEncodePath(AbsolutePath(strPath));
+}
+
 // A member as the page shows it: the plan's fields (common/plan_entry.h) as the file
 // is now, and what a person needs to choose.
 Json MemberJson(const Member& member, const std::string& strRole, const std::string& strRel) {
@@ -196,7 +226,7 @@ Json MemberJson(const Member& member, const std::string& strRole, const std::str
                   std::to_string(facts.nInode),
                   strRole};
   Json obj = {{"path", member.strPath},
-              {"url", "file://" + PercentEncodePath(AbsolutePath(member.strPath))},
+              {"url", FileUrl(member.strPath)},
               {"duration_ms", member.nDurationMs},
               {"format", FormatOf(member)},
               {"bitrate_kbps", member.nBitrateKbps},
@@ -218,11 +248,31 @@ std::string PageData(const RunReport& report, const std::vector<std::string>& ve
       std::string strRole = i == 0 ? "keep" : group.bUnsure ? "leave" : "duplicate";
       members.push_back(MemberJson(member, strRole, RelativeName(member.strPath, vecRoots)));
     }
+    // Set apart by ear: shown to be heard, saved as left alone.
+    for (const Member& member : group.vecDifferent) {
+      Json obj = MemberJson(member, "leave", RelativeName(member.strPath, vecRoots));
+      obj["different"] = true;
+      members.push_back(std::move(obj));
+    }
     groups.push_back(
         {{"reason", group.strKeepReason}, {"unsure", group.bUnsure}, {"members", members}});
   }
+  Json page = {{"version", 1}, {"scan_id", strScanId}, {"groups", groups}};
+  if (report.nNearFloor > 0) {
+    Json near = Json::array();
+    for (const NearMiss& pair : report.vecNearMisses) {
+      near.push_back({{"path", pair.strPath},
+                      {"url", FileUrl(pair.strPath)},
+                      {"other", pair.strOther},
+                      {"other_url", FileUrl(pair.strOther)},
+                      {"similarity", std::round(pair.fSimilarity * 10000.0) / 10000.0}});
+    }
+    page.update(Json{{"near_floor", report.nNearFloor},
+                     {"similarity", report.nSimilarity},
+                     {"near_misses", std::move(near)}});
+  }
   std::string strSafe;
-  for (char c : DumpJson({{"version", 1}, {"scan_id", strScanId}, {"groups", groups}})) {
+  for (char c : DumpJson(page)) {
     strSafe += c == '<' ? std::string("\\u003c") : std::string(1, c);
   }
   return strSafe;

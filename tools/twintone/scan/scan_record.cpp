@@ -59,6 +59,7 @@ ScanRecord RecordOf(const RunReport& report, const std::vector<std::string>& vec
                     const std::string& strId) {
   ScanRecord record;
   record.strId = strId;
+  record.bByTags = !report.bFingerprint;
   for (const std::string& strRoot : vecRoots) {
     std::string strReal = RealPath(strRoot);
     if (!strReal.empty()) record.vecRoots.push_back(strReal);
@@ -66,6 +67,9 @@ ScanRecord RecordOf(const RunReport& report, const std::vector<std::string>& vec
   std::map<std::string, int> mapGroups;
   for (size_t g = 0; g < report.vecGroups.size(); ++g) {
     for (const Member& member : report.vecGroups[g].vecMembers) {
+      mapGroups[member.strPath] = static_cast<int>(g);
+    }
+    for (const Member& member : report.vecGroups[g].vecDifferent) {
       mapGroups[member.strPath] = static_cast<int>(g);
     }
   }
@@ -111,7 +115,11 @@ bool SaveScanRecord(const ScanRecord& record, std::string* pstrError) {
                      {"group", file.nGroup}});
   }
   std::string strJson =
-      DumpJson({{"twintone_scan", 1}, {"id", record.strId}, {"roots", roots}, {"files", files}}) +
+      DumpJson({{"twintone_scan", 1},
+                {"id", record.strId},
+                {"mode", record.bByTags ? "tags" : "fingerprint"},
+                {"roots", roots},
+                {"files", files}}) +
       "\n";
   std::string strPath = strDir + "/" + record.strId + ".json";
   std::string strTemp = strPath + ".partial";
@@ -146,6 +154,9 @@ bool LoadScanRecord(const std::string& strId, ScanRecord* pRecord, std::string* 
     ReadField(doc, "id", &strDocId, true);
     if (nVersion != 1 || strDocId != strId) throw JsonFieldError("not the record of this scan");
     pRecord->strId = strId;
+    std::string strMode = "tags";
+    ReadField(doc, "mode", &strMode, false);
+    pRecord->bByTags = strMode != "fingerprint";
     for (const Json& root : ArrayField(doc, "roots")) {
       pRecord->vecRoots.emplace_back();
       ReadHexField(root, "path", &pRecord->vecRoots.back(), true);

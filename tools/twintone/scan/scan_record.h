@@ -32,6 +32,9 @@ struct ScanRecord {
   std::string strId;                  // 32 lower-case hex digits
   std::vector<std::string> vecRoots;  // the real paths of the command line's paths
   std::vector<ScanRecordFile> vecFiles;
+  // "mode": the scan grouped by tags (also for a record that does not say), not by
+  // fingerprint.
+  bool bByTags = true;
 };
 
 // A fresh random id; "" when the system gives no randomness.

@@ -22,6 +22,9 @@ struct ScanSettings {
   int nSeconds = 120;
   int nSimilarity = 80;
   bool bFast = false;  // fingerprint mode: fast filing through the candidate index
+  // Fingerprint mode: pairs scoring above this percent but not above nSimilarity are
+  // listed as near misses; 0 lists none.
+  int nNearFloor = 50;
   // Tag mode: compare titles and artists loosely; read single-byte tag text in this
   // iconv encoding (empty: the library's default).
   bool bLoose = false;
