@@ -13,7 +13,8 @@
 # that does not build is a mistake in the fault).
 #
 #   --tests-from REF   run tests/ as it was at REF against today's sources (the old suite)
-#   --only PATTERN     only the patches whose file name contains PATTERN
+#   --only PATTERN     only the patches whose file name contains PATTERN (a shell
+#                      glob: --only "5[7-9]-" takes 57, 58 and 59)
 #   --out FILE         the results as TSV: fault, description, result, first failing
 #                      test, seconds (default: fault-results.tsv in the current folder)
 #   --keep-build DIR   copy and build in DIR and keep it, so a second run is incremental
@@ -45,7 +46,7 @@ done
 patches=()
 for p in "$faults_dir"/*.patch; do
   [[ -e $p ]] || continue
-  [[ -z $only || $(basename "$p") == *"$only"* ]] && patches+=("$p")
+  [[ -z $only || $(basename "$p") == *$only* ]] && patches+=("$p")
 done
 ((${#patches[@]})) || { echo "seed-faults: no patches in $faults_dir" >&2; exit 2; }
 
