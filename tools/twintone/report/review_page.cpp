@@ -28,8 +28,8 @@ const char kPageHead[] = R"(<!DOCTYPE html>
 * { box-sizing: border-box; }
 body { font: 15px/1.45 system-ui, sans-serif; margin: 0 auto; padding: 1rem; max-width: 70rem; }
 h1 { font-size: 1.4rem; margin: 0 0 .3rem; }
-.group { border: 1px solid var(--line); border-radius: .5rem; margin: 1rem 0; padding: .6rem .8rem; }
-.group h2 { font-size: 1.1rem; margin: 0; }
+.group, .nearlist { border: 1px solid var(--line); border-radius: .5rem; margin: 1rem 0; padding: .6rem .8rem; }
+.group h2, .nearlist h2 { font-size: 1.1rem; margin: 0; }
 .reason { margin: .2rem 0 .5rem; opacity: .8; }
 .unsure { color: #b35c00; font-weight: 600; }
 .file { display: grid; grid-template-columns: 1fr 16rem; gap: .3rem 1rem; padding: .5rem 0;
@@ -58,7 +58,7 @@ footer { padding: .6rem 0; border-top: 1px solid var(--line); }
 <h1>Review duplicates</h1>
 <p id="intro"></p>
 <main id="groups"></main>
-<section id="near" class="group" hidden><h2>Near misses</h2><p class="reason" id="near-intro"></p></section>
+<section id="near" class="nearlist" hidden><h2>Near misses</h2><p class="reason" id="near-intro"></p></section>
 <footer>
 <button id="save" type="button">Save plan</button>
 <span id="status" role="status"></span>
