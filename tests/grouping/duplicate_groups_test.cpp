@@ -154,8 +154,9 @@ TEST_F(DuplicateFilingTest, NearMissFloorNotesTheClosestFounderAndChangesNoGroup
       vecGroupSizes.push_back(vecSizes);
       EXPECT_EQ(pJoins->fSimilarity, 0.8125f);
       const InerMusicDedupInfo* pWant = fFloor > 0.0f ? pA : nullptr;
-      EXPECT_EQ(std::make_tuple(pNear->pNearFounder, pFar->pNearFounder, pNearer->pNearFounder),
-                std::make_tuple(pWant, nullptr, pWant));
+      EXPECT_EQ(std::make_tuple(pNear->pNearFounder, pFar->pNearFounder, pNearer->pNearFounder,
+                                pJoins->pNearFounder),
+                std::make_tuple(pWant, nullptr, pWant, nullptr));
       if (fFloor > 0.0f) {
         EXPECT_EQ(std::make_pair(pNear->fNearScore, pNearer->fNearScore),
                   std::make_pair(0.625f, 0.6875f));
