@@ -89,16 +89,15 @@ TEST(AudioDecoderTest, ACallbackAskingToStopEndsTheDecodeAtOnce) {
   EXPECT_TRUE(infoFails.nResult == DECODER_ERR_CALLBACK && infoFails.nBuffers == 0);
 }
 
-// Inputs without audio, and bad arguments, fail without a callback and without blocking.
+// Inputs without audio fail before any callback and without blocking (garbage, empty
+// and text files reach the decoder in the hostile-file runs); bad arguments fail at once.
 TEST(AudioDecoderTest, BadInputsAndArgumentsFailCleanly) {
   TempDir dir;
   ASSERT_EQ(mkfifo(dir.Path("stream.mp3").c_str(), 0600), 0);
-  twintone_test::WriteGarbageFile(dir.Path("noise.mp3"), 200000, 7);
   alarm(60);  // a hang fails the test instead of stalling the run
   for (const std::string& strPath :
-       {dir.Path("missing.mp3"), dir.WriteFile("empty.mp3"), dir.WriteFile("cut.flac", "fLaC"),
-        dir.WriteFile("notes.mp3", "Not music at all, just a line of text.\n"),
-        dir.Path("noise.mp3"), dir.Root(), dir.Path("stream.mp3"), std::string("/dev/zero")}) {
+       {dir.Path("missing.mp3"), dir.WriteFile("cut.flac", "fLaC"), dir.Root(),
+        dir.Path("stream.mp3"), std::string("/dev/zero")}) {
     DecodeRecord record = Decode(strPath);
     EXPECT_TRUE(record.nResult < 0 && record.nInfoCalls + record.nBuffers == 0) << strPath;
   }

@@ -12,25 +12,16 @@
 #include <gtest/gtest.h>
 
 #include "fixtures/audio_fixtures.h"
-#include "fixtures/event_recorder.h"
-#include "fixtures/file_outcomes.h"
 #include "fixtures/host_records.h"
 #include "fixtures/temp_dir.h"
+#include "reliability/run_watch.h"
 #include "twintone_ext.h"
 
 namespace {
 
 using twintone_test::AudioEncoding;
-using Groups = std::vector<std::vector<std::string>>;
-
-// Every group as the list of its members' paths, front first.
-Groups ReadGroups() {
-  Groups vecGroups(GetGroupIdCounts());
-  for (size_t g = 0; g < vecGroups.size(); ++g) {
-    for (int i = 0; i < GroupSize(g); ++i) vecGroups[g].push_back(GroupMember(g, i)->pszPath);
-  }
-  return vecGroups;
-}
+using twintone_test::Groups;
+using twintone_test::ReadGroups;
 
 // The words `fpcalc -raw -length nSeconds` prints for the file.
 std::vector<uint32_t> FpcalcFingerprint(const std::string& strPath, int nSeconds) {
@@ -75,9 +66,8 @@ class EndToEndTest : public ::testing::Test {
   TempDir dir_;
 };
 
-// Every piece's eight encodings form one group led by the uncompressed copy; a run
-// stopped at the fifth file ends with N + 1, and a full run after it gives the same
-// groups; the library's fingerprint is the one fpcalc computes.
+// Every piece's eight encodings form one group led by the uncompressed copy, the same
+// in a second run; the library's fingerprint is the one fpcalc computes.
 TEST_F(EndToEndTest, FingerprintRunsGroupEveryPieceWithTheBestCopyInFront) {
   LoadCorpus();
   EventRecorder recorder;
@@ -108,17 +98,6 @@ TEST_F(EndToEndTest, FingerprintRunsGroupEveryPieceWithTheBestCopyInFront) {
                                 std::min(vecOurs.size(), vecTheirs.size()) / 3),
             0.99f);
   EXPECT_NEAR(FileInfos()[strFlac].nDecodedMs, 23000, 100);  // the whole 23 s piece
-
-  ASSERT_EQ(DedupeDealloc(), 0);
-  LoadCorpus();
-  EventRecorder stopped;
-  stopped.onEvent = [](int nCode) {
-    if (nCode == 5) QuitDedupeThread();
-  };
-  ASSERT_EQ(StartDedupeThread(&EventRecorder::Callback, &stopped, TWINTONE_MATCH_FINGERPRINT, 30, 0), 0);
-  ASSERT_TRUE(stopped.WaitForEnd(300));
-  EXPECT_EQ(stopped.Codes().size(), 7u);
-  EXPECT_EQ(stopped.Codes().back(), GetLoadCounts() + 1);
   ASSERT_EQ(DedupeDealloc(), 0);
   LoadCorpus();
   ASSERT_EQ(StartDedupeThread(nullptr, nullptr, TWINTONE_MATCH_FINGERPRINT, 30, 0), 0);
@@ -215,31 +194,6 @@ TEST_F(EndToEndTest, EveryFileIsGroupedAloneOrSkippedWithItsReason) {
               std::make_pair(mapInfos[dir_.Path("x2.mp3")].nGroup, 0u))
         << pszName;
   }
-}
-
-TEST_F(EndToEndTest, ReadersRefuseInsideProgressEventsAndWaitOutsideThem) {
-  AddByInfo(dir_.WriteFile("one.mp3", "x"));
-  twintone_file_info info{};
-  info.nStructSize = sizeof(info) - 1;
-  EXPECT_EQ(twintone_file_info_at(0, &info), -1);
-  info.nStructSize = sizeof(info);
-  EXPECT_EQ(twintone_file_info_at(-1, &info), -2);
-  EventRecorder recorder;
-  std::vector<int> vecInside;
-  recorder.onEvent = [&](int nCode) {
-    if (nCode != 1) return;
-    twintone_file_info inner{};
-    inner.nStructSize = sizeof(inner);
-    vecInside = {twintone_file_count(), twintone_file_info_at(0, &inner),
-                 twintone_set_key_compare(TWINTONE_KEY_LOOSE)};
-  };
-  ASSERT_EQ(StartDedupeThread(&EventRecorder::Callback, &recorder, TWINTONE_MATCH_TITLE, 0, 0), 0);
-  EXPECT_EQ(twintone_file_count(), 1);  // waits for the run instead of stopping it
-  ASSERT_TRUE(recorder.WaitForEnd());
-  EXPECT_EQ(recorder.Codes(), (std::vector<int>{-1, 1, 2}));
-  EXPECT_EQ(vecInside, (std::vector<int>{-1, -1, -1}));
-  ASSERT_EQ(twintone_file_info_at(0, &info), 0);
-  EXPECT_EQ(std::make_pair(info.nOutcome, info.nDecodedMs), std::make_pair(TWINTONE_OUTCOME_ALONE, -1));
 }
 
 }  // namespace

@@ -8,7 +8,6 @@
 
 #include "fixtures/audio_fixtures.h"
 #include "fixtures/host_records.h"
-#include "fixtures/retagged_copies.h"
 #include "fixtures/temp_dir.h"
 #include "twintone_ext.h"
 

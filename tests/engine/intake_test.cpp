@@ -1,8 +1,6 @@
 // Intake by path and by record: return codes, path normalisation, directory scans.
 #include <unistd.h>
 
-#include <cstring>
-
 #include <gtest/gtest.h>
 
 #include "engine/dedupe_music.h"
@@ -57,26 +55,19 @@ TEST_F(IntakeTest, PathsAreCheckedAndNormalisedBeforeTheyAreTaken) {
   EXPECT_EQ(Loaded(strSong).nUserData, 7);
 }
 
-TEST_F(IntakeTest, DirectoryScanAddsItsAudioFilesOnly) {
+// Which entries a scan takes is the folder reader's (tinydir_test); intake takes them
+// with user data 0, once, under any spelling of the folder.
+TEST_F(IntakeTest, DirectoryScanAddsItsAudioFilesOnce) {
   dir_.MakeDir("music/sub");
-  dir_.MakeDir("docs");
   dir_.WriteFile("music/b.MP3", "x");
   dir_.WriteFile("music/a.flac", "x");
-  dir_.WriteFile("music/cover.jpg", "x");
   dir_.WriteFile("music/sub/c.mp3", "x");
-  dir_.WriteFile("docs/readme.txt", "x");
   const std::string strMusic = dir_.Path("music");
   EXPECT_EQ(Add(strMusic + "//", 5), 0);
   EXPECT_EQ(LoadedPaths(), (std::vector<std::string>{strMusic + "/a.flac", strMusic + "/b.MP3"}));
-  for (const char* pszName : {"/a.flac", "/b.MP3"}) {  // in the directory's order
-    EXPECT_NE(strScanOutput_.find("load[" + strMusic + pszName + "]\n"), std::string::npos);
-  }
-  EXPECT_EQ(strScanOutput_.size(), 2 * strlen("load[]\n") + 2 * strMusic.size() + 13);
+  EXPECT_NE(strScanOutput_.find("load[" + strMusic + "/a.flac]\n"), std::string::npos);
   EXPECT_EQ(Loaded(strMusic + "/a.flac").nUserData, 0);
-  // Scanning again adds nothing and still succeeds; so does a backslash spelling.
-  EXPECT_EQ(Add(strMusic + "\\"), 0);
-  EXPECT_EQ(Add(dir_.Path("docs")), 0);
-  EXPECT_EQ(strScanOutput_, "");
+  EXPECT_EQ(Add(strMusic + "\\"), 0);  // found again, taken no second time
   EXPECT_EQ(GetLoadCounts(), 2);
 }
 

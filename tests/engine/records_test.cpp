@@ -16,18 +16,6 @@ GroupKey TextKey(const std::string& strText) {
   return key;
 }
 
-TEST(GroupKeyTest, ACopyOwnsItsOwnBuffer) {
-  auto* pOriginal = new GroupKey();
-  SetFinger(pOriginal, Words(1000, 42));
-  GroupKey copy(*pOriginal);
-  ASSERT_NE(copy.pFinger, pOriginal->pFinger);
-  delete pOriginal;
-  EXPECT_EQ(copy.nFingerLen, 1000);
-  EXPECT_EQ(copy.pFinger[999], 42);
-  GroupKey empty, emptyCopy(empty);
-  EXPECT_EQ(emptyCopy.pFinger, nullptr);
-}
-
 // A group map key shares its founder's words; the founder may be given new words or
 // go first, and the map key still reads the words it was made with.
 TEST(GroupKeyTest, AMapKeyKeepsItsWordsWhateverBecomesOfItsFounder) {

@@ -3,7 +3,6 @@
 // callback, a second start, and the data lock during a run.
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <functional>
 #include <thread>
@@ -15,7 +14,7 @@
 #include "fixtures/event_recorder.h"
 #include "fixtures/host_records.h"
 #include "fixtures/temp_dir.h"
-#include "twintone.h"
+#include "twintone_ext.h"
 
 using namespace twintone;
 
@@ -42,6 +41,7 @@ class WorkerLoopTest : public ::testing::Test {
   EventRecorder recorder_;
 };
 
+// Progress events carry each file's path and user data, in path order.
 TEST_F(WorkerLoopTest, FilesAreVisitedInPathOrderNotIntakeOrder) {
   for (const char* pszName : {"beta.mp3", "alpha.mp3", "gamma.mp3"}) {
     HostRecord record;
@@ -51,17 +51,16 @@ TEST_F(WorkerLoopTest, FilesAreVisitedInPathOrderNotIntakeOrder) {
   }
   StartAsync();
   ASSERT_TRUE(recorder_.WaitForEnd());
-  std::vector<RecordedEvent> events = recorder_.Events();
-  ASSERT_EQ(events.size(), 5u);
-  EXPECT_EQ(std::make_pair(events[0].nCode, events[0].nData), std::make_pair(-1, 3));
-  const char* expected[] = {"alpha.mp3", "beta.mp3", "gamma.mp3"};
-  for (int k = 1; k <= 3; ++k) {
-    EXPECT_EQ(events[k].nCode, k);
-    EXPECT_EQ(events[k].strText, dir_.Path(expected[k - 1]));
-    EXPECT_EQ(events[k].nData, expected[k - 1][0]);
+  std::vector<std::tuple<int, int, std::string>> vecSeen;
+  for (const RecordedEvent& e : recorder_.Events()) {
+    vecSeen.emplace_back(e.nCode, e.nData, e.strText);
   }
-  EXPECT_EQ(std::make_tuple(events[4].nCode, events[4].nData, events[4].strText),
-            std::make_tuple(4, 0, std::string()));
+  const std::string& d = dir_.Root();
+  EXPECT_EQ(vecSeen, (decltype(vecSeen){{-1, 3, ""},
+                                        {1, 'a', d + "/alpha.mp3"},
+                                        {2, 'b', d + "/beta.mp3"},
+                                        {3, 'g', d + "/gamma.mp3"},
+                                        {4, 0, ""}}));
 }
 
 // What the host does inside an event, and the codes the run sends: a file that
@@ -135,22 +134,37 @@ TEST_F(WorkerLoopTest, StopWhilePausedEndsAndContinueDoesNotResume) {
   EXPECT_EQ(recorder_.Codes(), (std::vector<int>{-1, 4}));
 }
 
+// Inside an event every call that takes the data refuses; outside, the extension's
+// readers wait for the run instead of stopping it.
 TEST_F(WorkerLoopTest, InsideTheCallbackIntakeAndReadingRefuseInsteadOfDeadlocking) {
   LoadFiles(2);
-  std::atomic<int> nIntake{0}, nDealloc{0}, nCounts{0}, nGroups{0};
+  twintone_file_info info{};
+  info.nStructSize = sizeof(info) - 1;
+  EXPECT_EQ(twintone_file_info_at(0, &info), -1);
+  info.nStructSize = sizeof(info);
+  EXPECT_EQ(twintone_file_info_at(-1, &info), -2);
+  std::vector<int> vecInside;
   recorder_.onEvent = [&](int nCode) {
     if (nCode != 1) return;
-    nIntake = AddToDedupeLists(dir_.Root().c_str(), 0);
-    nDealloc = DedupeDealloc();
-    nCounts = GetLoadCounts();
-    nGroups = GetGroupIdCounts();
+    twintone_file_info inner{};
+    inner.nStructSize = sizeof(inner);
+    vecInside = {twintone_file_count(),
+                 twintone_file_info_at(0, &inner),
+                 twintone_set_key_compare(TWINTONE_KEY_LOOSE),
+                 GetLoadCounts(),
+                 GetGroupIdCounts(),
+                 AddToDedupeLists(dir_.Root().c_str(), 0),
+                 DedupeDealloc()};
   };
   StartAsync();
+  EXPECT_EQ(twintone_file_count(), 2);
   ASSERT_TRUE(recorder_.WaitForEnd());
-  EXPECT_EQ(std::make_tuple(nIntake.load(), nDealloc.load(), nCounts.load(), nGroups.load()),
-            std::make_tuple(-1, -1, -1, -1));
+  EXPECT_EQ(vecInside, std::vector<int>(7, -1));
   // DedupeDealloc's stop request ended the run after the first file.
   EXPECT_EQ(recorder_.Codes(), (std::vector<int>{-1, 1, 3}));
+  ASSERT_EQ(twintone_file_info_at(0, &info), 0);
+  EXPECT_EQ(std::make_pair(info.nOutcome, info.nDecodedMs),
+            std::make_pair(TWINTONE_OUTCOME_ALONE, -1));
 }
 
 TEST_F(WorkerLoopTest, ThresholdComesFromPercentOnlyWithinOneToHundred) {

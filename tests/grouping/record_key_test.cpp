@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "fixtures/audio_fixtures.h"
-#include "fixtures/retagged_copies.h"
 #include "fixtures/temp_dir.h"
 #include "grouping/record_key.h"
 

@@ -166,7 +166,7 @@ std::string PlanJson(const std::vector<std::vector<std::string>>& vecGroups,
   twintone_cli::ScanRecord record;
   record.strId = twintone_cli::NewScanId();
   record.vecRoots = {twintone_cli::RealPath(strRoot)};
-  record.bByTags = false;  // a fingerprint scan's: its groups are not heard again
+  record.scan.bFingerprint = true;  // its groups are not heard again before an action
   twintone_cli::Json groups = twintone_cli::Json::array();
   for (const auto& vecGroup : vecGroups) {
     twintone_cli::Json members = twintone_cli::Json::array();
@@ -175,7 +175,8 @@ std::string PlanJson(const std::vector<std::vector<std::string>>& vecGroups,
       record.vecFiles.push_back({twintone_cli::AbsolutePath(strPath),
                                  strRel.empty() ? strPath.substr(strRoot.size() + 1) : strRel,
                                  facts.nDevice, facts.nInode, facts.nSize, facts.nModifiedNs,
-                                 static_cast<int>(&vecGroup - &vecGroups[0])});
+                                 static_cast<int>(&vecGroup - &vecGroups[0]),
+                                 static_cast<int>(&strPath - &vecGroup[0]), {}, ""});
       members.push_back(twintone_cli::PlanEntry{record.vecFiles.back().strPath, "", "", "", "",
                                                 "", &strPath == &vecGroup[0] ? "keep" : "duplicate"});
     }

@@ -100,6 +100,13 @@ TEST_F(ConcurrentRunsTest, ARunWaitsForTheLibraryOrWithNoWaitLeavesItAlone) {
   EXPECT_EQ(1, refused.nExitCode);
   EXPECT_NE(std::string::npos, refused.strErr.find("another twintone run is acting on"));
   EXPECT_EQ(before, Snapshot(dir.Path("lib")));
+  // Nor does a run on another folder that reaches the library through a link.
+  fs::create_directories(dir.Path("outer"));
+  fs::create_directory_symlink(dir.Path("lib"), dir.Path("outer/lib"));
+  std::vector<std::string> vecOuter = Command({"--trash"});
+  vecOuter.back() = dir.Path("outer");
+  CliProcess(vecOuter, "env").Finish();
+  EXPECT_EQ(before, Snapshot(dir.Path("lib")));
   CliProcess waiting(Command({"--trash"}), "env");
   ASSERT_TRUE(waiting.WaitForErr("waiting for another twintone run on " + dir.Path("lib")));
   EXPECT_EQ(before, Snapshot(dir.Path("lib")));

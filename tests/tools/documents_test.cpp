@@ -45,6 +45,16 @@ TEST(DocumentsTest, HostilePlansAndJournalsAreRefusedWithAReason) {
                                            &vecSteps, &strError));
     EXPECT_NE(std::string::npos, strError.find("j.jsonl")) << strJournal;
   }
+  // Not a file: a folder cannot be read as text, a device may never end.
+  for (const std::string& strPath : {dir.Root(), std::string("/dev/null")}) {
+    twintone_cli::JournalHeader header;
+    std::vector<twintone_cli::JournalStep> vecSteps;
+    twintone_cli::LoadedPlan loaded;
+    std::string strError, strPlanError;
+    EXPECT_FALSE(twintone_cli::ReadJournal(strPath, &header, &vecSteps, &strError));
+    EXPECT_FALSE(twintone_cli::LoadPlan(strPath, &loaded, &strPlanError));
+    EXPECT_NE(std::string::npos, (strError + strPlanError).find("not a regular file")) << strPath;
+  }
 }
 
 TEST(ReviewPageTest, NoFileNameCanEndTheDataBlock) {

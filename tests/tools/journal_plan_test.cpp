@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <regex>
@@ -86,6 +87,9 @@ class JournalPlanTest : public ::testing::Test {
 TEST_F(JournalPlanTest, AForgedJournalTouchesNothingItCannotVouchFor) {
   dir.MakeDir("dups");
   std::string strMine = dir.WriteFile("dups/mine.mp3", "a file the user put there");
+  std::string strLinkToMine = dir.Path("lib/c/mine.mp3");
+  fs::create_directories(dir.Path("lib/c"));
+  fs::create_symlink(strMine, strLinkToMine);
   const std::string kV1 = "{\"journal\": \"twintone\", \"version\": 1, \"stamp\": \"x\"}\n";
   const std::string kV2 =
       "{\"journal\": \"twintone\", \"version\": 2, \"stamp\": \"x\"}\n"
@@ -111,6 +115,21 @@ TEST_F(JournalPlanTest, AForgedJournalTouchesNothingItCannotVouchFor) {
        kV2 + Intent(1, "copy", {{"from", strOther}, {"to", strMine},
                                 {"temp", dir.Path("dups/.twintone-partial-x-1")}}, strOther) +
            "{\"step\": \"copied\", \"id\": 1, \"hash\": \"" + HashOf(strMine) + "\"}\n"},
+      {"copy whose old place is a link to the copy",
+       kV2 + Intent(1, "copy", {{"from", strLinkToMine}, {"to", strMine},
+                                {"temp", dir.Path("dups/.twintone-partial-x-1")}}, strMine) +
+           "{\"step\": \"copied\", \"id\": 1, \"hash\": \"" + HashOf(strMine) + "\"}\n"},
+      // One file named as both places of a step: the "second name" is its only one.
+      {"copy onto itself",
+       kV1 + Intent(1, "copy", {{"from", strKeep}, {"to", strKeep}}, strKeep) +
+           "{\"step\": \"copied\", \"id\": 1, \"hash\": \"" + HashOf(strKeep) + "\", \"tdev\": " +
+           std::to_string(twintone_cli::FactsOf(strKeep).nDevice) +
+           ", \"tino\": " + std::to_string(twintone_cli::FactsOf(strKeep).nInode) + "}\n"},
+      {"trash onto itself",
+       kV1 + Intent(1, "trash", {{"from", strKeep}, {"to", strKeep}, {"info", strRecord}}, strKeep)},
+      {"hard link whose kept copy is its own old place",
+       kV1 + Intent(1, "link", {{"from", strKeep}, {"keeper", strKeep}, {"to", strNotes},
+                                {"info", strRecord}}, strNotes, ", \"link\": \"hard\"")},
       {"unknown step",
        kV1 + Intent(1, "delete", {{"from", strNotes}, {"to", "/none"}, {"info", strRecord}},
                     strNotes)},
@@ -265,6 +284,14 @@ TEST_F(JournalPlanTest, UndoAndApplyWorkFromAnyFolder) {
                               vecMembers)), "--move-duplicates", "dups"});
   EXPECT_EQ(0, applied.nExitCode) << applied.strErr;
   EXPECT_TRUE(fs::exists(dir.Path("dups/a/dup.mp3"))) << applied.strOut;
+  // Its report reads like the scan's: the mode and keep lines, each group's heading and
+  // rows (format, length, reason), the count of files; the plan names files absolutely.
+  auto head = [](const std::string& strOut) {
+    std::string strHead = strOut.substr(0, std::min(strOut.find("\nMoves"), strOut.find("\nSummary")));
+    return std::regex_replace(strHead, std::regex("  (\\./|/\\S*/lib/)a/"), "  a/");
+  };
+  EXPECT_EQ(head(paged.strOut), head(applied.strOut));
+  EXPECT_EQ(std::string::npos, applied.strOut.find(" 0 files")) << applied.strOut;
   ASSERT_EQ(0, chdir(strHere.c_str()));
 }
 

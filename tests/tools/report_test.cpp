@@ -64,8 +64,13 @@ class ReportTest : public ::testing::Test {
     first.vecMembers[1].strPassedOver = "decoding stopped early: 0:20 of the 2:00 expected";
     twintone_cli::Group second;
     second.strKeepReason = "kept: longest, 1:02:03; others shorter (?)";
+    // Tags that differ (one per copy, the wide one cut at 100 columns) and two copies
+    // with the same bytes.
     second.vecMembers = {MakeMember(kChinesePath, 812, 3723000, 0, 1.0f, 20, "Ogg"),
-                         MakeMember(kLatin1Path, 700, 0, 64, 0.8f, 21, "MP3")};
+                         MakeMember(kLatin1Path, 812, 0, 64, 0.9999f, 21, "MP3")};
+    second.vecMembers[0].strTitle.clear();
+    for (int i = 0; i < 50; ++i) second.vecMembers[0].strTitle += "\xE6\x9C\x9D";  // 朝, 2 columns
+    second.vecMembers[0].strContentHash = second.vecMembers[1].strContentHash = "ab";
     // Checked by ear: another recording under the same tags; and a near miss.
     second.vecDifferent = {MakeMember("/music/take 2.ogg", 900, 3600000, 96, 0.412f, 22, "Ogg")};
     report.vecGroups = {first, second};
@@ -73,7 +78,9 @@ class ReportTest : public ::testing::Test {
     report.vecNearMisses = {{"/music/edit.mp3", kPlainPath, 0.6734f}};
     report.vecUnique = {"/music/solo.mp3"};
     report.vecSkipped = {{"/music/noise.mp3", "the audio could not be decoded", false},
-                         {"/music/cover.jpg", "not audio", true}};
+                         {"/music/cover.jpg", "not audio", true},
+                         {"/music/l1.mp3", "symbolic link", true},
+                         {"/music/l2.mp3", "symbolic link", true}};
     report.bSubfoldersNotSearched = true;
     report.bMoveRequested = true;
     report.strMoveDir = "/dups";
@@ -121,15 +128,24 @@ TEST_F(ReportTest, EachFormatMatchesItsGoldenFileAndParsesBack) {
 }
 
 TEST_F(ReportTest, FreedBytesSkipLinksSecondPathsToOneFileAndUnsureGroups) {
-  EXPECT_EQ(9'800'000 + 3'900'000 + 700, report.BytesFreed());
-  EXPECT_EQ(9'800'000 + 700, report.BytesMoved());  // the failed move frees nothing
+  EXPECT_EQ(9'800'000 + 3'900'000 + 812, report.BytesFreed());
+  EXPECT_EQ(9'800'000 + 812, report.BytesMoved());  // the failed move frees nothing
+  // The trash frees nothing yet; links are counted.
+  report.strAction = "trash";
+  EXPECT_NE(std::string::npos, Render(twintone_cli::WriteTextReport).find(
+                                   "Moved to the trash: 9.3 MiB (9800812 bytes), freed when it is emptied."));
+  report.strAction = "link-symbolic";
+  EXPECT_NE(std::string::npos,
+            Render(twintone_cli::WriteTextReport).find("Replaced by 2 symbolic links: 9.3 MiB"));
   report.vecGroups[0].vecMembers[1].bSymlink = true;
   report.vecGroups[0].vecMembers[2].nInode = 10;  // the kept file itself, by another name
-  EXPECT_EQ(700, report.BytesFreed());
+  EXPECT_EQ(812, report.BytesFreed());
   EXPECT_EQ(3, report.Duplicates());
   report.vecGroups[1].bUnsure = true;  // all its copies are kept
   EXPECT_EQ(0, report.BytesFreed());
   EXPECT_EQ(2, report.Duplicates());
+  report.vecGroups[0].vecMembers[2].bLeftAlone = true;  // a plan left it where it is
+  EXPECT_EQ(1, report.Duplicates());
 }
 
 }  // namespace

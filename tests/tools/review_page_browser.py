@@ -1,6 +1,7 @@
 #!/usr/bin/python3
-"""The review page in headless Chromium: groups, players, a name that is markup, a
-keeper changed by keyboard, the plan saved and applied.
+"""The review page in headless Chromium: groups, players, a name that is markup, the totals
+and a save bar in reach, a keeper changed by keyboard (its keep line following), copies
+with the same bytes marked, the plan saved and applied.
   review_page_browser.py TWINTONE OUT_DIR [--shoot PAGE PNG]  (--shoot: only a picture)
 Exit 0 on success, 77 when no browser is installed (ctest reports a skip)."""
 import json, os, shutil, subprocess, sys, tempfile, time
@@ -66,8 +67,9 @@ def main():
         tone(os.path.join(lib, "A", "other.mp3"), 660, "Other")
         tone(os.path.join(lib, "B", "other.mp3"), 660, "Other")
         page = os.path.join(work, "review.html")
-        subprocess.run([twintone, "-q", "-r", "--html", page, lib], check=True,
-                       stdout=subprocess.DEVNULL)
+        told = subprocess.run([twintone, "-q", "-r", "--html", page, lib], check=True,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True).stderr
+        check(page in told and "--apply" in told, f"the run names the page and what next: {told}")
 
         driver = browser(os.path.join(work, "profile"), downloads, 420, 900)  # a narrow window
         try:
@@ -82,6 +84,16 @@ def main():
             widths = driver.execute_script(
                 "return [document.documentElement.scrollWidth, window.innerWidth]")
             check(widths[0] <= widths[1], f"the page fits a narrow window: {widths}")
+            totals = driver.find_element(By.ID, "totals").text
+            check(totals.startswith("2 groups, 2 duplicates, "), f"totals first: {totals}")
+            in_view = "const r = document.getElementById('save').getBoundingClientRect();" \
+                      "return r.top >= 0 && r.bottom <= window.innerHeight;"
+            driver.set_window_size(420, 400)  # far shorter than the page
+            check(driver.execute_script("window.scrollTo(0, 0);" + in_view), "save bar in reach")
+            driver.set_window_size(420, 900)
+            # Every copy here has the bytes of its kept copy (one tone, one encoder).
+            same = [n.text for n in driver.find_elements(By.CSS_SELECTOR, ".same") if n.text]
+            check(len(same) == 2 and "Identical" in same[0], f"identical copies: {same}")
 
             # Keep the second copy of the group holding the hostile name, by keyboard.
             group = next(g for g in groups if hostile in g.text)
@@ -89,6 +101,8 @@ def main():
             check(radios[0].is_selected(), "the first copy is kept by default")
             radios[0].send_keys(Keys.ARROW_DOWN)
             check(radios[1].is_selected(), "arrow keys move the keeper")
+            reason = group.find_element(By.CSS_SELECTOR, ".reason").text
+            check(reason == "kept: your choice on the review page", f"keep line: {reason}")
             driver.save_screenshot(os.path.join(out_dir, "review-page-test.png"))
             driver.find_element(By.ID, "save").send_keys(Keys.ENTER)
             plan_text = driver.find_element(By.ID, "plan").get_attribute("value")
@@ -101,7 +115,7 @@ def main():
         roles = [m["role"] for g in json.loads(plan_text)["groups"] for m in g["members"]]
         check(sorted(roles) == ["duplicate", "duplicate", "keep", "keep"], f"roles {roles}")
         downloaded = os.path.join(downloads, "twintone-plan.json")
-        for _ in range(200):  # the download lands a moment later (later on a busy machine)
+        for _ in range(600):  # the download lands a moment later (later on a busy machine)
             if not os.path.exists(downloaded):
                 time.sleep(0.1)
         check(os.path.exists(downloaded), "plan downloaded")

@@ -8,6 +8,7 @@
 #include "common/paths.h"
 #include "act/journal.h"
 #include "act/mover.h"
+#include "act/run_lock.h"
 #include "act/trash.h"
 
 namespace twintone_cli {
@@ -35,7 +36,8 @@ class ActionRun {
     if (!m_journal.Create(strPath, ActionName(m_request.kind), &strError)) return Refuse(strError);
     m_pResult->strJournal = strPath;
     for (const std::string& strRoot : m_request.vecRoots) {
-      if (!Scope("root", RealPath(strRoot))) return Refuse("cannot write the journal");
+      m_vecRoots.push_back(RealPath(strRoot));
+      if (!Scope("root", m_vecRoots.back())) return Refuse("cannot write the journal");
     }
     if (m_request.kind == ActionKind::kMove) {
       if (!MakeDirsJournalled(&m_journal, m_request.strMoveDir, &strError)) return Refuse(strError);
@@ -52,13 +54,18 @@ class ActionRun {
     record.strFrom = dup.strPath;
     std::string strWhy = RecheckDuplicate(dup, keeper);
     if (!strWhy.empty()) return Finish(&record, MoveStatus::kSkipped, strWhy);
-    // A folder reached through a link below a root lies outside it: the journal names
-    // it (and the kept copy's, which a link will point into) before anything in it is
-    // touched.
+    // A folder reached through a link below a root lies outside it: each file in it is
+    // locked like a root given by name, without waiting (another run may be acting on
+    // it), and the journal names the folder (and the kept copy's, which a link will
+    // point into) before anything in it is touched.
     for (const Member* pMember : {&dup, &keeper}) {
       std::string strFolder = RealPath(ParentDir(pMember->strPath));
-      if (!m_request.bDryRun && !strFolder.empty() && !InRootScope(strFolder) &&
-          !Scope("root", strFolder)) {
+      if (m_request.bDryRun || strFolder.empty() || IsBelowAny(strFolder, m_vecRoots)) {
+        continue;
+      }
+      strWhy = LockOutside(strFolder + "/" + BaseName(pMember->strPath));
+      if (!strWhy.empty()) return Finish(&record, MoveStatus::kSkipped, strWhy);
+      if (!InRootScope(strFolder) && !Scope("root", strFolder)) {
         return Outcome(StepResult::kJournal, &record, "");
       }
     }
@@ -96,6 +103,27 @@ class ActionRun {
     scope.strKind = pszKind;
     scope.strPath = strRealPath;
     return m_journal.Write(scope);
+  }
+
+  static bool IsBelowAny(const std::string& strRealPath,
+                         const std::vector<std::string>& vecDirs) {
+    for (const std::string& strDir : vecDirs) {
+      if (IsWithin(strRealPath, strDir)) return true;
+    }
+    return false;
+  }
+
+  // Locks strFile, a file outside the command line's folders, as a root of this run
+  // (the run already holds a file it was given by name); "" once held, else why it
+  // stays.
+  std::string LockOutside(const std::string& strFile) {
+    std::string strError;
+    if (IsBelowAny(strFile, m_vecRoots) ||
+        m_locks.Take({strFile}, false, [](const std::string&) {}, &strError) ==
+            LockOutcome::kTaken) {
+      return "";
+    }
+    return strFile + ", reached through a link, cannot be locked: " + strError;
   }
 
   bool InRootScope(const std::string& strRealPath) const {
@@ -204,6 +232,8 @@ class ActionRun {
   const ActionRequest& m_request;
   ActionResult* m_pResult;
   Journal m_journal;
+  std::vector<std::string> m_vecRoots;  // the real paths of the command line's paths
+  RunLocks m_locks;  // files outside them that were acted on, and their folders
   int m_nId = 0;
   std::set<std::string> m_setPlanned;  // destinations handed out in this run
   std::set<std::string> m_setScope;    // kind + real path of each scope line written
@@ -236,6 +266,7 @@ ActionResult RunActions(const std::vector<Group>& vecGroups, const ActionRequest
   for (const Group& group : vecGroups) {
     for (size_t i = 1; i < group.vecMembers.size(); ++i) {
       if (pbStop != nullptr && pbStop->load()) return result;
+      if (group.vecMembers[i].bLeftAlone) continue;  // a plan's choice: not even a record
       if (group.bUnsure) {
         MoveRecord record;
         record.strFrom = group.vecMembers[i].strPath;

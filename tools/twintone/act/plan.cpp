@@ -1,5 +1,6 @@
 #include "act/plan.h"
 
+#include <map>
 #include <set>
 #include <unordered_map>
 
@@ -45,7 +46,7 @@ bool HasControlByte(const std::string& strBytes) {
 }
 
 Member MemberOf(const ScanRecordFile& file) {
-  Member member;
+  Member member = file.facts;
   member.strPath = file.strPath;
   member.nDevice = file.nDevice;
   member.nInode = file.nInode;
@@ -108,14 +109,30 @@ bool LoadPlan(const std::string& strPath, LoadedPlan* pPlan, std::string* pstrEr
 
   *pPlan = LoadedPlan();
   pPlan->vecRoots = record.vecRoots;
-  pPlan->bByTags = record.bByTags;
+  pPlan->scan = record.scan;
+  pPlan->scan.vecGroups.clear();
+  for (const ScanRecordFile& file : record.vecFiles) {
+    if (file.nGroup >= 0) continue;
+    if (file.strSkipped.empty()) {
+      pPlan->scan.vecUnique.push_back(file.strPath);
+    } else {
+      pPlan->scan.vecSkipped.push_back({file.strPath, file.strSkipped, false});
+    }
+  }
+  auto scanGroup = [&](int nGroup) -> const Group* {
+    return nGroup >= 0 && static_cast<size_t>(nGroup) < record.scan.vecGroups.size()
+               ? &record.scan.vecGroups[static_cast<size_t>(nGroup)]
+               : nullptr;
+  };
+  std::map<int, size_t> mapPlanGroup;  // scan group: its group in the plan
   std::set<std::string> setNamed;
   std::vector<std::string> vecChanged;
   for (size_t g = 0; g < plan.vecGroups.size(); ++g) {
     std::string strGroup = "group " + std::to_string(g + 1);
     Group group;
-    std::vector<Member> vecDuplicates;
+    std::vector<Member> vecDuplicates, vecLeft;
     int nScanGroup = -1;
+    bool bKeptAsScanned = false;
     for (const PlanEntry& entry : plan.vecGroups[g]) {
       const std::string& strFile = entry.strPath;
       if (strFile.empty()) return refuse("a file of " + strGroup + " has no path");
@@ -133,12 +150,17 @@ bool LoadPlan(const std::string& strPath, LoadedPlan* pPlan, std::string* pstrEr
       }
       nScanGroup = file.nGroup;
       const std::string& strRole = entry.strRole;
-      if (strRole == "leave") continue;
+      if (strRole == "leave") {
+        vecLeft.push_back(MemberOf(file));
+        vecLeft.back().bLeftAlone = true;
+        continue;
+      }
       std::string strWhy = Changed(file);
       if (!strWhy.empty()) vecChanged.push_back(TerminalSafe(file.strPath) + ": " + strWhy);
       if (strRole == "keep") {
         if (!group.vecMembers.empty()) return refuse(strGroup + " keeps two copies");
         group.vecMembers.push_back(MemberOf(file));
+        bKeptAsScanned = file.nMember == 0;
       } else if (strRole == "duplicate") {
         if (!StaysBelow(file.strRel) || HasControlByte(file.strRel)) {
           return refuse(TerminalSafe(file.strPath) + " would be moved outside the target folder");
@@ -152,9 +174,29 @@ bool LoadPlan(const std::string& strPath, LoadedPlan* pPlan, std::string* pstrEr
     if (!vecDuplicates.empty() && group.vecMembers.empty()) {
       return refuse(strGroup + " has no copy to keep");
     }
-    if (vecDuplicates.empty()) continue;
     group.vecMembers.insert(group.vecMembers.end(), vecDuplicates.begin(), vecDuplicates.end());
+    group.vecMembers.insert(group.vecMembers.end(), vecLeft.begin(), vecLeft.end());
+    if (group.vecMembers.empty()) continue;
+    const Group* pScanned = scanGroup(nScanGroup);
+    group.strKeepReason = vecLeft.size() == group.vecMembers.size()
+                              ? "left alone: every copy stays"
+                          : bKeptAsScanned && pScanned != nullptr ? pScanned->strKeepReason
+                                                                  : "kept: your choice on the review page";
+    mapPlanGroup[nScanGroup] = pPlan->vecGroups.size();
     pPlan->vecGroups.push_back(std::move(group));
+  }
+  // Grouped files the plan does not name stay too, in their group.
+  for (const ScanRecordFile& file : record.vecFiles) {
+    if (file.nGroup < 0 || setNamed.count(file.strPath) != 0) continue;
+    auto it = mapPlanGroup.find(file.nGroup);
+    if (it == mapPlanGroup.end()) {
+      Group group;
+      group.strKeepReason = "left alone: the plan does not name this group";
+      it = mapPlanGroup.emplace(file.nGroup, pPlan->vecGroups.size()).first;
+      pPlan->vecGroups.push_back(std::move(group));
+    }
+    pPlan->vecGroups[it->second].vecMembers.push_back(MemberOf(file));
+    pPlan->vecGroups[it->second].vecMembers.back().bLeftAlone = true;
   }
   if (!vecChanged.empty()) {
     *pstrError = "the plan is refused, its files changed since the scan:";

@@ -14,13 +14,19 @@ namespace twintone_cli {
 
 // What a plan asks, in the terms of its scan.
 struct LoadedPlan {
-  std::vector<Group> vecGroups;  // the kept copy first, then the duplicates
+  // The kept copy first, then the duplicates, then the copies left alone (a group whose
+  // copies are all left alone keeps no copy first). Each member carries the facts its
+  // scan reported; the keep reason is the scan's while its kept copy is kept.
+  std::vector<Group> vecGroups;
+  // The scan's settings, totals, unique and skipped files, for the report of the run
+  // that applies the plan (its vecGroups empty).
+  RunReport scan;
   std::map<std::string, std::string> mapRelative;  // a duplicate's place below a target
   std::vector<std::string> vecRoots;               // the scan's roots (real paths)
-  bool bByTags = true;  // its scan grouped by tags, so its groups are checked by ear
 };
 
-// Reads a plan. Files left out are dropped, and so are groups without duplicates.
+// Reads a plan. Files it leaves alone, or does not name, stay in their groups marked
+// left alone.
 // Refuses (false, with the reason) the whole plan when it is malformed, carries no
 // scan id or one not known here, names a file the scan did not find (or one with a
 // control character in its name), names a file twice, puts together files the scan

@@ -85,6 +85,11 @@ Undone UndoEntry(const JournalEntry& entry, const JournalContents& contents, std
 
 UndoOutcome UndoJournal(const std::string& strPath, FILE* pOut, const UndoGate& pfnGate) {
   UndoOutcome outcome;
+  // Opening a FIFO would wait for a writer: only a regular file is opened.
+  if (FactsOf(strPath, true).bExists && !FactsOf(strPath, true).bRegular) {
+    outcome.strError = "the journal " + strPath + " is not a regular file";
+    return outcome;
+  }
   FdGuard lock(open(strPath.c_str(), O_RDONLY | O_CLOEXEC));
   if (lock.Get() >= 0 && flock(lock.Get(), LOCK_EX | LOCK_NB) != 0) {
     outcome.strError = "another twintone run is using the journal " + strPath;

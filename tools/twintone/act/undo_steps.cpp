@@ -34,6 +34,12 @@ bool SameInode(const FileFacts& a, const FileFacts& b) {
   return a.bExists && b.bExists && a.nDevice == b.nDevice && a.nInode == b.nInode;
 }
 
+// Whether strA and strB name one directory entry, however spelled (a folder on the way
+// may be a link): removing or replacing one of them then loses the file itself.
+bool SameEntry(const std::string& strA, const std::string& strB) {
+  return AbsolutePath(strA) == AbsolutePath(strB);
+}
+
 void RemoveName(const std::string& strPath) {
   if (unlink(strPath.c_str()) == 0) SyncDir(ParentDir(strPath));
 }
@@ -120,8 +126,15 @@ Undone UndoCopy(const JournalEntry& entry, int nVersion, const std::string& strS
   bool bCopyIsOurs =
       entry.bCopied && to.bRegular && HashOf(strTo) == entry.strCopyHash &&
       (nVersion >= 2 || (to.nDevice == entry.nCopyDevice && to.nInode == entry.nCopyInode));
-  if (FactsOf(strFrom).bExists) {
+  FileFacts from = FactsOf(strFrom);
+  if (from.bExists) {
     if (!bCopyIsOurs) return Undone::kInPlace;
+    // A link to the copy, or the copy under another name, holds no bytes of its own.
+    if (!from.bRegular || SameInode(from, to)) {
+      *pstrWhy = "its old place holds a link to the copy, not a file of its own; the copy "
+                 "stays at " + strTo;
+      return Undone::kProblem;
+    }
     if (!SameBytes(strFrom, strTo)) {
       *pstrWhy = "both places hold a file and the old one has changed; both are left";
       return Undone::kProblem;
@@ -163,14 +176,22 @@ Undone UndoTrashOrLink(const JournalEntry& entry, int nVersion, std::string* pst
       if (!PutBack(strKept, strFrom, false, pstrWhy)) return Undone::kProblem;
       result = Undone::kRestored;
     } else if (SameInode(from, kept)) {
+      if (SameEntry(strFrom, strKept)) {
+        *pstrWhy = "its old place and its place in the trash are one name";
+        return Undone::kProblem;
+      }
       RemoveName(strKept);  // a second name only: the original never left
     } else {
       // The link the step made, and nothing else, may be replaced by the original.
       FileFacts keeper = FactsOf(entry.strKeeper, true);
       char szTarget[4096];
       ssize_t nLength = readlink(strFrom.c_str(), szTarget, sizeof(szTarget));
+      // A hard link is another name of the kept copy, never the kept copy's own name.
+      FileFacts keeperName = FactsOf(entry.strKeeper);
       bool bOurLink = entry.strOp == "link" &&
-                      (entry.bHardLink ? SameInode(from, keeper) && !SameInode(from, kept)
+                      (entry.bHardLink ? SameInode(from, keeper) && !SameInode(from, kept) &&
+                                             keeperName.bRegular &&
+                                             !SameEntry(strFrom, entry.strKeeper)
                                        : from.bSymlink && nLength > 0 &&
                                              (nVersion < 2 ||
                                               std::string(szTarget, nLength) == entry.strKeeper));

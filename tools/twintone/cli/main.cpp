@@ -16,6 +16,8 @@
 #include "scan/scan_record.h"
 #include "report/report.h"
 #include "act/undo.h"
+#include "common/paths.h"
+#include "common/text_escape.h"
 
 namespace twintone_cli {
 namespace {
@@ -100,8 +102,24 @@ bool WritePage(const Options& options, const RunReport& report) {
   bool bDone = !strId.empty() &&
                SaveScanRecord(RecordOf(report, options.vecPaths, strId), &strError) &&
                WriteReviewPage(report, options.vecPaths, strId, options.strHtml, &strError);
-  if (!bDone) Fail(strError);
-  return bDone;
+  if (!bDone) {
+    Fail(strError);
+    return false;
+  }
+  // Where the page is and what comes after it, for someone who has not read --help.
+  if (report.vecGroups.empty()) {
+    std::fprintf(stderr, "twintone: review page written to %s; it has no duplicates to review\n",
+                 TerminalSafe(AbsolutePath(options.strHtml)).c_str());
+    return true;
+  }
+  std::fprintf(stderr,
+               "twintone: review page written to %s\n"
+               "twintone: open it in a browser, choose the copies to keep and press Save plan\n"
+               "twintone: then run: twintone --apply twintone-plan.json --trash\n"
+               "  (the plan as saved, often in ~/Downloads; or --move-duplicates DIR, or --link\n"
+               "  hard, instead of --trash; add --dry-run to see it first)\n",
+               TerminalSafe(AbsolutePath(options.strHtml)).c_str());
+  return true;
 }
 
 int Run(const Options& options) {
@@ -139,7 +157,9 @@ int Run(const Options& options) {
   ActionRequest request;
   request.vecRoots = vecRoots;
   if (!options.strApply.empty()) {
+    report = plan.scan;  // the report reads like the scan's
     report.vecGroups = plan.vecGroups;
+    report.bFromPlan = true;
     request.mapRelative = plan.mapRelative;
     outcome.bStarted = true;
   } else {
@@ -154,7 +174,7 @@ int Run(const Options& options) {
   // Tags can agree on different recordings: before an action, tag groups are checked
   // by ear, and what does not sound like its kept copy is set apart, untouched.
   const bool bActing = ActionKindOf(options) != ActionKind::kNone;
-  const bool bTagGroups = options.strApply.empty() ? !options.bFingerprint : plan.bByTags;
+  const bool bTagGroups = options.strApply.empty() ? !options.bFingerprint : !plan.scan.bFingerprint;
   bool bChecked = true;
   if (bActing && bTagGroups && !outcome.bInterrupted) {
     auto warn = [](const std::string& strLine) {

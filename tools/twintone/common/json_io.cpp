@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <fstream>
 #include <iterator>
+#include <vector>
 
 #include "common/text_escape.h"
 
@@ -29,10 +30,15 @@ const Json* Find(const Json& obj, const char* pszKey) {
 
 bool ReadDocumentFile(const char* pszWhat, const std::string& strPath, std::string* pstrText,
                       std::string* pstrError) {
+  // Looked at before it is opened: a FIFO would block the open, and a device or a
+  // folder never ends or cannot be read as text.
   struct stat info;
-  std::ifstream in(strPath, std::ios::binary);
-  if (!in || stat(strPath.c_str(), &info) != 0) {
+  if (stat(strPath.c_str(), &info) != 0) {
     *pstrError = std::string("cannot read ") + pszWhat + " " + strPath;
+    return false;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    *pstrError = std::string(pszWhat) + " " + strPath + " is not a regular file";
     return false;
   }
   if (info.st_size > kMaxJsonDocumentBytes) {
@@ -40,7 +46,19 @@ bool ReadDocumentFile(const char* pszWhat, const std::string& strPath, std::stri
                  std::to_string(info.st_size) + " bytes)";
     return false;
   }
-  pstrText->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  std::ifstream in(strPath, std::ios::binary);
+  pstrText->clear();
+  std::vector<char> buffer(1 << 16);
+  // read() reports a failing read through badbit where an iterator would throw; a
+  // file that grows while it is read stops at the limit.
+  while (in && static_cast<int64_t>(pstrText->size()) <= kMaxJsonDocumentBytes) {
+    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    pstrText->append(buffer.data(), static_cast<size_t>(in.gcount()));
+  }
+  if (!in.eof() || static_cast<int64_t>(pstrText->size()) > kMaxJsonDocumentBytes) {
+    *pstrError = std::string("cannot read ") + pszWhat + " " + strPath;
+    return false;
+  }
   return true;
 }
 

@@ -4,18 +4,28 @@
 #include <sys/stat.h>
 
 #include <cinttypes>
+#include <cmath>
 #include <cstdio>
 #include <set>
 #include <utility>
 
 namespace twintone_cli {
 
+bool Group::IsDuplicate(size_t i) const {
+  return i > 0 && i < vecMembers.size() && !bUnsure && !vecMembers[i].bLeftAlone;
+}
+
+bool Group::IdenticalToKept(size_t i) const {
+  if (i == 0 || i >= vecMembers.size() || vecMembers[0].bLeftAlone) return false;
+  const std::string& strKept = vecMembers[0].strContentHash;
+  return !strKept.empty() && vecMembers[i].strContentHash == strKept &&
+         vecMembers[i].nSizeBytes == vecMembers[0].nSizeBytes;
+}
+
 int RunReport::Duplicates() const {
   int nDuplicates = 0;
   for (const Group& group : vecGroups) {
-    if (!group.bUnsure && !group.vecMembers.empty()) {
-      nDuplicates += static_cast<int>(group.vecMembers.size()) - 1;
-    }
+    for (size_t i = 1; i < group.vecMembers.size(); ++i) nDuplicates += group.IsDuplicate(i);
   }
   return nDuplicates;
 }
@@ -30,12 +40,13 @@ int64_t DuplicateBytes(const std::vector<Group>& vecGroups, Picker bCounts) {
   std::set<std::pair<uint64_t, uint64_t>> setCounted;
   int64_t nBytes = 0;
   for (const Group& group : vecGroups) {
-    if (group.bUnsure) continue;
     for (size_t i = 0; i < group.vecMembers.size(); ++i) {
       const Member& member = group.vecMembers[i];
       bool bKnown = member.nDevice != 0 || member.nInode != 0;
       bool bFirstSighting = !bKnown || setCounted.insert({member.nDevice, member.nInode}).second;
-      if (i == 0 || member.bSymlink || !bFirstSighting || !bCounts(member)) continue;
+      if (!group.IsDuplicate(i) || member.bSymlink || !bFirstSighting || !bCounts(member)) {
+        continue;
+      }
       nBytes += member.nSizeBytes;
     }
   }
@@ -83,6 +94,18 @@ std::string FormatDuration(int nMilliseconds) {
     std::snprintf(szText, sizeof(szText), "%d:%02d", nSeconds / 60, nSeconds % 60);
   }
   return szText;
+}
+
+std::string FormatMatch(float fSimilarity) {
+  double fTenths = std::floor(static_cast<double>(fSimilarity) * 1000.0 + 1e-3);
+  if (!std::isfinite(fTenths)) return "?";
+  char szText[32];
+  std::snprintf(szText, sizeof(szText), "%.1f%%", fTenths / 10.0);
+  return szText;
+}
+
+std::string CountOf(int64_t nCount, const std::string& strOne, const std::string& strMany) {
+  return std::to_string(nCount) + " " + (nCount == 1 ? strOne : strMany);
 }
 
 std::string FormatBytes(int64_t nBytes) {

@@ -38,6 +38,12 @@ struct Member {
   bool bLossless = false;
   int64_t nModifiedNs = 0;  // modification time, nanoseconds since the epoch; 0 unknown
   int nDecodedMs = -1;      // fingerprint mode: audio decoded; -1 unknown
+  // A 128-bit hash of the file's bytes in hex, worked out only when another member of
+  // the group has the same size; empty otherwise or when the file could not be read.
+  std::string strContentHash;
+  // A plan left this copy alone: it stays where it is and is neither kept first nor a
+  // duplicate. Only --apply sets it; such members come after the others.
+  bool bLeftAlone = false;
 };
 
 // Members in the library's order until ChooseKeepers (keeper.h) orders them keeper
@@ -50,6 +56,13 @@ struct Group {
   // Every copy looks damaged, so it is unclear which one is good: all are kept, none
   // is a duplicate, nothing of the group may be moved.
   bool bUnsure = false;
+
+  // Whether member i is a duplicate that --apply or an action would act on: not the
+  // first, not left alone, and the group not unsure.
+  bool IsDuplicate(size_t i) const;
+  // Whether member i (not the first) has the very bytes of the first member.
+  bool IdenticalToKept(size_t i) const;
+
   // Tag groups checked by ear (decide/tag_confirm.h): members whose tags agree with the
   // kept copy's but whose audio does not match it ("same tags, different recording").
   // Listed, never acted on, and not counted as duplicates.
@@ -113,6 +126,8 @@ struct RunReport {
   bool bSubfoldersNotSearched = false;   // a given folder held folders and -r was off
   std::string strKeepPolicy = "best";    // --keep as given, for the reports
   bool bLoose = false;                   // tag mode: --loose
+  // --apply: the groups come from a plan; the scan's facts from its record.
+  bool bFromPlan = false;
 
   bool bMoveRequested = false;  // any action: move, trash or link
   bool bDryRun = false;
@@ -137,8 +152,14 @@ struct RunReport {
 
 // "3:07", "1:02:03"; "?" for 0.
 std::string FormatDuration(int nMilliseconds);
-// "812 B", "4.2 MiB", "1.3 GiB" (powers of 1024).
+// "812 B", "4.2 MiB", "1.3 GiB" (powers of 1024, one decimal). The review page's
+// script writes sizes the same way.
 std::string FormatBytes(int64_t nBytes);
+// Similarity 0..1 as "97.3%": one decimal, cut rather than rounded, so that only a
+// full match reads "100.0%". The review page's script does the same.
+std::string FormatMatch(float fSimilarity);
+// "1 symbolic link", "142 symbolic links".
+std::string CountOf(int64_t nCount, const std::string& strOne, const std::string& strMany);
 
 }  // namespace twintone_cli
 

@@ -7,10 +7,11 @@
 //   keep_policy, partial, subfolders_not_searched, summary {...}, groups [{group, keep_reason, unsure, members
 //   [{keep, path, path_hex?, title, artist, album, format, lossless, duration_ms,
 //   bitrate_kbps, size_bytes, modified_ns, similarity? (percent, where it was
-//   measured: fingerprint mode, tag groups checked by ear), decoded_ms?, passed_over?}],
-//   different_recordings [members alike, keep false: same tags, another recording]}],
-//   near_floor_percent and near_misses [{path, path_hex?, other, other_hex?,
-//   similarity}] (fingerprint mode), files [{path, path_hex?, outcome, group?, reason?,
+//   measured: fingerprint mode, tag groups checked by ear), decoded_ms?, passed_over?,
+//   identical (the same bytes as the kept copy), left_alone (a plan left it where it
+//   is)}], different_recordings [members alike, keep false: same tags, another
+//   recording]}], near_floor_percent and near_misses [{path, path_hex?, other,
+//   other_hex?, similarity}] (fingerprint mode), files [{path, path_hex?, outcome, group?, reason?,
 //   left_out?}] (every file examined, once, in path order), and with
 //   an action: moves {action, dir, journal, dry_run, items [{from, from_hex?, to,
 //   to_hex?, status ("moved" | "would_move" | "failed" | "skipped"), error?}], error?
@@ -34,7 +35,7 @@ namespace {
 
 // The layout's version, raised when a field's meaning changes or one goes away; the
 // schema in docs/report.schema.json carries the same number.
-constexpr int kSchemaVersion = 2;
+constexpr int kSchemaVersion = 3;
 
 // Similarity 0..1 as a percentage with two decimals, for CSV.
 std::string PercentText(float fValue) {
@@ -63,7 +64,7 @@ std::vector<FileLine> FileLines(const RunReport& report) {
   for (size_t g = 0; g < report.vecGroups.size(); ++g) {
     const Group& group = report.vecGroups[g];
     for (size_t i = 0; i < group.vecMembers.size(); ++i) {
-      bool bKept = i == 0 || group.bUnsure;
+      bool bKept = !group.IsDuplicate(i);
       vecLines.push_back({&group.vecMembers[i].strPath, bKept ? "kept" : "duplicate", g + 1, i + 1,
                           &group.vecMembers[i], nullptr});
     }
@@ -131,7 +132,7 @@ void Layout(const Json& value, const std::string& strIndent, bool bTop, std::str
   }
 }
 
-Json MemberJson(const Member& member, bool bKeep, bool bFingerprint) {
+Json MemberFields(const Member& member, bool bKeep, bool bIdentical, bool bFingerprint) {
   Json obj = {{"keep", bKeep}};
   PutPath(obj, "path", member.strPath);
   obj.update(Json{{"title", member.strTitle},
@@ -148,7 +149,14 @@ Json MemberJson(const Member& member, bool bKeep, bool bFingerprint) {
   }
   if (bFingerprint && member.nDecodedMs >= 0) obj["decoded_ms"] = member.nDecodedMs;
   if (!member.strPassedOver.empty()) obj["passed_over"] = member.strPassedOver;
+  obj["identical"] = bIdentical;
+  obj["left_alone"] = member.bLeftAlone;
   return obj;
+}
+
+Json MemberJson(const Group& group, size_t i, bool bFingerprint) {
+  return MemberFields(group.vecMembers[i], !group.IsDuplicate(i), group.IdenticalToKept(i),
+                      bFingerprint);
 }
 
 Json FilesJson(const RunReport& report) {
@@ -210,12 +218,11 @@ void WriteJsonReport(const RunReport& report, FILE* pOut) {
     const Group& group = report.vecGroups[g];
     Json members = Json::array();
     for (size_t i = 0; i < group.vecMembers.size(); ++i) {
-      members.push_back(
-          MemberJson(group.vecMembers[i], i == 0 || group.bUnsure, report.bFingerprint));
+      members.push_back(MemberJson(group, i, report.bFingerprint));
     }
     Json different = Json::array();
     for (const Member& member : group.vecDifferent) {
-      different.push_back(MemberJson(member, false, report.bFingerprint));
+      different.push_back(MemberFields(member, false, false, report.bFingerprint));
     }
     groups.push_back({{"group", g + 1},
                       {"keep_reason", group.strKeepReason},

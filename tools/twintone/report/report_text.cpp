@@ -13,10 +13,6 @@ namespace twintone_cli {
 
 namespace {
 
-std::string Plural(int64_t nCount, const char* pszOne, const char* pszMany) {
-  return std::to_string(nCount) + " " + (nCount == 1 ? pszOne : pszMany);
-}
-
 void WriteModeLine(const RunReport& report, FILE* pOut) {
   if (report.bFingerprint) {
     std::fprintf(pOut, "Grouped by fingerprint: %s, similarity at least %d%%.\n",
@@ -33,44 +29,99 @@ void WriteModeLine(const RunReport& report, FILE* pOut) {
                strFields.c_str());
 }
 
-// One member's row; with bMatch a similarity column ("?" where none was measured).
-void WriteMemberRow(const char* pszMark, const Member& member, bool bMatch, FILE* pOut) {
-  std::string strBitrate =
-      member.nBitrateKbps > 0 ? std::to_string(member.nBitrateKbps) + " kbit/s" : "? kbit/s";
-  char szMatch[16] = "";
-  if (bMatch && std::isfinite(member.fSimilarity)) {
-    std::snprintf(szMatch, sizeof(szMatch), " %6.1f%%", member.fSimilarity * 100.0f);
-  } else if (bMatch) {
-    std::snprintf(szMatch, sizeof(szMatch), " %7s", "?");
+// The page is meant for a terminal of 100 columns: the tag lines are cut to fit it.
+constexpr size_t kTextColumns = 100;
+
+// The head of strText (made TerminalSafe) that fits in nColumns, ended by "..." when cut.
+std::string HeadToFit(const std::string& strText, size_t nColumns) {
+  std::string strSafe = TerminalSafe(strText);
+  if (TextColumns(strSafe) <= nColumns) return strSafe;
+  while (!strSafe.empty() && TextColumns(strSafe + "...") > nColumns) {
+    size_t nEnd = strSafe.size() - 1;  // back to the lead byte of the last character
+    while (nEnd > 0 && (static_cast<unsigned char>(strSafe[nEnd]) & 0xC0) == 0x80) --nEnd;
+    strSafe.resize(nEnd);
   }
-  std::fprintf(pOut, "  %-6s %7s %12s %11s  %-8s%s  %s\n", pszMark,
-               FormatDuration(member.nDurationMs).c_str(), strBitrate.c_str(),
-               FormatBytes(member.nSizeBytes).c_str(),
-               member.strFormat.empty() ? "?" : member.strFormat.c_str(), szMatch,
-               TerminalSafe(member.strPath).c_str());
+  return strSafe + "...";
 }
 
+// "Title / Artist / Album", "?" for an empty tag; "no tags" when all are empty.
+std::string TagsText(const Member& member) {
+  if (member.strTitle.empty() && member.strArtist.empty() && member.strAlbum.empty()) {
+    return "no tags";
+  }
+  auto tag = [](const std::string& strTag) { return strTag.empty() ? std::string("?") : strTag; };
+  return tag(member.strTitle) + " / " + tag(member.strArtist) + " / " + tag(member.strAlbum);
+}
+
+bool SameTags(const Group& group) {
+  for (const Member& member : group.vecMembers) {
+    const Member& first = group.vecMembers.front();
+    if (member.strTitle != first.strTitle || member.strArtist != first.strArtist ||
+        member.strAlbum != first.strAlbum) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// A second line under a copy, indented past the mark column and cut to the page.
+void WriteNote(const std::string& strNote, FILE* pOut) {
+  std::fprintf(pOut, "         %s\n", HeadToFit(strNote, kTextColumns - 9).c_str());
+}
+
+// A group: its heading (with the tags when every copy has the same), then a row per
+// copy, each followed by what sets it apart: its own tags, the same bytes as the kept
+// copy, why it was passed over.
 void WriteGroup(const Group& group, bool bFingerprint, size_t nNumber, size_t nTotal,
                 FILE* pOut) {
   std::fprintf(pOut, "\nGroup %zu of %zu (%zu files): %s\n", nNumber, nTotal,
                group.vecMembers.size() + group.vecDifferent.size(), group.strKeepReason.c_str());
-  // Only what was heard has a similarity: fingerprint groups, and tag groups once
-  // checked by ear.
-  bool bMatch = bFingerprint || !group.vecDifferent.empty();
-  for (const Member& member : group.vecMembers) bMatch |= std::isfinite(member.fSimilarity) != 0;
+  bool bSameTags = SameTags(group);
+  if (bSameTags && !group.vecMembers.empty()) {
+    std::fprintf(pOut, "  %s\n", HeadToFit(TagsText(group.vecMembers[0]), kTextColumns - 2).c_str());
+  }
+  // Only what was heard has a similarity: fingerprint groups, and tag groups whose
+  // check by ear set a copy apart ("?" where a copy could not be compared).
+  const bool bMatch = bFingerprint || !group.vecDifferent.empty();
   std::fprintf(pOut, "  %-6s %7s %12s %11s  %-8s%s  %s\n", "", "Length", "Bitrate", "Size",
                "Format", bMatch ? "   Match" : "", "Path");
+  auto match = [&](const Member& member) {
+    char szMatch[16] = "";
+    if (bMatch) {
+      std::snprintf(szMatch, sizeof(szMatch), " %7s",
+                    std::isfinite(member.fSimilarity) ? FormatMatch(member.fSimilarity).c_str()
+                                                      : "?");
+    }
+    return std::string(szMatch);
+  };
   for (size_t i = 0; i < group.vecMembers.size(); ++i) {
     const Member& member = group.vecMembers[i];
-    WriteMemberRow(group.bUnsure ? "keep ?" : (i == 0 ? "keep *" : ""), member, bMatch, pOut);
-    if (!member.strPassedOver.empty()) {
-      std::fprintf(pOut, "  %-6s   passed over, %s\n", "",
-                   TerminalSafe(member.strPassedOver).c_str());
-    }
+    const char* pszMark = member.bLeftAlone ? "leave"
+                          : group.bUnsure   ? "keep ?"
+                          : i == 0          ? "keep *"
+                                            : "";
+    std::string strBitrate =
+        member.nBitrateKbps > 0 ? std::to_string(member.nBitrateKbps) + " kbit/s" : "? kbit/s";
+    std::fprintf(pOut, "  %-6s %7s %12s %11s  %-8s%s  %s\n", pszMark,
+                 FormatDuration(member.nDurationMs).c_str(), strBitrate.c_str(),
+                 FormatBytes(member.nSizeBytes).c_str(),
+                 member.strFormat.empty() ? "?" : member.strFormat.c_str(), match(member).c_str(),
+                 TerminalSafe(member.strPath).c_str());
+    if (!bSameTags) WriteNote(TagsText(member), pOut);
+    if (group.IdenticalToKept(i)) WriteNote("identical: the same bytes as the kept copy", pOut);
+    if (!member.strPassedOver.empty()) WriteNote("passed over, " + member.strPassedOver, pOut);
   }
   if (group.vecDifferent.empty()) return;
   std::fprintf(pOut, "  same tags, different recording (never acted on):\n");
-  for (const Member& member : group.vecDifferent) WriteMemberRow("differ", member, bMatch, pOut);
+  for (const Member& member : group.vecDifferent) {
+    std::string strBitrate =
+        member.nBitrateKbps > 0 ? std::to_string(member.nBitrateKbps) + " kbit/s" : "? kbit/s";
+    std::fprintf(pOut, "  %-6s %7s %12s %11s  %-8s%s  %s\n", "differ",
+                 FormatDuration(member.nDurationMs).c_str(), strBitrate.c_str(),
+                 FormatBytes(member.nSizeBytes).c_str(),
+                 member.strFormat.empty() ? "?" : member.strFormat.c_str(), match(member).c_str(),
+                 TerminalSafe(member.strPath).c_str());
+  }
 }
 
 void WriteNearMisses(const RunReport& report, FILE* pOut) {
@@ -81,7 +132,7 @@ void WriteNearMisses(const RunReport& report, FILE* pOut) {
                report.nNearFloor, report.nSimilarity);
   if (report.vecNearMisses.empty()) std::fprintf(pOut, "  none\n");
   for (const NearMiss& near : report.vecNearMisses) {
-    std::fprintf(pOut, "  %6.1f%%  %s\n  %7s  %s\n", near.fSimilarity * 100.0f,
+    std::fprintf(pOut, "  %7s  %s\n  %7s  %s\n", FormatMatch(near.fSimilarity).c_str(),
                  TerminalSafe(near.strPath).c_str(), "~", TerminalSafe(near.strOther).c_str());
   }
 }
@@ -126,35 +177,72 @@ void WriteMoves(const RunReport& report, FILE* pOut) {
   }
 }
 
-// "; 5 left out (3 not audio, 2 links)", or "" when nothing was left out.
+// A reason a file was left out, as a count of them: "1 symbolic link", "2 symbolic
+// links". Reasons naming another file are counted together.
+std::string ReasonCount(const std::string& strReason, int nCount) {
+  static const std::map<std::string, std::string> kPlurals = {
+      {"symbolic link", "symbolic links"},
+      {"broken symbolic link", "broken symbolic links"},
+      {"hidden folder", "hidden folders"},
+      {"empty file", "empty files"},
+      {"not a regular file", "not regular files"},
+      {"second name of a file", "second names of files"}};
+  auto it = kPlurals.find(strReason);
+  return CountOf(nCount, strReason, it != kPlurals.end() ? it->second : strReason);
+}
+
+// "5 left out (3 not audio, 2 symbolic links)", or "" when nothing was left out.
 std::string LeftOutText(const RunReport& report) {
   std::map<std::string, int> mapReasons;
   for (const SkippedFile& skipped : report.vecSkipped) {
-    if (skipped.bLeftOut) ++mapReasons[skipped.strReason];
+    if (!skipped.bLeftOut) continue;
+    bool bSecondName = skipped.strReason.compare(0, 13, "same file as ") == 0;
+    ++mapReasons[bSecondName ? "second name of a file" : skipped.strReason];
   }
   if (mapReasons.empty()) return "";
   std::string strReasons;
   for (const auto& reason : mapReasons) {
-    strReasons += (strReasons.empty() ? "" : ", ") + std::to_string(reason.second) + " " +
-                  reason.first;
+    strReasons += (strReasons.empty() ? "" : ", ") + ReasonCount(reason.first, reason.second);
   }
-  return "; " + std::to_string(report.SkippedCount(true)) + " left out (" + strReasons + ")";
+  return std::to_string(report.SkippedCount(true)) + " left out (" + strReasons + ")";
+}
+
+// What the action did to the space the duplicates took, in words that hold: the trash
+// frees nothing until it is emptied.
+void WriteSpaceLine(const RunReport& report, FILE* pOut) {
+  int nDone = 0;
+  for (const MoveRecord& move : report.vecMoves) nDone += move.status == MoveStatus::kMoved;
+  int64_t nBytes = nDone > 0 ? report.BytesMoved() : report.BytesFreed();
+  std::string strBytes = FormatBytes(nBytes) + " (" + std::to_string(nBytes) + " bytes)";
+  if (nDone == 0) {
+    std::fprintf(pOut, "Moving the duplicates would free %s.\n", strBytes.c_str());
+  } else if (report.strAction == "trash") {
+    std::fprintf(pOut, "Moved to the trash: %s, freed when it is emptied.\n", strBytes.c_str());
+  } else if (report.strAction == "link-hard" || report.strAction == "link-symbolic") {
+    bool bHard = report.strAction == "link-hard";
+    std::fprintf(pOut, "Replaced by %s: %s no longer stored twice.\n",
+                 CountOf(nDone, bHard ? "hard link" : "symbolic link",
+                         bHard ? "hard links" : "symbolic links").c_str(),
+                 strBytes.c_str());
+  } else {
+    std::fprintf(pOut, "Moving the duplicates freed %s.\n", strBytes.c_str());
+  }
 }
 
 void WriteSummary(const RunReport& report, FILE* pOut) {
   int nSkipped = report.SkippedCount(false);
-  std::fprintf(pOut, "\n%s%s scanned: %s with %s, %d unique, %d skipped%s%s.\n",
+  // Two lines, so the summary stays within the page's width.
+  std::fprintf(pOut, "\n%s%s %s: %s with %s, %d unique.\n",
                report.bPartial ? "Partial summary: " : "Summary: ",
-               Plural(report.nFilesScanned, "file", "files").c_str(),
-               Plural(static_cast<int64_t>(report.vecGroups.size()), "group", "groups").c_str(),
-               Plural(report.Duplicates(), "duplicate", "duplicates").c_str(),
-               static_cast<int>(report.vecUnique.size()), nSkipped,
-               nSkipped > 0 ? " (listed below)" : "", LeftOutText(report).c_str());
-  bool bMoved = false;
-  for (const MoveRecord& move : report.vecMoves) bMoved |= move.status == MoveStatus::kMoved;
-  int64_t nBytes = bMoved ? report.BytesMoved() : report.BytesFreed();
-  std::fprintf(pOut, "Moving the duplicates %s %s (%" PRId64 " bytes).\n",
-               bMoved ? "freed" : "would free", FormatBytes(nBytes).c_str(), nBytes);
+               CountOf(report.nFilesScanned, "file", "files").c_str(),
+               report.bFromPlan ? "in the scan" : "scanned",
+               CountOf(static_cast<int64_t>(report.vecGroups.size()), "group", "groups").c_str(),
+               CountOf(report.Duplicates(), "duplicate", "duplicates").c_str(),
+               static_cast<int>(report.vecUnique.size()));
+  std::string strLeftOut = LeftOutText(report);
+  std::fprintf(pOut, "%d skipped%s%s%s.\n", nSkipped, nSkipped > 0 ? " (listed below)" : "",
+               strLeftOut.empty() ? "" : "; ", strLeftOut.c_str());
+  WriteSpaceLine(report, pOut);
   if (report.bSubfoldersNotSearched) {
     std::fprintf(pOut, "Subfolders were not searched; add -r to search them too.\n");
   }
@@ -182,7 +270,12 @@ void WriteTextReport(const RunReport& report, FILE* pOut) {
   for (const SkippedFile& skipped : report.vecSkipped) vecSorted.push_back(&skipped);
   std::stable_sort(vecSorted.begin(), vecSorted.end(),
                    [](const SkippedFile* a, const SkippedFile* b) { return a->strPath < b->strPath; });
-  std::fprintf(pOut, "\nSkipped (%zu):\n", vecSorted.size());
+  int nSkipped = report.SkippedCount(false), nLeftOut = report.SkippedCount(true);
+  if (nSkipped > 0 && nLeftOut > 0) {
+    std::fprintf(pOut, "\nSkipped (%d) and left out (%d):\n", nSkipped, nLeftOut);
+  } else {
+    std::fprintf(pOut, "\n%s (%d):\n", nSkipped > 0 ? "Skipped" : "Left out", nSkipped + nLeftOut);
+  }
   for (const SkippedFile* pSkipped : vecSorted) {
     const SkippedFile& skipped = *pSkipped;
     std::fprintf(pOut, "  %s: %s%s\n", TerminalSafe(skipped.strPath).c_str(),

@@ -47,7 +47,10 @@ input:focus-visible, button:focus-visible, audio:focus-visible { outline: 3px so
 #save { font: inherit; padding: .5rem 1.2rem; border-radius: .4rem; border: 1px solid var(--accent);
         background: var(--accent); color: #fff; cursor: pointer; }
 textarea { width: 100%; min-height: 8rem; font: .85rem ui-monospace, monospace; }
-footer { padding: .6rem 0; border-top: 1px solid var(--line); }
+#totals { font-weight: 600; }
+#bar { position: sticky; bottom: 0; padding: .6rem 0; border-top: 1px solid var(--line);
+       background: Canvas; display: flex; flex-wrap: wrap; gap: .4rem 1rem; align-items: center; }
+.same { color: #1b7f3b; font-weight: 600; }
 @media (max-width: 40rem) {
   body { padding: .5rem; }
   .file { grid-template-columns: 1fr; }
@@ -56,14 +59,18 @@ footer { padding: .6rem 0; border-top: 1px solid var(--line); }
 </head>
 <body>
 <h1>Review duplicates</h1>
+<p id="totals"></p>
 <p id="intro"></p>
 <main id="groups"></main>
 <section id="near" class="nearlist" hidden><h2>Near misses</h2><p class="reason" id="near-intro"></p></section>
-<footer>
-<button id="save" type="button">Save plan</button>
-<span id="status" role="status"></span>
+<section>
 <label for="plan" style="display:block;margin-top:.4rem">Plan (save it, or copy it into a file; then run <code>twintone --apply FILE</code> with an action)</label>
 <textarea id="plan" readonly></textarea>
+</section>
+<footer id="bar">
+<button id="save" type="button">Save plan</button>
+<span id="live"></span>
+<span id="status" role="status"></span>
 </footer>
 <script type="application/json" id="data">)";
 
@@ -83,14 +90,40 @@ function duration(ms) {
   const ss = String(s % 60).padStart(2, "0");
   return h ? h + ":" + String(m).padStart(2, "0") + ":" + ss : m + ":" + ss;
 }
+// Sizes and matches as the text report writes them: powers of 1024 with one decimal;
+// a match cut (not rounded) to one decimal, so only a full match reads 100.0%.
 function bytes(n) {
-  const units = ["B", "KB", "MB", "GB", "TB"];
+  const units = ["B", "KiB", "MiB", "GiB", "TiB"];
   let v = Number(n), u = 0;
   while (v >= 1024 && u < units.length - 1) { v /= 1024; ++u; }
   return (u ? v.toFixed(1) : v) + " " + units[u];
 }
+function match(f) { return (Math.floor(f * 1000 + 1e-3) / 10).toFixed(1) + "%"; }
+function count(n, one, many) { return n + " " + (n === 1 ? one : many); }
+// What the choices made so far would act on: duplicates and the bytes they take (a file
+// counted once, a symbolic link as nothing).
+function live() {
+  const seen = new Set();
+  let dups = 0, free = 0;
+  data.groups.forEach(group => group.members.forEach(m => {
+    if (m.role !== "duplicate") return;
+    ++dups;
+    const id = m.dev + ":" + m.ino;
+    if (!m.symlink && !seen.has(id)) { seen.add(id); free += Number(m.size); }
+  }));
+  document.getElementById("live").textContent = "Your choices: " +
+    count(dups, "duplicate", "duplicates") + ", " + bytes(free) + " to free.";
+}
 function refresh(g) {
-  data.groups[g].members.forEach((m, i) => {
+  const group = data.groups[g];
+  const kept = group.members.find(m => m.role === "keep");
+  const reason = document.getElementById("reason-" + g);
+  reason.textContent = !kept ? "Nothing kept first: every copy is left alone."
+    : kept === group.members[0] ? group.reason : "kept: your choice on the review page";
+  group.members.forEach((m, i) => {
+    const same = document.getElementById("same-" + g + "-" + i);
+    same.textContent = kept && m !== kept && m.hash && m.hash === kept.hash
+      ? "Identical to the kept copy: the same bytes" : "";
     const row = document.getElementById("file-" + g + "-" + i);
     const keep = m.role === "keep";
     row.classList.toggle("kept", keep);
@@ -99,7 +132,13 @@ function refresh(g) {
     leave.disabled = keep || m.different === true;
     leave.checked = m.role === "leave";
   });
+  live();
 }
+const t = data.totals;
+document.getElementById("totals").textContent = count(t.groups, "group", "groups") + ", " +
+  count(t.duplicates, "duplicate", "duplicates") + ", " + bytes(t.bytes_to_free) + " to free; " +
+  count(t.unique, "unique file", "unique files") + ", " + t.skipped + " skipped, " +
+  t.left_out + " left out.";
 const intro = document.getElementById("intro");
 const files = data.groups.reduce((n, g) => n + g.members.length, 0);
 intro.textContent = data.groups.length + " groups, " + files + " files. In each group, pick the copy to keep; " +
@@ -111,17 +150,26 @@ data.groups.forEach((group, g) => {
   const title = el("h2", "Group " + (g + 1));
   title.id = "group-" + g;
   section.append(title);
-  if (group.reason) section.append(el("p", group.reason, "reason"));
+  const reason = el("p", group.reason, "reason");
+  reason.id = "reason-" + g;
+  section.append(reason);
   if (group.unsure) section.append(el("p", "Unsure which copy is good: nothing here is acted on unless you choose.", "unsure"));
   group.members.forEach((m, i) => {
     const row = el("div", undefined, "file");
     row.id = "file-" + g + "-" + i;
     const text = el("div");
     text.append(el("div", m.path, "name"));
+    const tags = [m.title, m.artist, m.album].map(t => t || "?").join(" · ");
+    text.append(el("div", m.title || m.artist || m.album ? tags : "no tags", "tags"));
     const facts = [duration(m.duration_ms), m.format || "?", m.bitrate_kbps ? m.bitrate_kbps + " kbit/s" : "? kbit/s",
-                   bytes(m.size), m.similarity == null ? "same tags" : Math.round(m.similarity * 100) + "% similar"];
+                   bytes(m.size)];
+    if (m.similarity != null) facts.push(match(m.similarity) + " similar");
+    else facts.push("same tags");
     text.append(el("div", facts.join(" · "), "facts"));
     if (m.different) text.append(el("div", "Same tags, different recording: never acted on", "differ"));
+    const same = el("div", "", "same");
+    same.id = "same-" + g + "-" + i;
+    text.append(same);
     if (m.passed_over) text.append(el("div", "Not kept first: " + m.passed_over, "facts"));
     const choices = el("div", undefined, "choices");
     const keep = el("input");
@@ -227,6 +275,11 @@ Json MemberJson(const Member& member, const std::string& strRole, const std::str
                   strRole};
   Json obj = {{"path", member.strPath},
               {"url", FileUrl(member.strPath)},
+              {"title", member.strTitle},
+              {"artist", member.strArtist},
+              {"album", member.strAlbum},
+              {"hash", member.strContentHash},
+              {"symlink", member.bSymlink},
               {"duration_ms", member.nDurationMs},
               {"format", FormatOf(member)},
               {"bitrate_kbps", member.nBitrateKbps},
@@ -257,22 +310,35 @@ std::string PageData(const RunReport& report, const std::vector<std::string>& ve
     groups.push_back(
         {{"reason", group.strKeepReason}, {"unsure", group.bUnsure}, {"members", members}});
   }
-  Json page = {{"version", 1}, {"scan_id", strScanId}, {"groups", groups}};
+  // Fingerprint mode: the near misses, for a part of their own.
+  Json near;
   if (report.nNearFloor > 0) {
-    Json near = Json::array();
+    Json pairs = Json::array();
     for (const NearMiss& pair : report.vecNearMisses) {
-      near.push_back({{"path", pair.strPath},
-                      {"url", FileUrl(pair.strPath)},
-                      {"other", pair.strOther},
-                      {"other_url", FileUrl(pair.strOther)},
-                      {"similarity", std::round(pair.fSimilarity * 10000.0) / 10000.0}});
+      pairs.push_back({{"path", pair.strPath},
+                       {"url", FileUrl(pair.strPath)},
+                       {"other", pair.strOther},
+                       {"other_url", FileUrl(pair.strOther)},
+                       {"similarity", std::round(pair.fSimilarity * 10000.0) / 10000.0}});
     }
-    page.update(Json{{"near_floor", report.nNearFloor},
-                     {"similarity", report.nSimilarity},
-                     {"near_misses", std::move(near)}});
+    near = {{"near_floor", report.nNearFloor},
+            {"similarity", report.nSimilarity},
+            {"near_misses", std::move(pairs)}};
   }
   std::string strSafe;
-  for (char c : DumpJson(page)) {
+  Json totals = {{"groups", report.vecGroups.size()},
+                 {"duplicates", report.Duplicates()},
+                 {"bytes_to_free", report.BytesFreed()},
+                 {"unique", report.vecUnique.size()},
+                 {"skipped", report.SkippedCount(false)},
+                 {"left_out", report.SkippedCount(true)}};
+  Json doc = {{"version", 1},
+              {"scan_id", strScanId},
+              {"mode", report.bFingerprint ? "fingerprint" : "tags"},
+              {"totals", totals},
+              {"groups", groups}};
+  if (report.nNearFloor > 0) doc.update(near);
+  for (char c : DumpJson(doc)) {
     strSafe += c == '<' ? std::string("\\u003c") : std::string(1, c);
   }
   return strSafe;

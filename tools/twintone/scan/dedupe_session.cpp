@@ -19,6 +19,7 @@
 #include "scan/fingerprint_cache.h"
 #include "common/interrupt.h"
 #include "scan/audio_format.h"
+#include "scan/content_hash.h"
 #include "scan/path_intake.h"
 #include "scan/progress_bar.h"
 #include "twintone.h"
@@ -379,6 +380,7 @@ SessionOutcome RunDedupeSession(const ScanSettings& settings, RunReport* pReport
   } else if (settings.nNearFloor > 0) {
     pReport->vecNearMisses = ReadNearMisses(pReport->vecGroups);
   }
+  HashEqualSizes(&pReport->vecGroups, &InterruptRequested());
   AccountForUngrouped(mapOutcomes, vecProgressed, pReport);
   pReport->nFilesSkipped = 0;
   for (const SkippedFile& skipped : pReport->vecSkipped) {

@@ -139,6 +139,8 @@ class Walker {
     if (access(strLoad.c_str(), R_OK) != 0) {
       return Unreachable(strLoad, errno);
     }
+    // The library would only call an empty file undecodable; say what it is.
+    if (stFile.st_size == 0) return LeaveOut(strLoad, "empty file");
     auto inserted = m_mapTaken.emplace(Id(stFile), strLoad);
     if (!inserted.second) return LeaveOut(strLoad, "same file as " + inserted.first->second);
     ScannedFile facts{strLoad, static_cast<uint64_t>(stFile.st_dev),

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -38,6 +39,98 @@ void DropOldRecords(const std::string& strDir) {
   }
 }
 
+Json FactsJson(const Member& member) {
+  return {{"title", member.strTitle},
+          {"artist", member.strArtist},
+          {"album", member.strAlbum},
+          {"duration_ms", member.nDurationMs},
+          {"bitrate_kbps", member.nBitrateKbps},
+          {"format", member.strFormat},
+          {"lossless", member.bLossless},
+          {"similarity", std::isfinite(member.fSimilarity) ? member.fSimilarity : 0.0f},
+          {"decoded_ms", member.nDecodedMs},
+          {"passed_over", member.strPassedOver},
+          {"hash", member.strContentHash},
+          {"symlink", member.bSymlink}};
+}
+
+// Reads what FactsJson wrote; fields missing stay as they are.
+void ReadFacts(const Json& obj, Member* pMember) {
+  int64_t nDuration = 0, nBitrate = 0, nDecoded = -1;
+  ReadField(obj, "title", &pMember->strTitle);
+  ReadField(obj, "artist", &pMember->strArtist);
+  ReadField(obj, "album", &pMember->strAlbum);
+  ReadField(obj, "duration_ms", &nDuration);
+  ReadField(obj, "bitrate_kbps", &nBitrate);
+  ReadField(obj, "decoded_ms", &nDecoded);
+  ReadField(obj, "format", &pMember->strFormat);
+  ReadField(obj, "passed_over", &pMember->strPassedOver);
+  ReadField(obj, "hash", &pMember->strContentHash);
+  pMember->nDurationMs = static_cast<int>(nDuration);
+  pMember->nBitrateKbps = static_cast<int>(nBitrate);
+  pMember->nDecodedMs = static_cast<int>(nDecoded);
+  pMember->bLossless = obj.value("lossless", false);
+  pMember->bSymlink = obj.value("symlink", false);
+  pMember->fSimilarity = obj.value("similarity", 0.0f);
+}
+
+Json SettingsJson(const RunReport& scan) {
+  return {{"fingerprint", scan.bFingerprint}, {"fields", scan.vecFields},
+          {"seconds", scan.nSeconds},         {"similarity", scan.nSimilarity},
+          {"loose", scan.bLoose},             {"keep_policy", scan.strKeepPolicy}};
+}
+
+Json TotalsJson(const RunReport& scan) {
+  return {{"files_loaded", scan.nFilesLoaded},
+          {"files_scanned", scan.nFilesScanned},
+          {"partial", scan.bPartial},
+          {"subfolders_not_searched", scan.bSubfoldersNotSearched}};
+}
+
+// The report's part of a record read back. Throws JsonFieldError or nlohmann's
+// type_error (both caught by the reader) for a field of the wrong type.
+void ReadScanPart(const Json& doc, RunReport* pScan) {
+  if (doc.contains("settings")) {
+    const Json& settings = doc.at("settings");
+    int64_t nSeconds = 0, nSimilarity = 0;
+    pScan->bFingerprint = settings.value("fingerprint", false);
+    pScan->vecFields = settings.value("fields", std::vector<std::string>());
+    ReadField(settings, "seconds", &nSeconds);
+    ReadField(settings, "similarity", &nSimilarity);
+    pScan->nSeconds = static_cast<int>(nSeconds);
+    pScan->nSimilarity = static_cast<int>(nSimilarity);
+    pScan->bLoose = settings.value("loose", false);
+    ReadField(settings, "keep_policy", &pScan->strKeepPolicy);
+  }
+  if (doc.contains("totals")) {
+    const Json& totals = doc.at("totals");
+    int64_t nLoaded = 0, nScanned = 0;
+    ReadField(totals, "files_loaded", &nLoaded);
+    ReadField(totals, "files_scanned", &nScanned);
+    pScan->nFilesLoaded = static_cast<int>(nLoaded);
+    pScan->nFilesScanned = static_cast<int>(nScanned);
+    pScan->bPartial = totals.value("partial", false);
+    pScan->bSubfoldersNotSearched = totals.value("subfolders_not_searched", false);
+  }
+  if (doc.contains("groups")) {
+    for (const Json& item : ArrayField(doc, "groups")) {
+      Group group;
+      ReadField(item, "keep_reason", &group.strKeepReason);
+      group.bUnsure = item.value("unsure", false);
+      pScan->vecGroups.push_back(group);
+    }
+  }
+  if (doc.contains("left_out")) {
+    for (const Json& item : ArrayField(doc, "left_out")) {
+      SkippedFile skipped;
+      skipped.bLeftOut = true;
+      ReadHexField(item, "path", &skipped.strPath, true);
+      ReadField(item, "reason", &skipped.strReason);
+      pScan->vecSkipped.push_back(skipped);
+    }
+  }
+}
+
 }  // namespace
 
 std::string NewScanId() {
@@ -59,18 +152,44 @@ ScanRecord RecordOf(const RunReport& report, const std::vector<std::string>& vec
                     const std::string& strId) {
   ScanRecord record;
   record.strId = strId;
-  record.bByTags = !report.bFingerprint;
   for (const std::string& strRoot : vecRoots) {
     std::string strReal = RealPath(strRoot);
     if (!strReal.empty()) record.vecRoots.push_back(strReal);
   }
-  std::map<std::string, int> mapGroups;
+  // The report's settings and totals, its groups without members, the files left out.
+  RunReport& scan = record.scan;
+  scan.bFingerprint = report.bFingerprint;
+  scan.vecFields = report.vecFields;
+  scan.nSeconds = report.nSeconds;
+  scan.nSimilarity = report.nSimilarity;
+  scan.bLoose = report.bLoose;
+  scan.strKeepPolicy = report.strKeepPolicy;
+  scan.nFilesLoaded = report.nFilesLoaded;
+  scan.nFilesScanned = report.nFilesScanned;
+  scan.bPartial = report.bPartial;
+  scan.bSubfoldersNotSearched = report.bSubfoldersNotSearched;
+  std::map<std::string, std::pair<int, int>> mapGroups;  // path: group, place in it
   for (size_t g = 0; g < report.vecGroups.size(); ++g) {
-    for (const Member& member : report.vecGroups[g].vecMembers) {
-      mapGroups[member.strPath] = static_cast<int>(g);
+    const Group& group = report.vecGroups[g];
+    for (size_t i = 0; i < group.vecMembers.size(); ++i) {
+      mapGroups[group.vecMembers[i].strPath] = {static_cast<int>(g), static_cast<int>(i)};
     }
-    for (const Member& member : report.vecGroups[g].vecDifferent) {
-      mapGroups[member.strPath] = static_cast<int>(g);
+    // Set apart by ear: of the group, after its members, so a plan may name them (to
+    // leave them).
+    for (size_t i = 0; i < group.vecDifferent.size(); ++i) {
+      mapGroups[group.vecDifferent[i].strPath] = {static_cast<int>(g),
+                                                  static_cast<int>(group.vecMembers.size() + i)};
+    }
+    scan.vecGroups.emplace_back();
+    scan.vecGroups.back().strKeepReason = group.strKeepReason;
+    scan.vecGroups.back().bUnsure = group.bUnsure;
+  }
+  std::map<std::string, std::string> mapSkipped;
+  for (const SkippedFile& skipped : report.vecSkipped) {
+    if (skipped.bLeftOut) {
+      scan.vecSkipped.push_back(skipped);
+    } else {
+      mapSkipped[skipped.strPath] = skipped.strReason;
     }
   }
   for (const ScannedFile& scanned : report.vecScanned) {
@@ -82,7 +201,17 @@ ScanRecord RecordOf(const RunReport& report, const std::vector<std::string>& vec
     file.nSize = scanned.nSize;
     file.nModifiedNs = scanned.nModifiedNs;
     auto it = mapGroups.find(scanned.strPath);
-    if (it != mapGroups.end()) file.nGroup = it->second;
+    if (it != mapGroups.end()) {
+      file.nGroup = it->second.first;
+      file.nMember = it->second.second;
+      const Group& group = report.vecGroups[file.nGroup];
+      const size_t nMember = static_cast<size_t>(file.nMember);
+      file.facts = nMember < group.vecMembers.size()
+                       ? group.vecMembers[nMember]
+                       : group.vecDifferent[nMember - group.vecMembers.size()];
+    }
+    auto itSkipped = mapSkipped.find(scanned.strPath);
+    if (itSkipped != mapSkipped.end()) file.strSkipped = itSkipped->second;
     record.vecFiles.push_back(file);
   }
   return record;
@@ -106,21 +235,36 @@ bool SaveScanRecord(const ScanRecord& record, std::string* pstrError) {
   Json roots = Json::array(), files = Json::array();
   for (const std::string& strRoot : record.vecRoots) roots.push_back({{"path_hex", HexBytes(strRoot)}});
   for (const ScanRecordFile& file : record.vecFiles) {
-    files.push_back({{"path_hex", HexBytes(file.strPath)},
-                     {"rel_hex", HexBytes(file.strRel)},
-                     {"dev", std::to_string(file.nDevice)},
-                     {"ino", std::to_string(file.nInode)},
-                     {"size", std::to_string(file.nSize)},
-                     {"mtime_ns", std::to_string(file.nModifiedNs)},
-                     {"group", file.nGroup}});
+    Json item = {{"path_hex", HexBytes(file.strPath)},
+                 {"rel_hex", HexBytes(file.strRel)},
+                 {"dev", std::to_string(file.nDevice)},
+                 {"ino", std::to_string(file.nInode)},
+                 {"size", std::to_string(file.nSize)},
+                 {"mtime_ns", std::to_string(file.nModifiedNs)},
+                 {"group", file.nGroup}};
+    if (file.nGroup >= 0) {
+      item["member"] = file.nMember;
+      item["facts"] = FactsJson(file.facts);
+    }
+    if (!file.strSkipped.empty()) item["skipped"] = file.strSkipped;
+    files.push_back(std::move(item));
   }
-  std::string strJson =
-      DumpJson({{"twintone_scan", 1},
-                {"id", record.strId},
-                {"mode", record.bByTags ? "tags" : "fingerprint"},
-                {"roots", roots},
-                {"files", files}}) +
-      "\n";
+  Json groups = Json::array(), leftOut = Json::array();
+  for (const Group& group : record.scan.vecGroups) {
+    groups.push_back({{"keep_reason", group.strKeepReason}, {"unsure", group.bUnsure}});
+  }
+  for (const SkippedFile& skipped : record.scan.vecSkipped) {
+    leftOut.push_back({{"path_hex", HexBytes(skipped.strPath)}, {"reason", skipped.strReason}});
+  }
+  std::string strJson = DumpJson({{"twintone_scan", 1},
+                                  {"id", record.strId},
+                                  {"roots", roots},
+                                  {"files", files},
+                                  {"settings", SettingsJson(record.scan)},
+                                  {"totals", TotalsJson(record.scan)},
+                                  {"groups", groups},
+                                  {"left_out", leftOut}}) +
+                        "\n";
   std::string strPath = strDir + "/" + record.strId + ".json";
   std::string strTemp = strPath + ".partial";
   FILE* pFile = std::fopen(strTemp.c_str(), "wx");
@@ -154,9 +298,6 @@ bool LoadScanRecord(const std::string& strId, ScanRecord* pRecord, std::string* 
     ReadField(doc, "id", &strDocId, true);
     if (nVersion != 1 || strDocId != strId) throw JsonFieldError("not the record of this scan");
     pRecord->strId = strId;
-    std::string strMode = "tags";
-    ReadField(doc, "mode", &strMode, false);
-    pRecord->bByTags = strMode != "fingerprint";
     for (const Json& root : ArrayField(doc, "roots")) {
       pRecord->vecRoots.emplace_back();
       ReadHexField(root, "path", &pRecord->vecRoots.back(), true);
@@ -177,8 +318,14 @@ bool LoadScanRecord(const std::string& strId, ScanRecord* pRecord, std::string* 
       file.nSize = std::strtoll(strSize.c_str(), nullptr, 10);
       file.nModifiedNs = std::strtoll(strModifiedNs.c_str(), nullptr, 10);
       file.nGroup = static_cast<int>(nGroup);
+      int64_t nMember = -1;
+      ReadField(item, "member", &nMember);
+      file.nMember = static_cast<int>(nMember);
+      if (item.contains("facts")) ReadFacts(item.at("facts"), &file.facts);
+      ReadField(item, "skipped", &file.strSkipped);
       pRecord->vecFiles.push_back(std::move(file));
     }
+    ReadScanPart(doc, &pRecord->scan);
   } catch (const std::exception& error) {  // JsonFieldError, or no memory left
     *pstrError = "the scan record " + strPath + " cannot be read: " + error.what();
     return false;

@@ -6,7 +6,12 @@
 // are dropped when a new one is written.
 //
 // {"twintone_scan": 1, "id", "roots": [{"path_hex"}], "files": [{"path_hex", "rel_hex",
-// "dev", "ino", "size", "mtime_ns" (decimal strings), "group" (-1: in no group)}]}.
+// "dev", "ino", "size", "mtime_ns" (decimal strings), "group" (-1: in no group),
+// "member"? (its place in the group, the kept copy 0), "facts"? (a grouped file's tags,
+// length, bitrate, format... as the report gives them), "skipped"? (why the library
+// skipped it)}], and what --apply's report repeats of the scan: "settings" (mode and
+// keep policy), "totals", "groups" [{"keep_reason", "unsure"}], "left_out" [{"path_hex",
+// "reason"}]}. Records without the last four still load; their reports say less.
 #ifndef TWINTONE_TOOLS_SCAN_SCAN_RECORD_H
 #define TWINTONE_TOOLS_SCAN_SCAN_RECORD_H
 
@@ -25,16 +30,21 @@ struct ScanRecordFile {
   std::string strRel;   // the place it keeps below a move target
   uint64_t nDevice = 0, nInode = 0;
   int64_t nSize = 0, nModifiedNs = 0;
-  int nGroup = -1;  // its group in the report, -1 for none
+  int nGroup = -1;   // its group in the report, -1 for none
+  int nMember = -1;  // its place in that group, the kept copy 0
+  Member facts;      // a grouped file: what the report says of it (the path and identity
+                     // fields above are the ones to trust)
+  std::string strSkipped;  // the library skipped it, for this reason
 };
 
 struct ScanRecord {
   std::string strId;                  // 32 lower-case hex digits
   std::vector<std::string> vecRoots;  // the real paths of the command line's paths
   std::vector<ScanRecordFile> vecFiles;
-  // "mode": the scan grouped by tags (also for a record that does not say), not by
-  // fingerprint.
-  bool bByTags = true;
+  // The scan as its report gave it: the settings, keep policy and totals; vecGroups
+  // with each group's keep reason and unsure mark (no members: the files carry them);
+  // vecSkipped with the files left out before the library saw them.
+  RunReport scan;
 };
 
 // A fresh random id; "" when the system gives no randomness.
