@@ -214,10 +214,11 @@ Filed CountPairs(const GroupMap& groups) {
 
 // Files every record into a fresh engine's groups.
 Filed FileAll(Library& library, ThresholdScorer pfnScorer, ParallelGroupScan* pScan,
-              int nFiling) {
+              int nFiling, int nNearFloor) {
   CDedupeMusic engine;
   CDedupeMusic::ExtSettings settings = engine.Settings();
   settings.nFiling = nFiling;
+  settings.nNearFloor = nNearFloor;
   engine.SetSettings(settings);
   engine.UseGroupScan(pScan);
   engine.nMatchFlags = TWINTONE_MATCH_FINGERPRINT;
@@ -244,8 +245,9 @@ double PeakResidentMiB() {
 }
 
 // bParallel: the group search on every core, as in a run; otherwise on one.
+// nNearFloor: the near-miss floor in percent, 0 for none.
 void BM_Filing(benchmark::State& state, ThresholdScorer pfnScorer, bool bParallel,
-               int nFiling) {
+               int nFiling, int nNearFloor = 0) {
   const size_t n = static_cast<size_t>(state.range(0));
   const bool bPlant = nFiling == TWINTONE_FILING_FAST;
   Library library(n, bPlant);
@@ -257,7 +259,7 @@ void BM_Filing(benchmark::State& state, ThresholdScorer pfnScorer, bool bParalle
   double fFilingCpu = 0.0;  // every thread's, where the benchmark's CPU time is one's
   for (auto _ : state) {
     const double fBefore = ProcessCpuSeconds();
-    filed = FileAll(library, pfnScorer, pScan.get(), nFiling);
+    filed = FileAll(library, pfnScorer, pScan.get(), nFiling, nNearFloor);
     fFilingCpu = ProcessCpuSeconds() - fBefore;
   }
   // Distinct records of equal length and equal sum of absolute word values are one
@@ -313,6 +315,9 @@ std::string CpuModel() {
 BENCHMARK_CAPTURE(BM_Filing, fast, &MatchAboveThreshold, true, TWINTONE_FILING_EXACT)
     ->Arg(1000)->Arg(2000)->Arg(3000)->Arg(4000)->Arg(5000)->Arg(6000)->Arg(7000)->Arg(8000)
     ->Arg(10000)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
+// Plain filing noting near misses above 50 %: the scorer prunes at the floor.
+BENCHMARK_CAPTURE(BM_Filing, fast_near, &MatchAboveThreshold, true, TWINTONE_FILING_EXACT, 50)
+    ->Arg(1000)->Arg(2000)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
 BENCHMARK_CAPTURE(BM_Filing, fast_one_thread, &MatchAboveThreshold, false, TWINTONE_FILING_EXACT)
     ->Arg(1000)->Unit(benchmark::kSecond)->Iterations(1);
 // Fast filing: only the groups the candidate index names are scored.

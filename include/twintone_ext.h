@@ -200,6 +200,31 @@ TWINTONE_EXPORT int twintone_set_filing(int nStrategy);
  * engine and changes nothing. */
 TWINTONE_EXPORT int twintone_exact_filing_limit(void);
 
+/* ---- How alike two recordings are ------------------------------------------------ */
+
+/* Scores two fingerprints (twintone_get_fingerprint's words) exactly as fingerprint
+ * grouping scores a file against a group: the match over offsets of up to a third of
+ * the shorter length, 0.0 to 1.0 in *pSimilarity. A file joins a group when this is
+ * above the percentage given to StartDedupeThread divided by 100. Needs no engine and
+ * takes no lock: any thread, at any time. 0; -1 a null pointer; -2 either holds fewer
+ * than 20 words (the grouping compares no such fingerprint). */
+TWINTONE_EXPORT int twintone_compare_fingerprints(const uint32_t* pA, int nA, const uint32_t* pB,
+                                                  int nB, double* pSimilarity);
+
+/* Near misses: with a floor of nPercent (1 to 100; 0, the default, turns it off), every
+ * later fingerprint run notes for each file the group founder it scored best against
+ * above nPercent / 100 but not above the run's threshold, among the groups its search
+ * scored: with TWINTONE_FILING_EXACT every group before the one it joined (all groups
+ * when it joined none); with TWINTONE_FILING_FAST only the index's candidates. Nothing
+ * changes in the grouping. Filing costs more with a floor, since fewer comparisons can
+ * stop early; without one it costs what it did. 0; -1 busy or out of range. */
+TWINTONE_EXPORT int twintone_set_near_floor(int nPercent);
+/* The near miss the last run noted for loaded file nIndex (twintone_file_info_at's
+ * order): 1 with the founder's stored path in *ppszPath and the score (0.0 to 1.0) in
+ * *pSimilarity; 0 when it noted none. -1 busy or null; -2 nIndex out of range. */
+TWINTONE_EXPORT int twintone_near_miss_at(int nIndex, const char** ppszPath,
+                                          double* pSimilarity);
+
 /* ---- What each grouped copy sounds like ------------------------------------------- */
 
 /* Quality measures, taken from a file's audio at its own rate and channels over a few

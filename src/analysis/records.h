@@ -98,6 +98,12 @@ class InerMusicDedupInfo {
   // reset with the outcome at each run start.
   twintone::QualityMeasures quality;
   bool bQualityFromStore = false;  // quality was read from the store
+  // Fingerprint mode with a near-miss floor: the group founder this file scored best
+  // against above the floor but not above the threshold, and that score; null and 0
+  // when none. Reset with the outcome at each run start. Non-owning: the load table
+  // owns the founder.
+  const InerMusicDedupInfo* pNearFounder = nullptr;
+  float fNearScore = 0.0f;
 
   InerMusicDedupInfo();
   InerMusicDedupInfo(const InerMusicDedupInfo&) = delete;

@@ -54,6 +54,7 @@ class CDedupeMusic {
     int nFiling = TWINTONE_FILING_EXACT;
     int nKeyCompare = TWINTONE_KEY_EXACT;
     bool bQuality = false;  // measure the grouped files after filing
+    int nNearFloor = 0;     // percent: note near misses above it; 0 off
   };
   const ExtSettings& Settings() const { return ext_; }
   void SetSettings(const ExtSettings& settings) { ext_ = settings; }

@@ -66,6 +66,8 @@ void CDedupeMusic::ResetOutcomes() {
     outcome.nFlags = nKept;
     entry.second->quality = twintone::QualityMeasures();
     entry.second->bQualityFromStore = false;
+    entry.second->pNearFounder = nullptr;
+    entry.second->fNearScore = 0.0f;
   }
 }
 

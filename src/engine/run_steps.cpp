@@ -23,6 +23,7 @@ twintone::FilingRules CDedupeMusic::FilingRulesOfRun() const {
   rules.fThreshold = fThreshold;
   rules.pfnScorer = pfnFileScorer_;
   rules.pScan = pGroupScan_;
+  rules.fNearFloor = static_cast<float>(ext_.nNearFloor) / 100.0f;
   return rules;
 }
 

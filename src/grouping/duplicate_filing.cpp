@@ -32,6 +32,60 @@ bool Passes(const FilingRules& rules, const GroupKey& groupKey, const GroupKey& 
 
 using GroupOrder = std::vector<GroupMap::const_iterator>;
 
+// The best score a search saw above the near-miss floor but not above the threshold,
+// and where in its order; nIndex is the order's size when it saw none.
+struct NearMiss {
+  size_t nIndex;
+  float fScore = 0.0f;
+};
+
+bool NearMissesAsked(const FilingRules& rules) {
+  return rules.fNearFloor > 0.0f && rules.fNearFloor < rules.fThreshold;
+}
+
+// The floor's search: like Passes, but the scorer prunes only at the floor, and any
+// score above the floor is left in *pfScore.
+bool ScoresAboveFloor(const FilingRules& rules, const GroupKey& groupKey, const GroupKey& key,
+                      float* pfScore) {
+  const int nMaxOffset = std::min(groupKey.nFingerLen, key.nFingerLen) / 3;
+  return rules.pfnScorer(Words(groupKey), groupKey.nFingerLen, Words(key), key.nFingerLen,
+                         nMaxOffset, rules.fNearFloor, pfScore);
+}
+
+// FirstPassing with a near-miss floor: the same answer, and in *pNear the best near
+// miss among the groups before it.
+size_t FirstPassingWithFloor(const FilingRules& rules, const GroupOrder& vecOrder,
+                             const GroupKey& key, float* pfScore, NearMiss* pNear) {
+  const size_t nCount = vecOrder.size();
+  pNear->nIndex = nCount;
+  size_t nFirst = nCount;
+  std::vector<float> vecScores;  // by index; 0 for none above the floor
+  if (rules.pScan != nullptr && nCount >= ParallelGroupScan::kMinParallel) {
+    // Each index is written by the one thread that tests it and read after the search.
+    vecScores.assign(nCount, 0.0f);
+    nFirst = rules.pScan->FindFirst(nCount, [&](size_t i) {
+      float fScore = 0.0f;
+      if (!ScoresAboveFloor(rules, vecOrder[i]->first, key, &fScore)) return false;
+      vecScores[i] = fScore;
+      return fScore > rules.fThreshold;
+    });
+  } else {
+    for (size_t i = 0; i < nCount && nFirst == nCount; ++i) {
+      float fScore = 0.0f;
+      if (!ScoresAboveFloor(rules, vecOrder[i]->first, key, &fScore)) continue;
+      vecScores.resize(i + 1, 0.0f);
+      vecScores[i] = fScore;
+      if (fScore > rules.fThreshold) nFirst = i;
+    }
+  }
+  const size_t nSeen = std::min(nFirst, vecScores.size());
+  for (size_t i = 0; i < nSeen; ++i) {
+    if (vecScores[i] > pNear->fScore) *pNear = {i, vecScores[i]};
+  }
+  if (nFirst < nCount) *pfScore = vecScores[nFirst];
+  return nFirst;
+}
+
 // The first of vecOrder (groups in map order) that key passes, with its score in
 // *pfScore; vecOrder.size() when none does. Spread over the rules' group scan when
 // there is one and there are enough groups.
@@ -54,9 +108,21 @@ size_t FirstPassing(const FilingRules& rules, const GroupOrder& vecOrder, const 
   return vecOrder.size();
 }
 
-// The group a fingerprint joins, or the map's end.
-GroupMap::iterator MatchingGroup(GroupMap* pGroups, const GroupKey& key, const FilingRules& rules,
-                                 FilingIndexCache* pIndex, float* pfScore) {
+// The member that founded a group: the one whose words the map's key shares (the
+// first member if none does any more).
+const InerMusicDedupInfo* FounderOf(GroupMap::const_iterator group) {
+  for (const InerMusicDedupInfo* pMember : *group->second) {
+    if (pMember->pGroupKey->pFinger == group->first.pFinger) return pMember;
+  }
+  return group->second->front();
+}
+
+// The group a fingerprint joins, or the map's end. With a near-miss floor, the
+// record's near miss is noted too.
+GroupMap::iterator MatchingGroup(GroupMap* pGroups, InerMusicDedupInfo* pRecord,
+                                 const FilingRules& rules, FilingIndexCache* pIndex,
+                                 float* pfScore) {
+  const GroupKey& key = *pRecord->pGroupKey;
   GroupOrder vecOrder;
   if (rules.bFast) {
     vecOrder = pIndex->CandidatesFor(key);
@@ -64,7 +130,17 @@ GroupMap::iterator MatchingGroup(GroupMap* pGroups, const GroupKey& key, const F
     vecOrder.reserve(pGroups->size());
     for (auto it = pGroups->cbegin(); it != pGroups->cend(); ++it) vecOrder.push_back(it);
   }
-  const size_t nFound = FirstPassing(rules, vecOrder, key, pfScore);
+  size_t nFound = vecOrder.size();
+  if (NearMissesAsked(rules)) {
+    NearMiss near;
+    nFound = FirstPassingWithFloor(rules, vecOrder, key, pfScore, &near);
+    if (near.nIndex < vecOrder.size()) {
+      pRecord->pNearFounder = FounderOf(vecOrder[near.nIndex]);
+      pRecord->fNearScore = near.fScore;
+    }
+  } else {
+    nFound = FirstPassing(rules, vecOrder, key, pfScore);
+  }
   if (nFound == vecOrder.size()) return pGroups->end();
   return pGroups->erase(vecOrder[nFound], vecOrder[nFound]);  // the same, not const
 }
@@ -145,7 +221,7 @@ FilingOutcome FileRecord(GroupMap* pGroups, InerMusicDedupInfo* pRecord, const F
     if (key.nFingerLen < kMinFingerWords) return FilingOutcome::kTooShort;
     if (bFast) pIndex->Current(*pGroups);
     float fScore = 0.0f;
-    found = MatchingGroup(pGroups, key, rules, pIndex, &fScore);
+    found = MatchingGroup(pGroups, pRecord, rules, pIndex, &fScore);
     if (found != pGroups->end()) pRecord->fSimilarity = fScore;
   } else {
     found = pGroups->find(key);

@@ -36,6 +36,12 @@ struct FilingRules {
   float fThreshold = 0.8f;
   ThresholdScorer pfnScorer = MatchAboveThreshold;  // benchmarks swap in a baseline
   ParallelGroupScan* pScan = nullptr;  // spreads the search when set
+  // Fingerprint mode: above 0, each record remembers the founder of the group it
+  // scored best against above this floor but not above fThreshold, among the groups
+  // its search scored (those before the one it joins, or all it was compared with);
+  // the scorer then prunes at the floor instead of the threshold. 0: off, and the
+  // search costs what it always did.
+  float fNearFloor = 0.0f;
 };
 
 // Fast filing's index over a map's group keys, with the group of each index id.

@@ -2,6 +2,8 @@
 // similarity scores, and the equal-key clash.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "fixtures/fingerprints.h"
 #include "fixtures/temp_dir.h"
 #include "grouping/duplicate_filing.h"
@@ -119,6 +121,49 @@ TEST_F(DuplicateFilingTest, EqualKeyClashAtFullThresholdIsLoggedAndLeavesTheReco
   EXPECT_EQ(Members(*pFirst->pGroupKey), (Records{pFirst}));
   EXPECT_EQ(pSecond->fSimilarity, 1.0f);
   EXPECT_TRUE(Logged("\n\ninsert bug[" + pSecond->strPath + "]!!!!\n\n\r\n"));
+}
+
+}  // namespace
+
+namespace {
+
+// A near-miss floor changes no group and no score. Each record remembers the founder
+// it came nearest to above the floor but not above the threshold, among the groups
+// scored before the one it joined: searched one by one and spread over threads.
+TEST_F(DuplicateFilingTest, NearMissFloorNotesTheClosestFounderAndChangesNoGroup) {
+  const Words a = maker_.Random(300), b = maker_.Random(300);
+  std::vector<Words> vecFiller;
+  for (size_t i = 0; i < ParallelGroupScan::kMinParallel; ++i) vecFiller.push_back(maker_.Random(290));
+  ParallelGroupScan scan(1);
+  for (ParallelGroupScan* pScan : {static_cast<ParallelGroupScan*>(nullptr), &scan}) {
+    std::vector<std::vector<size_t>> vecGroupSizes;
+    for (float fFloor : {0.0f, 0.5f}) {
+      ReleaseGroups(&groups_);
+      rules_.pScan = pScan;
+      rules_.fNearFloor = fFloor;
+      for (const Words& words : vecFiller) Add(words);
+      InerMusicDedupInfo* pA = Add(a);
+      Add(b);
+      InerMusicDedupInfo* pNear = Add(maker_.Flipped(a, 6));     // 10/16 against a
+      InerMusicDedupInfo* pFar = Add(maker_.Flipped(a, 10));     // 6/16: under the floor
+      InerMusicDedupInfo* pJoins = Add(maker_.Flipped(b, 3));    // 13/16: joins b
+      InerMusicDedupInfo* pNearer = Add(maker_.Flipped(a, 5));   // 11/16, beats pNear's 10/16
+      std::vector<size_t> vecSizes;
+      for (const auto& entry : groups_) vecSizes.push_back(entry.second->size());
+      std::sort(vecSizes.begin(), vecSizes.end());  // the flipped keys fall anywhere
+      vecGroupSizes.push_back(vecSizes);
+      EXPECT_EQ(pJoins->fSimilarity, 0.8125f);
+      const InerMusicDedupInfo* pWant = fFloor > 0.0f ? pA : nullptr;
+      EXPECT_EQ(std::make_tuple(pNear->pNearFounder, pFar->pNearFounder, pNearer->pNearFounder,
+                                pJoins->pNearFounder),
+                std::make_tuple(pWant, nullptr, pWant, nullptr));
+      if (fFloor > 0.0f) {
+        EXPECT_EQ(std::make_pair(pNear->fNearScore, pNearer->fNearScore),
+                  std::make_pair(0.625f, 0.6875f));
+      }
+    }
+    EXPECT_EQ(vecGroupSizes[0], vecGroupSizes[1]) << (pScan ? "parallel" : "one by one");
+  }
 }
 
 }  // namespace

@@ -166,6 +166,7 @@ std::string PlanJson(const std::vector<std::vector<std::string>>& vecGroups,
   twintone_cli::ScanRecord record;
   record.strId = twintone_cli::NewScanId();
   record.vecRoots = {twintone_cli::RealPath(strRoot)};
+  record.scan.bFingerprint = true;  // its groups are not heard again before an action
   twintone_cli::Json groups = twintone_cli::Json::array();
   for (const auto& vecGroup : vecGroups) {
     twintone_cli::Json members = twintone_cli::Json::array();

@@ -43,7 +43,7 @@ def shoot(page, png, work):
 
 def tone(path, hz, title):
     subprocess.run(["ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
-                    f"sine=frequency={hz}:duration=2", "-metadata", f"title={title}",
+                    f"sine=frequency={hz}:duration=8", "-metadata", f"title={title}",
                     "-metadata", "artist=Tester", "-b:a", "64k", path], check=True)
 
 

@@ -14,6 +14,7 @@
 #include "common/interrupt.h"
 #include "cli/options.h"
 #include "cli/preflight.h"
+#include "decide/tag_confirm.h"
 #include "report/review_page.h"
 #include "scan/scan_record.h"
 #include "report/report.h"
@@ -246,6 +247,19 @@ int Run(const Options& options) {
   }
   if (!outcome.bStarted && !outcome.bInterrupted) return kExitFailure;
 
+  // Tags can agree on different recordings: before an action, tag groups are checked
+  // by ear, and what does not sound like its kept copy is set apart, untouched.
+  const bool bActing = ActionKindOf(options) != ActionKind::kNone;
+  const bool bTagGroups = options.strApply.empty() ? !options.bFingerprint : !plan.scan.bFingerprint;
+  bool bChecked = true;
+  if (bActing && bTagGroups && !outcome.bInterrupted) {
+    auto warn = [](const std::string& strLine) {
+      std::fprintf(stderr, "twintone: %s\n", strLine.c_str());
+    };
+    bChecked = ConfirmTagGroups(options, report, warn, &report.vecGroups);
+    outcome.bInterrupted |= InterruptRequested().load();
+  }
+
   // The page shows the files as the scan found them, so it is written before any action.
   int nFailedActions = 0;
   std::string strScanId;
@@ -260,6 +274,12 @@ int Run(const Options& options) {
       report.bMoveRequested = true;
       report.strActionError = "stopped early";
       std::fprintf(stderr, "twintone: stopped early, so nothing was changed\n");
+    } else if (!bChecked) {
+      report.bMoveRequested = true;
+      report.strActionError = "the tag groups could not be checked by ear";
+      std::fprintf(stderr, "twintone: %s, so nothing was changed\n",
+                   report.strActionError.c_str());
+      ++nFailedActions;
     } else {
       nFailedActions += RunRequestedAction(options, request, &report);
     }

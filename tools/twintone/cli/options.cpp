@@ -122,6 +122,20 @@ const OptionDef kOptionDefs[] = {
        pState->bFingerprintOnly = pState->pOptions->bExact = true;
        return true;
      }},
+    {"near", 0, true,
+     [](ParseState* pState, const std::string& strValue, std::string* pstrError) {
+       pState->bFingerprintOnly = true;
+       std::string strNumber = strValue;
+       if (!strNumber.empty() && strNumber.back() == '%') strNumber.pop_back();
+       if (ParseBoundedInt(strNumber, 0, 100, &pState->pOptions->nNearFloor)) return true;
+       *pstrError = "--near takes a whole percentage from 0 (none) to 100, not '" + strValue + "'";
+       return false;
+     }},
+    {"no-near", 0, false,
+     [](ParseState* pState, const std::string&, std::string*) {
+       pState->pOptions->nNearFloor = 0;
+       return true;
+     }},
     {"recursive", 'r', false, SetFlag<&Options::bRecursive>},
     {"follow-symlinks", 0, false, SetFlag<&Options::bFollowSymlinks>},
     {"exclude", 0, true,
@@ -429,6 +443,11 @@ Grouping:
   Without either, up to )" + ExactLimitText() + R"( files (what this computer compares with every
   group in about a minute) are filed exactly, more through the index; the summary
   says which.
+      --near FLOOR     list as near misses the pairs that agree on more than FLOOR
+                       percent but not on more than --similarity: not grouped, never
+                       acted on; what a lower --similarity would add (default 50;
+                       --near 0 or --no-near lists none; slows the grouping; implies
+                       --fingerprint)
 
 Input:
   -r, --recursive      also take every folder below the given folders (symbolic links
@@ -484,6 +503,10 @@ Keeping:
 The report lists each group, the files with no duplicate are counted, and every file
 skipped (and why) is named at the end. Sizes are in KiB, MiB and GiB (powers of 1024);
 similarity is the percentage of fingerprint agreement with the group's reference copy.
+Tag groups show "same tags" instead, as nothing was heard. With an action (or --apply of
+a plan made by tags), each tag group is first checked by ear: its files are fingerprinted
+(from the cache when it has them) and one that does not agree with the kept copy on more
+than 80 percent is listed as "same tags, different recording" and never acted on.
 
 Acting on the duplicates (every member but the first; choose one):
       --move-duplicates DIR

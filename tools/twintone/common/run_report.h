@@ -55,8 +55,9 @@ struct Member {
   int64_t nSizeBytes = 0;  // from the file system; the record's 32-bit size if that fails
   int nDurationMs = 0;
   int nBitrateKbps = 0;
-  // 0..1 against the member the library put first (the group's reference); 1 in tag
-  // groups. The reports give it in percent.
+  // 0..1 against the member the library put first (the group's reference), or, for a
+  // tag group checked by ear, against the kept copy; NaN when not measured (tag groups
+  // that were not checked). The reports give it in percent, or "same tags".
   float fSimilarity = 0.0f;
   // The file's identity from lstat, 0 and 0 when unknown; a symbolic link frees nothing.
   uint64_t nDevice = 0;
@@ -99,6 +100,19 @@ struct Group {
   bool IsDuplicate(size_t i) const;
   // Whether member i (not the first) has the very bytes of the first member.
   bool IdenticalToKept(size_t i) const;
+
+  // Tag groups checked by ear (decide/tag_confirm.h): members whose tags agree with the
+  // kept copy's but whose audio does not match it ("same tags, different recording").
+  // Listed, never acted on, and not counted as duplicates.
+  std::vector<Member> vecDifferent;
+};
+
+// Two files that scored above the near-miss floor but not above the threshold: not
+// grouped, listed so that a user sees what a lower threshold would add; never acted on.
+struct NearMiss {
+  std::string strPath;
+  std::string strOther;  // the founder of the group strPath came nearest to
+  float fSimilarity = 0.0f;
 };
 
 // A file the command examined without grouping it: left out before the library saw it
@@ -136,6 +150,8 @@ struct RunReport {
   std::vector<std::string> vecFields;  // text mode
   int nSeconds = 0;                    // fingerprint mode
   int nSimilarity = 0;
+  int nNearFloor = 0;                  // fingerprint mode: percent; 0 when not asked
+  std::vector<NearMiss> vecNearMisses;  // strongest first
 
   bool bPartial = false;  // the run was stopped before it reached every file
   int nFilesLoaded = 0;   // files the library took in

@@ -7,13 +7,16 @@
 //   ("exact" | "indexed"), reason} (fingerprint), keep_policy, partial,
 //   subfolders_not_searched, summary {...}, groups [{group, keep_reason, unsure, members
 //   [{keep, path, path_hex?, title, artist, album, format, lossless, duration_ms,
-//   bitrate_kbps, size_bytes, modified_ns, similarity? (percent, fingerprint mode),
-//   decoded_ms?, passed_over?, identical (the same bytes as the kept copy), left_alone
-//   (a plan left it where it is), quality {measured, and when measured: sample_rate,
-//   channels, bandwidth_hz, stereo, clipped_ppm, lead_silence_ms, trail_silence_ms,
-//   added_lead_ms, added_trail_ms, measured_ms, lossy_edge, lossy_source; null for an
-//   unknown figure; whether they came from the cache is left out, so that a cached
-//   re-run reports the same}}]}], files [{path, path_hex?, outcome, group?, reason?,
+//   bitrate_kbps, size_bytes, modified_ns, similarity? (percent, where it was
+//   measured: fingerprint mode, tag groups checked by ear), decoded_ms?, passed_over?,
+//   identical (the same bytes as the kept copy), left_alone (a plan left it where it
+//   is), quality {measured, and when measured: sample_rate, channels, bandwidth_hz,
+//   stereo, clipped_ppm, lead_silence_ms, trail_silence_ms, added_lead_ms,
+//   added_trail_ms, measured_ms, lossy_edge, lossy_source; null for an unknown figure;
+//   whether they came from the cache is left out, so that a cached re-run reports the
+//   same}}], different_recordings [members alike, keep false: same tags, another
+//   recording]}], near_floor_percent and near_misses [{path, path_hex?, other,
+//   other_hex?, similarity}] (fingerprint mode), files [{path, path_hex?, outcome, group?, reason?,
 //   left_out?}] (every file examined, once, in path order), and with
 //   an action: moves {action, dir, journal, dry_run, items [{from, from_hex?, to,
 //   to_hex?, status ("moved" | "would_move" | "failed" | "skipped"), error?}], error?
@@ -53,7 +56,7 @@ double Percent(float fValue) { return std::round(static_cast<double>(fValue) * 1
 // One line per examined file: what became of it.
 struct FileLine {
   const std::string* pstrPath;
-  const char* pszOutcome;  // "kept", "duplicate", "unique", "skipped"
+  const char* pszOutcome;  // "kept", "duplicate", "different_recording", "unique", "skipped"
   size_t nGroup;           // 1-based; 0 for none
   size_t nMember;          // 1-based; 0 for none
   const Member* pMember;
@@ -69,6 +72,10 @@ std::vector<FileLine> FileLines(const RunReport& report) {
       bool bKept = !group.IsDuplicate(i);
       vecLines.push_back({&group.vecMembers[i].strPath, bKept ? "kept" : "duplicate", g + 1, i + 1,
                           &group.vecMembers[i], nullptr});
+    }
+    for (size_t i = 0; i < group.vecDifferent.size(); ++i) {
+      vecLines.push_back({&group.vecDifferent[i].strPath, "different_recording", g + 1,
+                          group.vecMembers.size() + i + 1, &group.vecDifferent[i], nullptr});
     }
   }
   for (const std::string& strPath : report.vecUnique) {
@@ -167,9 +174,7 @@ std::string QualityCells(const Quality* pq) {
          flag(q.bLossyEdge) + "," + flag(q.bLossySource);
 }
 
-Json MemberJson(const Group& group, size_t i, bool bFingerprint) {
-  const Member& member = group.vecMembers[i];
-  bool bKeep = !group.IsDuplicate(i);
+Json MemberFields(const Member& member, bool bKeep, bool bIdentical, bool bFingerprint) {
   Json obj = {{"keep", bKeep}};
   PutPath(obj, "path", member.strPath);
   obj.update(Json{{"title", member.strTitle},
@@ -181,15 +186,20 @@ Json MemberJson(const Group& group, size_t i, bool bFingerprint) {
                   {"bitrate_kbps", member.nBitrateKbps},
                   {"size_bytes", member.nSizeBytes},
                   {"modified_ns", member.nModifiedNs}});
-  if (bFingerprint) {
+  if (bFingerprint || std::isfinite(member.fSimilarity)) {
     obj["similarity"] = Percent(member.fSimilarity);
-    if (member.nDecodedMs >= 0) obj["decoded_ms"] = member.nDecodedMs;
   }
+  if (bFingerprint && member.nDecodedMs >= 0) obj["decoded_ms"] = member.nDecodedMs;
   if (!member.strPassedOver.empty()) obj["passed_over"] = member.strPassedOver;
-  obj["identical"] = group.IdenticalToKept(i);
+  obj["identical"] = bIdentical;
   obj["left_alone"] = member.bLeftAlone;
   obj["quality"] = QualityJson(member.quality);
   return obj;
+}
+
+Json MemberJson(const Group& group, size_t i, bool bFingerprint) {
+  return MemberFields(group.vecMembers[i], !group.IsDuplicate(i), group.IdenticalToKept(i),
+                      bFingerprint);
 }
 
 Json FilesJson(const RunReport& report) {
@@ -241,7 +251,8 @@ void WriteJsonReport(const RunReport& report, FILE* pOut) {
   if (report.bFingerprint) {
     doc.update(Json{{"mode", "fingerprint"},
                     {"seconds", report.nSeconds},
-                    {"similarity_percent", report.nSimilarity}});
+                    {"similarity_percent", report.nSimilarity},
+                    {"near_floor_percent", report.nNearFloor}});
     if (!report.strFiling.empty()) {
       doc["filing"] = {{"method", report.strFiling}, {"reason", report.strFilingReason}};
     }
@@ -255,10 +266,23 @@ void WriteJsonReport(const RunReport& report, FILE* pOut) {
     for (size_t i = 0; i < group.vecMembers.size(); ++i) {
       members.push_back(MemberJson(group, i, report.bFingerprint));
     }
+    Json different = Json::array();
+    for (const Member& member : group.vecDifferent) {
+      different.push_back(MemberFields(member, false, false, report.bFingerprint));
+    }
     groups.push_back({{"group", g + 1},
                       {"keep_reason", group.strKeepReason},
                       {"unsure", group.bUnsure},
-                      {"members", std::move(members)}});
+                      {"members", std::move(members)},
+                      {"different_recordings", std::move(different)}});
+  }
+  Json nearMisses = Json::array();
+  for (const NearMiss& near : report.vecNearMisses) {
+    Json item;
+    PutPath(item, "path", near.strPath);
+    PutPath(item, "other", near.strOther);
+    item["similarity"] = Percent(near.fSimilarity);
+    nearMisses.push_back(std::move(item));
   }
   doc.update(Json{{"keep_policy", report.strKeepPolicy},
                   {"partial", report.bPartial},
@@ -273,8 +297,9 @@ void WriteJsonReport(const RunReport& report, FILE* pOut) {
                     {"unique", report.vecUnique.size()},
                     {"bytes_freed", report.BytesFreed()},
                     {"bytes_moved", report.BytesMoved()}}},
-                  {"groups", std::move(groups)},
-                  {"files", FilesJson(report)}});
+                  {"groups", std::move(groups)}});
+  if (report.bFingerprint) doc["near_misses"] = std::move(nearMisses);
+  doc["files"] = FilesJson(report);
   if (report.bMoveRequested) doc["moves"] = MovesJson(report);
   if (report.nKeptApart > 0) doc["summary"]["kept_apart"] = report.nKeptApart;
   std::string strText;
@@ -308,7 +333,9 @@ void WriteCsvReport(const RunReport& report, FILE* pOut) {
       strDuration = std::to_string(pMember->nDurationMs);
       strBitrate = std::to_string(pMember->nBitrateKbps);
       strSize = std::to_string(pMember->nSizeBytes);
-      if (report.bFingerprint) strSimilarity = PercentText(pMember->fSimilarity);
+      if (report.bFingerprint || std::isfinite(pMember->fSimilarity)) {
+        strSimilarity = PercentText(pMember->fSimilarity);
+      }
       strFormat = CsvField(pMember->strFormat);
       strLossless = pMember->bLossless ? "true" : "false";
       if (pMember->nDecodedMs >= 0) strDecoded = std::to_string(pMember->nDecodedMs);

@@ -1,6 +1,7 @@
 // The readable report.
 #include <algorithm>
 #include <cinttypes>
+#include <cmath>
 #include <map>
 #include <set>
 #include <utility>
@@ -74,15 +75,26 @@ void WriteNote(const std::string& strNote, FILE* pOut) {
 void WriteGroup(const Group& group, bool bFingerprint, size_t nNumber, size_t nTotal,
                 FILE* pOut) {
   std::fprintf(pOut, "\nGroup %zu of %zu (%zu files): %s\n", nNumber, nTotal,
-               group.vecMembers.size(), group.strKeepReason.c_str());
+               group.vecMembers.size() + group.vecDifferent.size(), group.strKeepReason.c_str());
   bool bSameTags = SameTags(group);
   if (bSameTags && !group.vecMembers.empty()) {
     std::fprintf(pOut, "  %s\n", HeadToFit(TagsText(group.vecMembers[0]), kTextColumns - 2).c_str());
   }
-  // Tag groups agree exactly, so only fingerprint groups have a similarity column.
+  // Only what was heard has a similarity: fingerprint groups, and tag groups whose
+  // check by ear set a copy apart ("?" where a copy could not be compared).
   // Quality: what the run measured, as QualitySummary writes it ("19.8k st").
+  const bool bMatch = bFingerprint || !group.vecDifferent.empty();
   std::fprintf(pOut, "  %-6s %7s %12s %11s  %-8s %-18s%s  %s\n", "", "Length", "Bitrate",
-               "Size", "Format", "Quality", bFingerprint ? "   Match" : "", "Path");
+               "Size", "Format", "Quality", bMatch ? "   Match" : "", "Path");
+  auto match = [&](const Member& member) {
+    char szMatch[16] = "";
+    if (bMatch) {
+      std::snprintf(szMatch, sizeof(szMatch), " %7s",
+                    std::isfinite(member.fSimilarity) ? FormatMatch(member.fSimilarity).c_str()
+                                                      : "?");
+    }
+    return std::string(szMatch);
+  };
   for (size_t i = 0; i < group.vecMembers.size(); ++i) {
     const Member& member = group.vecMembers[i];
     const char* pszMark = member.bLeftAlone ? "leave"
@@ -91,17 +103,39 @@ void WriteGroup(const Group& group, bool bFingerprint, size_t nNumber, size_t nT
                                             : "";
     std::string strBitrate =
         member.nBitrateKbps > 0 ? std::to_string(member.nBitrateKbps) + " kbit/s" : "? kbit/s";
-    char szMatch[16] = "";
-    if (bFingerprint) std::snprintf(szMatch, sizeof(szMatch), " %7s", FormatMatch(member.fSimilarity).c_str());
     std::fprintf(pOut, "  %-6s %7s %12s %11s  %-8s %-18s%s  %s\n", pszMark,
                  FormatDuration(member.nDurationMs).c_str(), strBitrate.c_str(),
                  FormatBytes(member.nSizeBytes).c_str(),
                  member.strFormat.empty() ? "?" : member.strFormat.c_str(),
-                 QualitySummary(member.quality).c_str(), szMatch,
+                 QualitySummary(member.quality).c_str(), match(member).c_str(),
                  TerminalSafe(member.strPath).c_str());
     if (!bSameTags) WriteNote(TagsText(member), pOut);
     if (group.IdenticalToKept(i)) WriteNote("identical: the same bytes as the kept copy", pOut);
     if (!member.strPassedOver.empty()) WriteNote("passed over, " + member.strPassedOver, pOut);
+  }
+  if (group.vecDifferent.empty()) return;
+  std::fprintf(pOut, "  same tags, different recording (never acted on):\n");
+  for (const Member& member : group.vecDifferent) {
+    std::string strBitrate =
+        member.nBitrateKbps > 0 ? std::to_string(member.nBitrateKbps) + " kbit/s" : "? kbit/s";
+    std::fprintf(pOut, "  %-6s %7s %12s %11s  %-8s%s  %s\n", "differ",
+                 FormatDuration(member.nDurationMs).c_str(), strBitrate.c_str(),
+                 FormatBytes(member.nSizeBytes).c_str(),
+                 member.strFormat.empty() ? "?" : member.strFormat.c_str(), match(member).c_str(),
+                 TerminalSafe(member.strPath).c_str());
+  }
+}
+
+void WriteNearMisses(const RunReport& report, FILE* pOut) {
+  if (report.nNearFloor <= 0) return;
+  std::fprintf(pOut,
+               "\nNear misses (more than %d%% alike but not more than %d%%; not grouped, never "
+               "acted on):\n",
+               report.nNearFloor, report.nSimilarity);
+  if (report.vecNearMisses.empty()) std::fprintf(pOut, "  none\n");
+  for (const NearMiss& near : report.vecNearMisses) {
+    std::fprintf(pOut, "  %7s  %s\n  %7s  %s\n", FormatMatch(near.fSimilarity).c_str(),
+                 TerminalSafe(near.strPath).c_str(), "~", TerminalSafe(near.strOther).c_str());
   }
 }
 
@@ -238,6 +272,7 @@ void WriteTextReport(const RunReport& report, FILE* pOut) {
     WriteGroup(report.vecGroups[g], report.bFingerprint, g + 1, report.vecGroups.size(), pOut);
   }
   if (report.vecGroups.empty()) std::fprintf(pOut, "\nNo duplicates found.\n");
+  WriteNearMisses(report, pOut);
   if (report.bMoveRequested) WriteMoves(report, pOut);
   WriteSummary(report, pOut);
 

@@ -28,14 +28,16 @@ const char kPageHead[] = R"(<!DOCTYPE html>
 * { box-sizing: border-box; }
 body { font: 15px/1.45 system-ui, sans-serif; margin: 0 auto; padding: 1rem; max-width: 70rem; }
 h1 { font-size: 1.4rem; margin: 0 0 .3rem; }
-.group { border: 1px solid var(--line); border-radius: .5rem; margin: 1rem 0; padding: .6rem .8rem; }
-.group h2 { font-size: 1.1rem; margin: 0; }
+.group, .nearlist { border: 1px solid var(--line); border-radius: .5rem; margin: 1rem 0; padding: .6rem .8rem; }
+.group h2, .nearlist h2 { font-size: 1.1rem; margin: 0; }
 .reason { margin: .2rem 0 .5rem; opacity: .8; }
 .unsure { color: #b35c00; font-weight: 600; }
 .file { display: grid; grid-template-columns: 1fr 16rem; gap: .3rem 1rem; padding: .5rem 0;
         border-top: 1px solid var(--line); align-items: center; }
 .file.kept { background: #2a6fdb14; }
 .file.left { opacity: .55; }
+.differ { color: #b35c00; }
+.near { display: grid; grid-template-columns: 1fr 1fr; gap: .3rem 1rem; padding: .5rem 0; border-top: 1px solid var(--line); }
 .name { font-weight: 600; overflow-wrap: anywhere; }
 .facts { font-size: .9rem; opacity: .85; }
 .choices { display: flex; flex-wrap: wrap; gap: .2rem 1rem; }
@@ -60,6 +62,7 @@ textarea { width: 100%; min-height: 8rem; font: .85rem ui-monospace, monospace; 
 <p id="totals"></p>
 <p id="intro"></p>
 <main id="groups"></main>
+<section id="near" class="nearlist" hidden><h2>Near misses</h2><p class="reason" id="near-intro"></p></section>
 <section>
 <label for="plan" style="display:block;margin-top:.4rem">Plan (save it, or copy it into a file; then run <code>twintone --apply FILE</code> with an action)</label>
 <textarea id="plan" readonly></textarea>
@@ -126,10 +129,10 @@ function refresh(g) {
     row.classList.toggle("kept", keep);
     row.classList.toggle("left", m.role === "leave" || m.role === "distinct");
     const leave = document.getElementById("leave-" + g + "-" + i);
-    leave.disabled = keep;
+    leave.disabled = keep || m.different === true;
     leave.checked = m.role === "leave";
     const distinct = document.getElementById("distinct-" + g + "-" + i);
-    distinct.disabled = keep;
+    distinct.disabled = keep || m.different === true;
     distinct.checked = m.role === "distinct";
   });
   live();
@@ -163,8 +166,10 @@ data.groups.forEach((group, g) => {
     text.append(el("div", m.title || m.artist || m.album ? tags : "no tags", "tags"));
     const facts = [duration(m.duration_ms), m.format || "?", m.bitrate_kbps ? m.bitrate_kbps + " kbit/s" : "? kbit/s",
                    bytes(m.size)];
-    if (data.mode === "fingerprint") facts.push(match(m.similarity) + " similar");
+    if (m.similarity != null) facts.push(match(m.similarity) + " similar");
+    else facts.push("same tags");
     text.append(el("div", facts.join(" · "), "facts"));
+    if (m.different) text.append(el("div", "Same tags, different recording: never acted on", "differ"));
     const same = el("div", "", "same");
     same.id = "same-" + g + "-" + i;
     text.append(same);
@@ -193,6 +198,7 @@ data.groups.forEach((group, g) => {
     const distinctLabel = el("label", " Not a duplicate");
     distinctLabel.title = "Leave it alone, and never group it with the kept copy again";
     distinctLabel.prepend(distinct);
+    if (m.different) { keep.disabled = true; distinct.disabled = true; }
     choices.append(keepLabel, leaveLabel, distinctLabel);
     text.append(choices);
     const audio = el("audio");
@@ -204,6 +210,27 @@ data.groups.forEach((group, g) => {
   main.append(section);
   refresh(g);
 });
+function player(path, url) {
+  const audio = el("audio");
+  audio.controls = true; audio.preload = "none"; audio.src = url;
+  audio.setAttribute("aria-label", "Play " + path);
+  const cell = el("div");
+  cell.append(el("div", path, "name"), audio);
+  return cell;
+}
+if (data.near_misses) {
+  const near = document.getElementById("near");
+  near.hidden = false;
+  document.getElementById("near-intro").textContent = data.near_misses.length + " pairs alike in more than " +
+    data.near_floor + "% but not in more than " + data.similarity + "%: not grouped, never acted on. " +
+    "A lower --similarity would group them.";
+  data.near_misses.forEach(pair => {
+    const row = el("div", undefined, "near");
+    row.append(el("div", Math.round(pair.similarity * 100) + "% similar", "facts"), el("div"),
+               player(pair.path, pair.url), player(pair.other, pair.other_url));
+    near.append(row);
+  });
+}
 document.getElementById("save").addEventListener("click", () => {
   const plan = { twintone_plan: 1, scan_id: data.scan_id,
     groups: data.groups.map(group => ({ members: group.members.map(m => ({
@@ -268,6 +295,10 @@ std::string QualityText(const Quality& q) {
   return strText + "; over " + ms(q.nMeasuredMs) + " of audio";
 }
 
+std::string FileUrl(const std::string& strPath) {
+  return "file://" + PercentEncodePath(AbsolutePath(strPath));
+}
+
 // A member as the page shows it: the plan's fields (common/plan_entry.h) as the file
 // is now, and what a person needs to choose.
 Json MemberJson(const Member& member, const std::string& strRole, const std::string& strRel) {
@@ -280,7 +311,7 @@ Json MemberJson(const Member& member, const std::string& strRole, const std::str
                   std::to_string(facts.nInode),
                   strRole};
   Json obj = {{"path", member.strPath},
-              {"url", "file://" + PercentEncodePath(AbsolutePath(member.strPath))},
+              {"url", FileUrl(member.strPath)},
               {"title", member.strTitle},
               {"artist", member.strArtist},
               {"album", member.strAlbum},
@@ -308,8 +339,29 @@ std::string PageData(const RunReport& report, const std::vector<std::string>& ve
       std::string strRole = i == 0 ? "keep" : group.bUnsure ? "leave" : "duplicate";
       members.push_back(MemberJson(member, strRole, RelativeName(member.strPath, vecRoots)));
     }
+    // Set apart by ear: shown to be heard, saved as left alone.
+    for (const Member& member : group.vecDifferent) {
+      Json obj = MemberJson(member, "leave", RelativeName(member.strPath, vecRoots));
+      obj["different"] = true;
+      members.push_back(std::move(obj));
+    }
     groups.push_back(
         {{"reason", group.strKeepReason}, {"unsure", group.bUnsure}, {"members", members}});
+  }
+  // Fingerprint mode: the near misses, for a part of their own.
+  Json near;
+  if (report.nNearFloor > 0) {
+    Json pairs = Json::array();
+    for (const NearMiss& pair : report.vecNearMisses) {
+      pairs.push_back({{"path", pair.strPath},
+                       {"url", FileUrl(pair.strPath)},
+                       {"other", pair.strOther},
+                       {"other_url", FileUrl(pair.strOther)},
+                       {"similarity", std::round(pair.fSimilarity * 10000.0) / 10000.0}});
+    }
+    near = {{"near_floor", report.nNearFloor},
+            {"similarity", report.nSimilarity},
+            {"near_misses", std::move(pairs)}};
   }
   std::string strSafe;
   Json totals = {{"groups", report.vecGroups.size()},
@@ -323,6 +375,7 @@ std::string PageData(const RunReport& report, const std::vector<std::string>& ve
               {"mode", report.bFingerprint ? "fingerprint" : "tags"},
               {"totals", totals},
               {"groups", groups}};
+  if (report.nNearFloor > 0) doc.update(near);
   for (char c : DumpJson(doc)) {
     strSafe += c == '<' ? std::string("\\u003c") : std::string(1, c);
   }

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <map>
 #include <mutex>
@@ -28,31 +29,6 @@
 
 namespace twintone_cli {
 namespace {
-
-// Points standard output at /dev/null for its lifetime, so the library's per-file
-// listing lines cannot mix with a report; the previous target comes back after.
-class StdoutSilencer {
- public:
-  StdoutSilencer() {
-    std::fflush(stdout);
-    m_fdSaved = dup(STDOUT_FILENO);
-    int fdNull = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (m_fdSaved >= 0 && fdNull >= 0) dup2(fdNull, STDOUT_FILENO);
-    if (fdNull >= 0) close(fdNull);
-  }
-  ~StdoutSilencer() {
-    std::fflush(stdout);  // the library's lines, buffered, still go to /dev/null
-    if (m_fdSaved >= 0) {
-      dup2(m_fdSaved, STDOUT_FILENO);
-      close(m_fdSaved);
-    }
-  }
-  StdoutSilencer(const StdoutSilencer&) = delete;
-  StdoutSilencer& operator=(const StdoutSilencer&) = delete;
-
- private:
-  int m_fdSaved = -1;
-};
 
 // A pipe whose ends close with it.
 class Pipe {
@@ -271,10 +247,59 @@ bool ApplyLibrarySettings(const ScanSettings& settings, ProgressBar* pBar) {
     PrintError(pBar, "the library refused --loose");
     return false;
   }
+  const int nFloor = settings.bFingerprint ? settings.nNearFloor : 0;
+  if (twintone_set_near_floor(nFloor) != 0 && nFloor != 0) {
+    PrintError(pBar, "the library refused --near");
+    return false;
+  }
   return true;
 }
 
+// The near misses the run noted, strongest first; none between two files of one group.
+std::vector<NearMiss> ReadNearMisses(const std::vector<Group>& vecGroups) {
+  std::map<std::string, size_t> mapGroupOf;
+  for (size_t g = 0; g < vecGroups.size(); ++g) {
+    for (const Member& member : vecGroups[g].vecMembers) mapGroupOf[member.strPath] = g;
+  }
+  std::vector<NearMiss> vecNear;
+  int nFiles = twintone_file_count();
+  for (int i = 0; i < nFiles; ++i) {
+    twintone_file_info info{};
+    info.nStructSize = sizeof(info);
+    const char* pszOther = nullptr;
+    double fScore = 0.0;
+    if (twintone_near_miss_at(i, &pszOther, &fScore) != 1 ||
+        twintone_file_info_at(i, &info) != 0 || info.pszPath == nullptr) {
+      continue;
+    }
+    auto a = mapGroupOf.find(info.pszPath);
+    auto b = mapGroupOf.find(pszOther);
+    if (a != mapGroupOf.end() && b != mapGroupOf.end() && a->second == b->second) continue;
+    vecNear.push_back({info.pszPath, pszOther, static_cast<float>(fScore)});
+  }
+  std::stable_sort(vecNear.begin(), vecNear.end(), [](const NearMiss& x, const NearMiss& y) {
+    return x.fSimilarity > y.fSimilarity;
+  });
+  return vecNear;
+}
+
 }  // namespace
+
+StdoutSilencer::StdoutSilencer() {
+  std::fflush(stdout);
+  m_fdSaved = dup(STDOUT_FILENO);
+  int fdNull = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (m_fdSaved >= 0 && fdNull >= 0) dup2(fdNull, STDOUT_FILENO);
+  if (fdNull >= 0) close(fdNull);
+}
+
+StdoutSilencer::~StdoutSilencer() {
+  std::fflush(stdout);  // the library's lines, buffered, still go to /dev/null
+  if (m_fdSaved >= 0) {
+    dup2(m_fdSaved, STDOUT_FILENO);
+    close(m_fdSaved);
+  }
+}
 
 SessionOutcome RunDedupeSession(const ScanSettings& settings, RunReport* pReport) {
   SessionOutcome outcome;
@@ -282,6 +307,7 @@ SessionOutcome RunDedupeSession(const ScanSettings& settings, RunReport* pReport
   pReport->vecFields = settings.vecFields;
   pReport->nSeconds = settings.nSeconds;
   pReport->nSimilarity = settings.nSimilarity;
+  pReport->nNearFloor = settings.bFingerprint ? settings.nNearFloor : 0;
   pReport->bLoose = settings.bLoose;
 
   ProgressBar bar(!settings.bQuiet && isatty(STDERR_FILENO));
@@ -386,10 +412,12 @@ SessionOutcome RunDedupeSession(const ScanSettings& settings, RunReport* pReport
   FileOutcomes mapOutcomes = ReadFileOutcomes();
   pReport->vecGroups = CopyGroups(mapOutcomes);
   if (!settings.bFingerprint) {
-    // Tag groups are exact: every member's chosen tags equal the first member's.
+    // Tag groups agree on tags; how alike they sound is not known until measured.
     for (Group& group : pReport->vecGroups) {
-      for (Member& member : group.vecMembers) member.fSimilarity = 1.0f;
+      for (Member& member : group.vecMembers) member.fSimilarity = std::nanf("");
     }
+  } else if (settings.nNearFloor > 0) {
+    pReport->vecNearMisses = ReadNearMisses(pReport->vecGroups);
   }
   HashEqualSizes(&pReport->vecGroups, &InterruptRequested());
   AccountForUngrouped(mapOutcomes, vecProgressed, pReport);

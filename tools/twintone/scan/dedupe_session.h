@@ -23,6 +23,19 @@ struct SessionOutcome {
 // library's order; the keeper orders them after) and partial flag of *pReport. Messages go to standard error; standard output is left untouched
 // (the library's own listing output is silenced). Call once per process, after
 // InstallInterruptHandlers.
+// Points standard output at /dev/null for its lifetime, so the library's per-file
+// listing lines cannot mix with a report; the previous target comes back after.
+class StdoutSilencer {
+ public:
+  StdoutSilencer();
+  ~StdoutSilencer();
+  StdoutSilencer(const StdoutSilencer&) = delete;
+  StdoutSilencer& operator=(const StdoutSilencer&) = delete;
+
+ private:
+  int m_fdSaved = -1;
+};
+
 SessionOutcome RunDedupeSession(const ScanSettings& settings, RunReport* pReport);
 
 }  // namespace twintone_cli

@@ -174,6 +174,12 @@ ScanRecord RecordOf(const RunReport& report, const std::vector<std::string>& vec
     for (size_t i = 0; i < group.vecMembers.size(); ++i) {
       mapGroups[group.vecMembers[i].strPath] = {static_cast<int>(g), static_cast<int>(i)};
     }
+    // Set apart by ear: of the group, after its members, so a plan may name them (to
+    // leave them).
+    for (size_t i = 0; i < group.vecDifferent.size(); ++i) {
+      mapGroups[group.vecDifferent[i].strPath] = {static_cast<int>(g),
+                                                  static_cast<int>(group.vecMembers.size() + i)};
+    }
     scan.vecGroups.emplace_back();
     scan.vecGroups.back().strKeepReason = group.strKeepReason;
     scan.vecGroups.back().bUnsure = group.bUnsure;
@@ -198,7 +204,11 @@ ScanRecord RecordOf(const RunReport& report, const std::vector<std::string>& vec
     if (it != mapGroups.end()) {
       file.nGroup = it->second.first;
       file.nMember = it->second.second;
-      file.facts = report.vecGroups[file.nGroup].vecMembers[file.nMember];
+      const Group& group = report.vecGroups[file.nGroup];
+      const size_t nMember = static_cast<size_t>(file.nMember);
+      file.facts = nMember < group.vecMembers.size()
+                       ? group.vecMembers[nMember]
+                       : group.vecDifferent[nMember - group.vecMembers.size()];
     }
     auto itSkipped = mapSkipped.find(scanned.strPath);
     if (itSkipped != mapSkipped.end()) file.strSkipped = itSkipped->second;

@@ -27,6 +27,9 @@ struct ScanSettings {
   // ChooseFiling); at most one is set.
   bool bFast = false;   // always the candidate index
   bool bExact = false;  // always exact, comparing each file with every group
+  // Fingerprint mode: pairs scoring above this percent but not above nSimilarity are
+  // listed as near misses; 0 lists none.
+  int nNearFloor = 50;
   // Tag mode: compare titles and artists loosely; read single-byte tag text in this
   // iconv encoding (empty: the library's default).
   bool bLoose = false;

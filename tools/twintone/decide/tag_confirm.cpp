@@ -1,0 +1,60 @@
+#include "decide/tag_confirm.h"
+
+#include <cmath>
+#include <utility>
+
+#include "twintone_ext.h"
+
+namespace twintone_cli {
+namespace {
+
+// The score of two fingerprints as the grouping takes it; NaN when either is missing or
+// too short to compare.
+float Score(const FingerprintMap& mapPrints, const std::string& strA, const std::string& strB) {
+  auto a = mapPrints.find(strA);
+  auto b = mapPrints.find(strB);
+  double fScore = 0.0;
+  if (a == mapPrints.end() || b == mapPrints.end() ||
+      twintone_compare_fingerprints(a->second.data(), static_cast<int>(a->second.size()),
+                                    b->second.data(), static_cast<int>(b->second.size()),
+                                    &fScore) != 0) {
+    return std::nanf("");
+  }
+  return static_cast<float>(fScore);
+}
+
+}  // namespace
+
+void SplitDifferentRecordings(const FingerprintMap& mapPrints, float fThreshold,
+                              std::vector<Group>* pvecGroups) {
+  for (Group& group : *pvecGroups) {
+    if (group.vecMembers.empty()) continue;
+    std::vector<Member> vecKept;
+    vecKept.push_back(std::move(group.vecMembers.front()));
+    vecKept.front().fSimilarity = 1.0f;
+    const std::string strKeeper = vecKept.front().strPath;  // vecKept grows below
+    for (size_t i = 1; i < group.vecMembers.size(); ++i) {
+      Member& member = group.vecMembers[i];
+      member.fSimilarity = Score(mapPrints, strKeeper, member.strPath);
+      // NaN compares false: a member that could not be heard is set apart too.
+      bool bSame = member.fSimilarity > fThreshold;
+      (bSame ? vecKept : group.vecDifferent).push_back(std::move(member));
+    }
+    group.vecMembers = std::move(vecKept);
+  }
+}
+
+bool ConfirmTagGroups(const ScanSettings& settings, const RunReport& report,
+                      const MessageSink& pfnWarn, std::vector<Group>* pvecGroups) {
+  std::vector<std::string> vecPaths;
+  for (const Group& group : *pvecGroups) {
+    for (const Member& member : group.vecMembers) vecPaths.push_back(member.strPath);
+  }
+  FingerprintMap mapPrints;
+  if (!FetchFingerprints(settings, report, vecPaths, pfnWarn, &mapPrints)) return false;
+  SplitDifferentRecordings(mapPrints, static_cast<float>(settings.nSimilarity) / 100.0f,
+                           pvecGroups);
+  return true;
+}
+
+}  // namespace twintone_cli
