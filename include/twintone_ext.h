@@ -155,6 +155,27 @@ TWINTONE_EXPORT int twintone_store_stats(int* pnReused, int* pnWritten);
  * none. Static until the next store call. */
 TWINTONE_EXPORT const char* twintone_store_message(void);
 
+/* ---- Copies that are not duplicates ----------------------------------------------- */
+
+/* A person may say that two copies the library grouped are not duplicates. The open
+ * store remembers such pairs by fingerprint identity, so a copy renamed or moved keeps
+ * its mark; the library itself still groups them, the host keeps them apart.
+ * An identity is FNV-1a 64 of the fingerprint's words, each as four little-endian
+ * bytes: it belongs to the fingerprint of the seconds the run took, not to the path. */
+/* The identity of the loaded file pszPath (a stored path) after a fingerprint run.
+ * 0; -1 busy or null; -2 not loaded, or no fingerprint. */
+TWINTONE_EXPORT int twintone_fingerprint_identity(const char* pszPath, uint64_t* pnIdentity);
+/* Marks the two identities as not duplicates (in either order; again is no change).
+ * 0; -1 busy, or the two are one; -2 no store open, or it failed. */
+TWINTONE_EXPORT int twintone_mark_distinct(uint64_t nIdentityA, uint64_t nIdentityB);
+/* Readers, which wait for a run to end: 1 when the pair is marked, 0 when not; -1
+ * from inside an event; -2 no store open, or it failed. */
+TWINTONE_EXPORT int twintone_is_distinct(uint64_t nIdentityA, uint64_t nIdentityB);
+/* Forgets every pair: the number forgotten; -1 busy; -2 no store open, or it failed. */
+TWINTONE_EXPORT int twintone_forget_distinct(void);
+/* The number of marked pairs; -1 and -2 as twintone_is_distinct. */
+TWINTONE_EXPORT int twintone_distinct_count(void);
+
 /* ---- Filing large libraries ------------------------------------------------------- */
 
 /* Fingerprint filing strategy.

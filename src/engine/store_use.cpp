@@ -107,6 +107,8 @@ void CloseEngineStore() {
   g_strOpenMessage.clear();
 }
 
+FingerprintStore* EngineStore() { return g_pStore.get(); }
+
 int PruneEngineStore() {
   if (g_pStore == nullptr) {
     if (g_strOpenMessage.empty()) g_strOpenMessage = "no fingerprint store is open";

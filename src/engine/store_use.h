@@ -40,6 +40,8 @@ int OpenEngineStore(const char* pszPath);
 void CloseEngineStore();
 int PruneEngineStore();
 void EngineStoreCounts(int* pnReused, int* pnWritten);
+// The open store, or null; for the entry points that use it directly.
+FingerprintStore* EngineStore();
 // The open store's failure message, else the last one of opening; "" when none.
 std::string EngineStoreMessage();
 

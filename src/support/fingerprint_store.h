@@ -27,6 +27,10 @@ constexpr int kStoreCannotOpen = -2;  // cannot be opened or created, or read-on
 constexpr int kStoreNewer = -3;       // written by a newer schema
 constexpr int kStoreDamaged = -4;     // not a store, or damaged
 
+// A fingerprint's identity: FNV-1a 64 of its words, each as four little-endian bytes.
+// Equal words give equal identities whatever the file is called or where it lies.
+uint64_t FingerprintIdentity(const int32_t* pWords, int nWords);
+
 // The schema version this build writes; older stores are migrated on open.
 constexpr int kStoreSchemaVersion = 2;
 
@@ -102,6 +106,14 @@ class FingerprintStore {
   // store has failed or fails now.
   bool RememberQualities(const std::vector<QualityEntry>& vecEntries, int nRevision);
 
+  // Pairs of fingerprint identities (FingerprintIdentity) a person has said are not
+  // duplicates, in a table of their own made on first use (distinct_pairs.cpp). A pair
+  // is unordered. Each fails (false, -1) when the store has failed or fails now.
+  bool MarkDistinct(uint64_t nA, uint64_t nB);
+  int IsDistinct(uint64_t nA, uint64_t nB);  // 1 marked, 0 not
+  int ForgetDistinct();                      // the number of pairs dropped
+  int DistinctCount();
+
  private:
   struct Pending {
     std::string strPath;
@@ -138,6 +150,10 @@ class FingerprintStore {
   void OpenQualityLocked();
   // Drops the measures of files that are gone, within Prune's transaction.
   bool PruneQualityLocked();
+  // Whether the distinct pairs' table is there (1) or not (0), making it first when
+  // bCreate; -1, the store failed, when it cannot be read or made. A reader does not
+  // make it, so a store no mark was ever put in is not written to.
+  int DistinctTableLocked(bool bCreate);
   // Marks the store failed with a message naming what went wrong.
   void FailLocked(const std::string& strWhat);
 

@@ -10,6 +10,7 @@
 #include "cli_runner.h"
 #include "decide/keeper.h"
 #include "scan/audio_format.h"
+#include "twintone_ext.h"
 
 namespace twintone_cli_test {
 namespace {
@@ -63,6 +64,51 @@ TEST(WholenessTest, FlagsOnlyCopiesThatCannotHoldWhatTheirHeaderClaims) {
   }
 }
 
+// A 200 s copy as the run measured it: band in Hz, stereo as TWINTONE_STEREO_*.
+Member Heard(const std::string& strPath, int nKbps, int nBandHz, int nStereo, int nClippedPpm = 0,
+             int nAddedLeadMs = 0, bool bLossySource = false) {
+  Member member = Copy(strPath, nKbps * 25'000, 200, nKbps);
+  member.quality = {true, bLossySource, bLossySource, false, 44100, 2, nBandHz, nStereo,
+                    nClippedPpm, nAddedLeadMs, 0, nAddedLeadMs, 0, 5000};
+  return member;
+}
+
+TEST(KeeperTest, BestGoesByWhatCopiesSoundLikeInOrderAndWithinTolerances) {
+  const int kSt = TWINTONE_STEREO_TRUE, kMono = TWINTONE_STEREO_MONO;
+  const Member kOriginal = Heard("orig.flac", 900, 20'500, kSt);
+  struct Case {
+    std::vector<Member> vecCopies;  // the keeper expected first
+    const char* pszReason;
+  };
+  const std::vector<Case> kCases = {
+      // Silence, then clipping, then stereo outrank every later measure.
+      {{kOriginal, Heard("pad.flac", 1000, 20'500, kSt, 0, 2000)},
+       "kept: no added silence; others 2.0 s of silence added"},
+      {{Heard("a.mp3", 128, 16'000, kSt), Heard("loud.flac", 1000, 20'500, kSt, 20'000)},
+       "kept: not clipped; others clipped (20000 per million)"},
+      {{kOriginal, Heard("m22.mp3", 160, 11'000, kMono), Heard("m.wav", 1411, 20'500, kMono)},
+       "kept: stereo; others mono"},
+      {{Heard("orig.ogg", 109, 19'800, kSt), Heard("t.mp3", 128, 16'900, kSt),
+        Heard("lp.flac", 900, 11'000, kSt, 0, 0, true)},
+       "kept: widest band, 19.8 kHz; others 16.9 kHz"},
+      // Within the tolerances (500 Hz, 100 to 1000 per million, 50 to 300 ms) nothing
+      // is decided by the measures: the bitrate is.
+      {{Heard("b.wav", 1411, 20'100, kSt, 500, 200), kOriginal},
+       "kept: WAV, 1411 kbit/s; others lower bitrate (900 kbit/s)"},
+      {{Heard("t.mp3", 128, 16'900, kSt), Heard("lp.flac", 900, 16'700, kSt, 0, 0, true)},
+       "kept: MP3, lossy; others lossless container, lossy source"},
+      {{Heard("c.ogg", 128, 16'000, kSt), Heard("c.mp3", 160, 16'000, kSt)},
+       "kept: Ogg, 128 kbit/s (as an MP3 of 179); others lower bitrate (160 kbit/s)"},
+  };
+  for (const Case& c : kCases) {
+    std::vector<twintone_cli::Group> vecGroups(1);
+    vecGroups[0].vecMembers.assign(c.vecCopies.rbegin(), c.vecCopies.rend());
+    twintone_cli::ChooseKeepers({twintone_cli::KeepPolicy()}, {false, 0}, &vecGroups);
+    EXPECT_EQ(c.vecCopies[0].strPath, vecGroups[0].vecMembers[0].strPath) << c.pszReason;
+    EXPECT_EQ(c.pszReason, vecGroups[0].strKeepReason);
+  }
+}
+
 class KeepRunTest : public ::testing::Test {
  protected:
   // A tagged tone of nSeconds encoded by ffmpeg with strCodec's arguments.
@@ -96,6 +142,9 @@ TEST_F(KeepRunTest, BestKeepsTheFullLengthCopyAndLosslessOverAHigherBitrate) {
   EXPECT_EQ("kept: longest, 3:00; others shorter (2:42)", doc["groups.0.keep_reason"]);
   EXPECT_EQ("tone.flac", FileName(doc["groups.1.members.0.path"]));
   EXPECT_EQ("kept: FLAC, lossless; others lossy", doc["groups.1.keep_reason"]);
+  // Every grouped copy was listened to, each at its own rate.
+  EXPECT_EQ("8000", doc["groups.1.members.0.quality.sample_rate"]);
+  EXPECT_EQ("true", doc["groups.0.members.1.quality.measured"]);
 }
 
 TEST_F(KeepRunTest, TruncatedCopiesAreNeverKeptAndAGroupOfThemMovesNothing) {
@@ -147,7 +196,7 @@ TEST_F(KeepRunTest, PoliciesChooseAmongIdenticalCopies) {
       {"newest", strNew},
       {"oldest", strOld},
       {"under=" + dir.Path("b"), strNew},
-      {"under=" + dir.Path("nowhere") + ",newest", strNew},
+      {"under=" + dir.MakeDir("neither") + ",newest", strNew},  // a tie goes on
   };
   for (const auto& c : kCases) {
     JsonFields doc = RunJson({"--keep", c.first, strNew, strOld});

@@ -76,7 +76,12 @@ TEST(CliExitCodeTest, ExitCodesAndStreamsAreWhatScriptsExpect) {
       {{}, 2, "", ""},
       {{"--help"}, 0, "Examples:", ""},
       {{"--version"}, 0, "twintone " TWINTONE_CLI_VERSION "\n", ""},
-      {{"-q", "--json", "/nonexistent/tt"}, 1, "", "cannot read '/nonexistent/tt'"},
+      // Slips found before any work: one line, no report.
+      {{"-q", "--json", "/tmp", "/nonexistent/tt"},
+       2,
+       "",
+       "no such file or folder: '/nonexistent/tt'\n"},
+      {{"--keep", "under=~/nonexistent-tt", "/tmp"}, 2, "", "/nonexistent-tt does not exist"},
   };
   for (const Case& c : kCases) {
     CliResult result = RunCli(c.vecArgs);

@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "cli_runner.h"
+#include "twintone_ext.h"
 
 namespace twintone_cli_test {
 namespace {
@@ -64,6 +65,12 @@ class ReportTest : public ::testing::Test {
         MakeMember(kCommaQuotePath, 9'800'000, 245000, 320, 0.9731f, 11, "MP3"),
         MakeMember(kNewlinePath, 3'900'000, 244000, 128, 0.88f, 12, "MP3")};
     first.vecMembers[1].strPassedOver = "decoding stopped early: 0:20 of the 2:00 expected";
+    // Measured: the kept copy from the store, the last a clipped mono copy with 2 s of
+    // silence added and its end not reached; the second not measured.
+    first.vecMembers[0].quality = {true, false, false, true, 44100, 2, 20'500,
+                                   TWINTONE_STEREO_TRUE, 0, 120, 800, 0, 0, 5100};
+    first.vecMembers[2].quality = {true, true, false, false, 22050, 1, 11'000,
+                                   TWINTONE_STEREO_MONO, 2500, 2120, -1, 2000, -1, 5000};
     twintone_cli::Group second;
     second.strKeepReason = "kept: longest, 1:02:03; others shorter (?)";
     // Tags that differ (one per copy, the wide one cut at 100 columns) and two copies

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """The review page in headless Chromium: groups, players, a name that is markup, the totals
 and a save bar in reach, a keeper changed by keyboard (its keep line following), copies
-with the same bytes marked, the plan saved and applied.
+with the same bytes marked, a copy marked not a duplicate, the plan saved and applied.
   review_page_browser.py TWINTONE OUT_DIR [--shoot PAGE PNG]  (--shoot: only a picture)
 Exit 0 on success, 77 when no browser is installed (ctest reports a skip)."""
 import json, os, shutil, subprocess, sys, tempfile, time
@@ -103,6 +103,9 @@ def main():
             check(radios[1].is_selected(), "arrow keys move the keeper")
             reason = group.find_element(By.CSS_SELECTOR, ".reason").text
             check(reason == "kept: your choice on the review page", f"keep line: {reason}")
+            # In the other group, the second copy is not a duplicate: it stays.
+            other_group = next(g for g in groups if hostile not in g.text)
+            other_group.find_elements(By.CSS_SELECTOR, "input[id^=distinct-]")[1].click()
             driver.save_screenshot(os.path.join(out_dir, "review-page-test.png"))
             driver.find_element(By.ID, "save").send_keys(Keys.ENTER)
             plan_text = driver.find_element(By.ID, "plan").get_attribute("value")
@@ -113,7 +116,7 @@ def main():
         with open(plan_path, "w") as f:
             f.write(plan_text)
         roles = [m["role"] for g in json.loads(plan_text)["groups"] for m in g["members"]]
-        check(sorted(roles) == ["duplicate", "duplicate", "keep", "keep"], f"roles {roles}")
+        check(sorted(roles) == ["distinct", "duplicate", "keep", "keep"], f"roles {roles}")
         downloaded = os.path.join(downloads, "twintone-plan.json")
         for _ in range(600):  # the download lands a moment later (later on a busy machine)
             if not os.path.exists(downloaded):
@@ -124,9 +127,9 @@ def main():
         subprocess.run([twintone, "--apply", plan_path, "--move-duplicates", moved,
                         "--journal", os.path.join(work, "journal.jsonl")], check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        # The chosen keeper and the other group's keeper stay; the duplicates moved.
+        # The chosen keeper and both copies of the other group stay; the duplicate moved.
         for path in (os.path.join(lib, "B", hostile), other, os.path.join(moved, "A", "song.mp3"),
-                     os.path.join(moved, "B", "other.mp3")):
+                     os.path.join(lib, "B", "other.mp3")):
             check(os.path.exists(path), path)
         return 0
     finally:

@@ -73,9 +73,10 @@ TEST_F(CliRunTest, RecursionFindsEveryFormatTheDecoderAndTagReaderShare) {
   EXPECT_EQ("5", doc["groups.0.members#"]);
 }
 
-// Deep and odd paths, broken and unreadable files, links, a pipe, a second name: every
-// entry on disk is in the report once, grouped under its exact path or skipped with
-// its reason. Root reads everything: the command then runs as nobody, via setpriv.
+// Deep and odd paths, broken and unreadable files, links, a pipe, a second name, files
+// and folders --exclude'd: every entry on disk is in the report once, grouped under
+// its exact path or skipped with its reason. Root reads everything: the command then
+// runs as nobody, via setpriv.
 TEST_F(CliRunTest, AnAwkwardLibraryIsAccountedForEntryByEntry) {
   std::string strDeep1500 = "lib", strDeep2100 = "lib/b";
   while (strDeep1500.size() < 1500) strDeep1500 += "/" + std::string(150, 'x');
@@ -96,6 +97,7 @@ TEST_F(CliRunTest, AnAwkwardLibraryIsAccountedForEntryByEntry) {
   ASSERT_EQ(0, link(dir.Path("lib/noise.mp3").c_str(), dir.Path("lib/noise2.mp3").c_str()));
   CopyPiece(1, AudioEncoding::kMp3At128, dir.Path("lib/locked.mp3"));
   ASSERT_EQ(0, chmod(dir.Path("lib/locked.mp3").c_str(), 0));
+  CopyPiece(1, AudioEncoding::kWav, dir.Path("lib/a/take.wav"));  // --exclude'd
   std::multiset<std::string> setOnDisk;
   for (const auto& entry : fs::recursive_directory_iterator(dir.Path("lib"))) {
     if (!entry.is_directory() || entry.is_symlink()) setOnDisk.insert(entry.path().string());
@@ -103,7 +105,8 @@ TEST_F(CliRunTest, AnAwkwardLibraryIsAccountedForEntryByEntry) {
   // Folders the walk does not enter are listed themselves.
   CopyPiece(1, AudioEncoding::kFlac, dir.Path("lib/closed/x.flac"));
   CopyPiece(1, AudioEncoding::kFlac, dir.Path("lib/.git/x.flac"));
-  setOnDisk.insert({dir.Path("lib/closed"), dir.Path("lib/.git")});
+  CopyPiece(1, AudioEncoding::kFlac, dir.Path("lib/b/Podcasts/x.flac"));
+  setOnDisk.insert({dir.Path("lib/closed"), dir.Path("lib/.git"), dir.Path("lib/b/Podcasts")});
   ASSERT_EQ(0, chmod(dir.Path("lib/closed").c_str(), 0));
   const char* pszProgram = TWINTONE_CLI_BINARY;
   std::vector<std::string> vecPrefix;
@@ -115,7 +118,8 @@ TEST_F(CliRunTest, AnAwkwardLibraryIsAccountedForEntryByEntry) {
   }
   for (const char* pszMode : {"--by=title,artist", "--fingerprint"}) {
     std::vector<std::string> vecArgs = vecPrefix;
-    vecArgs.insert(vecArgs.end(), {"-r", "--json", pszMode, dir.Path("lib")});
+    vecArgs.insert(vecArgs.end(), {"-r", "--json", "--exclude", "Podcasts", "--exclude",
+                                   "**/*.wav", pszMode, dir.Path("lib")});
     CliResult result = CliProcess(vecArgs, pszProgram).Finish();
     EXPECT_EQ(1, result.nExitCode) << result.strErr;
     for (std::string strPath : {dir.Path("lib/locked.mp3"), dir.Path("lib/closed")}) {
@@ -136,7 +140,8 @@ TEST_F(CliRunTest, AnAwkwardLibraryIsAccountedForEntryByEntry) {
         {"lib/.hidden.mp3", "hidden"}, {"lib/.git", "hidden folder"},
         {"lib/cover.jpg", "not audio"}, {"lib/link.ogg", "symbolic link"},
         {"lib/dangling.mp3", "symbolic link"}, {"lib/fifo.mp3", "not a regular file"},
-        {"lib/noise2.mp3", "same file as " + dir.Path("lib/noise.mp3")}};
+        {"lib/noise2.mp3", "same file as " + dir.Path("lib/noise.mp3")},
+        {"lib/b/Podcasts", "excluded by Podcasts"}, {"lib/a/take.wav", "excluded by **/*.wav"}};
     for (const auto& leftOut : kLeftOut) {
       EXPECT_EQ(leftOut.second, mapReasons[dir.Path(leftOut.first)]) << leftOut.first;
     }

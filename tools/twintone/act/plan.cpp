@@ -85,6 +85,11 @@ PlanText ReadPlanText(const std::string& strText) {
 bool LoadPlan(const std::string& strPath, LoadedPlan* pPlan, std::string* pstrError) {
   std::string strText;
   if (!ReadDocumentFile("the plan", strPath, &strText, pstrError)) return false;
+  return LoadPlanText(strText, strPath, pPlan, pstrError);
+}
+
+bool LoadPlanText(const std::string& strText, const std::string& strPath, LoadedPlan* pPlan,
+                  std::string* pstrError) {
   PlanText plan;
   try {
     plan = ReadPlanText(strText);
@@ -131,6 +136,8 @@ bool LoadPlan(const std::string& strPath, LoadedPlan* pPlan, std::string* pstrEr
     std::string strGroup = "group " + std::to_string(g + 1);
     Group group;
     std::vector<Member> vecDuplicates, vecLeft;
+    std::vector<uint64_t> vecDistinct;
+    uint64_t nKeptPrint = 0;
     int nScanGroup = -1;
     bool bKeptAsScanned = false;
     for (const PlanEntry& entry : plan.vecGroups[g]) {
@@ -150,7 +157,8 @@ bool LoadPlan(const std::string& strPath, LoadedPlan* pPlan, std::string* pstrEr
       }
       nScanGroup = file.nGroup;
       const std::string& strRole = entry.strRole;
-      if (strRole == "leave") {
+      if (strRole == "leave" || strRole == "distinct") {
+        if (strRole == "distinct") vecDistinct.push_back(file.nPrintId);
         vecLeft.push_back(MemberOf(file));
         vecLeft.back().bLeftAlone = true;
         continue;
@@ -161,6 +169,7 @@ bool LoadPlan(const std::string& strPath, LoadedPlan* pPlan, std::string* pstrEr
         if (!group.vecMembers.empty()) return refuse(strGroup + " keeps two copies");
         group.vecMembers.push_back(MemberOf(file));
         bKeptAsScanned = file.nMember == 0;
+        nKeptPrint = file.nPrintId;
       } else if (strRole == "duplicate") {
         if (!StaysBelow(file.strRel) || HasControlByte(file.strRel)) {
           return refuse(TerminalSafe(file.strPath) + " would be moved outside the target folder");
@@ -171,9 +180,10 @@ bool LoadPlan(const std::string& strPath, LoadedPlan* pPlan, std::string* pstrEr
         return refuse("unknown role '" + TerminalSafe(strRole) + "'");
       }
     }
-    if (!vecDuplicates.empty() && group.vecMembers.empty()) {
+    if ((!vecDuplicates.empty() || !vecDistinct.empty()) && group.vecMembers.empty()) {
       return refuse(strGroup + " has no copy to keep");
     }
+    for (uint64_t nPrint : vecDistinct) pPlan->vecDistinct.emplace_back(nKeptPrint, nPrint);
     group.vecMembers.insert(group.vecMembers.end(), vecDuplicates.begin(), vecDuplicates.end());
     group.vecMembers.insert(group.vecMembers.end(), vecLeft.begin(), vecLeft.end());
     if (group.vecMembers.empty()) continue;

@@ -4,8 +4,10 @@
 #ifndef TWINTONE_TOOLS_ACT_PLAN_H
 #define TWINTONE_TOOLS_ACT_PLAN_H
 
+#include <cstdint>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/run_report.h"
@@ -23,6 +25,10 @@ struct LoadedPlan {
   RunReport scan;
   std::map<std::string, std::string> mapRelative;  // a duplicate's place below a target
   std::vector<std::string> vecRoots;               // the scan's roots (real paths)
+  // Copies marked "not a duplicate" (role "distinct", left alone), each with its
+  // group's kept copy: the pair's fingerprint identities, as the scan recorded them
+  // (0 when unknown, as in a tag run), to keep apart from now on.
+  std::vector<std::pair<uint64_t, uint64_t>> vecDistinct;
 };
 
 // Reads a plan. Files it leaves alone, or does not name, stay in their groups marked
@@ -34,6 +40,11 @@ struct LoadedPlan {
 // when any of its files is gone or changed (identity, size, modification time) since
 // the scan. Nothing is acted on then.
 bool LoadPlan(const std::string& strPath, LoadedPlan* pPlan, std::string* pstrError);
+
+// The same for a plan's text, as the terminal review makes it; strName names it in
+// the reasons.
+bool LoadPlanText(const std::string& strText, const std::string& strName, LoadedPlan* pPlan,
+                  std::string* pstrError);
 
 }  // namespace twintone_cli
 

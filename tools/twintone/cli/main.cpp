@@ -1,5 +1,7 @@
 // twintone: finds duplicate music files in the given files and folders, built on the
 // library's public interface only. Exit codes are listed in options.h and --help.
+#include <unistd.h>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -7,6 +9,7 @@
 #include "act/actions.h"
 #include "act/plan.h"
 #include "scan/dedupe_session.h"
+#include "scan/distinct_marks.h"
 #include "scan/fingerprint_cache.h"
 #include "common/interrupt.h"
 #include "cli/options.h"
@@ -17,6 +20,7 @@
 #include "act/undo.h"
 #include "common/paths.h"
 #include "common/text_escape.h"
+#include "review/terminal_review.h"
 
 namespace twintone_cli {
 namespace {
@@ -84,25 +88,61 @@ int RunRequestedAction(const Options& options, ActionRequest request, RunReport*
   return nFailed;
 }
 
+void Say(const std::string& strLine) { std::fprintf(stderr, "twintone: %s\n", strLine.c_str()); }
+
+// Keeps the pairs a plan marked "not a duplicate" in the fingerprint cache, unless the
+// run only shows what it would do.
+void RememberMarks(const Options& options, const LoadedPlan& plan) {
+  if (plan.vecDistinct.empty()) return;
+  bool bKnown = true, bAlike = false;
+  for (const auto& pair : plan.vecDistinct) {
+    bKnown = bKnown && pair.first != 0 && pair.second != 0;
+    bAlike = bAlike || (pair.first != 0 && pair.first == pair.second);
+  }
+  if (!bKnown || options.bNoCache) {
+    Say("a copy marked not a duplicate is not remembered: that needs a fingerprint scan "
+        "(-f) with the cache");
+  }
+  if (bAlike) {
+    Say("a copy marked not a duplicate has the very fingerprint of the kept copy, so the "
+        "two cannot be told apart and the mark is not remembered");
+  }
+  if (options.bDryRun || options.bNoCache) return;
+  int nRemembered = RememberDistinct(options, plan.vecDistinct, Say);
+  if (nRemembered > 0) {
+    Say("remembered " + std::to_string(nRemembered) +
+        (nRemembered == 1 ? " pair" : " pairs") + " marked not a duplicate");
+  }
+}
+
 int Fail(const std::string& strWhy) {
   std::fprintf(stderr, "twintone: %s\n", strWhy.c_str());
   return kExitFailure;
 }
 
-// Records the scan in the cache folder and writes the review page that names it.
-bool WritePage(const Options& options, const RunReport& report) {
+// Records the scan in the cache folder, for the review page or the terminal review;
+// the scan's id, or "" after saying why not.
+std::string RecordScan(const Options& options, const RunReport& report) {
+  std::string strId = NewScanId();
+  std::string strError = "no randomness for the scan's id";
+  if (strId.empty() || !SaveScanRecord(RecordOf(report, options.vecPaths, strId), &strError)) {
+    Fail(strError);
+    return "";
+  }
+  return strId;
+}
+
+// Writes the review page, which names the recorded scan strId.
+bool WritePage(const Options& options, const RunReport& report, const std::string& strId) {
   if (report.IsScannedFile(options.strHtml)) {
     Fail(options.strHtml + " is one of the files scanned; no review page written");
     return false;
   }
-  std::string strId = NewScanId();
   std::string strError;
-  if (strId.empty()) strError = "no randomness for the scan's id; no review page written";
   bool bDone = !strId.empty() &&
-               SaveScanRecord(RecordOf(report, options.vecPaths, strId), &strError) &&
                WriteReviewPage(report, options.vecPaths, strId, options.strHtml, &strError);
   if (!bDone) {
-    Fail(strError);
+    if (!strError.empty()) Fail(strError);
     return false;
   }
   // Where the page is and what comes after it, for someone who has not read --help.
@@ -121,13 +161,41 @@ bool WritePage(const Options& options, const RunReport& report) {
   return true;
 }
 
+// Reviews the groups in the terminal and puts the plan made there in place of the
+// scan's groups, read back as --apply reads a plan. -1 to go on to the action, else
+// the exit code to end with (nothing acted on).
+int ReviewGroups(const Options& options, const std::string& strId, RunReport* pReport,
+                 ActionRequest* pRequest) {
+  if (strId.empty()) return kExitFailure;
+  ReviewResult review = ReviewInTerminal(*pReport, strId, STDIN_FILENO, STDERR_FILENO);
+  if (review.outcome == ReviewOutcome::kInterrupted) {
+    return InterruptRequested().load() ? InterruptExitCode() : kExitInterrupted;  // or Ctrl-C
+  }
+  if (review.outcome == ReviewOutcome::kFailed) return Fail(review.strError);
+  LoadedPlan plan;
+  std::string strError;
+  if (!LoadPlanText(review.strPlan, "made in the review", &plan, &strError)) return Fail(strError);
+  pReport->vecGroups = plan.vecGroups;
+  pRequest->mapRelative = plan.mapRelative;
+  RememberMarks(options, plan);
+  return -1;
+}
+
 int Run(const Options& options) {
   if (!InstallInterruptHandlers()) {
     std::fprintf(stderr, "twintone: cannot set up Ctrl-C handling\n");
     return kExitFailure;
   }
   if (!options.strUndo.empty()) return RunUndo(options);
-  std::string strProblem = OutputFilesProblem(options);
+  std::string strProblem = ArgumentsProblem(options);
+  if (strProblem.empty() && options.bInteractive && !isatty(STDIN_FILENO)) {
+    strProblem = "--interactive reads keys from a terminal, and standard input is not one";
+  }
+  if (!strProblem.empty()) {
+    Fail(strProblem);
+    return kExitUsage;
+  }
+  strProblem = OutputFilesProblem(options);
   if (!strProblem.empty()) return Fail(strProblem);
 
   if (options.bPruneCache) {
@@ -135,6 +203,13 @@ int Run(const Options& options) {
       std::fprintf(stderr, "twintone: %s\n", strLine.c_str());
     };
     if (!PruneCache(options, say, say)) return kExitFailure;
+    if (options.vecPaths.empty() && !options.bForgetDistinct) return kExitOk;
+  }
+  if (options.bForgetDistinct) {
+    int nForgotten = ForgetDistinct(options, Say);
+    if (nForgotten < 0) return kExitFailure;
+    Say("forgot " + std::to_string(nForgotten) + (nForgotten == 1 ? " pair" : " pairs") +
+        " marked not a duplicate");
     if (options.vecPaths.empty()) return kExitOk;
   }
 
@@ -161,6 +236,7 @@ int Run(const Options& options) {
     report.bFromPlan = true;
     request.mapRelative = plan.mapRelative;
     outcome.bStarted = true;
+    RememberMarks(options, plan);
   } else {
     ScanSettings scan = options;
     scan.strSkipDir = options.strMoveDir;
@@ -172,7 +248,13 @@ int Run(const Options& options) {
 
   // The page shows the files as the scan found them, so it is written before any action.
   int nFailedActions = 0;
-  if (!options.strHtml.empty() && !WritePage(options, report)) ++nFailedActions;
+  std::string strScanId;
+  if (!options.strHtml.empty() || options.bInteractive) strScanId = RecordScan(options, report);
+  if (!options.strHtml.empty() && !WritePage(options, report, strScanId)) ++nFailedActions;
+  if (options.bInteractive && !outcome.bInterrupted) {
+    int nExit = ReviewGroups(options, strScanId, &report, &request);
+    if (nExit >= 0) return nExit;
+  }
   if (ActionKindOf(options) != ActionKind::kNone) {
     if (outcome.bInterrupted) {
       report.bMoveRequested = true;

@@ -124,6 +124,15 @@ const OptionDef kOptionDefs[] = {
      }},
     {"recursive", 'r', false, SetFlag<&Options::bRecursive>},
     {"follow-symlinks", 0, false, SetFlag<&Options::bFollowSymlinks>},
+    {"exclude", 0, true,
+     [](ParseState* pState, const std::string& strValue, std::string* pstrError) {
+       if (strValue.empty()) {
+         *pstrError = "--exclude needs a pattern, such as '*.wav' or 'Podcasts/**'";
+         return false;
+       }
+       pState->pOptions->vecExclude.push_back(strValue);
+       return true;
+     }},
     {"loose", 0, false, SetFlag<&Options::bLoose>},
     {"legacy-encoding", 0, true,
      [](ParseState* pState, const std::string& strValue, std::string* pstrError) {
@@ -182,6 +191,7 @@ const OptionDef kOptionDefs[] = {
      [](ParseState* pState, const std::string& strValue, std::string* pstrError) {
        return SetName(strValue, "--html needs a file name", &pState->pOptions->strHtml, pstrError);
      }},
+    {"interactive", 'i', false, SetFlag<&Options::bInteractive>},
     {"apply", 0, true,
      [](ParseState* pState, const std::string& strValue, std::string* pstrError) {
        return SetName(strValue, "--apply needs a file name", &pState->pOptions->strApply,
@@ -192,8 +202,10 @@ const OptionDef kOptionDefs[] = {
        return SetName(strValue, "--cache needs a file", &pState->pOptions->strCacheFile, pstrError);
      }},
     {"no-cache", 0, false, SetFlag<&Options::bNoCache>},
+    {"no-quality", 0, false, SetFlag<&Options::bNoQuality>},
     {"no-wait", 0, false, SetFlag<&Options::bNoWait>},
     {"prune-cache", 0, false, SetFlag<&Options::bPruneCache>},
+    {"forget-distinct", 0, false, SetFlag<&Options::bForgetDistinct>},
     {"print-fingerprints", 0, false,
      [](ParseState* pState, const std::string&, std::string*) {
        pState->bFingerprintOnly = pState->pOptions->bPrintFingerprints = true;
@@ -342,8 +354,9 @@ ParseOutcome ParseOptions(int argc, char* const argv[], Options* pOptions, std::
   if (pOptions->bDryRun && nActions == 0) {
     return fail("--dry-run only applies to --move-duplicates, --trash or --link");
   }
-  if (pOptions->bNoCache && (pOptions->bPruneCache || !pOptions->strCacheFile.empty())) {
-    return fail("--no-cache cannot be combined with --cache or --prune-cache");
+  if (pOptions->bNoCache && (pOptions->bPruneCache || pOptions->bForgetDistinct ||
+                             !pOptions->strCacheFile.empty())) {
+    return fail("--no-cache cannot be combined with --cache, --prune-cache or --forget-distinct");
   }
   if (pOptions->bPrintFingerprints && (state.bJson || state.bCsv)) {
     return fail("--print-fingerprints replaces the report; leave out --json and --csv");
@@ -356,8 +369,14 @@ ParseOutcome ParseOptions(int argc, char* const argv[], Options* pOptions, std::
     if (!pOptions->vecPaths.empty()) return fail("--apply PLAN takes no paths");
     if (nActions == 0) return fail("--apply PLAN needs --move-duplicates DIR, --trash or --link");
   }
+  if (pOptions->bInteractive) {
+    if (nActions == 0) return fail("--interactive needs --move-duplicates DIR, --trash or --link");
+    if (!pOptions->strApply.empty() || pOptions->bPrintFingerprints) {
+      return fail("--interactive makes its own plan; leave out --apply and --print-fingerprints");
+    }
+  }
   bool bNoScan = !pOptions->strUndo.empty() || !pOptions->strApply.empty() ||
-                pOptions->bPruneCache;
+                pOptions->bPruneCache || pOptions->bForgetDistinct;
   if (pOptions->vecPaths.empty() && !bNoScan) return fail("no file or folder given");
   if (!pOptions->bFingerprint && !state.bBy) {
     pOptions->nMatchFlags = TWINTONE_MATCH_TITLE | TWINTONE_MATCH_ARTIST;
@@ -418,6 +437,12 @@ Input:
       --follow-symlinks
                        take the file a symbolic link points to, under its real path
                        (default: links to files are left out)
+      --exclude PATTERN
+                       leave out the files and folders PATTERN matches (a folder is
+                       not entered); repeatable. A shell glob on the path as given and
+                       on the path below the folder given; "**" crosses folders. A
+                       pattern with no slash matches a name at any depth: '*.wav',
+                       'Podcasts', 'Live/**/*.mp3'. The move target is always left out.
 
 Tags:
       --loose          compare titles and artists ignoring case and extra blanks
@@ -440,14 +465,21 @@ Keeping:
   decoding far short) is never kept over a whole one; when every copy of a group looks
   damaged, all are kept and none is moved. Then --keep decides, policies in order of
   weight:
-    best       the full-length copy (lengths within 5 s count as equal), then
-               lossless over lossy, then the higher bitrate
+    best       the full-length copy (lengths within 5 s count as equal); then by
+               what each copy sounds like: no silence added at an edge where
+               another has none, not clipped where another is not, true stereo
+               over mono, the wider band (within 5 % or 500 Hz is equal); then
+               really lossless over lossy (a lossless file made from a lossy one
+               counts below lossy); then the higher bitrate, Opus, Vorbis and AAC
+               counting as MP3 at 1.4 times their rate
     longest    the longest playing time
     largest    the largest file
     newest     the latest modification time
     oldest     the earliest modification time
     under=DIR  a file inside DIR
   A tie goes to the next policy, then to best, then to path order.
+      --no-quality     do not listen to the grouped copies (about 5 s of each); best
+                       then goes by length, format and bitrate alone
 
 The report lists each group, the files with no duplicate are counted, and every file
 skipped (and why) is named at the end. Sizes are in KiB, MiB and GiB (powers of 1024);
@@ -479,10 +511,17 @@ on. One acting run at a time per library: another waits (docs/safety.md).
 
 Review:
       --html FILE      write a review page: every group with players, to listen, pick
-                       the copy to keep or leave files out, and save a plan
+                       the copy to keep, leave files out or mark one not a duplicate,
+                       and save a plan
       --apply PLAN     carry out a saved plan with the action given beside it; refused
                        unless its scan is known here and every file in it is one that
                        scan grouped, named once, unchanged since
+  -i, --interactive    review each group in the terminal before the action given
+                       beside it: keys 1-9 keep that copy, l N leaves copy N alone,
+                       n N marks it not a duplicate, Enter goes on, s skips the group,
+                       q stops and acts on the groups done, Ctrl-C acts on nothing.
+                       The choices are a plan, held to the scan as --apply holds one.
+                       Standard input must be a terminal
 
 Fingerprint cache (fingerprint mode): fingerprints are kept in a cache, by default
 $XDG_CACHE_HOME/twintone/fingerprints.sqlite (else ~/.cache/twintone/...), so a file
@@ -491,6 +530,11 @@ that has not changed, or was only moved or renamed, is not decoded again.
       --no-cache       neither read nor write a cache
       --prune-cache    drop the entries of files that are gone and say how many (no
                        PATH needed)
+      --forget-distinct
+                       forget every pair of copies marked "not a duplicate" (in
+                       --interactive or on the review page; no PATH needed). Until
+                       then a fingerprint run with the cache keeps such a pair apart,
+                       even renamed or moved, and says how many pairs it kept apart
       --print-fingerprints
                        instead of the report, one JSON object per file and line: path,
                        duration (s), seconds fingerprinted, fingerprint (raw 32-bit
@@ -503,8 +547,8 @@ Ctrl-C (or SIGTERM) stops the run after the file in hand and prints the groups f
 so far, marked as partial; a second Ctrl-C quits at once.
 
 Exit status: 0 done; 1 a path could not be read, an action failed or was refused, or
-the library refused; 2 wrong usage; 130 stopped by Ctrl-C, 143 by SIGTERM (partial
-results).
+the library refused; 2 wrong usage (a path or --keep under= folder that does not exist
+included); 130 stopped by Ctrl-C, 143 by SIGTERM (partial results).
 
 Examples:
   )" + strProgram +

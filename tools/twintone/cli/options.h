@@ -27,7 +27,9 @@ struct Options : ScanSettings {
   std::string strHtml;     // review page to write
   std::string strApply;    // plan to carry out instead of a scan
   std::string strUndo;     // journal to undo instead of a scan
+  bool bInteractive = false;  // review the groups in the terminal before acting
   bool bPruneCache = false;  // may come without paths
+  bool bForgetDistinct = false;  // forget the "not a duplicate" marks; may come without paths
   bool bNoWait = false;      // an acting run refuses, rather than waits, when another acts
   // Which copy of a group to keep, policies in order of weight (default: best).
   std::vector<KeepPolicy> vecKeep = {KeepPolicy()};

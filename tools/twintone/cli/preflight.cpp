@@ -1,12 +1,55 @@
 #include "cli/preflight.h"
 
-#include <cstdio>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "act/checks.h"
 #include "common/file_ops.h"
 #include "common/interrupt.h"
+#include "common/paths.h"
 #include "report/review_page.h"
 
 namespace twintone_cli {
+namespace {
+
+// Empty when strDir is a folder that takes new names, or could be made as one; else
+// why strWhat cannot be written there.
+std::string WriteProblem(const std::string& strDir, const std::string& strWhat) {
+  std::string strProblem = FolderProblem(strDir);
+  if (!strProblem.empty()) return "cannot write " + strWhat + ": " + strProblem;
+  std::string strPath = strDir;
+  while (!FactsOf(strPath, true).bExists && strPath != "/" && strPath != ".") {
+    strPath = ParentDir(strPath);
+  }
+  if (access(strPath.c_str(), W_OK | X_OK) != 0) {
+    return "cannot write " + strWhat + ": " + strPath + ": " + std::strerror(errno);
+  }
+  return "";
+}
+
+}  // namespace
+
+std::string ArgumentsProblem(const Options& options) {
+  for (const std::string& strPath : options.vecPaths) {
+    struct stat st;
+    if (lstat(strPath.c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR)) {
+      return "no such file or folder: '" + strPath + "'";
+    }
+  }
+  for (const KeepPolicy& policy : options.vecKeep) {
+    if (policy.rule != KeepRule::kUnder) continue;
+    std::string strDir = ExpandHome(policy.strDir);
+    if (!FactsOf(strDir, true).bDir) {
+      return "--keep under=" + policy.strDir + ": " + strDir +
+             (FactsOf(strDir, true).bExists ? " is not a folder" : " does not exist");
+    }
+  }
+  return "";
+}
 
 std::string OutputFilesProblem(const Options& options) {
   if (!options.strHtml.empty() && FactsOf(options.strHtml).bExists &&
@@ -17,7 +60,20 @@ std::string OutputFilesProblem(const Options& options) {
   if (!options.strJournal.empty() && FactsOf(options.strJournal).bExists) {
     return options.strJournal + " exists; --journal takes the name of a new file";
   }
-  return "";
+  std::string strProblem;
+  if (!options.strHtml.empty()) strProblem = WriteProblem(ParentDir(options.strHtml), "the page");
+  if (strProblem.empty() && Acts(options) && options.strUndo.empty()) {
+    // Where DefaultJournalPath puts it when no --journal is given.
+    std::string strCache = TwintoneCacheDir();
+    if (strCache.empty()) strCache = "./.cache/twintone";
+    std::string strJournalDir =
+        options.strJournal.empty() ? strCache + "/journals" : ParentDir(options.strJournal);
+    strProblem = WriteProblem(strJournalDir, "the journal");
+    if (strProblem.empty() && !options.strMoveDir.empty()) {
+      strProblem = WriteProblem(options.strMoveDir, "into the move target");
+    }
+  }
+  return strProblem;
 }
 
 std::string MoveTargetProblem(const Options& options, const std::vector<std::string>& vecRoots) {

@@ -12,9 +12,17 @@
 
 namespace twintone_cli {
 
+// Empty when every file or folder named on the command line exists and every --keep
+// under=DIR (a leading ~ expanded) is a folder; else one line saying which does not,
+// and the run ends with kExitUsage before any work.
+std::string ArgumentsProblem(const Options& options);
+
 // Empty when every file the run would write (--html, --journal) is new or one that
-// twintone wrote (a review page: its marker); else why the run must not start. The
-// fingerprint cache is checked where it is opened (scan/fingerprint_cache.h).
+// twintone wrote (a review page: its marker), and could be written: the folder it goes
+// in, or the nearest one on the way that exists, takes new names. An acting run's
+// move target and its default journal folder are held to the same. Else why the run
+// must not start. The fingerprint cache is checked where it is opened
+// (scan/fingerprint_cache.h).
 std::string OutputFilesProblem(const Options& options);
 
 // Empty when the move target (if any) is not itself one of vecRoots; a target below

@@ -16,6 +16,8 @@ namespace {
 std::atomic<bool> g_bInterrupted{false};
 std::atomic<int> g_nSignal{SIGINT};
 std::atomic<const char*> g_pszRestoreText{nullptr};
+std::atomic<int> g_fdRestoreMode{-1};  // written after g_restoreMode
+struct termios g_restoreMode;
 int g_fdWakeRead = -1;
 int g_fdWakeWrite = -1;
 
@@ -26,6 +28,8 @@ static_assert(std::atomic<const char*>::is_always_lock_free,
 
 // Runs in signal context: only async-signal-safe calls.
 void LeaveNow() {
+  int fdTerminal = g_fdRestoreMode.load();
+  if (fdTerminal >= 0) tcsetattr(fdTerminal, TCSAFLUSH, &g_restoreMode);
   const char* pszText = g_pszRestoreText.load();
   if (pszText != nullptr) {
     ssize_t nIgnored = write(STDERR_FILENO, pszText, std::strlen(pszText));
@@ -83,5 +87,12 @@ const std::atomic<bool>& InterruptRequested() { return g_bInterrupted; }
 int InterruptExitCode() { return 128 + g_nSignal.load(); }
 
 void SetTerminalRestoreText(const char* pszText) { g_pszRestoreText.store(pszText); }
+
+void SetTerminalRestoreMode(int nFd, const struct termios* pSettings) {
+  g_fdRestoreMode.store(-1);
+  if (nFd < 0 || pSettings == nullptr) return;
+  g_restoreMode = *pSettings;
+  g_fdRestoreMode.store(nFd);
+}
 
 }  // namespace twintone_cli

@@ -7,6 +7,8 @@
 #ifndef TWINTONE_TOOLS_COMMON_INTERRUPT_H
 #define TWINTONE_TOOLS_COMMON_INTERRUPT_H
 
+#include <termios.h>
+
 #include <atomic>
 
 namespace twintone_cli {
@@ -31,6 +33,10 @@ int InterruptExitCode();
 // terminal is not left with a hidden cursor or half a line. pszText must stay valid
 // (a string literal) until it is replaced; null writes nothing.
 void SetTerminalRestoreText(const char* pszText);
+
+// Terminal settings the second interrupt puts back on nFd before it exits, for a
+// terminal left in raw mode; nFd < 0 (pSettings null) forgets them. Copied.
+void SetTerminalRestoreMode(int nFd, const struct termios* pSettings);
 
 }  // namespace twintone_cli
 

@@ -114,3 +114,14 @@ std::string TwintoneCacheDir() {
 }
 
 }  // namespace twintone_cli
+
+namespace twintone_cli {
+
+std::string ExpandHome(const std::string& strPath) {
+  const char* pszHome = getenv("HOME");
+  if (pszHome == nullptr || *pszHome == '\0') return strPath;
+  if (strPath != "~" && strPath.compare(0, 2, "~/") != 0) return strPath;
+  return pszHome + strPath.substr(1);
+}
+
+}  // namespace twintone_cli

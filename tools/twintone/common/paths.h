@@ -29,6 +29,10 @@ std::string RealPath(const std::string& strPath);
 // strPath with no "." or ".." part and no NUL byte (a forged path could climb out).
 bool IsWithin(const std::string& strPath, const std::string& strDir);
 
+// strPath with a leading "~" ("~" alone or "~/...") spelled as $HOME, as the shell
+// would have done had the name not come inside an option's value ("under=~/Music").
+std::string ExpandHome(const std::string& strPath);
+
 // twintone's own folder in the user's cache: $XDG_CACHE_HOME/twintone when that is an
 // absolute path, else $HOME/.cache/twintone; "" when neither is known. Journals, scan
 // records and run locks live below it.

@@ -16,7 +16,9 @@ struct PlanEntry {
   // in decimal text (a page's script cannot hold 64-bit numbers). For the reader only:
   // --apply holds a plan to its scan's record, which keeps the facts itself.
   std::string strSize, strModifiedNs, strDevice, strInode;
-  std::string strRole;  // "role": "keep", "duplicate" or "leave"
+  // "role": "keep", "duplicate", "leave", or "distinct" (left alone, and not a
+  // duplicate of the group's kept copy)
+  std::string strRole;
 };
 
 void to_json(Json& entry, const PlanEntry& plan);

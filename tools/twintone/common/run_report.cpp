@@ -3,11 +3,14 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
 #include <set>
 #include <utility>
+
+#include "twintone_ext.h"
 
 namespace twintone_cli {
 
@@ -81,6 +84,50 @@ bool RunReport::IsScannedFile(const std::string& strPath) const {
     if (file.nDevice == st.st_dev && file.nInode == st.st_ino) return true;
   }
   return false;
+}
+
+const char* StereoName(int nStereo) {
+  switch (nStereo) {
+    case TWINTONE_STEREO_TRUE:
+      return "true";
+    case TWINTONE_STEREO_MONO:
+      return "mono";
+    case TWINTONE_STEREO_DUAL_MONO:
+      return "dual-mono";
+    default:
+      return "unknown";
+  }
+}
+
+std::string QualitySummary(const Quality& quality) {
+  if (!quality.bMeasured) return "-";
+  char szText[64];
+  std::string strText;
+  if (quality.nBandwidthHz >= 0) {
+    std::snprintf(szText, sizeof(szText), "%.1fk", quality.nBandwidthHz / 1000.0);
+    strText = szText;
+  } else {
+    strText = "?k";
+  }
+  switch (quality.nStereo) {
+    case TWINTONE_STEREO_TRUE:
+      strText += " st";
+      break;
+    case TWINTONE_STEREO_MONO:
+      strText += " mono";
+      break;
+    case TWINTONE_STEREO_DUAL_MONO:
+      strText += " dual";
+      break;
+  }
+  if (quality.bLossySource) strText += " lossy-src";
+  if (quality.nClippedPpm >= kClippedPpm) strText += " clip";
+  int nAdded = std::max(quality.nAddedLeadMs, quality.nAddedTrailMs);
+  if (nAdded > kAddedSilenceMs) {
+    std::snprintf(szText, sizeof(szText), " +%.1fs", nAdded / 1000.0);
+    strText += szText;
+  }
+  return strText;
 }
 
 std::string FormatDuration(int nMilliseconds) {

@@ -12,6 +12,40 @@
 
 namespace twintone_cli {
 
+// What a member sounds like, as the library measured it (twintone_quality in
+// twintone_ext.h, where each field is explained); bMeasured false leaves the rest
+// unknown. -1 is unknown in every figure.
+struct Quality {
+  bool bMeasured = false;
+  bool bLossyEdge = false;     // the spectrum ends in a lossy encoder's low-pass edge
+  bool bLossySource = false;   // a lossless codec holding a lossy source
+  bool bFromStore = false;     // read from the store; not reported, as runs should compare
+  int nSampleRate = 0;         // Hz; 0 unknown
+  int nChannels = 0;           // 0 unknown
+  int nBandwidthHz = -1;
+  int nStereo = 0;             // TWINTONE_STEREO_*
+  int nClippedPpm = -1;
+  int nLeadSilenceMs = -1;
+  int nTrailSilenceMs = -1;
+  int nAddedLeadMs = -1;       // silence beyond the least in the group
+  int nAddedTrailMs = -1;
+  int nMeasuredMs = 0;
+};
+
+// What counts as clipped and as added silence, for the reports and the keeper. Between
+// the two clipping figures a copy is neither clean nor clipped, so that noise in the
+// measure never decides; the same for silence (lossy codecs pad a few tens of ms).
+constexpr int kClippedPpm = 1000;  // at least this: audibly clipped
+constexpr int kCleanPpm = 100;     // below this: clean
+constexpr int kAddedSilenceMs = 300;   // more than this at an edge: silence was added
+constexpr int kNoAddedSilenceMs = 50;  // less than this: none was
+
+// "true", "dual-mono", "mono" or "unknown", for nStereo.
+const char* StereoName(int nStereo);
+// The compact column of the text report: "19.8k st", "11.0k mono", "16.0k st lossy-src",
+// "+2.0s", "clip"; "-" when not measured.
+std::string QualitySummary(const Quality& quality);
+
 // One group member, copied out of the library's record.
 struct Member {
   std::string strPath;  // bytes as the library stored them
@@ -43,6 +77,10 @@ struct Member {
   // A plan left this copy alone: it stays where it is and is neither kept first nor a
   // duplicate. Only --apply sets it; such members come after the others.
   bool bLeftAlone = false;
+  Quality quality;          // unmeasured when the run did not listen
+  // Fingerprint mode: the fingerprint's identity, by which a copy marked "not a
+  // duplicate" is known again (scan/distinct_marks.h); 0 unknown.
+  uint64_t nPrintId = 0;
 };
 
 // Members in the library's order until ChooseKeepers (keeper.h) orders them keeper
@@ -116,6 +154,7 @@ struct RunReport {
   // when no run started.
   std::string strFiling;
   std::string strFilingReason;
+  int nKeptApart = 0;  // pairs the library grouped that were marked not duplicates
 
   bool bMoveRequested = false;  // any action: move, trash or link
   bool bDryRun = false;

@@ -6,9 +6,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <utility>
+
+#include "common/paths.h"
+#include "twintone_ext.h"
 
 namespace twintone_cli {
 namespace {
@@ -16,8 +20,12 @@ namespace {
 // One way of telling two copies apart; a policy is one or more of them.
 enum class Criterion {
   kSameLength,  // best: longer wins when the lengths differ by more than kSameLengthMs
-  kLossless,
-  kBitrate,
+  kSilence,     // best, measured: no silence added where the other copy has some
+  kClipping,    // best, measured: clean where the other copy is clipped
+  kStereo,      // best, measured: true stereo over mono and dual mono
+  kBandwidth,   // best, measured: the wider band, beyond the tolerance
+  kLossless,    // really lossless: a lossy source in a lossless codec is lossy
+  kBitrate,     // codec-aware
   kLength,  // longest: any difference counts
   kSize,
   kNewer,
@@ -54,10 +62,7 @@ std::string ResolvedLocation(const std::string& strPath) {
 // strDir absolute and free of links; a leading "~" is the home folder, since the shell
 // does not expand it inside "under=~/...".
 std::string ResolvedFolder(std::string strDir) {
-  const char* pszHome = getenv("HOME");
-  if (pszHome != nullptr && (strDir == "~" || strDir.compare(0, 2, "~/") == 0)) {
-    strDir = pszHome + strDir.substr(1);
-  }
+  strDir = ExpandHome(strDir);
   char szResolved[PATH_MAX];
   std::string strOut = realpath(strDir.c_str(), szResolved) != nullptr ? szResolved : strDir;
   while (strOut.size() > 1 && strOut.back() == '/') strOut.pop_back();
@@ -75,6 +80,47 @@ int Descending(T a, T b) {
   return a > b ? -1 : (a < b ? 1 : 0);
 }
 
+bool Measured(const Member& x, const Member& y) {
+  return x.quality.bMeasured && y.quality.bMeasured;
+}
+
+// Whether x has silence added at an edge where y has none; unknown edges tell nothing.
+bool AddedSilenceOver(const Quality& x, const Quality& y) {
+  auto worse = [](int nX, int nY) {
+    return nX > kAddedSilenceMs && nY >= 0 && nY < kNoAddedSilenceMs;
+  };
+  return worse(x.nAddedLeadMs, y.nAddedLeadMs) || worse(x.nAddedTrailMs, y.nAddedTrailMs);
+}
+
+bool ClippedOver(const Quality& x, const Quality& y) {
+  return x.nClippedPpm >= kClippedPpm && y.nClippedPpm >= 0 && y.nClippedPpm < kCleanPpm;
+}
+
+// Bandwidths within kSameBandwidthHz or kSameBandwidthShare of the wider count as equal.
+int CompareBandwidth(int nX, int nY) {
+  if (nX < 0 || nY < 0) return 0;
+  int nTolerance = std::max<int>(kSameBandwidthHz, std::max(nX, nY) * kSameBandwidthShare);
+  if (std::abs(nX - nY) <= nTolerance) return 0;
+  return Descending(nX, nY);
+}
+
+// 2 really lossless, 1 lossy, 0 a lossy source in a lossless codec: its many bits are
+// a copy of a lossy file, so a lossy file of the same band (likely its source) goes first.
+int LosslessRank(const Member& member) {
+  if (!member.bLossless) return 1;
+  return member.quality.bLossySource ? 0 : 2;
+}
+
+// The bitrate an MP3 would need to sound as good: Opus, Vorbis and AAC get more out of
+// each bit.
+double WeightedBitrate(const Member& member) {
+  static const char* const kEfficient[] = {"Opus", "Ogg", "AAC", "M4A", "M4B", "MP4"};
+  for (const char* pszFormat : kEfficient) {
+    if (member.strFormat == pszFormat) return member.nBitrateKbps * kEfficientCodecWeight;
+  }
+  return member.nBitrateKbps;
+}
+
 // < 0 when a goes before b.
 int Compare(const Step& step, const Ranked& a, const Ranked& b) {
   const Member& x = a.member;
@@ -84,10 +130,27 @@ int Compare(const Step& step, const Ranked& a, const Ranked& b) {
       if (x.nDurationMs <= 0 || y.nDurationMs <= 0) return 0;
       if (std::abs(x.nDurationMs - y.nDurationMs) <= kSameLengthMs) return 0;
       return Descending(x.nDurationMs, y.nDurationMs);
+    case Criterion::kSilence:
+      if (!Measured(x, y)) return 0;
+      return Descending(AddedSilenceOver(y.quality, x.quality),
+                        AddedSilenceOver(x.quality, y.quality));
+    case Criterion::kClipping:
+      if (!Measured(x, y)) return 0;
+      return Descending(ClippedOver(y.quality, x.quality), ClippedOver(x.quality, y.quality));
+    case Criterion::kStereo:
+      if (!Measured(x, y) || x.quality.nStereo == TWINTONE_STEREO_UNKNOWN ||
+          y.quality.nStereo == TWINTONE_STEREO_UNKNOWN) {
+        return 0;
+      }
+      return Descending(x.quality.nStereo == TWINTONE_STEREO_TRUE,
+                        y.quality.nStereo == TWINTONE_STEREO_TRUE);
+    case Criterion::kBandwidth:
+      if (!Measured(x, y)) return 0;
+      return CompareBandwidth(x.quality.nBandwidthHz, y.quality.nBandwidthHz);
     case Criterion::kLossless:
-      return Descending(x.bLossless, y.bLossless);
+      return Descending(LosslessRank(x), LosslessRank(y));
     case Criterion::kBitrate:
-      return Descending(x.nBitrateKbps, y.nBitrateKbps);
+      return Descending(WeightedBitrate(x), WeightedBitrate(y));
     case Criterion::kLength:
       return Descending(x.nDurationMs, y.nDurationMs);
     case Criterion::kSize:
@@ -107,8 +170,10 @@ int Compare(const Step& step, const Ranked& a, const Ranked& b) {
 }
 
 std::vector<Step> StepsFor(const std::vector<KeepPolicy>& vecPolicies) {
-  const std::vector<Step> kBest = {{Criterion::kSameLength, ""}, {Criterion::kLossless, ""},
-                                   {Criterion::kBitrate, ""}};
+  const std::vector<Step> kBest = {
+      {Criterion::kSameLength, ""}, {Criterion::kSilence, ""},  {Criterion::kClipping, ""},
+      {Criterion::kStereo, ""},     {Criterion::kBandwidth, ""}, {Criterion::kLossless, ""},
+      {Criterion::kBitrate, ""}};
   std::vector<Step> vecSteps;
   bool bBest = false;
   for (const KeepPolicy& policy : vecPolicies) {
@@ -162,11 +227,42 @@ std::string FormatName(const Member& member) {
   return member.strFormat.empty() ? "unknown format" : member.strFormat;
 }
 
+std::string Kilohertz(int nHz) {
+  char szText[32];
+  std::snprintf(szText, sizeof(szText), "%.1f kHz", nHz / 1000.0);
+  return szText;
+}
+
+std::string Seconds(int nMs) {
+  char szText[32];
+  std::snprintf(szText, sizeof(szText), "%.1f s", nMs / 1000.0);
+  return szText;
+}
+
 // "kept: FLAC, lossless; others lossy": what the keeper has, and what the others (or,
-// when they lose for different reasons, the next one) lack.
+// when they lose for different reasons, the next one) lack. Measures name the figure
+// the others have: "kept: widest band, 19.8 kHz; others 11.0 kHz".
 std::string KeepReason(const Step& step, const Member& keeper, const Member& next, bool bAll) {
   std::string strKept, strWord, strValue;
+  const Quality& q = next.quality;
   switch (step.criterion) {
+    case Criterion::kSilence:
+      strKept = "no added silence";
+      strWord = Seconds(std::max(q.nAddedLeadMs, q.nAddedTrailMs)) + " of silence added";
+      break;
+    case Criterion::kClipping:
+      strKept = "not clipped";
+      strWord = "clipped";
+      strValue = std::to_string(q.nClippedPpm) + " per million";
+      break;
+    case Criterion::kStereo:
+      strKept = "stereo";
+      strWord = q.nStereo == TWINTONE_STEREO_DUAL_MONO ? "dual mono" : "mono";
+      break;
+    case Criterion::kBandwidth:
+      strKept = "widest band, " + Kilohertz(keeper.quality.nBandwidthHz);
+      strWord = Kilohertz(q.nBandwidthHz);
+      break;
     case Criterion::kSameLength:
     case Criterion::kLength:
       strKept = "longest, " + FormatDuration(keeper.nDurationMs);
@@ -174,11 +270,15 @@ std::string KeepReason(const Step& step, const Member& keeper, const Member& nex
       strValue = FormatDuration(next.nDurationMs);
       break;
     case Criterion::kLossless:
-      strKept = FormatName(keeper) + ", lossless";
-      strWord = "lossy";
+      strKept = FormatName(keeper) + (LosslessRank(keeper) == 2 ? ", lossless" : ", lossy");
+      strWord = LosslessRank(next) == 0 ? "lossless container, lossy source" : "lossy";
       break;
     case Criterion::kBitrate:
       strKept = FormatName(keeper) + ", " + std::to_string(keeper.nBitrateKbps) + " kbit/s";
+      if (WeightedBitrate(keeper) != keeper.nBitrateKbps) {
+        strKept += " (as an MP3 of " +
+                   std::to_string(static_cast<int>(WeightedBitrate(keeper) + 0.5)) + ")";
+      }
       strWord = "lower bitrate";
       strValue = std::to_string(next.nBitrateKbps) + " kbit/s";
       break;

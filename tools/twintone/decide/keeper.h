@@ -6,8 +6,14 @@
 //      every copy of a group looks damaged the group is "unsure": all are kept.
 //   2. The policies, in the order given; a tie goes on to the next policy:
 //        best     a copy more than kSameLengthMs shorter than another is taken for
-//                 cut short and loses; among copies of the same length, lossless
-//                 beats lossy, then the higher bitrate wins
+//                 cut short and loses; among copies of the same length, by what the
+//                 run measured (when it measured both): no silence added at an edge
+//                 where the other has none, not clipped where the other is not (the
+//                 figures in run_report.h), true stereo over mono and dual mono, the
+//                 wider band (beyond the tolerance below); then really lossless beats
+//                 lossy (a lossy source in a lossless codec is lossy), then the higher
+//                 bitrate, an Opus, Vorbis or AAC stream's weighted as an MP3's of
+//                 kEfficientCodecWeight times the rate
 //        longest  the longer playing time      largest  the bigger file
 //        newest   the later modification time  oldest   the earlier one
 //        under=DIR  a file inside DIR (at any depth) beats one outside it
@@ -32,6 +38,11 @@ struct KeepPolicy {
 
 // Lengths closer than this count as the same length under best.
 constexpr int kSameLengthMs = 5000;
+// Bandwidths closer than the larger of these count as the same under best: encoders of
+// one class, and the measure itself, differ by a few hundred Hz.
+constexpr int kSameBandwidthHz = 500;
+constexpr double kSameBandwidthShare = 0.05;
+constexpr double kEfficientCodecWeight = 1.4;
 
 // Parses a comma-separated list of policies ("under=/music,best"). False with a reason
 // for an unknown or empty policy or an under= without a folder.

@@ -9,7 +9,11 @@
 //   [{keep, path, path_hex?, title, artist, album, format, lossless, duration_ms,
 //   bitrate_kbps, size_bytes, modified_ns, similarity? (percent, fingerprint mode),
 //   decoded_ms?, passed_over?, identical (the same bytes as the kept copy), left_alone
-//   (a plan left it where it is)}]}], files [{path, path_hex?, outcome, group?, reason?,
+//   (a plan left it where it is), quality {measured, and when measured: sample_rate,
+//   channels, bandwidth_hz, stereo, clipped_ppm, lead_silence_ms, trail_silence_ms,
+//   added_lead_ms, added_trail_ms, measured_ms, lossy_edge, lossy_source; null for an
+//   unknown figure; whether they came from the cache is left out, so that a cached
+//   re-run reports the same}}]}], files [{path, path_hex?, outcome, group?, reason?,
 //   left_out?}] (every file examined, once, in path order), and with
 //   an action: moves {action, dir, journal, dry_run, items [{from, from_hex?, to,
 //   to_hex?, status ("moved" | "would_move" | "failed" | "skipped"), error?}], error?
@@ -33,7 +37,7 @@ namespace {
 
 // The layout's version, raised when a field's meaning changes or one goes away; the
 // schema in docs/report.schema.json carries the same number.
-constexpr int kSchemaVersion = 2;
+constexpr int kSchemaVersion = 3;
 
 // Similarity 0..1 as a percentage with two decimals, for CSV.
 std::string PercentText(float fValue) {
@@ -126,6 +130,43 @@ void Layout(const Json& value, const std::string& strIndent, bool bTop, std::str
   }
 }
 
+// A figure where -1 means unknown: null then.
+Json Figure(int nValue) { return nValue < 0 ? Json(nullptr) : Json(nValue); }
+
+Json QualityJson(const Quality& q) {
+  Json obj = {{"measured", q.bMeasured}};
+  if (!q.bMeasured) return obj;
+  obj.update(Json{{"sample_rate", q.nSampleRate > 0 ? Json(q.nSampleRate) : Json(nullptr)},
+                  {"channels", q.nChannels > 0 ? Json(q.nChannels) : Json(nullptr)},
+                  {"bandwidth_hz", Figure(q.nBandwidthHz)},
+                  {"stereo", StereoName(q.nStereo)},
+                  {"clipped_ppm", Figure(q.nClippedPpm)},
+                  {"lead_silence_ms", Figure(q.nLeadSilenceMs)},
+                  {"trail_silence_ms", Figure(q.nTrailSilenceMs)},
+                  {"added_lead_ms", Figure(q.nAddedLeadMs)},
+                  {"added_trail_ms", Figure(q.nAddedTrailMs)},
+                  {"measured_ms", q.nMeasuredMs},
+                  {"lossy_edge", q.bLossyEdge},
+                  {"lossy_source", q.bLossySource}});
+  return obj;
+}
+
+// The measures as CSV cells, in the header's order: "false" and empty cells when not
+// measured; every cell empty for a row that is no group member (pq null).
+std::string QualityCells(const Quality* pq) {
+  if (pq == nullptr) return ",,,,,,,,,,,,";
+  const Quality& q = *pq;
+  auto cell = [](int nValue) { return nValue < 0 ? std::string() : std::to_string(nValue); };
+  auto flag = [](bool b) { return std::string(b ? "true" : "false"); };
+  if (!q.bMeasured) return "false,,,,,,,,,,,,";
+  return "true," + (q.nSampleRate > 0 ? std::to_string(q.nSampleRate) : "") + "," +
+         (q.nChannels > 0 ? std::to_string(q.nChannels) : "") + "," + cell(q.nBandwidthHz) +
+         "," + StereoName(q.nStereo) + "," + cell(q.nClippedPpm) + "," +
+         cell(q.nLeadSilenceMs) + "," + cell(q.nTrailSilenceMs) + "," + cell(q.nAddedLeadMs) +
+         "," + cell(q.nAddedTrailMs) + "," + std::to_string(q.nMeasuredMs) + "," +
+         flag(q.bLossyEdge) + "," + flag(q.bLossySource);
+}
+
 Json MemberJson(const Group& group, size_t i, bool bFingerprint) {
   const Member& member = group.vecMembers[i];
   bool bKeep = !group.IsDuplicate(i);
@@ -147,6 +188,7 @@ Json MemberJson(const Group& group, size_t i, bool bFingerprint) {
   if (!member.strPassedOver.empty()) obj["passed_over"] = member.strPassedOver;
   obj["identical"] = group.IdenticalToKept(i);
   obj["left_alone"] = member.bLeftAlone;
+  obj["quality"] = QualityJson(member.quality);
   return obj;
 }
 
@@ -234,6 +276,7 @@ void WriteJsonReport(const RunReport& report, FILE* pOut) {
                   {"groups", std::move(groups)},
                   {"files", FilesJson(report)}});
   if (report.bMoveRequested) doc["moves"] = MovesJson(report);
+  if (report.nKeptApart > 0) doc["summary"]["kept_apart"] = report.nKeptApart;
   std::string strText;
   Layout(doc, "", true, &strText);
   std::fprintf(pOut, "%s\n", strText.c_str());
@@ -246,13 +289,16 @@ void WriteCsvReport(const RunReport& report, FILE* pOut) {
   std::fprintf(pOut,
                "group,member,keep,path,path_hex,title,artist,album,duration_ms,bitrate_kbps,"
                "size_bytes,similarity,move_status,moved_to,outcome,reason,format,lossless,"
-               "decoded_ms\r\n");
+               "decoded_ms,measured,sample_rate,channels,bandwidth_hz,stereo,clipped_ppm,"
+               "lead_silence_ms,trail_silence_ms,added_lead_ms,added_trail_ms,measured_ms,"
+               "lossy_edge,lossy_source\r\n");
   for (const FileLine& line : FileLines(report)) {
     const std::string& strPath = *line.pstrPath;
     std::string strGroup, strMember, strKeep, strDuration, strBitrate, strSize, strSimilarity;
     std::string strTitle, strArtist, strAlbum, strFormat, strLossless, strDecoded, strReason;
-    std::string strStatus, strMovedTo;
+    std::string strStatus, strMovedTo, strQuality = QualityCells(nullptr);
     if (const Member* pMember = line.pMember) {
+      strQuality = QualityCells(&pMember->quality);
       strGroup = std::to_string(line.nGroup);
       strMember = std::to_string(line.nMember);
       strKeep = std::string(line.pszOutcome) == "kept" ? "true" : "false";
@@ -274,13 +320,13 @@ void WriteCsvReport(const RunReport& report, FILE* pOut) {
       }
     }
     if (line.pSkipped != nullptr) strReason = CsvField(line.pSkipped->strReason);
-    std::fprintf(pOut, "%s,%s,%s,%s,%s,%s,%s,%s,%s,%s,%s,%s,%s,%s,%s,%s,%s,%s,%s\r\n",
+    std::fprintf(pOut, "%s,%s,%s,%s,%s,%s,%s,%s,%s,%s,%s,%s,%s,%s,%s,%s,%s,%s,%s,%s\r\n",
                  strGroup.c_str(), strMember.c_str(), strKeep.c_str(), CsvField(strPath).c_str(),
                  IsValidUtf8(strPath) ? "" : HexBytes(strPath).c_str(), strTitle.c_str(),
                  strArtist.c_str(), strAlbum.c_str(), strDuration.c_str(), strBitrate.c_str(),
                  strSize.c_str(), strSimilarity.c_str(), strStatus.c_str(), strMovedTo.c_str(),
                  line.pszOutcome, strReason.c_str(), strFormat.c_str(), strLossless.c_str(),
-                 strDecoded.c_str());
+                 strDecoded.c_str(), strQuality.c_str());
   }
 }
 

@@ -80,8 +80,9 @@ void WriteGroup(const Group& group, bool bFingerprint, size_t nNumber, size_t nT
     std::fprintf(pOut, "  %s\n", HeadToFit(TagsText(group.vecMembers[0]), kTextColumns - 2).c_str());
   }
   // Tag groups agree exactly, so only fingerprint groups have a similarity column.
-  std::fprintf(pOut, "  %-6s %7s %12s %11s  %-8s%s  %s\n", "", "Length", "Bitrate", "Size",
-               "Format", bFingerprint ? "   Match" : "", "Path");
+  // Quality: what the run measured, as QualitySummary writes it ("19.8k st").
+  std::fprintf(pOut, "  %-6s %7s %12s %11s  %-8s %-18s%s  %s\n", "", "Length", "Bitrate",
+               "Size", "Format", "Quality", bFingerprint ? "   Match" : "", "Path");
   for (size_t i = 0; i < group.vecMembers.size(); ++i) {
     const Member& member = group.vecMembers[i];
     const char* pszMark = member.bLeftAlone ? "leave"
@@ -92,10 +93,11 @@ void WriteGroup(const Group& group, bool bFingerprint, size_t nNumber, size_t nT
         member.nBitrateKbps > 0 ? std::to_string(member.nBitrateKbps) + " kbit/s" : "? kbit/s";
     char szMatch[16] = "";
     if (bFingerprint) std::snprintf(szMatch, sizeof(szMatch), " %7s", FormatMatch(member.fSimilarity).c_str());
-    std::fprintf(pOut, "  %-6s %7s %12s %11s  %-8s%s  %s\n", pszMark,
+    std::fprintf(pOut, "  %-6s %7s %12s %11s  %-8s %-18s%s  %s\n", pszMark,
                  FormatDuration(member.nDurationMs).c_str(), strBitrate.c_str(),
                  FormatBytes(member.nSizeBytes).c_str(),
-                 member.strFormat.empty() ? "?" : member.strFormat.c_str(), szMatch,
+                 member.strFormat.empty() ? "?" : member.strFormat.c_str(),
+                 QualitySummary(member.quality).c_str(), szMatch,
                  TerminalSafe(member.strPath).c_str());
     if (!bSameTags) WriteNote(TagsText(member), pOut);
     if (group.IdenticalToKept(i)) WriteNote("identical: the same bytes as the kept copy", pOut);
@@ -212,6 +214,11 @@ void WriteSummary(const RunReport& report, FILE* pOut) {
   if (!report.strFiling.empty()) {
     std::fprintf(pOut, "%s filing: %s.\n", report.strFiling == "exact" ? "Exact" : "Indexed",
                  report.strFilingReason.c_str());
+  }
+  if (report.nKeptApart > 0) {
+    std::fprintf(pOut,
+                 "%s marked not duplicates kept apart (--forget-distinct forgets the marks).\n",
+                 CountOf(report.nKeptApart, "pair", "pairs").c_str());
   }
   if (report.bSubfoldersNotSearched) {
     std::fprintf(pOut, "Subfolders were not searched; add -r to search them too.\n");

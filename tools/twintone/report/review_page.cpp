@@ -124,10 +124,13 @@ function refresh(g) {
     const row = document.getElementById("file-" + g + "-" + i);
     const keep = m.role === "keep";
     row.classList.toggle("kept", keep);
-    row.classList.toggle("left", m.role === "leave");
+    row.classList.toggle("left", m.role === "leave" || m.role === "distinct");
     const leave = document.getElementById("leave-" + g + "-" + i);
     leave.disabled = keep;
     leave.checked = m.role === "leave";
+    const distinct = document.getElementById("distinct-" + g + "-" + i);
+    distinct.disabled = keep;
+    distinct.checked = m.role === "distinct";
   });
   live();
 }
@@ -165,6 +168,7 @@ data.groups.forEach((group, g) => {
     const same = el("div", "", "same");
     same.id = "same-" + g + "-" + i;
     text.append(same);
+    if (m.quality) text.append(el("div", m.quality, "facts"));
     if (m.passed_over) text.append(el("div", "Not kept first: " + m.passed_over, "facts"));
     const choices = el("div", undefined, "choices");
     const keep = el("input");
@@ -183,7 +187,13 @@ data.groups.forEach((group, g) => {
     leave.addEventListener("change", () => { m.role = leave.checked ? "leave" : "duplicate"; refresh(g); });
     const leaveLabel = el("label", " Leave it alone");
     leaveLabel.prepend(leave);
-    choices.append(keepLabel, leaveLabel);
+    const distinct = el("input");
+    distinct.type = "checkbox"; distinct.id = "distinct-" + g + "-" + i;
+    distinct.addEventListener("change", () => { m.role = distinct.checked ? "distinct" : "duplicate"; refresh(g); });
+    const distinctLabel = el("label", " Not a duplicate");
+    distinctLabel.title = "Leave it alone, and never group it with the kept copy again";
+    distinctLabel.prepend(distinct);
+    choices.append(keepLabel, leaveLabel, distinctLabel);
     text.append(choices);
     const audio = el("audio");
     audio.controls = true; audio.preload = "none"; audio.src = m.url;
@@ -231,6 +241,33 @@ std::string FormatOf(const Member& member) {
   return strExt;
 }
 
+// Every measure of a member in one line beside it, so the reason can be checked; empty
+// when it was not measured.
+std::string QualityText(const Quality& q) {
+  if (!q.bMeasured) return "";
+  auto ms = [](int nMs) {
+    char szText[32];
+    std::snprintf(szText, sizeof(szText), "%.2f s", nMs / 1000.0);
+    return nMs < 0 ? std::string("?") : std::string(szText);
+  };
+  char szBand[32];
+  std::snprintf(szBand, sizeof(szBand), "%.1f kHz", q.nBandwidthHz / 1000.0);
+  std::string strText = std::string("Sounds: band ") + (q.nBandwidthHz < 0 ? "?" : szBand) +
+                        ", " + StereoName(q.nStereo) + " stereo, " +
+                        std::to_string(q.nSampleRate) + " Hz, " + std::to_string(q.nChannels) +
+                        " ch, clipped " +
+                        (q.nClippedPpm < 0 ? "?" : std::to_string(q.nClippedPpm)) +
+                        " per million, silence " + ms(q.nLeadSilenceMs) + " before and " +
+                        ms(q.nTrailSilenceMs) + " after (added " + ms(q.nAddedLeadMs) + " and " +
+                        ms(q.nAddedTrailMs) + ")";
+  if (q.bLossySource) {
+    strText += ", lossless container, lossy source";
+  } else if (q.bLossyEdge) {
+    strText += ", lossy encoder's edge";
+  }
+  return strText + "; over " + ms(q.nMeasuredMs) + " of audio";
+}
+
 // A member as the page shows it: the plan's fields (common/plan_entry.h) as the file
 // is now, and what a person needs to choose.
 Json MemberJson(const Member& member, const std::string& strRole, const std::string& strRel) {
@@ -253,7 +290,8 @@ Json MemberJson(const Member& member, const std::string& strRole, const std::str
               {"format", FormatOf(member)},
               {"bitrate_kbps", member.nBitrateKbps},
               {"similarity", std::round(member.fSimilarity * 10000.0) / 10000.0},
-              {"passed_over", member.strPassedOver}};
+              {"passed_over", member.strPassedOver},
+              {"quality", QualityText(member.quality)}};
   obj.update(Json(entry));
   return obj;
 }

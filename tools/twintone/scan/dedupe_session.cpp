@@ -19,6 +19,7 @@
 #include "common/interrupt.h"
 #include "scan/audio_format.h"
 #include "scan/content_hash.h"
+#include "scan/distinct_marks.h"
 #include "scan/filing_choice.h"
 #include "scan/path_intake.h"
 #include "scan/progress_bar.h"
@@ -124,6 +125,9 @@ int StartRunWithSignalsOnMainThread(RunState* pState, const ScanSettings& settin
   pthread_sigmask(SIG_BLOCK, &blocked, &previous);
   int nResult =
       twintone_set_filing(bIndexed ? TWINTONE_FILING_FAST : TWINTONE_FILING_EXACT);
+  // Every grouped copy is listened to, so that the keeper can go by what each sounds
+  // like; through the cache's store when one is open.
+  if (nResult == 0) nResult = twintone_set_quality(settings.bNoQuality ? 0 : 1);
   if (nResult == 0) {
     nResult = StartDedupeThread(OnDedupeEvent, pState, settings.nMatchFlags, settings.nSeconds,
                                 settings.nSimilarity);
@@ -148,6 +152,32 @@ FileOutcomes ReadFileOutcomes() {
   return mapOutcomes;
 }
 
+// What the run measured of the loaded file strPath; unmeasured when it measured
+// nothing (measuring off, stopped, or no audio decoded).
+Quality ReadQuality(const std::string& strPath) {
+  Quality quality;
+  twintone_quality q{};
+  q.nStructSize = sizeof(q);
+  if (twintone_quality_of(strPath.c_str(), &q) != 0 || !(q.nFlags & TWINTONE_QUALITY_MEASURED)) {
+    return quality;
+  }
+  quality.bMeasured = true;
+  quality.bLossyEdge = (q.nFlags & TWINTONE_QUALITY_LOSSY_EDGE) != 0;
+  quality.bLossySource = (q.nFlags & TWINTONE_QUALITY_LOSSY_SOURCE) != 0;
+  quality.bFromStore = (q.nFlags & TWINTONE_QUALITY_FROM_STORE) != 0;
+  quality.nSampleRate = q.nSampleRate;
+  quality.nChannels = q.nChannels;
+  quality.nBandwidthHz = q.nBandwidthHz;
+  quality.nStereo = q.nStereo;
+  quality.nClippedPpm = q.nClippedPpm;
+  quality.nLeadSilenceMs = q.nLeadSilenceMs;
+  quality.nTrailSilenceMs = q.nTrailSilenceMs;
+  quality.nAddedLeadMs = q.nAddedLeadMs;
+  quality.nAddedTrailMs = q.nAddedTrailMs;
+  quality.nMeasuredMs = q.nMeasuredMs;
+  return quality;
+}
+
 Member CopyMember(const tagInMusicDedupInfo& info, const FileOutcomes& mapOutcomes) {
   Member member;
   member.strPath = info.pszPath != nullptr ? info.pszPath : "";
@@ -170,6 +200,7 @@ Member CopyMember(const tagInMusicDedupInfo& info, const FileOutcomes& mapOutcom
   DescribeFormat(member.strPath, &member.strFormat, &member.bLossless);
   auto it = mapOutcomes.find(member.strPath);
   if (it != mapOutcomes.end()) member.nDecodedMs = it->second.nDecodedMs;
+  member.quality = ReadQuality(member.strPath);
   return member;
 }
 
@@ -264,6 +295,7 @@ SessionOutcome RunDedupeSession(const ScanSettings& settings, RunReport* pReport
   walk.bRecursive = settings.bRecursive;
   walk.bFollowSymlinks = settings.bFollowSymlinks;
   walk.strSkipDir = settings.strSkipDir;
+  walk.vecExclude = settings.vecExclude;
   walk.pbStop = &InterruptRequested();
   walk.pfnOnFolder = [&bar](const std::string& strFolder) { bar.Update(0, -1, strFolder); };
   outcome.nPathErrors = AddPathsToLibrary(
@@ -361,6 +393,7 @@ SessionOutcome RunDedupeSession(const ScanSettings& settings, RunReport* pReport
   }
   HashEqualSizes(&pReport->vecGroups, &InterruptRequested());
   AccountForUngrouped(mapOutcomes, vecProgressed, pReport);
+  if (bCache) KeepMarkedApart(pReport);
   pReport->nFilesSkipped = 0;
   for (const SkippedFile& skipped : pReport->vecSkipped) {
     if (!skipped.bLeftOut) ++pReport->nFilesSkipped;

@@ -14,6 +14,8 @@
 #include <set>
 #include <utility>
 
+#include "scan/path_glob.h"
+
 namespace twintone_cli {
 namespace {
 
@@ -90,6 +92,7 @@ class Walker {
       WalkTree(strPath);
     } else if (S_ISLNK(st.st_mode) || S_ISREG(st.st_mode)) {
       auto parts = SplitPath(strPath);
+      if (Excluded(strPath, "", parts.second)) return;
       TakeFile(strPath, RealFolder(parts.first), parts.second, st, nPosition);
     } else {
       Fail(strArg, "not a regular file or folder", "not a regular file");
@@ -152,6 +155,15 @@ class Walker {
 
   static FileId Id(const struct stat& st) { return FileId(st.st_dev, st.st_ino); }
 
+  // Whether an --exclude pattern takes the entry; if so it is listed as left out.
+  bool Excluded(const std::string& strPath, const std::string& strRelative,
+                const std::string& strName) {
+    const std::string* pstrPattern =
+        ExcludingPattern(m_settings.vecExclude, strPath, strRelative, strName);
+    if (pstrPattern != nullptr) LeaveOut(strPath, "excluded by " + *pstrPattern);
+    return pstrPattern != nullptr;
+  }
+
   // Reads strRoot and, with bRecursive, every folder below it, each folder once.
   void WalkTree(const std::string& strRoot) {
     std::vector<std::string> vecStack = {strRoot};
@@ -169,15 +181,17 @@ class Walker {
         continue;
       }
       if (!m_setFolders.insert(Id(st)).second) continue;
-      std::vector<std::string> vecChildren = ReadFolder(strFolder, !bBelowRoot);
+      std::vector<std::string> vecChildren = ReadFolder(strFolder, strRoot);
       // Last pushed is read first: reverse name order here gives name order there.
       vecStack.insert(vecStack.end(), vecChildren.rbegin(), vecChildren.rend());
     }
   }
 
   // Takes the files of one folder; returns its subfolders to enter (none unless
-  // bRecursive). bGiven: the folder was named on the command line.
-  std::vector<std::string> ReadFolder(const std::string& strFolder, bool bGiven) {
+  // bRecursive). strRoot: the folder named on the command line it was reached from.
+  std::vector<std::string> ReadFolder(const std::string& strFolder, const std::string& strRoot) {
+    bool bGiven = strFolder == strRoot;
+    size_t nRootPrefix = strRoot == "/" ? 1 : strRoot.size() + 1;
     std::vector<std::string> vecFolders;
     DirHandle dir(opendir(strFolder.c_str()));
     if (!dir) {
@@ -206,6 +220,10 @@ class Walker {
           S_ISDIR(st.st_mode) || (S_ISLNK(st.st_mode) && stat(strPath.c_str(), &stTarget) == 0 &&
                                   S_ISDIR(stTarget.st_mode));
       bool bHidden = strName[0] == '.';
+      if ((!bFolder || m_settings.bRecursive) &&
+          Excluded(strPath, strPath.substr(nRootPrefix), strName)) {
+        continue;
+      }
       if (bFolder) {
         if (!m_settings.bRecursive) {
           if (bGiven && !bHidden) m_result.bSubfoldersNotSearched = true;

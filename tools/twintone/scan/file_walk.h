@@ -9,7 +9,8 @@
 // Symbolic links to files are left out unless bFollowSymlinks, which takes the real
 // file under its resolved path instead. Entries whose names begin with a dot, met in a
 // folder, are left out as hidden (a hidden folder once, as a whole); a hidden name
-// given on the command line is taken.
+// given on the command line is taken. An entry matching an --exclude pattern is left
+// out before any of that, a folder without being entered.
 //
 // Runs on the main thread before any run; touches the file system only by reading.
 #ifndef TWINTONE_TOOLS_SCAN_FILE_WALK_H
@@ -28,6 +29,9 @@ struct WalkSettings {
   bool bRecursive = false;                    // enter the folders below the given ones
   bool bFollowSymlinks = false;               // take the targets of symbolic links to files
   std::string strSkipDir;                     // never entered below a given folder; empty: none
+  // Globs (scan/path_glob.h) on the entries met: a file or folder that matches is left
+  // out, and such a folder is not entered.
+  std::vector<std::string> vecExclude;
   const std::atomic<bool>* pbStop = nullptr;  // once true, no further folder or file
   std::function<void(const std::string&)> pfnOnFolder;  // a folder is about to be read
 };

@@ -61,6 +61,10 @@ std::string DefaultCachePath() {
   return "";
 }
 
+bool OpenCacheOf(const ScanSettings& settings, const MessageSink& pfnWarn) {
+  return OpenAt(CachePathFor(settings), pfnWarn);
+}
+
 std::string CachePathFor(const ScanSettings& settings) {
   return settings.strCacheFile.empty() ? DefaultCachePath() : settings.strCacheFile;
 }

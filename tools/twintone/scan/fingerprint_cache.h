@@ -22,6 +22,10 @@ std::string DefaultCachePath();
 // The cache file the options choose: --cache FILE, else the default.
 std::string CachePathFor(const ScanSettings& settings);
 
+// Opens the cache of settings, creating it with its folder if needed, outside a scan
+// (CloseCache closes it). False after a warning when it cannot be used.
+bool OpenCacheOf(const ScanSettings& settings, const MessageSink& pfnWarn);
+
 // Opens the cache for the coming run (its folder created first). A cache that cannot
 // be used, or whose file is one of report's scanned files, is reported through pfnWarn
 // and the run goes on without it. True when open.

@@ -202,6 +202,7 @@ ScanRecord RecordOf(const RunReport& report, const std::vector<std::string>& vec
     }
     auto itSkipped = mapSkipped.find(scanned.strPath);
     if (itSkipped != mapSkipped.end()) file.strSkipped = itSkipped->second;
+    if (it != mapGroups.end()) file.nPrintId = file.facts.nPrintId;
     record.vecFiles.push_back(file);
   }
   return record;
@@ -237,6 +238,7 @@ bool SaveScanRecord(const ScanRecord& record, std::string* pstrError) {
       item["facts"] = FactsJson(file.facts);
     }
     if (!file.strSkipped.empty()) item["skipped"] = file.strSkipped;
+    if (file.nPrintId != 0) item["print"] = std::to_string(file.nPrintId);
     files.push_back(std::move(item));
   }
   Json groups = Json::array(), leftOut = Json::array();
@@ -294,7 +296,7 @@ bool LoadScanRecord(const std::string& strId, ScanRecord* pRecord, std::string* 
     }
     for (const Json& item : ArrayField(doc, "files")) {
       ScanRecordFile file;
-      std::string strDevice, strInode, strSize, strModifiedNs;
+      std::string strDevice, strInode, strSize, strModifiedNs, strPrint;
       int64_t nGroup = -1;
       ReadHexField(item, "path", &file.strPath, true);
       ReadHexField(item, "rel", &file.strRel, true);
@@ -303,11 +305,13 @@ bool LoadScanRecord(const std::string& strId, ScanRecord* pRecord, std::string* 
       ReadField(item, "size", &strSize, true);
       ReadField(item, "mtime_ns", &strModifiedNs, true);
       ReadField(item, "group", &nGroup, true);
+      ReadField(item, "print", &strPrint);
       file.nDevice = std::strtoull(strDevice.c_str(), nullptr, 10);
       file.nInode = std::strtoull(strInode.c_str(), nullptr, 10);
       file.nSize = std::strtoll(strSize.c_str(), nullptr, 10);
       file.nModifiedNs = std::strtoll(strModifiedNs.c_str(), nullptr, 10);
       file.nGroup = static_cast<int>(nGroup);
+      file.nPrintId = std::strtoull(strPrint.c_str(), nullptr, 10);
       int64_t nMember = -1;
       ReadField(item, "member", &nMember);
       file.nMember = static_cast<int>(nMember);

@@ -35,6 +35,7 @@ struct ScanRecordFile {
   Member facts;      // a grouped file: what the report says of it (the path and identity
                      // fields above are the ones to trust)
   std::string strSkipped;  // the library skipped it, for this reason
+  uint64_t nPrintId = 0;  // its fingerprint's identity ("print", decimal); 0 unknown
 };
 
 struct ScanRecord {

@@ -13,6 +13,7 @@ struct ScanSettings {
   bool bRecursive = false;
   bool bFollowSymlinks = false;  // take the targets of symbolic links to files
   std::string strSkipDir;        // a folder never entered (the move target); empty: none
+  std::vector<std::string> vecExclude;  // --exclude globs (scan/path_glob.h)
 
   bool bFingerprint = false;
   // Text mode: the library's grouping flags and the field names in key order.
@@ -35,6 +36,9 @@ struct ScanSettings {
   // place (DefaultCachePath).
   std::string strCacheFile;
   bool bNoCache = false;
+  // Do not measure what grouped copies sound like; the keeper then goes by what the
+  // files claim (format and bitrate) alone.
+  bool bNoQuality = false;
 
   bool bQuiet = false;              // no progress bar
   bool bVerbose = false;            // one line per scanned file on standard error
