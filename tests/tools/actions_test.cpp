@@ -33,6 +33,9 @@ namespace fs = std::filesystem;
 class ActionsTest : public ::testing::Test {
  protected:
   void SetUp() override { setenv("XDG_DATA_HOME", dir.MakeDir("data").c_str(), 1); }
+  void TearDown() override {
+    for (const std::string& strMount : vecMounts) std::system(("umount " + strMount).c_str());
+  }
 
   // Writes dir/strName, making its folders first.
   std::string Put(const std::string& strName, const std::string& strBytes = "") {
@@ -40,18 +43,22 @@ class ActionsTest : public ::testing::Test {
     return dir.WriteFile(strName, strBytes);
   }
 
+  // A fresh tmpfs at dir/strName; false when the test may not mount one.
+  bool Mount(const std::string& strName) {
+    std::string strDir = "'" + dir.MakeDir(strName) + "'";
+    if (std::system(("mount -t tmpfs tmpfs " + strDir + " 2>/dev/null").c_str()) != 0) return false;
+    return vecMounts.push_back(strDir), true;
+  }
+
   // A group of the files at vecPaths as the scan sees them now.
   static twintone_cli::Group GroupOf(const std::vector<std::string>& vecPaths) {
     twintone_cli::Group group;
     for (const std::string& strPath : vecPaths) {
-      twintone_cli::Member member;
-      member.strPath = strPath;
       twintone_cli::FileFacts facts = twintone_cli::FactsOf(strPath);
-      member.nDevice = facts.nDevice;
-      member.nInode = facts.nInode;
-      member.nSizeBytes = facts.nSize;
-      member.nModifiedNs = facts.nModifiedNs;
-      group.vecMembers.push_back(member);
+      group.vecMembers.emplace_back();
+      twintone_cli::Member& member = group.vecMembers.back();
+      member.strPath = strPath, member.nDevice = facts.nDevice, member.nInode = facts.nInode;
+      member.nSizeBytes = facts.nSize, member.nModifiedNs = facts.nModifiedNs;
     }
     return group;
   }
@@ -67,24 +74,15 @@ class ActionsTest : public ::testing::Test {
     return twintone_cli::RunActions({group}, request, nullptr);
   }
 
-  // Undoes strJournal twice (the second finds everything in place) without problems.
-  static void UndoTwice(const std::string& strJournal) {
-    for (int nRun = 0; nRun < 2; ++nRun) {
-      FILE* pSink = std::fopen("/dev/null", "w");
-      twintone_cli::UndoOutcome outcome = twintone_cli::UndoJournal(strJournal, pSink);
-      std::fclose(pSink);
-      EXPECT_TRUE(outcome.bRead && outcome.nProblems == 0) << outcome.strError;
-      EXPECT_TRUE(nRun == 0 || outcome.nRestored == 0);
-    }
-  }
-
   TempDir dir;
+  std::vector<std::string> vecMounts;
   int nRuns = 0;
 };
 
 // Each action against the same library, with a name already taken in the target and
 // another in the trash: a dry run names the same places and changes nothing, the action
-// does what it says, and undo (twice) puts every byte back.
+// does what it says, and undo (twice: the second finds everything in place) puts every
+// byte back.
 TEST_F(ActionsTest, EachActionIsUndoneToTheLastByte) {
   EXPECT_EQ(".hidden (3)", twintone_cli::NumberedName(".hidden", 3));
   std::string strKeep = Put("lib/a/my song.mp3", "kept");
@@ -95,38 +93,38 @@ TEST_F(ActionsTest, EachActionIsUndoneToTheLastByte) {
   Put("data/Trash/info/my song.mp3.trashinfo", "another file's record");
   auto mapBefore = Snapshot(dir.Root());
   auto group = GroupOf({strKeep, vecDups[0], vecDups[1], vecDups[2]});
-  const std::string strTrash = dir.Path("data/Trash/files/");
-  const std::vector<std::string> kTrashed = {strTrash + "my song (1).mp3",
-                                             strTrash + "my song (2).mp3", strTrash + "given.mp3"};
-  const std::vector<std::pair<ActionKind, std::vector<std::string>>> kActions = {
-      {ActionKind::kMove,
-       {dir.Path("dups/b/my song (1).mp3"), dir.Path("dups/c/d/my song.mp3"),
-        dir.Path("dups/given.mp3")}},
+  // Where each duplicate goes, below the test's folder; trashed or linked, the original
+  // waits in the trash.
+  const std::vector<std::string> kTrashed = {"data/Trash/files/my song (1).mp3",
+                                             "data/Trash/files/my song (2).mp3",
+                                             "data/Trash/files/given.mp3"};
+  const std::vector<std::string> kKept(3, "lib/a/my song.mp3");
+  const std::map<ActionKind, std::vector<std::string>> kTo = {
+      {ActionKind::kMove, {"dups/b/my song (1).mp3", "dups/c/d/my song.mp3", "dups/given.mp3"}},
       {ActionKind::kTrash, kTrashed},
-      {ActionKind::kLinkHard, {strKeep, strKeep, strKeep}},
-      {ActionKind::kLinkSymbolic, {strKeep, strKeep, strKeep}}};
-  for (const auto& action : kActions) {
-    ActionKind kind = action.first;
+      {ActionKind::kLinkHard, kKept},
+      {ActionKind::kLinkSymbolic, kKept}};
+  for (const auto& [kind, vecTo] : kTo) {
     SCOPED_TRACE(twintone_cli::ActionName(kind));
     twintone_cli::ActionResult result;
     for (bool bDryRun : {true, false}) {
       result = Act(group, kind, bDryRun);
-      ASSERT_EQ(3u, result.vecRecords.size());
-      for (size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(action.second[i], result.vecRecords[i].strTo);
-        EXPECT_EQ(bDryRun ? MoveStatus::kWouldMove : MoveStatus::kMoved,
-                  result.vecRecords[i].status) << result.vecRecords[i].strError;
+      std::vector<std::string> vecSeen;  // the place, and the error of a step not taken
+      for (const auto& record : result.vecRecords) {
+        bool bTaken = record.status == (bDryRun ? MoveStatus::kWouldMove : MoveStatus::kMoved);
+        vecSeen.push_back(record.strTo.substr(dir.Root().size() + 1) +
+                          (bTaken ? "" : " not taken: " + record.strError));
       }
+      EXPECT_EQ(vecTo, vecSeen);
       EXPECT_TRUE(!bDryRun || mapBefore == Snapshot(dir.Root()));
     }
     for (size_t i = 0; i < 3; ++i) {
       std::string strDup = vecDups[i];
-      EXPECT_EQ(mapBefore[strDup], TempDir::ReadFile(kind == ActionKind::kMove
-                                                         ? action.second[i] : kTrashed[i]));
+      std::string strWaits = dir.Path(kind == ActionKind::kMove ? vecTo[i] : kTrashed[i]);
+      EXPECT_EQ(mapBefore[strDup], TempDir::ReadFile(strWaits));
       if (kind == ActionKind::kMove) continue;
-      // Trashed or linked, the original waits in the trash, described for trash tools.
       std::string strInfo = TempDir::ReadFile(dir.Path("data/Trash/info/") +
-                                              FileName(kTrashed[i]) + ".trashinfo");
+                                              FileName(strWaits) + ".trashinfo");
       for (size_t n; (n = strDup.find(' ')) != std::string::npos;) strDup.replace(n, 1, "%20");
       EXPECT_EQ(0u, strInfo.find("[Trash Info]\nPath=" + strDup + "\nDeletionDate=20"));
       twintone_cli::FileFacts now = twintone_cli::FactsOf(vecDups[i]);
@@ -135,7 +133,13 @@ TEST_F(ActionsTest, EachActionIsUndoneToTheLastByte) {
       EXPECT_EQ(kind == ActionKind::kLinkSymbolic,
                 fs::is_symlink(vecDups[i]) && fs::read_symlink(vecDups[i]) == strKeep);
     }
-    UndoTwice(result.strJournal);
+    for (int nRun = 0; nRun < 2; ++nRun) {
+      FILE* pSink = std::fopen("/dev/null", "w");
+      twintone_cli::UndoOutcome outcome = twintone_cli::UndoJournal(result.strJournal, pSink);
+      std::fclose(pSink);
+      EXPECT_TRUE(outcome.bRead && outcome.nProblems == 0) << outcome.strError;
+      EXPECT_TRUE(nRun == 0 || outcome.nRestored == 0);
+    }
     fs::remove(result.strJournal);
     EXPECT_EQ(mapBefore, Snapshot(dir.Root()));
     EXPECT_FALSE(fs::exists(dir.Path("dups/c")));  // folders it made are gone
@@ -192,15 +196,13 @@ TEST_F(ActionsTest, TheCheckBeforeEachFileLeavesAloneWhatIsNotTheScannedDuplicat
   EXPECT_EQ(MoveStatus::kSkipped, Act(group, ActionKind::kMove).vecRecords.at(0).status);
 }
 
+// A folder that cannot let go of its file (a read-only mount, as permissions do not
+// stop root): the action fails, and so does its dry run.
 TEST_F(ActionsTest, ADryRunFailsWhereTheActionFails) {
-  Put("lib/a/x.mp3", "k");
-  // A source folder that cannot let go: permissions do not stop root, a read-only mount does.
-  std::string strLocked = dir.MakeDir("lib/locked");
   bool bRoot = geteuid() == 0;
-  if (bRoot && std::system(("mount -t tmpfs tmpfs '" + strLocked + "'").c_str()) != 0) {
-    GTEST_SKIP() << "cannot mount a tmpfs";
-  }
-  auto group = GroupOf({dir.Path("lib/a/x.mp3"), Put("lib/locked/dup.mp3", "d")});
+  if (bRoot && !Mount("lib/locked")) GTEST_SKIP() << "cannot mount a tmpfs";
+  std::string strLocked = dir.Path("lib/locked");
+  auto group = GroupOf({Put("lib/keep.mp3", "k"), Put("lib/locked/dup.mp3", "d")});
   bRoot ? std::system(("mount -o remount,ro '" + strLocked + "'").c_str())
         : chmod(strLocked.c_str(), 0555);
   for (ActionKind kind : {ActionKind::kMove, ActionKind::kTrash}) {
@@ -208,7 +210,7 @@ TEST_F(ActionsTest, ADryRunFailsWhereTheActionFails) {
       EXPECT_EQ(MoveStatus::kFailed, Act(group, kind, bDryRun).vecRecords.at(0).status) << bDryRun;
     }
   }
-  bRoot ? std::system(("umount '" + strLocked + "'").c_str()) : chmod(strLocked.c_str(), 0755);
+  if (!bRoot) chmod(strLocked.c_str(), 0755);
 }
 
 // A journal that cannot grow (a full disk, here a file size limit): the step it could
@@ -230,13 +232,13 @@ TEST_F(ActionsTest, NothingMovesThatTheJournalCouldNotRecord) {
   signal(SIGXFSZ, SIG_DFL);
 }
 
-// A file written to while it is copied to another file system stays where it is, with
-// every write, and no copy is left in the target.
-TEST_F(ActionsTest, AFileWrittenDuringACopyAcrossFileSystemsStays) {
-  std::string strFar = dir.MakeDir("far");
-  if (geteuid() != 0 || std::system(("mount -t tmpfs tmpfs '" + strFar + "'").c_str()) != 0) {
-    GTEST_SKIP() << "cannot mount";
-  }
+// On other file systems (fresh tmpfs mounts, so only as root): a file written to while
+// it is copied across stays where it is with every write, and no copy is left; the
+// first files of two mounts have one inode number, so only the device tells the
+// duplicate from the kept copy, and a hard link cannot join them while a move can.
+TEST_F(ActionsTest, AcrossFileSystems) {
+  if (geteuid() != 0 || !Mount("far") || !Mount("a") || !Mount("b")) GTEST_SKIP() << "cannot mount";
+  std::string strFar = dir.Path("far");
   auto group = GroupOf({Put("lib/keep.mp3", "k"), Put("lib/dup.mp3", std::string(16 << 20, 'd'))});
   std::atomic<bool> bMoved{false};
   std::thread writer([&] {  // writes once the copy has begun
@@ -258,55 +260,40 @@ TEST_F(ActionsTest, AFileWrittenDuringACopyAcrossFileSystemsStays) {
   EXPECT_NE(std::string::npos, result.vecRecords[0].strError.find("changed while it was copied"));
   EXPECT_TRUE(twintone_cli::FactsOf(dir.Path("lib/dup.mp3")).bExists);
   EXPECT_TRUE(Snapshot(strFar).empty());
-  std::system(("umount '" + strFar + "'").c_str());
+
+  auto twins = GroupOf({Put("a/keep.mp3", "k"), Put("b/dup.mp3", "d")});
+  EXPECT_EQ(twins.vecMembers[0].nInode, twins.vecMembers[1].nInode);
+  for (bool bDryRun : {true, false}) {
+    auto linked = Act(twins, ActionKind::kLinkHard, bDryRun);
+    EXPECT_NE(std::string::npos, linked.vecRecords.at(0).strError.find("across file systems"));
+  }
+  EXPECT_EQ(MoveStatus::kMoved, Act(twins, ActionKind::kMove).vecRecords.at(0).status);
+  EXPECT_EQ("d", TempDir::ReadFile(dir.Path("dups/dup.mp3")));
 }
 
 // A trash at the top of another file system is used only when it is the user's own,
 // a real folder closed to others; any other is left alone and the file stays.
 TEST_F(ActionsTest, OnlyTheUsersOwnPrivateTrashIsUsed) {
-  std::string strTop = dir.MakeDir("top");
-  if (geteuid() != 0 || std::system(("mount -t tmpfs tmpfs '" + strTop + "'").c_str()) != 0) {
-    GTEST_SKIP() << "cannot mount";
-  }
-  std::string strTrash = strTop + "/.Trash-0";
-  using Setup = std::function<void()>;
-  const std::vector<std::pair<const char*, Setup>> kTrashes = {
+  if (geteuid() != 0 || !Mount("top")) GTEST_SKIP() << "cannot mount";
+  std::string strTrash = dir.Path("top/.Trash-0");
+  const std::vector<std::pair<const char*, std::function<void()>>> kTrashes = {
       {"another user's",
        [&] { mkdir(strTrash.c_str(), 0700), chown(strTrash.c_str(), 1234, 1234); }},
       {"open to others", [&] { mkdir(strTrash.c_str(), 0755); }},
       {"a link", [&] { symlink(dir.MakeDir("elsewhere").c_str(), strTrash.c_str()); }},
       {"private", [&] { mkdir(strTrash.c_str(), 0700); }}};
-  for (const auto& trash : kTrashes) {
-    SCOPED_TRACE(trash.first);
-    trash.second();
-    auto group = GroupOf({Put("top/keep.mp3", "k"), Put("top/dup.mp3", "d")});
-    auto result = Act(group, ActionKind::kTrash);
-    bool bUsed = std::string(trash.first) == "private";
+  for (const auto& [pszTrash, pfnMake] : kTrashes) {
+    SCOPED_TRACE(pszTrash);
+    pfnMake();
+    auto result = Act(GroupOf({Put("top/keep.mp3", "k"), Put("top/dup.mp3", "d")}),
+                      ActionKind::kTrash);
+    bool bUsed = std::string(pszTrash) == "private";
     EXPECT_EQ(bUsed ? MoveStatus::kMoved : MoveStatus::kFailed, result.vecRecords.at(0).status);
     EXPECT_EQ(!bUsed, fs::exists(dir.Path("top/dup.mp3")));
     EXPECT_EQ(bUsed, fs::exists(strTrash + "/files/dup.mp3"));
     EXPECT_FALSE(fs::exists(dir.Path("elsewhere/files")));
     fs::remove_all(strTrash);
   }
-  std::system(("umount '" + strTop + "'").c_str());
-}
-
-// The first files of two fresh tmpfs mounts have the same inode number: only the device
-// tells the duplicate from the kept copy. A hard link cannot join them; a move can.
-TEST_F(ActionsTest, FilesOnTwoFileSystemsAreToldApartByTheirDevice) {
-  std::string strA = dir.MakeDir("a"), strB = dir.MakeDir("b");
-  std::string strMount = "mount -t tmpfs tmpfs '" + strA + "' 2>/dev/null && (mount -t tmpfs " +
-                         "tmpfs '" + strB + "' 2>/dev/null || umount '" + strA + "')";
-  if (geteuid() != 0 || std::system(strMount.c_str()) != 0) GTEST_SKIP() << "cannot mount";
-  auto twins = GroupOf({Put("a/keep.mp3", "k"), Put("b/dup.mp3", "d")});
-  EXPECT_EQ(twins.vecMembers[0].nInode, twins.vecMembers[1].nInode);
-  for (bool bDryRun : {true, false}) {
-    auto result = Act(twins, ActionKind::kLinkHard, bDryRun);
-    EXPECT_NE(std::string::npos, result.vecRecords.at(0).strError.find("across file systems"));
-  }
-  EXPECT_EQ(MoveStatus::kMoved, Act(twins, ActionKind::kMove).vecRecords.at(0).status);
-  EXPECT_EQ("d", TempDir::ReadFile(dir.Path("dups/dup.mp3")));
-  std::system(("umount '" + strA + "' '" + strB + "'").c_str());
 }
 
 }  // namespace

@@ -29,20 +29,11 @@ def melody(piece):
             "+0.1*sin(6*PI*%s*t))':s=22050:d=%d" % (f, f, f, SECONDS))
 
 
-def run_all(commands):
-    with concurrent.futures.ThreadPoolExecutor(2) as ex:
-        for result in ex.map(lambda c: subprocess.run(c, capture_output=True), commands):
-            result.returncode and sys.exit("ffmpeg failed: " + result.stderr.decode())
-
-
-def pool_paths(folder):
-    return {(p, fmt): os.path.join(folder, "p%d.%s" % (p, fmt))
-            for p in range(len(TITLES)) for fmt in FORMATS}
-
-
 def cached_pool(cache):
     """Every piece in every format, encoded once into the cache: in a scratch folder
     renamed into place whole, so parallel runs never see half of one."""
+    paths = lambda folder: {(p, fmt): os.path.join(folder, "p%d.%s" % (p, fmt))
+                            for p in range(len(TITLES)) for fmt in FORMATS}
     key = hashlib.sha1(repr((TITLES, ARTIST, FORMATS, melody(0))).encode()).hexdigest()[:12]
     folder = os.path.join(cache, "move-pool-" + key)
     if not os.path.isdir(folder):
@@ -50,13 +41,17 @@ def cached_pool(cache):
         scratch = tempfile.mkdtemp(prefix="move-pool-", dir=cache)
         ffmpeg = ["ffmpeg", "-v", "error", "-nostdin", "-y"]
         wav = lambda p: os.path.join(scratch, "p%d.wav" % p)
-        run_all([ffmpeg + ["-f", "lavfi", "-i", melody(p), wav(p)] for p in range(len(TITLES))])
-        run_all([ffmpeg + ["-i", wav(p), "-ar", "44100", "-ac", "2"] + FORMATS[fmt] +
-                 ["-metadata", "title=" + TITLES[p], "-metadata", "artist=" + ARTIST, path]
-                 for (p, fmt), path in pool_paths(scratch).items()])
+        for commands in ([ffmpeg + ["-f", "lavfi", "-i", melody(p), wav(p)]
+                          for p in range(len(TITLES))],
+                         [ffmpeg + ["-i", wav(p), "-ar", "44100", "-ac", "2"] + FORMATS[fmt] +
+                          ["-metadata", "title=" + TITLES[p], "-metadata", "artist=" + ARTIST, to]
+                          for (p, fmt), to in paths(scratch).items()]):
+            with concurrent.futures.ThreadPoolExecutor(2) as ex:
+                for done in ex.map(lambda c: subprocess.run(c, capture_output=True), commands):
+                    done.returncode and sys.exit("ffmpeg failed: " + done.stderr.decode())
         if subprocess.run(["mv", "-T", scratch, folder]).returncode:  # another run won
             shutil.rmtree(scratch, ignore_errors=True)
-    return pool_paths(folder)
+    return paths(folder)
 
 
 digest = lambda path: hashlib.sha1(Path(path).read_bytes()).hexdigest()
