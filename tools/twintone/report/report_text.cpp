@@ -118,10 +118,11 @@ void WriteGroup(const Group& group, bool bFingerprint, size_t nNumber, size_t nT
   for (const Member& member : group.vecDifferent) {
     std::string strBitrate =
         member.nBitrateKbps > 0 ? std::to_string(member.nBitrateKbps) + " kbit/s" : "? kbit/s";
-    std::fprintf(pOut, "  %-6s %7s %12s %11s  %-8s%s  %s\n", "differ",
+    std::fprintf(pOut, "  %-6s %7s %12s %11s  %-8s %-18s%s  %s\n", "differ",
                  FormatDuration(member.nDurationMs).c_str(), strBitrate.c_str(),
                  FormatBytes(member.nSizeBytes).c_str(),
-                 member.strFormat.empty() ? "?" : member.strFormat.c_str(), match(member).c_str(),
+                 member.strFormat.empty() ? "?" : member.strFormat.c_str(),
+                 QualitySummary(member.quality).c_str(), match(member).c_str(),
                  TerminalSafe(member.strPath).c_str());
   }
 }
