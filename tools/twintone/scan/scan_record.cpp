@@ -39,6 +39,42 @@ void DropOldRecords(const std::string& strDir) {
   }
 }
 
+// The measures in a fixed order, so an --apply report shows what the scan measured.
+Json QualityFields(const Quality& q) {
+  return Json::array({q.bMeasured ? 1 : 0, q.bLossyEdge ? 1 : 0, q.bLossySource ? 1 : 0,
+                      q.nSampleRate, q.nChannels, q.nBandwidthHz, q.nStereo, q.nClippedPpm,
+                      q.nLeadSilenceMs, q.nTrailSilenceMs, q.nAddedLeadMs, q.nAddedTrailMs,
+                      q.nMeasuredMs});
+}
+
+// Reads what QualityFields wrote; anything else leaves the copy unmeasured.
+void ReadQuality(const Json& obj, Quality* pq) {
+  auto it = obj.find("quality");
+  if (it == obj.end() || !it->is_array() || it->size() != 13) return;
+  int n[13];
+  for (size_t i = 0; i < 13; ++i) {
+    if (!(*it)[i].is_number_integer()) return;
+    int64_t nValue = (*it)[i].get<int64_t>();
+    if (nValue < -1 || nValue > 100000000) return;
+    n[i] = static_cast<int>(nValue);
+  }
+  Quality q;
+  q.bMeasured = n[0] != 0;
+  q.bLossyEdge = n[1] != 0;
+  q.bLossySource = n[2] != 0;
+  q.nSampleRate = n[3];
+  q.nChannels = n[4];
+  q.nBandwidthHz = n[5];
+  q.nStereo = n[6];
+  q.nClippedPpm = n[7];
+  q.nLeadSilenceMs = n[8];
+  q.nTrailSilenceMs = n[9];
+  q.nAddedLeadMs = n[10];
+  q.nAddedTrailMs = n[11];
+  q.nMeasuredMs = n[12];
+  *pq = q;
+}
+
 Json FactsJson(const Member& member) {
   return {{"title", member.strTitle},
           {"artist", member.strArtist},
@@ -51,7 +87,8 @@ Json FactsJson(const Member& member) {
           {"decoded_ms", member.nDecodedMs},
           {"passed_over", member.strPassedOver},
           {"hash", member.strContentHash},
-          {"symlink", member.bSymlink}};
+          {"symlink", member.bSymlink},
+          {"quality", QualityFields(member.quality)}};
 }
 
 // Reads what FactsJson wrote; fields missing stay as they are.
@@ -72,6 +109,7 @@ void ReadFacts(const Json& obj, Member* pMember) {
   pMember->bLossless = obj.value("lossless", false);
   pMember->bSymlink = obj.value("symlink", false);
   pMember->fSimilarity = obj.value("similarity", 0.0f);
+  ReadQuality(obj, &pMember->quality);
 }
 
 Json SettingsJson(const RunReport& scan) {
