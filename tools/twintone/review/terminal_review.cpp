@@ -58,6 +58,7 @@ std::string GroupText(const Group& group, size_t nGroup, size_t nGroups,
                OrUnknown(member.strFormat) + "  " +
                (member.nBitrateKbps > 0 ? std::to_string(member.nBitrateKbps) : "?") + " kbit/s  " +
                FormatBytes(member.nSizeBytes);
+    if (member.quality.bMeasured) strText += "  " + QualitySummary(member.quality);
     if (!member.strPassedOver.empty()) strText += "  " + TerminalSafe(member.strPassedOver);
     strText += "\n                  " + TerminalSafe(member.strPath) + "\n";
   }
