@@ -2,6 +2,9 @@
 // function by function and called only when the processor has them.
 #include "decimator_kernels.h"
 
+#include <cstddef>
+#include <cstdint>
+
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
