@@ -154,10 +154,11 @@ JsonFields RunJson(std::vector<std::string> vecArgs, int nExpectedExit) {
 }
 
 std::string SharedCacheHome() {
-  static TempDir* pShared = new TempDir();  // lives as long as the test process
-  setenv("XDG_CACHE_HOME", pShared->Root().c_str(), 1);
-  setenv("TWINTONE_TEST_CACHE_HOME", pShared->Root().c_str(), 1);
-  return pShared->Root();
+  // Lives as long as the test process and goes with it (children leave by _exit).
+  static TempDir s_shared;
+  setenv("XDG_CACHE_HOME", s_shared.Root().c_str(), 1);
+  setenv("TWINTONE_TEST_CACHE_HOME", s_shared.Root().c_str(), 1);
+  return s_shared.Root();
 }
 
 std::string PlanJson(const std::vector<std::vector<std::string>>& vecGroups,
