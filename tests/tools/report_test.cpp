@@ -81,7 +81,7 @@ class ReportTest : public ::testing::Test {
     for (int i = 0; i < 50; ++i) second.vecMembers[0].strTitle += "\xE6\x9C\x9D";  // 朝, 2 columns
     second.vecMembers[0].strContentHash = second.vecMembers[1].strContentHash = "ab";
     // Checked by ear: another recording under the same tags; and a near miss.
-    second.vecDifferent = {MakeMember("/music/take 2.ogg", 900, 3600000, 96, 0.412f, 22, "Ogg")};
+    second.vecDifferent = {MakeMember("/music/Live at the Harbour Hall, second night (bootleg)/take 2.ogg", 900, 3600000, 96, 0.412f, 22, "Ogg")};
     report.vecGroups = {first, second};
     report.nNearFloor = 50;
     report.vecNearMisses = {{"/music/edit.mp3", kPlainPath, 0.6734f}};

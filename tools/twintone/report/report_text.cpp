@@ -84,47 +84,59 @@ void WriteGroup(const Group& group, bool bFingerprint, size_t nNumber, size_t nT
   // check by ear set a copy apart ("?" where a copy could not be compared).
   // Quality: what the run measured, as QualitySummary writes it ("19.8k st").
   const bool bMatch = bFingerprint || !group.vecDifferent.empty();
-  std::fprintf(pOut, "  %-6s %7s %12s %11s  %-8s %-18s%s  %s\n", "", "Length", "Bitrate",
-               "Size", "Format", "Quality", bMatch ? "   Match" : "", "Path");
   auto match = [&](const Member& member) {
     char szMatch[16] = "";
     if (bMatch) {
-      std::snprintf(szMatch, sizeof(szMatch), " %7s",
+      std::snprintf(szMatch, sizeof(szMatch), " %6s",
                     std::isfinite(member.fSimilarity) ? FormatMatch(member.fSimilarity).c_str()
                                                       : "?");
     }
     return std::string(szMatch);
   };
+  auto facts = [&](const char* pszMark, const Member& member) {
+    std::string strBitrate = member.nBitrateKbps > 0 ? std::to_string(member.nBitrateKbps) : "?";
+    char szFacts[160];
+    std::snprintf(szFacts, sizeof(szFacts), "  %-6s %7s %6s %9s %-7s %-10s%s", pszMark,
+                  FormatDuration(member.nDurationMs).c_str(), strBitrate.c_str(),
+                  FormatBytes(member.nSizeBytes).c_str(),
+                  member.strFormat.empty() ? "?" : member.strFormat.c_str(),
+                  QualitySummary(member.quality).c_str(), match(member).c_str());
+    return std::string(szFacts);
+  };
+  // A row per copy while every path fits beside its facts within the page; otherwise
+  // each copy's path goes on a line of its own under its facts, as the first of its
+  // notes. A path is never cut: one longer than the page runs past it.
+  bool bOwnLine = false;
+  for (const auto* pvec : {&group.vecMembers, &group.vecDifferent}) {
+    for (const Member& member : *pvec) {
+      bOwnLine = bOwnLine || facts("", member).size() + 2 +
+                                     TextColumns(TerminalSafe(member.strPath)) > kTextColumns;
+    }
+  }
+  std::fprintf(pOut, "  %-6s %7s %6s %9s %-7s %-10s%s%s\n", "", "Length", "kbit/s", "Size",
+               "Format", "Quality", bMatch ? "  Match" : "", bOwnLine ? "" : "  Path");
+  auto row = [&](const char* pszMark, const Member& member) {
+    std::string strPath = TerminalSafe(member.strPath);
+    if (bOwnLine) {
+      std::fprintf(pOut, "%s\n         %s\n", facts(pszMark, member).c_str(), strPath.c_str());
+    } else {
+      std::fprintf(pOut, "%s  %s\n", facts(pszMark, member).c_str(), strPath.c_str());
+    }
+  };
   for (size_t i = 0; i < group.vecMembers.size(); ++i) {
     const Member& member = group.vecMembers[i];
-    const char* pszMark = member.bLeftAlone ? "leave"
-                          : group.bUnsure   ? "keep ?"
-                          : i == 0          ? "keep *"
-                                            : "";
-    std::string strBitrate =
-        member.nBitrateKbps > 0 ? std::to_string(member.nBitrateKbps) + " kbit/s" : "? kbit/s";
-    std::fprintf(pOut, "  %-6s %7s %12s %11s  %-8s %-18s%s  %s\n", pszMark,
-                 FormatDuration(member.nDurationMs).c_str(), strBitrate.c_str(),
-                 FormatBytes(member.nSizeBytes).c_str(),
-                 member.strFormat.empty() ? "?" : member.strFormat.c_str(),
-                 QualitySummary(member.quality).c_str(), match(member).c_str(),
-                 TerminalSafe(member.strPath).c_str());
+    row(member.bLeftAlone ? "leave"
+        : group.bUnsure   ? "keep ?"
+        : i == 0          ? "keep *"
+                          : "",
+        member);
     if (!bSameTags) WriteNote(TagsText(member), pOut);
     if (group.IdenticalToKept(i)) WriteNote("identical: the same bytes as the kept copy", pOut);
     if (!member.strPassedOver.empty()) WriteNote("passed over, " + member.strPassedOver, pOut);
   }
   if (group.vecDifferent.empty()) return;
   std::fprintf(pOut, "  same tags, different recording (never acted on):\n");
-  for (const Member& member : group.vecDifferent) {
-    std::string strBitrate =
-        member.nBitrateKbps > 0 ? std::to_string(member.nBitrateKbps) + " kbit/s" : "? kbit/s";
-    std::fprintf(pOut, "  %-6s %7s %12s %11s  %-8s %-18s%s  %s\n", "differ",
-                 FormatDuration(member.nDurationMs).c_str(), strBitrate.c_str(),
-                 FormatBytes(member.nSizeBytes).c_str(),
-                 member.strFormat.empty() ? "?" : member.strFormat.c_str(),
-                 QualitySummary(member.quality).c_str(), match(member).c_str(),
-                 TerminalSafe(member.strPath).c_str());
-  }
+  for (const Member& member : group.vecDifferent) row("differ", member);
 }
 
 void WriteNearMisses(const RunReport& report, FILE* pOut) {
