@@ -61,6 +61,7 @@ struct FileLine {
   size_t nMember;          // 1-based; 0 for none
   const Member* pMember;
   const SkippedFile* pSkipped;
+  bool bIdentical = false;  // a member with the very bytes of its group's kept copy
 };
 
 // Group members in group order, then unique files, then skipped ones.
@@ -71,7 +72,7 @@ std::vector<FileLine> FileLines(const RunReport& report) {
     for (size_t i = 0; i < group.vecMembers.size(); ++i) {
       bool bKept = !group.IsDuplicate(i);
       vecLines.push_back({&group.vecMembers[i].strPath, bKept ? "kept" : "duplicate", g + 1, i + 1,
-                          &group.vecMembers[i], nullptr});
+                          &group.vecMembers[i], nullptr, group.IdenticalToKept(i)});
     }
     for (size_t i = 0; i < group.vecDifferent.size(); ++i) {
       vecLines.push_back({&group.vecDifferent[i].strPath, "different_recording", g + 1,
@@ -316,14 +317,16 @@ void WriteCsvReport(const RunReport& report, FILE* pOut) {
                "size_bytes,similarity,move_status,moved_to,outcome,reason,format,lossless,"
                "decoded_ms,measured,sample_rate,channels,bandwidth_hz,stereo,clipped_ppm,"
                "lead_silence_ms,trail_silence_ms,added_lead_ms,added_trail_ms,measured_ms,"
-               "lossy_edge,lossy_source\r\n");
+               "lossy_edge,lossy_source,identical,left_alone\r\n");
   for (const FileLine& line : FileLines(report)) {
     const std::string& strPath = *line.pstrPath;
     std::string strGroup, strMember, strKeep, strDuration, strBitrate, strSize, strSimilarity;
     std::string strTitle, strArtist, strAlbum, strFormat, strLossless, strDecoded, strReason;
-    std::string strStatus, strMovedTo, strQuality = QualityCells(nullptr);
+    std::string strStatus, strMovedTo, strQuality = QualityCells(nullptr), strMarks = ",";
     if (const Member* pMember = line.pMember) {
       strQuality = QualityCells(&pMember->quality);
+      strMarks = std::string(line.bIdentical ? "true" : "false") + "," +
+                 (pMember->bLeftAlone ? "true" : "false");
       strGroup = std::to_string(line.nGroup);
       strMember = std::to_string(line.nMember);
       strKeep = std::string(line.pszOutcome) == "kept" ? "true" : "false";
@@ -347,13 +350,13 @@ void WriteCsvReport(const RunReport& report, FILE* pOut) {
       }
     }
     if (line.pSkipped != nullptr) strReason = CsvField(line.pSkipped->strReason);
-    std::fprintf(pOut, "%s,%s,%s,%s,%s,%s,%s,%s,%s,%s,%s,%s,%s,%s,%s,%s,%s,%s,%s,%s\r\n",
+    std::fprintf(pOut, "%s,%s,%s,%s,%s,%s,%s,%s,%s,%s,%s,%s,%s,%s,%s,%s,%s,%s,%s,%s,%s\r\n",
                  strGroup.c_str(), strMember.c_str(), strKeep.c_str(), CsvField(strPath).c_str(),
                  IsValidUtf8(strPath) ? "" : HexBytes(strPath).c_str(), strTitle.c_str(),
                  strArtist.c_str(), strAlbum.c_str(), strDuration.c_str(), strBitrate.c_str(),
                  strSize.c_str(), strSimilarity.c_str(), strStatus.c_str(), strMovedTo.c_str(),
                  line.pszOutcome, strReason.c_str(), strFormat.c_str(), strLossless.c_str(),
-                 strDecoded.c_str(), strQuality.c_str());
+                 strDecoded.c_str(), strQuality.c_str(), strMarks.c_str());
   }
 }
 
