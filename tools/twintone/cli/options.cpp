@@ -540,9 +540,10 @@ Review:
                        unless its scan is known here and every file in it is one that
                        scan grouped, named once, unchanged since
   -i, --interactive    review each group in the terminal before the action given
-                       beside it: keys 1-9 keep that copy, l N leaves copy N alone,
-                       n N marks it not a duplicate, Enter goes on, s skips the group,
-                       q stops and acts on the groups done, Ctrl-C acts on nothing.
+                       beside it: keys 1-9 (then a, b, ...) keep that copy, l N
+                       leaves copy N alone, n N marks it not a duplicate, Enter goes
+                       on, s skips the group, q stops and acts on the groups done,
+                       Ctrl-C acts on nothing.
                        The choices are a plan, held to the scan as --apply holds one.
                        Standard input must be a terminal
 

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "common/json_io.h"
 #include "common/paths.h"
@@ -14,9 +15,13 @@ namespace twintone_cli {
 namespace {
 
 constexpr char kKeysLine[] =
-    "Keys: 1-9 keep that copy, l N leave copy N alone (again: act on it), n N not a "
+    "Keys: 1-9 (then a, b, ...) keep that copy, l N leave copy N alone (again: act on it), n N not a "
     "duplicate, Enter next group, s skip group, q quit (act on the groups done), Ctrl-C "
     "stop (act on nothing)\n";
+
+// The key of each copy in its group's order: digits, then the letters no command takes.
+// A copy past the last key keeps the role it was given and shows no key.
+constexpr char kCopyKeys[] = "123456789abcdefghijkmoprtuvwxyz";
 
 bool WriteAll(int fd, const std::string& strText) {
   size_t nDone = 0;
@@ -51,7 +56,7 @@ std::string GroupText(const Group& group, size_t nGroup, size_t nGroups,
   }
   for (size_t i = 0; i < group.vecMembers.size(); ++i) {
     const Member& member = group.vecMembers[i];
-    std::string strNumber = i < 9 ? std::to_string(i + 1) : " ";
+    std::string strNumber(1, i + 1 < sizeof(kCopyKeys) ? kCopyKeys[i] : ' ');
     strText += "  " + strNumber + " " + RoleLabel(vecRoles[i]) + " " + OrUnknown(member.strTitle) +
                " / " + OrUnknown(member.strArtist) + " / " + OrUnknown(member.strAlbum) + "\n";
     strText += "                  " + FormatDuration(member.nDurationMs) + "  " +
@@ -65,11 +70,12 @@ std::string GroupText(const Group& group, size_t nGroup, size_t nGroups,
   return strText;
 }
 
-// The member a digit key names, or -1.
+// The member a copy key names, or -1.
 int MemberOfKey(int nKey, const Group& group) {
-  int nIndex = nKey - '1';
-  return nKey >= '1' && nKey <= '9' && nIndex < static_cast<int>(group.vecMembers.size()) ? nIndex
-                                                                                          : -1;
+  const char* pKey = nKey > 0 && nKey < 128 ? std::strchr(kCopyKeys, nKey) : nullptr;
+  if (pKey == nullptr) return -1;
+  size_t nIndex = static_cast<size_t>(pKey - kCopyKeys);
+  return nIndex < group.vecMembers.size() ? static_cast<int>(nIndex) : -1;
 }
 
 }  // namespace
