@@ -217,7 +217,7 @@ TEST_F(JournalPlanTest, AForgedPlanIsRefusedWhole) {
        Plan(strScan, {{strKeep, "keep"}, {strNotes, "duplicate"}}), "not a file its scan found"},
       {"with a NUL in a name",
        Plan(strScan, {{strKeep, "keep"}, {strDup + std::string(1, '\0') + "x", "duplicate"}}),
-       "control byte"},
+       "NUL byte"},
       {"naming a file twice",
        Plan(strScan, {{strKeep, "keep"}, {strDup, "duplicate"}, {strDup, "duplicate"}}),
        "named more than once"},
@@ -246,8 +246,10 @@ TEST_F(JournalPlanTest, AForgedPlanIsRefusedWhole) {
 
 // Relative paths on the command line: the journal and the page name files absolutely,
 // so undo and --apply run from another folder find them.
+// ... and a plan naming a file with a newline in its name is carried out like any other.
 TEST_F(JournalPlanTest, UndoAndApplyWorkFromAnyFolder) {
   std::string strHere = fs::current_path().string();
+  fs::rename(strDup, dir.Path("lib/a/du\np.mp3"));
   auto before = Snapshot(dir.Path("lib"));
   ASSERT_EQ(0, chdir(dir.Path("lib").c_str()));
   CliResult trashed = RunCli({"-q", "-r", "--trash", "--journal", "../j.jsonl", "."});
@@ -276,7 +278,7 @@ TEST_F(JournalPlanTest, UndoAndApplyWorkFromAnyFolder) {
   CliResult applied = RunCli({"-q", "--apply", dir.WriteFile("plan.json", Plan(strScanId,
                               vecMembers)), "--move-duplicates", "dups"});
   EXPECT_EQ(0, applied.nExitCode) << applied.strErr;
-  EXPECT_TRUE(fs::exists(dir.Path("dups/a/dup.mp3"))) << applied.strOut;
+  EXPECT_TRUE(fs::exists(dir.Path("dups/a/du\np.mp3"))) << applied.strOut;
   // Its report reads like the scan's: the mode and keep lines, each group's heading and
   // rows (format, length, reason), the count of files; the plan names files absolutely.
   auto head = [](const std::string& strOut) {

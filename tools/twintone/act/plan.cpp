@@ -38,13 +38,6 @@ bool StaysBelow(const std::string& strRel) {
   return true;
 }
 
-bool HasControlByte(const std::string& strBytes) {
-  for (unsigned char c : strBytes) {
-    if (c < 0x20 || c == 0x7f) return true;
-  }
-  return false;
-}
-
 Member MemberOf(const ScanRecordFile& file) {
   Member member = file.facts;
   member.strPath = file.strPath;
@@ -143,7 +136,11 @@ bool LoadPlanText(const std::string& strText, const std::string& strPath, Loaded
     for (const PlanEntry& entry : plan.vecGroups[g]) {
       const std::string& strFile = entry.strPath;
       if (strFile.empty()) return refuse("a file of " + strGroup + " has no path");
-      if (HasControlByte(strFile)) return refuse(strGroup + " names a file with a control byte");
+      // No file's name holds a NUL; other control bytes (a newline in a name) are fine,
+      // since only the very names the scan found are taken.
+      if (strFile.find('\0') != std::string::npos) {
+        return refuse(strGroup + " names a file with a NUL byte");
+      }
       auto it = mapFiles.find(strFile);
       if (it == mapFiles.end()) {
         return refuse(TerminalSafe(strFile) + " is not a file its scan found");
@@ -171,7 +168,7 @@ bool LoadPlanText(const std::string& strText, const std::string& strPath, Loaded
         bKeptAsScanned = file.nMember == 0;
         nKeptPrint = file.nPrintId;
       } else if (strRole == "duplicate") {
-        if (!StaysBelow(file.strRel) || HasControlByte(file.strRel)) {
+        if (!StaysBelow(file.strRel) || file.strRel.find('\0') != std::string::npos) {
           return refuse(TerminalSafe(file.strPath) + " would be moved outside the target folder");
         }
         pPlan->mapRelative[file.strPath] = file.strRel;
