@@ -40,6 +40,7 @@ TEST(RefusalsTest, NoFileIsWrittenOverOrMovedOutThatTwintoneDidNotMake) {
       // A target or journal that cannot be made is found before the scan.
       {{"--move-duplicates", strNotes + "/dups"}, 1, "is a file, not a folder"},
       {{"--journal", strNotes + "/j.jsonl", "--trash"}, 1, "cannot write the journal"},
+      {{"--move-duplicates", "/proc/twintone-dups"}, 1, "cannot create /proc/twintone-dups"},
       // The link below the target would lead the Ogg copy out to dir/out.
       {{"--move-duplicates", dir.Path("dups")},
        1,

@@ -21,12 +21,22 @@ namespace {
 std::string WriteProblem(const std::string& strDir, const std::string& strWhat) {
   std::string strProblem = FolderProblem(strDir);
   if (!strProblem.empty()) return "cannot write " + strWhat + ": " + strProblem;
-  std::string strPath = strDir;
+  std::string strPath = strDir, strFirstMissing;
   while (!FactsOf(strPath, true).bExists && strPath != "/" && strPath != ".") {
+    strFirstMissing = strPath;
     strPath = ParentDir(strPath);
   }
   if (access(strPath.c_str(), W_OK | X_OK) != 0) {
     return "cannot write " + strWhat + ": " + strPath + ": " + std::strerror(errno);
+  }
+  // Root passes every permission check, and some file systems make no folders at all
+  // (/proc): the first folder still to be made is made, and taken away again at once.
+  if (!strFirstMissing.empty()) {
+    if (mkdir(strFirstMissing.c_str(), 0700) != 0) {
+      return "cannot write " + strWhat + ": cannot create " + strFirstMissing + ": " +
+             std::strerror(errno);
+    }
+    rmdir(strFirstMissing.c_str());
   }
   return "";
 }
