@@ -405,8 +405,12 @@ ParseOutcome ParseOptions(int argc, char* const argv[], Options* pOptions, std::
 
 namespace {
 
-// How many files exact filing takes about a minute for here, for the help text.
-std::string ExactLimitText() { return GroupedDigits(ExactFilingLimit()); }
+// How many files exact filing takes about a minute for here, for the help text: with
+// near misses listed (the default), and without.
+std::string ExactLimitText() {
+  return GroupedDigits(AutomaticExactLimit(true)) + " files (" +
+         GroupedDigits(AutomaticExactLimit(false)) + " with --no-near)";
+}
 
 }  // namespace
 
@@ -440,9 +444,9 @@ Grouping:
                        altered copy (implies --fingerprint)
       --exact          compare each file with every group, however many there are
                        (implies --fingerprint)
-  Without either, up to )" + ExactLimitText() + R"( files (what this computer compares with every
-  group in about a minute) are filed exactly, more through the index; the summary
-  says which.
+  Without either, up to )" + ExactLimitText() + R"(,
+  what this computer compares with every group in about a minute, are filed exactly,
+  more through the index; the summary says which.
       --near FLOOR     list as near misses the pairs that agree on more than FLOOR
                        percent but not on more than --similarity: not grouped, never
                        acted on; what a lower --similarity would add (default 50;

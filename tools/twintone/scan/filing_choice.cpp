@@ -17,6 +17,16 @@ int ExactFilingLimit() {
   return twintone_exact_filing_limit();
 }
 
+int AutomaticExactLimit(bool bNearMisses) {
+  // Listing near misses keeps each comparison going down to the floor instead of the
+  // threshold, about three times the work of exact filing (bench/README.md), so the
+  // minute holds about 1/sqrt(3) as many files. A forced limit is taken as given.
+  const char* pszForced = std::getenv("TWINTONE_EXACT_LIMIT");
+  const bool bForced = pszForced != nullptr && *pszForced != '\0';
+  return bNearMisses && !bForced ? std::max(1, static_cast<int>(ExactFilingLimit() * 0.58))
+                                 : ExactFilingLimit();
+}
+
 FilingChoice ChooseFiling(const ScanSettings& settings, int nFiles) {
   FilingChoice choice;
   if (settings.bFast || settings.bExact) {
@@ -24,14 +34,7 @@ FilingChoice ChooseFiling(const ScanSettings& settings, int nFiles) {
     choice.strReason = settings.bFast ? "asked for with --fast" : "asked for with --exact";
     return choice;
   }
-  // Listing near misses keeps each comparison going down to the floor instead of the
-  // threshold, about three times the work of exact filing (bench/README.md), so the
-  // minute holds about 1/sqrt(3) as many files. A forced limit is taken as given.
-  const char* pszForced = std::getenv("TWINTONE_EXACT_LIMIT");
-  const bool bForced = pszForced != nullptr && *pszForced != '\0';
-  const int nLimit = settings.nNearFloor > 0 && !bForced
-                         ? std::max(1, static_cast<int>(ExactFilingLimit() * 0.58))
-                         : ExactFilingLimit();
+  const int nLimit = AutomaticExactLimit(settings.nNearFloor > 0);
   const std::string strFiles = GroupedDigits(nFiles) + (nFiles == 1 ? " file" : " files");
   choice.bIndexed = nFiles > nLimit;
   choice.strReason =

@@ -26,6 +26,11 @@ struct FilingChoice {
 // cannot afford libraries of thousands of files; only the command reads it.
 int ExactFilingLimit();
 
+// The most files a run without --exact or --fast files exactly: ExactFilingLimit,
+// cut when near misses are listed (bNearMisses), which costs each comparison more,
+// unless TWINTONE_EXACT_LIMIT set it.
+int AutomaticExactLimit(bool bNearMisses);
+
 // The filing for a run over nFiles files (those handed to the library).
 FilingChoice ChooseFiling(const ScanSettings& settings, int nFiles);
 
