@@ -26,8 +26,8 @@ ParseOutcome Parse(std::vector<std::string> vecArgs, twintone_cli::Options* pOpt
 TEST(OptionsTest, ReadsAFullCommandLineAndRefusesBadOnesWithAReason) {
   twintone_cli::Options options;
   std::string strError;
-  ASSERT_EQ(ParseOutcome::kRun, Parse({"--by=duration,album,title", "-rq", "--keep",
-                                       "under=/a,newest", "--loose", "a", "--", "-b"},
+  ASSERT_EQ(ParseOutcome::kRun, Parse({"--by=duration,album,title", "-rq", "--keep", "under=/a",
+                                       "--loose", "--keep=newest", "a", "--", "-b"},
                                       &options, &strError));
   EXPECT_EQ(TWINTONE_MATCH_TITLE | TWINTONE_MATCH_ALBUM | TWINTONE_MATCH_DURATION,
             options.nMatchFlags);

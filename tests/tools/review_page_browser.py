@@ -102,7 +102,7 @@ def main():
             radios[0].send_keys(Keys.ARROW_DOWN)
             check(radios[1].is_selected(), "arrow keys move the keeper")
             reason = group.find_element(By.CSS_SELECTOR, ".reason").text
-            check(reason == "kept: your choice on the review page", f"keep line: {reason}")
+            check(reason == "kept: your choice in the review", f"keep line: {reason}")
             # In the other group, the second copy is not a duplicate: it stays.
             other_group = next(g for g in groups if hostile not in g.text)
             other_group.find_elements(By.CSS_SELECTOR, "input[id^=distinct-]")[1].click()

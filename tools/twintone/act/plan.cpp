@@ -188,7 +188,7 @@ bool LoadPlanText(const std::string& strText, const std::string& strPath, Loaded
     group.strKeepReason = vecLeft.size() == group.vecMembers.size()
                               ? "left alone: every copy stays"
                           : bKeptAsScanned && pScanned != nullptr ? pScanned->strKeepReason
-                                                                  : "kept: your choice on the review page";
+                                                                  : "kept: your choice in the review";
     mapPlanGroup[nScanGroup] = pPlan->vecGroups.size();
     pPlan->vecGroups.push_back(std::move(group));
   }

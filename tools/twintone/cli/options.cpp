@@ -52,6 +52,7 @@ struct ParseState {
   Options* pOptions;
   ParseOutcome outcome = ParseOutcome::kRun;
   bool bBy = false;               // --by was given
+  bool bKeep = false;             // --keep was given
   bool bFingerprintOnly = false;  // an option that implies --fingerprint was given
   bool bJson = false;
   bool bCsv = false;
@@ -174,7 +175,14 @@ const OptionDef kOptionDefs[] = {
     {"verbose", 'v', false, SetFlag<&Options::bVerbose>},
     {"keep", 0, true,
      [](ParseState* pState, const std::string& strValue, std::string* pstrError) {
-       return ParseKeepPolicies(strValue, &pState->pOptions->vecKeep, pstrError);
+       // Given again, the lists join in the order given.
+       std::vector<KeepPolicy> vecMore;
+       if (!ParseKeepPolicies(strValue, &vecMore, pstrError)) return false;
+       std::vector<KeepPolicy>& vecKeep = pState->pOptions->vecKeep;
+       if (!pState->bKeep) vecKeep.clear();  // the default, best, until a --keep
+       pState->bKeep = true;
+       vecKeep.insert(vecKeep.end(), vecMore.begin(), vecMore.end());
+       return true;
      }},
     {"move-duplicates", 0, true,
      [](ParseState* pState, const std::string& strValue, std::string* pstrError) {
@@ -482,7 +490,8 @@ Output:
 
 Keeping:
       --keep POLICY[,POLICY...]
-                       which copy of each group to keep (default best)
+                       which copy of each group to keep (default best); given
+                       again, the lists join in order
   Each group lists the copy to keep first, then the others best first. A copy that
   looks damaged (far smaller than its length and bitrate imply, or with --fingerprint
   decoding far short) is never kept over a whole one; when every copy of a group looks

@@ -235,7 +235,8 @@ void WriteSpaceLine(const RunReport& report, FILE* pOut) {
     std::fprintf(pOut, "Moved to the trash: %s, freed when it is emptied.\n", strBytes.c_str());
   } else if (report.strAction == "link-hard" || report.strAction == "link-symbolic") {
     bool bHard = report.strAction == "link-hard";
-    std::fprintf(pOut, "Replaced by %s: %s no longer stored twice.\n",
+    // The replaced copies wait in the trash, so the space comes free when it is emptied.
+    std::fprintf(pOut, "Replaced by %s: %s, freed when the trash is emptied.\n",
                  CountOf(nDone, bHard ? "hard link" : "symbolic link",
                          bHard ? "hard links" : "symbolic links").c_str(),
                  strBytes.c_str());

@@ -119,7 +119,7 @@ function refresh(g) {
   const kept = group.members.find(m => m.role === "keep");
   const reason = document.getElementById("reason-" + g);
   reason.textContent = !kept ? "Nothing kept first: every copy is left alone."
-    : kept === group.members[0] ? group.reason : "kept: your choice on the review page";
+    : kept === group.members[0] ? group.reason : "kept: your choice in the review";
   group.members.forEach((m, i) => {
     const same = document.getElementById("same-" + g + "-" + i);
     same.textContent = kept && m !== kept && m.hash && m.hash === kept.hash
