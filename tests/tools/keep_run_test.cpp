@@ -73,6 +73,11 @@ Member Heard(const std::string& strPath, int nKbps, int nBandHz, int nStereo, in
   return member;
 }
 
+Member Tagged(Member member) {
+  member.strTitle = "Morning Theme", member.strArtist = "Synth Ensemble";
+  return member;
+}
+
 TEST(KeeperTest, BestGoesByWhatCopiesSoundLikeInOrderAndWithinTolerances) {
   const int kSt = TWINTONE_STEREO_TRUE, kMono = TWINTONE_STEREO_MONO;
   const Member kOriginal = Heard("orig.flac", 900, 20'500, kSt);
@@ -92,9 +97,12 @@ TEST(KeeperTest, BestGoesByWhatCopiesSoundLikeInOrderAndWithinTolerances) {
         Heard("lp.flac", 900, 11'000, kSt, 0, 0, true)},
        "kept: widest band, 19.8 kHz; others 16.9 kHz"},
       // Within the tolerances (500 Hz, 100 to 1000 per million, 50 to 300 ms) nothing
-      // is decided by the measures: the bitrate is.
-      {{Heard("b.wav", 1411, 20'100, kSt, 500, 200), kOriginal},
-       "kept: WAV, 1411 kbit/s; others lower bitrate (900 kbit/s)"},
+      // is decided by the measures: the bitrate is, but never between two lossless
+      // copies, where the fuller tags are.
+      {{Heard("b.mp3", 320, 20'100, kSt, 500, 200), Heard("a.mp3", 256, 20'500, kSt)},
+       "kept: MP3, 320 kbit/s; others lower bitrate (256 kbit/s)"},
+      {{Tagged(kOriginal), Heard("b.wav", 1411, 20'100, kSt, 500, 200)},
+       "kept: fullest tags, 2 of title, artist, album; others fewer (0)"},
       {{Heard("t.mp3", 128, 16'900, kSt), Heard("lp.flac", 900, 16'700, kSt, 0, 0, true)},
        "kept: MP3, lossy; others lossless container, lossy source"},
       {{Heard("c.ogg", 128, 16'000, kSt), Heard("c.mp3", 160, 16'000, kSt)},

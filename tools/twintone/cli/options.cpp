@@ -503,7 +503,8 @@ Keeping:
                over mono, the wider band (within 5 % or 500 Hz is equal); then
                really lossless over lossy (a lossless file made from a lossy one
                counts below lossy); then the higher bitrate, Opus, Vorbis and AAC
-               counting as MP3 at 1.4 times their rate
+               counting as MP3 at 1.4 times their rate (never between two lossless
+               copies); then the fuller tags (title, artist, album)
     longest    the longest playing time
     largest    the largest file
     newest     the latest modification time

@@ -25,7 +25,8 @@ enum class Criterion {
   kStereo,      // best, measured: true stereo over mono and dual mono
   kBandwidth,   // best, measured: the wider band, beyond the tolerance
   kLossless,    // really lossless: a lossy source in a lossless codec is lossy
-  kBitrate,     // codec-aware
+  kBitrate,     // codec-aware; says nothing between two really lossless copies
+  kTags,        // best: more of title, artist and album filled in
   kLength,  // longest: any difference counts
   kSize,
   kNewer,
@@ -121,6 +122,11 @@ double WeightedBitrate(const Member& member) {
   return member.nBitrateKbps;
 }
 
+// How many of title, artist and album the copy has.
+int TagCount(const Member& member) {
+  return !member.strTitle.empty() + !member.strArtist.empty() + !member.strAlbum.empty();
+}
+
 // < 0 when a goes before b.
 int Compare(const Step& step, const Ranked& a, const Ranked& b) {
   const Member& x = a.member;
@@ -150,7 +156,12 @@ int Compare(const Step& step, const Ranked& a, const Ranked& b) {
     case Criterion::kLossless:
       return Descending(LosslessRank(x), LosslessRank(y));
     case Criterion::kBitrate:
+      // A lossless file's bitrate is how well it packs, and its bit depth: copies of
+      // one band that both are really lossless sound alike whatever their bitrates.
+      if (LosslessRank(x) == 2 && LosslessRank(y) == 2) return 0;
       return Descending(WeightedBitrate(x), WeightedBitrate(y));
+    case Criterion::kTags:
+      return Descending(TagCount(x), TagCount(y));
     case Criterion::kLength:
       return Descending(x.nDurationMs, y.nDurationMs);
     case Criterion::kSize:
@@ -173,7 +184,7 @@ std::vector<Step> StepsFor(const std::vector<KeepPolicy>& vecPolicies) {
   const std::vector<Step> kBest = {
       {Criterion::kSameLength, ""}, {Criterion::kSilence, ""},  {Criterion::kClipping, ""},
       {Criterion::kStereo, ""},     {Criterion::kBandwidth, ""}, {Criterion::kLossless, ""},
-      {Criterion::kBitrate, ""}};
+      {Criterion::kBitrate, ""},    {Criterion::kTags, ""}};
   std::vector<Step> vecSteps;
   bool bBest = false;
   for (const KeepPolicy& policy : vecPolicies) {
@@ -281,6 +292,11 @@ std::string KeepReason(const Step& step, const Member& keeper, const Member& nex
       }
       strWord = "lower bitrate";
       strValue = std::to_string(next.nBitrateKbps) + " kbit/s";
+      break;
+    case Criterion::kTags:
+      strKept = "fullest tags, " + std::to_string(TagCount(keeper)) + " of title, artist, album";
+      strWord = "fewer";
+      strValue = std::to_string(TagCount(next));
       break;
     case Criterion::kSize:
       strKept = "largest, " + FormatBytes(keeper.nSizeBytes);
