@@ -14,7 +14,8 @@
 #
 #   --tests-from REF   run tests/ as it was at REF against today's sources (the old suite)
 #   --only PATTERN     only the patches whose file name contains PATTERN (a shell
-#                      glob: --only "5[7-9]-" takes 57, 58 and 59)
+#                      glob: --only "5[7-9]-" takes 57, 58 and 59); repeatable, a
+#                      patch matching any of them is taken
 #   --out FILE         the results as TSV: fault, description, result, first failing
 #                      test, seconds (default: fault-results.tsv in the current folder)
 #   --keep-build DIR   copy and build in DIR and keep it, so a second run is incremental
@@ -30,11 +31,12 @@ repo=$(cd "$(dirname "$0")/.." && pwd)
 faults_dir="$repo/scripts/faults"
 jobs=${JOBS:-$(nproc)}
 
-tests_from="" only="" out="fault-results.tsv" keep="" check=0
+tests_from="" out="fault-results.tsv" keep="" check=0
+only=()
 while (($#)); do
   case $1 in
     --tests-from) tests_from=$2; shift 2 ;;
-    --only) only=$2; shift 2 ;;
+    --only) only+=("$2"); shift 2 ;;
     --out) out=$2; shift 2 ;;
     --keep-build) keep=$2; shift 2 ;;
     --check) check=1; shift ;;
@@ -46,7 +48,16 @@ done
 patches=()
 for p in "$faults_dir"/*.patch; do
   [[ -e $p ]] || continue
-  [[ -z $only || $(basename "$p") == *$only* ]] && patches+=("$p")
+  if ((${#only[@]} == 0)); then
+    patches+=("$p")
+    continue
+  fi
+  for pattern in "${only[@]}"; do
+    if [[ $(basename "$p") == *$pattern* ]]; then
+      patches+=("$p")
+      break
+    fi
+  done
 done
 ((${#patches[@]})) || { echo "seed-faults: no patches in $faults_dir" >&2; exit 2; }
 
