@@ -287,6 +287,9 @@ TEST_F(JournalPlanTest, UndoAndApplyWorkFromAnyFolder) {
   };
   EXPECT_EQ(head(paged.strOut), head(applied.strOut));
   EXPECT_EQ(std::string::npos, applied.strOut.find(" 0 files")) << applied.strOut;
+  // Carried out again, it is refused in a line that says why.
+  CliResult again = RunCli({"-q", "--apply", dir.Path("plan.json"), "--move-duplicates", "dups"});
+  EXPECT_NE(std::string::npos, again.strErr.find("was the plan carried out already?")) << again.strErr;
   ASSERT_EQ(0, chdir(strHere.c_str()));
 }
 

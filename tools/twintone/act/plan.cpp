@@ -13,10 +13,12 @@
 namespace twintone_cli {
 namespace {
 
+const char kGone[] = "it is gone";
+
 // Empty when the file at strPath still is the file the scan recorded, else why not.
 std::string Changed(const ScanRecordFile& file) {
   FileFacts facts = FactsOf(file.strPath);
-  if (!facts.bExists) return "it is gone";
+  if (!facts.bExists) return kGone;
   if (facts.nDevice != file.nDevice || facts.nInode != file.nInode) {
     return "another file has taken its name";
   }
@@ -125,6 +127,7 @@ bool LoadPlanText(const std::string& strText, const std::string& strPath, Loaded
   std::map<int, size_t> mapPlanGroup;  // scan group: its group in the plan
   std::set<std::string> setNamed;
   std::vector<std::string> vecChanged;
+  size_t nGone = 0;  // of the files in vecChanged, those no longer there
   for (size_t g = 0; g < plan.vecGroups.size(); ++g) {
     std::string strGroup = "group " + std::to_string(g + 1);
     Group group;
@@ -162,6 +165,7 @@ bool LoadPlanText(const std::string& strText, const std::string& strPath, Loaded
       }
       std::string strWhy = Changed(file);
       if (!strWhy.empty()) vecChanged.push_back(TerminalSafe(file.strPath) + ": " + strWhy);
+      nGone += strWhy == kGone;
       if (strRole == "keep") {
         if (!group.vecMembers.empty()) return refuse(strGroup + " keeps two copies");
         group.vecMembers.push_back(MemberOf(file));
@@ -206,8 +210,21 @@ bool LoadPlanText(const std::string& strText, const std::string& strPath, Loaded
     pPlan->vecGroups[it->second].vecMembers.back().bLeftAlone = true;
   }
   if (!vecChanged.empty()) {
-    *pstrError = "the plan is refused, its files changed since the scan:";
-    for (const std::string& strLine : vecChanged) *pstrError += "\n  " + strLine;
+    // A plan carried out already finds every file it acts on gone: said in a line, and
+    // a long list is cut to its head.
+    constexpr size_t kListed = 10;
+    *pstrError = "the plan is refused, its files changed since the scan";
+    if (nGone == vecChanged.size()) {
+      *pstrError += " (all " + std::to_string(nGone) +
+                    " are gone: was the plan carried out already?)";
+    }
+    *pstrError += ":";
+    for (size_t i = 0; i < vecChanged.size() && i < kListed; ++i) {
+      *pstrError += "\n  " + vecChanged[i];
+    }
+    if (vecChanged.size() > kListed) {
+      *pstrError += "\n  and " + std::to_string(vecChanged.size() - kListed) + " more";
+    }
     return false;
   }
   return true;
