@@ -180,7 +180,7 @@ TEST_F(KeepRunTest, TruncatedCopiesAreNeverKeptAndAGroupOfThemMovesNothing) {
   EXPECT_EQ(mapBefore, Snapshot(strLib));
 }
 
-TEST_F(KeepRunTest, ACopyThatDecodesShortIsPassedOverInFingerprintMode) {
+TEST_F(KeepRunTest, ACopyThatDecodesShortIsPassedOverInFingerprintModeAndBeforeATagAction) {
   // Half a FLAC: its header still gives the whole length, and its bitrate is worked out
   // from what is left, so only the decoder can tell.
   const auto& corpus = twintone_test::SharedAudioCorpus();
@@ -193,6 +193,12 @@ TEST_F(KeepRunTest, ACopyThatDecodesShortIsPassedOverInFingerprintMode) {
   EXPECT_EQ(dir.Path("whole.mp3"), doc["groups.0.members.0.path"]);
   EXPECT_EQ(0u, doc["groups.0.members.1.passed_over"].rfind("decoding stopped early", 0))
       << doc["groups.0.members.1.passed_over"];
+  // By tags it looks the better copy; heard before the action, it is not, and the whole
+  // one stays where it is.
+  doc = RunJson({"--move-duplicates", dir.Path("dups"), dir.Path("half.flac"), dir.Path("whole.mp3")});
+  ASSERT_EQ("1", doc["groups#"]);
+  EXPECT_EQ(dir.Path("whole.mp3"), doc["groups.0.members.0.path"]);
+  EXPECT_TRUE(std::filesystem::exists(dir.Path("whole.mp3")));
 }
 
 TEST_F(KeepRunTest, PoliciesChooseAmongIdenticalCopies) {

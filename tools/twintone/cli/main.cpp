@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -256,7 +257,15 @@ int Run(const Options& options) {
     auto warn = [](const std::string& strLine) {
       std::fprintf(stderr, "twintone: %s\n", strLine.c_str());
     };
-    bChecked = ConfirmTagGroups(options, report, warn, &report.vecGroups);
+    // What decoding found out joins the choice: heard, a copy that stops early is
+    // passed over as in a fingerprint run. A plan's choices are the user's and stay.
+    std::function<void(std::vector<Group>*)> rank;
+    if (options.strApply.empty()) {
+      rank = [&](std::vector<Group>* pvecGroups) {
+        ChooseKeepers(options.vecKeep, {true, options.nSeconds}, pvecGroups);
+      };
+    }
+    bChecked = ConfirmTagGroups(options, report, warn, rank, &report.vecGroups);
     outcome.bInterrupted |= InterruptRequested().load();
   }
 

@@ -45,13 +45,25 @@ void SplitDifferentRecordings(const FingerprintMap& mapPrints, float fThreshold,
 }
 
 bool ConfirmTagGroups(const ScanSettings& settings, const RunReport& report,
-                      const MessageSink& pfnWarn, std::vector<Group>* pvecGroups) {
+                      const MessageSink& pfnWarn,
+                      const std::function<void(std::vector<Group>*)>& pfnRank,
+                      std::vector<Group>* pvecGroups) {
   std::vector<std::string> vecPaths;
   for (const Group& group : *pvecGroups) {
     for (const Member& member : group.vecMembers) vecPaths.push_back(member.strPath);
   }
   FingerprintMap mapPrints;
-  if (!FetchFingerprints(settings, report, vecPaths, pfnWarn, &mapPrints)) return false;
+  std::map<std::string, int> mapDecodedMs;
+  if (!FetchFingerprints(settings, report, vecPaths, pfnWarn, &mapPrints, &mapDecodedMs)) {
+    return false;
+  }
+  for (Group& group : *pvecGroups) {
+    for (Member& member : group.vecMembers) {
+      auto it = mapDecodedMs.find(member.strPath);
+      if (it != mapDecodedMs.end()) member.nDecodedMs = it->second;
+    }
+  }
+  if (pfnRank) pfnRank(pvecGroups);
   SplitDifferentRecordings(mapPrints, static_cast<float>(settings.nSimilarity) / 100.0f,
                            pvecGroups);
   return true;

@@ -4,6 +4,7 @@
 #ifndef TWINTONE_TOOLS_DECIDE_TAG_CONFIRM_H
 #define TWINTONE_TOOLS_DECIDE_TAG_CONFIRM_H
 
+#include <functional>
 #include <vector>
 
 #include "common/run_report.h"
@@ -20,11 +21,15 @@ void SplitDifferentRecordings(const FingerprintMap& mapPrints, float fThreshold,
                               std::vector<Group>* pvecGroups);
 
 // Fingerprints every member of *pvecGroups (only those files; cached ones from the
-// cache) and splits the groups as above at settings.nSimilarity. False when the
-// fingerprints could not be had (reported through pfnWarn): the groups are then
-// unchecked and nothing of them may be acted on.
+// cache), gives each member how much of it decoded and has pfnRank order each group
+// again with that known (a copy whose header claims more than it holds is no keeper),
+// then splits the groups as above at settings.nSimilarity. False when the fingerprints
+// could not be had (reported through pfnWarn): the groups are then unchecked and
+// nothing of them may be acted on.
 bool ConfirmTagGroups(const ScanSettings& settings, const RunReport& report,
-                      const MessageSink& pfnWarn, std::vector<Group>* pvecGroups);
+                      const MessageSink& pfnWarn,
+                      const std::function<void(std::vector<Group>*)>& pfnRank,
+                      std::vector<Group>* pvecGroups);
 
 }  // namespace twintone_cli
 

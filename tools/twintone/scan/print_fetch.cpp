@@ -9,8 +9,9 @@ namespace twintone_cli {
 
 bool FetchFingerprints(const ScanSettings& settings, const RunReport& report,
                        const std::vector<std::string>& vecPaths, const MessageSink& pfnWarn,
-                       FingerprintMap* pmapPrints) {
+                       FingerprintMap* pmapPrints, std::map<std::string, int>* pmapDecodedMs) {
   pmapPrints->clear();
+  if (pmapDecodedMs != nullptr) pmapDecodedMs->clear();
   if (vecPaths.empty()) return true;
   StdoutSilencer silencer;
   for (const std::string& strPath : vecPaths) AddToDedupeLists(strPath.c_str(), 0);
@@ -32,6 +33,13 @@ bool FetchFingerprints(const ScanSettings& settings, const RunReport& report,
       vecWords.assign(static_cast<size_t>(nLength), 0);
       if (twintone_get_fingerprint(strPath.c_str(), vecWords.data(), nLength) == nLength) {
         (*pmapPrints)[strPath] = vecWords;
+      }
+    }
+    for (int i = 0, nFiles = twintone_file_count(); pmapDecodedMs != nullptr && i < nFiles; ++i) {
+      twintone_file_info info{};
+      info.nStructSize = sizeof(info);
+      if (twintone_file_info_at(i, &info) == 0 && info.pszPath != nullptr) {
+        (*pmapDecodedMs)[info.pszPath] = info.nDecodedMs;
       }
     }
   }

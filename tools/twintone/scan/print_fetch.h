@@ -22,10 +22,12 @@ using FingerprintMap = std::map<std::string, std::vector<uint32_t>>;
 // could not fingerprint has no entry. report names the scanned files (the cache may not
 // be one of them). Call after the scan's own run has been cleared (DedupeDealloc);
 // clears this run in turn. Blocks until the run ends. False, with the reason through
-// pfnWarn, when the library refused the run or it was interrupted.
+// pfnWarn, when the library refused the run or it was interrupted. With pmapDecodedMs,
+// also how much of each file was decoded (-1 when not known).
 bool FetchFingerprints(const ScanSettings& settings, const RunReport& report,
                        const std::vector<std::string>& vecPaths, const MessageSink& pfnWarn,
-                       FingerprintMap* pmapPrints);
+                       FingerprintMap* pmapPrints,
+                       std::map<std::string, int>* pmapDecodedMs = nullptr);
 
 }  // namespace twintone_cli
 
