@@ -194,6 +194,9 @@ TEST_F(ActionsTest, TheCheckBeforeEachFileLeavesAloneWhatIsNotTheScannedDuplicat
   auto group = GroupOf({Put("lib/k.mp3"), Put("lib/d.mp3")});
   group.bUnsure = true;
   EXPECT_EQ(MoveStatus::kSkipped, Act(group, ActionKind::kMove).vecRecords.at(0).status);
+  group.bUnsure = false;  // a plan keeping the copy that stops early
+  group.vecMembers[0].strPassedOver = "decoding stopped early";
+  EXPECT_EQ(MoveStatus::kSkipped, Act(group, ActionKind::kMove).vecRecords.at(0).status);
 }
 
 // A folder that cannot let go of its file (a read-only mount, as permissions do not

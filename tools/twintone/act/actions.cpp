@@ -273,6 +273,16 @@ ActionResult RunActions(const std::vector<Group>& vecGroups, const ActionRequest
         run.Finish(&record, MoveStatus::kSkipped, "unsure which copy is good, so both stay");
         continue;
       }
+      // A keeper that looks damaged (a plan or the terminal review may choose one) never
+      // costs a whole copy its place.
+      if (!group.vecMembers[0].strPassedOver.empty() && group.vecMembers[i].strPassedOver.empty()) {
+        MoveRecord record;
+        record.strFrom = group.vecMembers[i].strPath;
+        run.Finish(&record, MoveStatus::kSkipped,
+                   "the copy kept looks damaged (" + group.vecMembers[0].strPassedOver +
+                       "), so this whole one stays");
+        continue;
+      }
       if (!run.Act(group.vecMembers[i], group.vecMembers[0])) return result;
     }
   }

@@ -258,13 +258,21 @@ int Run(const Options& options) {
       std::fprintf(stderr, "twintone: %s\n", strLine.c_str());
     };
     // What decoding found out joins the choice: heard, a copy that stops early is
-    // passed over as in a fingerprint run. A plan's choices are the user's and stay.
-    std::function<void(std::vector<Group>*)> rank;
-    if (options.strApply.empty()) {
-      rank = [&](std::vector<Group>* pvecGroups) {
+    // passed over as in a fingerprint run. A plan's choices stay, with each copy that
+    // stops early marked, so that a damaged keeper costs no whole copy its place.
+    std::function<void(std::vector<Group>*)> rank = [&](std::vector<Group>* pvecGroups) {
+      if (options.strApply.empty()) {
         ChooseKeepers(options.vecKeep, {true, options.nSeconds}, pvecGroups);
-      };
-    }
+        return;
+      }
+      for (Group& group : *pvecGroups) {
+        for (Member& member : group.vecMembers) {
+          if (member.strPassedOver.empty()) {
+            member.strPassedOver = WholenessProblem(member, {true, options.nSeconds});
+          }
+        }
+      }
+    };
     bChecked = ConfirmTagGroups(options, report, warn, rank, &report.vecGroups);
     outcome.bInterrupted |= InterruptRequested().load();
   }
