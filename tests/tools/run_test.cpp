@@ -118,10 +118,11 @@ TEST_F(CliRunTest, AnAwkwardLibraryIsAccountedForEntryByEntry) {
   }
   for (const char* pszMode : {"--by=title,artist", "--fingerprint"}) {
     std::vector<std::string> vecArgs = vecPrefix;
-    vecArgs.insert(vecArgs.end(), {"-r", "--json", "--exclude", "Podcasts", "--exclude",
-                                   "**/*.wav", pszMode, dir.Path("lib")});
+    vecArgs.insert(vecArgs.end(), {"-r", "--json", "--exclude", "Podcasts/", "--exclude",
+                                   "**/*.wav", "--exclude", "Podcast", pszMode, dir.Path("lib")});
     CliResult result = CliProcess(vecArgs, pszProgram).Finish();
     EXPECT_EQ(1, result.nExitCode) << result.strErr;
+    EXPECT_NE(std::string::npos, result.strErr.find("--exclude 'Podcast' matched nothing"));
     for (std::string strPath : {dir.Path("lib/locked.mp3"), dir.Path("lib/closed")}) {
       EXPECT_NE(std::string::npos,
                 result.strErr.find("cannot read '" + strPath + "': Permission denied"))

@@ -145,7 +145,11 @@ const OptionDef kOptionDefs[] = {
          *pstrError = "--exclude needs a pattern, such as '*.wav' or 'Podcasts/**'";
          return false;
        }
-       pState->pOptions->vecExclude.push_back(strValue);
+       // "Downloads/" means the folder: a trailing slash is dropped, as the walk matches
+       // a folder by its name or path without one.
+       std::string strPattern = strValue;
+       while (strPattern.size() > 1 && strPattern.back() == '/') strPattern.pop_back();
+       pState->pOptions->vecExclude.push_back(strPattern);
        return true;
      }},
     {"loose", 0, false, SetFlag<&Options::bLoose>},
@@ -473,7 +477,8 @@ Input:
                        not entered); repeatable. A shell glob on the path as given and
                        on the path below the folder given; "**" crosses folders. A
                        pattern with no slash matches a name at any depth: '*.wav',
-                       'Podcasts', 'Live/**/*.mp3'. The move target is always left out.
+                       'Podcasts', 'Live/**/*.mp3'. The move target is always left out;
+                       a pattern that leaves nothing out is said on standard error.
 
 Tags:
       --loose          compare titles and artists ignoring case and extra blanks
@@ -555,9 +560,10 @@ Review:
                        scan grouped, named once, unchanged since
   -i, --interactive    review each group in the terminal before the action given
                        beside it: keys 1-9 (then a, b, ...) keep that copy, l N
-                       leaves copy N alone, n N marks it not a duplicate, Enter goes
-                       on, s skips the group, q stops and acts on the groups done,
-                       Ctrl-C acts on nothing.
+                       leaves copy N alone, n N marks it not a duplicate, Enter takes
+                       the group as shown and goes on, s skips it (nothing of it is
+                       done), q stops and acts on the groups taken, Ctrl-C acts on
+                       nothing.
                        The choices are a plan, held to the scan as --apply holds one.
                        Standard input must be a terminal
 

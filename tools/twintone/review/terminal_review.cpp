@@ -15,9 +15,9 @@ namespace twintone_cli {
 namespace {
 
 constexpr char kKeysLine[] =
-    "Keys: 1-9 (then a, b, ...) keep that copy, l N leave copy N alone (again: act on it), n N not a "
-    "duplicate, Enter next group, s skip group, q quit (act on the groups done), Ctrl-C "
-    "stop (act on nothing)\n";
+    "Keys: 1-9 (then a, b, ...) keep that copy, l N leave copy N alone (again: act on it), "
+    "n N not a duplicate, Enter take this group as shown, s skip it (leave it alone), q quit "
+    "(act on the groups taken), Ctrl-C stop (act on nothing)\n";
 
 // The key of each copy in its group's order: digits, then the letters no command takes.
 // A copy past the last key keeps the role it was given and shows no key.

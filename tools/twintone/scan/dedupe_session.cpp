@@ -328,6 +328,18 @@ SessionOutcome RunDedupeSession(const ScanSettings& settings, RunReport* pReport
       settings.vecPaths, walk,
       [&bar](const std::string& strMessage) { PrintError(&bar, strMessage); }, pReport);
 
+  // A pattern that left nothing out is most likely mistyped: the user is told, since
+  // they may be counting on it to keep a folder out of an action.
+  for (const std::string& strPattern : settings.vecExclude) {
+    const std::string strReason = "excluded by " + strPattern;
+    if (std::none_of(pReport->vecSkipped.begin(), pReport->vecSkipped.end(),
+                     [&](const SkippedFile& skipped) { return skipped.strReason == strReason; })) {
+      PrintError(&bar, "--exclude '" + strPattern +
+                           "' matched nothing (it is matched against each path as given, the "
+                           "path below the folder given, or without a slash a name)");
+    }
+  }
+
   if (InterruptRequested().load()) {
     outcome.bInterrupted = true;
     pReport->bPartial = true;
