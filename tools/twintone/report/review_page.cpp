@@ -10,6 +10,7 @@
 #include "common/json_io.h"
 #include "common/paths.h"
 #include "common/plan_entry.h"
+#include "twintone_ext.h"
 
 namespace twintone_cli {
 namespace {
@@ -268,6 +269,20 @@ std::string FormatOf(const Member& member) {
   return strExt;
 }
 
+// "true stereo", "mono", "dual mono" (two channels, one signal), "channels unknown".
+std::string ChannelsText(int nStereo) {
+  switch (nStereo) {
+    case TWINTONE_STEREO_TRUE:
+      return "true stereo";
+    case TWINTONE_STEREO_MONO:
+      return "mono";
+    case TWINTONE_STEREO_DUAL_MONO:
+      return "dual mono";
+    default:
+      return "channels unknown";
+  }
+}
+
 // Every measure of a member in one line beside it, so the reason can be checked; empty
 // when it was not measured.
 std::string QualityText(const Quality& q) {
@@ -280,7 +295,7 @@ std::string QualityText(const Quality& q) {
   char szBand[32];
   std::snprintf(szBand, sizeof(szBand), "%.1f kHz", q.nBandwidthHz / 1000.0);
   std::string strText = std::string("Sounds: band ") + (q.nBandwidthHz < 0 ? "?" : szBand) +
-                        ", " + StereoName(q.nStereo) + " stereo, " +
+                        ", " + ChannelsText(q.nStereo) + ", " +
                         std::to_string(q.nSampleRate) + " Hz, " + std::to_string(q.nChannels) +
                         " ch, clipped " +
                         (q.nClippedPpm < 0 ? "?" : std::to_string(q.nClippedPpm)) +
