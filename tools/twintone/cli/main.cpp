@@ -1,5 +1,6 @@
 // twintone: finds duplicate music files in the given files and folders, built on the
 // library's public interface only. Exit codes are listed in options.h and --help.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -57,6 +58,19 @@ int RunUndo(const Options& options) {
   return outcome.bRead && outcome.nProblems == 0 ? kExitOk : kExitFailure;
 }
 
+// The symbolic links the scan left out that lead to a file, so that after an action a
+// link whose file went elsewhere can be named.
+std::vector<std::string> LinksLeftOut(const RunReport& report) {
+  std::vector<std::string> vecLinks;
+  for (const SkippedFile& skipped : report.vecSkipped) {
+    struct stat st;
+    if (skipped.strReason == "symbolic link" && stat(skipped.strPath.c_str(), &st) == 0) {
+      vecLinks.push_back(skipped.strPath);
+    }
+  }
+  return vecLinks;
+}
+
 // Carries out the requested action on report's groups; returns the number of files
 // that failed (a refused action counts as one).
 int RunRequestedAction(const Options& options, ActionRequest request, RunReport* pReport) {
@@ -68,8 +82,20 @@ int RunRequestedAction(const Options& options, ActionRequest request, RunReport*
   pReport->bDryRun = options.bDryRun;
   pReport->strMoveDir = options.strMoveDir;
   pReport->strAction = ActionName(request.kind);
+  const auto vecLinks = LinksLeftOut(*pReport);
   ActionResult result = RunActions(pReport->vecGroups, request, &InterruptRequested());
   pReport->vecMoves = result.vecRecords;
+  // A user's own link to a duplicate that went away now leads nowhere: said, not
+  // mended (undo mends it).
+  for (const std::string& strLink : vecLinks) {
+    struct stat st;
+    if (!options.bDryRun && stat(strLink.c_str(), &st) != 0) {
+      std::fprintf(stderr,
+                   "twintone: the symbolic link '%s' leads nowhere now: the file it led to "
+                   "was acted on (undo puts it back)\n",
+                   TerminalSafe(strLink).c_str());
+    }
+  }
   pReport->strJournal = result.strJournal;
   if (!result.strJournal.empty()) {
     std::fprintf(stderr, "twintone: journal %s (twintone --undo %s takes it back)\n",
