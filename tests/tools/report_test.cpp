@@ -146,6 +146,8 @@ TEST_F(ReportTest, FreedBytesSkipLinksSecondPathsToOneFileAndUnsureGroups) {
   report.strAction = "link-symbolic";
   EXPECT_NE(std::string::npos,
             Render(twintone_cli::WriteTextReport).find("Replaced by 2 symbolic links: 9.3 MiB"));
+  report.vecGroups[0].vecMembers[1].nLinks = 2;  // another name keeps its bytes
+  EXPECT_EQ(3'900'000 + 812, report.BytesFreed());
   report.vecGroups[0].vecMembers[1].bSymlink = true;
   report.vecGroups[0].vecMembers[2].nInode = 10;  // the kept file itself, by another name
   EXPECT_EQ(812, report.BytesFreed());

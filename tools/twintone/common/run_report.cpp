@@ -37,7 +37,7 @@ namespace {
 
 // The bytes of the duplicates bCounts picks. A file counts once, and not when it is
 // the very file that is kept (a second path to it), nor when the member is a symbolic
-// link: moving a link frees nothing.
+// link or a file with other names (hard links): moving those frees nothing.
 template <typename Picker>
 int64_t DuplicateBytes(const std::vector<Group>& vecGroups, Picker bCounts) {
   std::set<std::pair<uint64_t, uint64_t>> setCounted;
@@ -47,7 +47,8 @@ int64_t DuplicateBytes(const std::vector<Group>& vecGroups, Picker bCounts) {
       const Member& member = group.vecMembers[i];
       bool bKnown = member.nDevice != 0 || member.nInode != 0;
       bool bFirstSighting = !bKnown || setCounted.insert({member.nDevice, member.nInode}).second;
-      if (!group.IsDuplicate(i) || member.bSymlink || !bFirstSighting || !bCounts(member)) {
+      if (!group.IsDuplicate(i) || member.bSymlink || member.nLinks > 1 || !bFirstSighting ||
+          !bCounts(member)) {
         continue;
       }
       nBytes += member.nSizeBytes;

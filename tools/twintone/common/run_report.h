@@ -63,6 +63,9 @@ struct Member {
   uint64_t nDevice = 0;
   uint64_t nInode = 0;
   bool bSymlink = false;
+  // The file's names on its file system (st_nlink); with more than one, another name
+  // keeps its bytes, so acting on this one frees nothing.
+  uint64_t nLinks = 1;
   // Why this member looks damaged and so is never kept over a whole copy ("truncated:
   // ..."); empty when it looks whole.
   std::string strPassedOver;

@@ -169,6 +169,7 @@ Member CopyMember(const tagInMusicDedupInfo& info, const FileOutcomes& mapOutcom
     member.nDevice = st.st_dev;
     member.nInode = st.st_ino;
     member.bSymlink = S_ISLNK(st.st_mode);
+    member.nLinks = st.st_nlink;
     if (member.bSymlink && stat(member.strPath.c_str(), &st) != 0) st.st_size = 0;
     member.nSizeBytes = st.st_size;
     member.nModifiedNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;

@@ -88,24 +88,27 @@ Json FactsJson(const Member& member) {
           {"passed_over", member.strPassedOver},
           {"hash", member.strContentHash},
           {"symlink", member.bSymlink},
+          {"links", member.nLinks},
           {"quality", QualityFields(member.quality)}};
 }
 
 // Reads what FactsJson wrote; fields missing stay as they are.
 void ReadFacts(const Json& obj, Member* pMember) {
-  int64_t nDuration = 0, nBitrate = 0, nDecoded = -1;
+  int64_t nDuration = 0, nBitrate = 0, nDecoded = -1, nLinks = 1;
   ReadField(obj, "title", &pMember->strTitle);
   ReadField(obj, "artist", &pMember->strArtist);
   ReadField(obj, "album", &pMember->strAlbum);
   ReadField(obj, "duration_ms", &nDuration);
   ReadField(obj, "bitrate_kbps", &nBitrate);
   ReadField(obj, "decoded_ms", &nDecoded);
+  ReadField(obj, "links", &nLinks);
   ReadField(obj, "format", &pMember->strFormat);
   ReadField(obj, "passed_over", &pMember->strPassedOver);
   ReadField(obj, "hash", &pMember->strContentHash);
   pMember->nDurationMs = static_cast<int>(nDuration);
   pMember->nBitrateKbps = static_cast<int>(nBitrate);
   pMember->nDecodedMs = static_cast<int>(nDecoded);
+  pMember->nLinks = nLinks > 0 ? static_cast<uint64_t>(nLinks) : 1;
   pMember->bLossless = obj.value("lossless", false);
   pMember->bSymlink = obj.value("symlink", false);
   pMember->fSimilarity = obj.value("similarity", 0.0f);
