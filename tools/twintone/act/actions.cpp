@@ -267,20 +267,19 @@ ActionResult RunActions(const std::vector<Group>& vecGroups, const ActionRequest
     for (size_t i = 1; i < group.vecMembers.size(); ++i) {
       if (pbStop != nullptr && pbStop->load()) return result;
       if (group.vecMembers[i].bLeftAlone) continue;  // a plan's choice: not even a record
-      if (group.bUnsure) {
-        MoveRecord record;
-        record.strFrom = group.vecMembers[i].strPath;
-        run.Finish(&record, MoveStatus::kSkipped, "unsure which copy is good, so both stay");
-        continue;
-      }
       // A keeper that looks damaged (a plan or the terminal review may choose one) never
       // costs a whole copy its place.
-      if (!group.vecMembers[0].strPassedOver.empty() && group.vecMembers[i].strPassedOver.empty()) {
+      const std::string& strKeeperProblem = group.vecMembers[0].strPassedOver;
+      std::string strStays;
+      if (group.bUnsure) {
+        strStays = "unsure which copy is good, so both stay";
+      } else if (!strKeeperProblem.empty() && group.vecMembers[i].strPassedOver.empty()) {
+        strStays = "the copy kept looks damaged (" + strKeeperProblem + "), so this whole one stays";
+      }
+      if (!strStays.empty()) {
         MoveRecord record;
         record.strFrom = group.vecMembers[i].strPath;
-        run.Finish(&record, MoveStatus::kSkipped,
-                   "the copy kept looks damaged (" + group.vecMembers[0].strPassedOver +
-                       "), so this whole one stays");
+        run.Finish(&record, MoveStatus::kSkipped, strStays);
         continue;
       }
       if (!run.Act(group.vecMembers[i], group.vecMembers[0])) return result;
