@@ -1,6 +1,7 @@
 #include "decide/tag_confirm.h"
 
 #include <cmath>
+#include <set>
 #include <utility>
 
 #include "twintone_ext.h"
@@ -54,7 +55,27 @@ bool ConfirmTagGroups(const ScanSettings& settings, const RunReport& report,
   }
   FingerprintMap mapPrints;
   std::map<std::string, int> mapDecodedMs;
-  if (!FetchFingerprints(settings, report, vecPaths, pfnWarn, &mapPrints, &mapDecodedMs)) {
+  // Pairs of a group marked "not a duplicate" in an earlier fingerprint review, by the
+  // members' fingerprint identities, read while the cache is open.
+  std::set<std::pair<uint64_t, uint64_t>> setMarked;
+  auto readMarks = [&] {
+    for (Group& group : *pvecGroups) {
+      for (Member& member : group.vecMembers) {
+        uint64_t nId = 0;
+        if (twintone_fingerprint_identity(member.strPath.c_str(), &nId) == 0) member.nPrintId = nId;
+      }
+      for (const Member& a : group.vecMembers) {
+        for (const Member& b : group.vecMembers) {
+          if (a.nPrintId != 0 && b.nPrintId != 0 && a.nPrintId != b.nPrintId &&
+              twintone_is_distinct(a.nPrintId, b.nPrintId) == 1) {
+            setMarked.insert({a.nPrintId, b.nPrintId});
+          }
+        }
+      }
+    }
+  };
+  if (!FetchFingerprints(settings, report, vecPaths, pfnWarn, &mapPrints, &mapDecodedMs,
+                         readMarks)) {
     return false;
   }
   for (Group& group : *pvecGroups) {
@@ -66,6 +87,18 @@ bool ConfirmTagGroups(const ScanSettings& settings, const RunReport& report,
   if (pfnRank) pfnRank(pvecGroups);
   SplitDifferentRecordings(mapPrints, static_cast<float>(settings.nSimilarity) / 100.0f,
                            pvecGroups);
+  // A member marked not a duplicate of the kept copy is set apart however alike it
+  // sounds: the person who listened said so.
+  for (Group& group : *pvecGroups) {
+    if (group.vecMembers.empty()) continue;
+    const uint64_t nKept = group.vecMembers.front().nPrintId;
+    std::vector<Member> vecStay;
+    for (Member& member : group.vecMembers) {
+      bool bMarked = !vecStay.empty() && setMarked.count({nKept, member.nPrintId}) != 0;
+      (bMarked ? group.vecDifferent : vecStay).push_back(std::move(member));
+    }
+    group.vecMembers = std::move(vecStay);
+  }
   return true;
 }
 

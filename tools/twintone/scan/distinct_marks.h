@@ -1,8 +1,8 @@
 // Copies a person marked "not a duplicate" of each other, in the terminal review or
 // on the review page: the pair is kept in the fingerprint cache by fingerprint
 // identity (twintone_ext.h), so a copy renamed or moved keeps its mark, and a later
-// fingerprint run keeps the two apart however alike they sound. Tag runs have no
-// fingerprints, and so no marks.
+// fingerprint run keeps the two apart however alike they sound. Tag scans have no
+// fingerprints, and so no marks; the check by ear before a tag action honours them.
 #ifndef TWINTONE_TOOLS_SCAN_DISTINCT_MARKS_H
 #define TWINTONE_TOOLS_SCAN_DISTINCT_MARKS_H
 

@@ -9,7 +9,8 @@ namespace twintone_cli {
 
 bool FetchFingerprints(const ScanSettings& settings, const RunReport& report,
                        const std::vector<std::string>& vecPaths, const MessageSink& pfnWarn,
-                       FingerprintMap* pmapPrints, std::map<std::string, int>* pmapDecodedMs) {
+                       FingerprintMap* pmapPrints, std::map<std::string, int>* pmapDecodedMs,
+                       const std::function<void()>& pfnWhileOpen) {
   pmapPrints->clear();
   if (pmapDecodedMs != nullptr) pmapDecodedMs->clear();
   if (vecPaths.empty()) return true;
@@ -42,6 +43,7 @@ bool FetchFingerprints(const ScanSettings& settings, const RunReport& report,
         (*pmapDecodedMs)[info.pszPath] = info.nDecodedMs;
       }
     }
+    if (pfnWhileOpen) pfnWhileOpen();
   }
   if (bCache) CloseCache(pfnWarn, MessageSink());
   DedupeDealloc();

@@ -4,6 +4,7 @@
 #define TWINTONE_TOOLS_SCAN_PRINT_FETCH_H
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -23,11 +24,14 @@ using FingerprintMap = std::map<std::string, std::vector<uint32_t>>;
 // be one of them). Call after the scan's own run has been cleared (DedupeDealloc);
 // clears this run in turn. Blocks until the run ends. False, with the reason through
 // pfnWarn, when the library refused the run or it was interrupted. With pmapDecodedMs,
-// also how much of each file was decoded (-1 when not known).
+// also how much of each file was decoded (-1 when not known). pfnWhileOpen, when set, is
+// called once the prints are had, with the run's records and the cache still open (the
+// time to ask the cache of fingerprint identities and "not a duplicate" marks).
 bool FetchFingerprints(const ScanSettings& settings, const RunReport& report,
                        const std::vector<std::string>& vecPaths, const MessageSink& pfnWarn,
                        FingerprintMap* pmapPrints,
-                       std::map<std::string, int>* pmapDecodedMs = nullptr);
+                       std::map<std::string, int>* pmapDecodedMs = nullptr,
+                       const std::function<void()>& pfnWhileOpen = nullptr);
 
 }  // namespace twintone_cli
 
