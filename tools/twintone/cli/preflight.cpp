@@ -30,13 +30,16 @@ std::string WriteProblem(const std::string& strDir, const std::string& strWhat) 
     return "cannot write " + strWhat + ": " + strPath + ": " + std::strerror(errno);
   }
   // Root passes every permission check, and some file systems make no folders at all
-  // (/proc): the first folder still to be made is made, and taken away again at once.
+  // (/proc): a folder of this run's own name is made where the first missing one would
+  // go, and taken away again at once. Its own name, so that a second run making the
+  // same folders meanwhile is never disturbed.
   if (!strFirstMissing.empty()) {
-    if (mkdir(strFirstMissing.c_str(), 0700) != 0) {
+    std::string strProbe = strPath + "/.twintone-probe-" + std::to_string(getpid());
+    if (mkdir(strProbe.c_str(), 0700) != 0 && errno != EEXIST) {
       return "cannot write " + strWhat + ": cannot create " + strFirstMissing + ": " +
              std::strerror(errno);
     }
-    rmdir(strFirstMissing.c_str());
+    rmdir(strProbe.c_str());
   }
   return "";
 }
