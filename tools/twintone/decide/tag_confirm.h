@@ -23,7 +23,8 @@ void SplitDifferentRecordings(const FingerprintMap& mapPrints, float fThreshold,
 // Fingerprints every member of *pvecGroups (only those files; cached ones from the
 // cache), gives each member how much of it decoded and has pfnRank order each group
 // again with that known (a copy whose header claims more than it holds is no keeper),
-// then splits the groups as above at settings.nSimilarity. False when the fingerprints
+// then splits the groups as above at settings.nSimilarity; a member marked "not a
+// duplicate" of the kept copy in the cache is set apart too. False when the fingerprints
 // could not be had (reported through pfnWarn): the groups are then unchecked and
 // nothing of them may be acted on.
 bool ConfirmTagGroups(const ScanSettings& settings, const RunReport& report,
